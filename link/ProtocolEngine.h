@@ -1,0 +1,144 @@
+// The framed, acknowledged packet link to the board's bridge firmware.
+//
+// Outgoing commands are framed (magic, address, length, sequence, CRC-16),
+// queued in a 64-slot send window with exactly one frame in flight, and cut
+// into 64-byte reports paced 1 ms apart. Incoming reports are reassembled into
+// frames, acknowledged, filtered and dispatched to the command set's result
+// callbacks. All packet memory is a fixed pool of 128 records: at most 64 of
+// each kind, so neither direction can starve the other.
+//
+// There is no retransmission timer: a frame whose ACK never arrives stalls the
+// window until the next ResetLink (the command senders' reply timer tells the
+// user). Entry points are serialised by one lock; the reader thread runs the
+// whole receive side, including transmissions it triggers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "link/FrameFormat.h"
+
+// What the engine needs from the transport manager.
+class EngineHost {
+ public:
+  virtual ~EngineHost() = default;
+  virtual int WriteReport(const std::uint8_t* data, int length) = 0;  // one piece of <= 64 bytes
+  virtual void SetLinkState(int code) = 0;
+  virtual void PostLinkState() = 0;
+};
+
+enum PacketKind : std::uint32_t { kPacketFree = 0, kPacketOutgoing = 1, kPacketIncoming = 2 };
+
+struct Packet {
+  Packet* next = nullptr;
+  std::array<std::uint8_t, frame::kMaxFrameSize> frame{};
+  std::uint16_t length = 0;  // working byte count; its meaning changes with the stage
+  std::uint16_t useCount = 0;
+  std::uint32_t kind = kPacketFree;
+};
+
+class ProtocolEngine {
+ public:
+  static constexpr std::size_t kPoolSize = 128;
+  static constexpr int kKindLimit = 64;
+  static constexpr std::size_t kWindowSlots = 64;
+
+  ProtocolEngine();
+  ProtocolEngine(const ProtocolEngine&) = delete;
+  ProtocolEngine& operator=(const ProtocolEngine&) = delete;
+
+  // The process-wide engine.
+  static ProtocolEngine& Instance();
+
+  void SetHost(EngineHost* host);
+
+  int SendCommand(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length,
+                  const std::uint8_t* payload);
+  int SendHandshake();
+  void ResetLink();
+
+  void QueueReport(const std::uint8_t* report);  // 64 bytes
+  int ProcessReport();
+
+  struct Stats {
+    int outgoingInUse = 0;
+    int incomingInUse = 0;
+    int freeRecords = 0;
+    bool inFlight = false;
+    std::size_t windowCount = 0;  // frames in flight or queued
+    std::uint16_t currentSequence = 0;
+    std::uint16_t nextSequence = 0;
+    std::size_t queuedReports = 0;
+    bool reassembling = false;
+  };
+  Stats GetStats() const;
+
+  // Told of every frame of ours the board acknowledged (on the reader thread,
+  // under the engine's lock: observers must not call back into the engine).
+  using AckObserver = std::function<void(std::uint8_t cls, std::uint8_t cmd,
+                                         std::span<const std::uint8_t> payload)>;
+  void SetAckObserver(AckObserver observer);
+
+  static std::uint8_t EndpointForClass(std::uint8_t cls);
+
+ private:
+  struct Slot {
+    Packet* packet = nullptr;
+    std::uint8_t endpoint = 0;
+  };
+
+  Packet* AllocPacket(std::uint32_t kind);
+  void ReleasePacket(Packet* packet);
+  int SendCommandLocked(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length,
+                        const std::uint8_t* payload);
+  void EnqueueFrame(Packet* packet, std::uint8_t endpoint);
+  void StartNextFrame();
+  void TransmitFrame(Packet* packet, std::uint8_t endpoint, bool resend);
+  void WriteFrameReports(const std::uint8_t* data, std::size_t size);
+  void AcceptFrame(const std::uint8_t* data, std::size_t size);
+  void HandleFrame(Packet* packet, std::uint8_t endpoint);
+  void HandleAcknowledgement(Packet* packet);
+  void DeliverFrame(Packet* packet, std::size_t bodySize);
+  bool IsKnownCommand(std::uint8_t cls, std::uint8_t cmd);
+  void DispatchReply(Packet* packet, std::size_t bodySize);
+  void ReportUnknownCommand();
+  void ClearReassembly();
+  std::uint16_t Checksum(const std::uint8_t* data, std::size_t length) const;
+
+  mutable std::mutex mutex_;
+  EngineHost* host_ = nullptr;
+  AckObserver ackObserver_;
+
+  std::array<Packet, kPoolSize> pool_{};
+  Packet* freeList_ = nullptr;  // empty until the first ResetLink
+  std::array<int, 3> inUse_{};  // by kind
+
+  std::array<Slot, kWindowSlots> window_{};
+  std::size_t head_ = 0;
+  std::size_t tail_ = 0;
+  bool inFlight_ = false;
+  std::uint16_t currentSequence_ = 0;
+  std::uint16_t nextSequence_ = 0;
+
+  std::deque<std::array<std::uint8_t, frame::kReportSize>> reports_;
+
+  // Reassembly counts are wider than the 16-bit length field they come from,
+  // so a field near 0xFFFF cannot wrap the frame size.
+  std::uint32_t frameTotal_ = 0;
+  std::uint32_t remaining_ = 0;
+  std::uint32_t nextChunk_ = 0;
+  std::uint32_t chunksLeft_ = 0;
+  std::vector<std::uint8_t> assembly_;
+
+  std::uint8_t lastAcceptedClass_ = 255;
+  std::uint8_t lastAcceptedCommand_ = 0;
+  int lastSequenceFromEndpoint8_ = -1;
+};
+
+// The engine's entry points as free functions on the process-wide instance.
+int SendCommand(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length, const std::uint8_t* payload);

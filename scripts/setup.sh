@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the distribution packages the project needs. Idempotent: quiet and
+# quick when everything is already there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang pkg-config
+  qt6-base-dev libhidapi-dev libudev-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-liberation2 fonts-noto-color-emoji fonts-droid-fallback
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}" >&2
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq >/dev/null
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,142 @@
+// A lamp board in memory: the bridge firmware's side of the framed link, a
+// model of the LED-driver chip's registers, and the bootloader with a flash
+// model. It sits behind the same report interface as a real board: the host
+// writes 64-byte output reports and reads 64-byte input reports.
+//
+// It shares only the CRC-16 with the host side of the link; framing is done by
+// its own encoder and decoder, so that a framing fault on one side shows up
+// against the other in the end-to-end tests.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <span>
+#include <string>
+#include <memory>
+#include <vector>
+
+namespace sim {
+
+inline constexpr std::size_t kReportSize = 64;
+using Report = std::array<std::uint8_t, kReportSize>;
+
+inline constexpr std::uint16_t kVendorId = 0x0483;
+inline constexpr std::uint16_t kProductId = 0x5750;
+inline constexpr std::uint16_t kReleaseApplication = 0x1000;
+inline constexpr std::uint16_t kReleaseBootloader = 0x0100;
+
+// Flash of the bridge microcontroller as the bootloader sees it.
+inline constexpr std::size_t kFlashSize = 0x1E0000;
+
+struct SimConfig {
+  std::uint8_t boardId = 1;  // 0, 1, 3, 5 or 128 on real boards; anything is accepted
+  std::array<std::string, 3> versionStrings{"QV-BRIDGE", "2026-11-02", "V1.3.0"};
+  std::array<std::uint8_t, 4> bootVersion{1, 2, 0, 7};
+  std::uint32_t seed = 1;
+};
+
+// Fault knobs. Shares are in parts per million of frames (or reports, for the
+// bootloader), drawn from the board's seeded generator. Each direction is
+// counted on its own.
+struct SimFaults {
+  std::uint32_t dropToHostPpm = 0;      // board -> host frames silently lost
+  std::uint32_t dropFromHostPpm = 0;    // host -> board frames lost before decoding
+  std::uint32_t corruptToHostPpm = 0;   // one byte of a board -> host frame flipped
+  std::uint32_t corruptFromHostPpm = 0; // one byte of a host -> board frame flipped
+  std::uint32_t nakFromHostPpm = 0;     // good host frames answered with NAK anyway
+  bool silent = false;                  // no answer to anything
+  bool wrongHandshake = false;          // (1,2) answered with 5A 5A 00 02
+  bool refuseBootValue = false;         // (48,1) answered with (48,3)
+  bool refuseErase = false;             // bootloader 0xE1 answered with byte 1 = 0
+  bool wrongBlockEcho = false;          // bootloader 0xE3 echo with one byte changed
+  bool failRegisterRead = false;        // (16,1) answered with (16,48)
+  bool refuseAddress = false;           // (64,10) answered with (64,12)
+  std::chrono::microseconds reportLatency{0};  // per input report, models USB polling
+};
+
+// One data frame the board accepted from the host (after its checksum passed
+// and its duplicate filter let it through), in arrival order.
+struct DeliveredCommand {
+  std::uint8_t cls = 0;
+  std::uint8_t cmd = 0;
+  std::uint16_t sequence = 0;
+  std::vector<std::uint8_t> payload;
+};
+
+class SimBoard {
+ public:
+  explicit SimBoard(SimConfig config = {});
+  ~SimBoard();
+  SimBoard(const SimBoard&) = delete;
+  SimBoard& operator=(const SimBoard&) = delete;
+
+  // ---- the USB side ------------------------------------------------------
+  bool IsPlugged() const;
+  std::uint16_t ReleaseNumber() const;  // kReleaseApplication or kReleaseBootloader
+  // Unplug and plug raise the device-change events (0x8004 removal, 0x8000
+  // arrival) through the listener; so does a restart between application
+  // firmware and bootloader (removal then arrival).
+  void Plug();
+  void Unplug();
+  using DeviceEventListener = std::function<void(std::uint32_t event)>;
+  void SetDeviceEventListener(DeviceEventListener listener);
+
+  // Host -> board: the 64 data bytes of one output report. Returns false when
+  // the board is unplugged. Any thread; the board does its work on the
+  // calling thread and queues its answers for HostRead.
+  bool HostWrite(std::span<const std::uint8_t, kReportSize> report);
+  // Board -> host: the next input report. Returns 1 with a report, 0 on
+  // timeout, -1 when the board is unplugged (a pending read is woken by
+  // Unplug). Honours the per-report latency.
+  int HostRead(Report& out, std::chrono::milliseconds timeout);
+
+  // ---- the chip ----------------------------------------------------------
+  std::uint8_t Register(std::uint8_t reg) const;
+  void SetRegister(std::uint8_t reg, std::uint8_t value);  // input ports 0x00/0x01 included
+  std::uint8_t ChipAddress() const;                       // set by (64,10); 0x5B at start
+
+  // ---- unasked reports ---------------------------------------------------
+  void RaiseInterrupt(std::uint8_t value = 1);  // (32,37), payload byte 0 = value
+  // Sends a data frame from the board on the given receiving endpoint (low
+  // nibble of the address byte), e.g. 8 for the duplicate-filtered one.
+  void SendFrame(std::uint8_t endpoint, std::uint8_t cls, std::uint8_t cmd,
+                 std::span<const std::uint8_t> payload, std::uint16_t sequence);
+  // Queues raw input reports as they are, for framing tests.
+  void SendRawReport(const Report& report);
+
+  // ---- bootloader and flash ----------------------------------------------
+  // Restart into the bootloader (as after an accepted boot value) or back into
+  // the application firmware (as after the bootloader's end record).
+  void RestartIntoBootloader();
+  void RestartIntoApplication();
+  std::vector<std::uint8_t> Flash(std::size_t offset, std::size_t length) const;
+  std::uint32_t ErasedLength() const;  // N announced by the last erase record
+
+  // ---- observation and faults ---------------------------------------------
+  SimFaults Faults() const;
+  void SetFaults(const SimFaults& faults);
+  std::vector<DeliveredCommand> Delivered() const;
+  void ClearDelivered();
+  struct Counters {
+    std::uint64_t framesFromHost = 0;   // complete frames decoded
+    std::uint64_t badChecksums = 0;     // answered with NAK
+    std::uint64_t duplicates = 0;       // retransmits acknowledged but not delivered
+    std::uint64_t acksFromHost = 0;
+    std::uint64_t naksFromHost = 0;     // each one makes the board resend
+    std::uint64_t framesToHost = 0;
+  };
+  Counters GetCounters() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sim
