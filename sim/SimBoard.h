@@ -92,6 +92,12 @@ class SimBoard {
   // the board is unplugged. Any thread; the board does its work on the
   // calling thread and queues its answers for HostRead.
   bool HostWrite(std::span<const std::uint8_t, kReportSize> report);
+  // Each plug-in and each restart starts a new connection. A handle opened on
+  // an earlier one is dead, as the device node of a re-plugged board is: these
+  // overloads fail (false / -1) once `connection` is no longer current.
+  std::uint64_t Connection() const;
+  bool HostWrite(std::span<const std::uint8_t, kReportSize> report, std::uint64_t connection);
+  int HostRead(Report& out, std::chrono::milliseconds timeout, std::uint64_t connection);
   // Board -> host: the next input report. Returns 1 with a report, 0 on
   // timeout, -1 when the board is unplugged (a pending read is woken by
   // Unplug). Honours the per-report latency.
