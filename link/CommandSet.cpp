@@ -130,8 +130,7 @@ void DispatchResult(std::uint8_t cls, std::uint8_t cmd, std::span<const std::uin
         case 18: PostToMain(kMsgBoardEvent18, payload); return;
         case 19: PostToMain(kMsgBoardEvent19, payload); return;
         case 37:
-          std::fputs("interrupt signal is commig\n", stdout);
-          std::fflush(stdout);
+          corvel::TraceLine("interrupt signal is commig\n");
           PostToMain(kMsgInterrupt, payload);
           return;
         case 81: PostToMain(kMsgBoardEvent81, payload); return;

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "platform/MessageTarget.h"
 
@@ -21,6 +23,12 @@ platform::Handle GetBootDialogHandle();
 // after it was destroyed are acknowledged and dropped).
 void SetChipRegistryPresent(bool present);
 bool ChipRegistryPresent();
+
+// Short trace lines the link prints (the enumeration's "VID: .. PID: .."
+// lines, "interrupt signal is commig"). They go to standard output unless a
+// sink is installed; an installed sink may drop them.
+void TraceLine(const std::string& line);
+void SetTraceSink(std::function<void(const std::string&)> sink);
 
 }  // namespace corvel
 

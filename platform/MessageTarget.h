@@ -33,6 +33,12 @@ struct BytesPayload final : MessagePayload {
   std::vector<std::uint8_t> bytes;
 };
 
+// A plain number where a window message would carry one in lParam.
+struct ValuePayload final : MessagePayload {
+  explicit ValuePayload(std::intptr_t v) : value(v) {}
+  std::intptr_t value;
+};
+
 struct Message {
   std::uint32_t id = 0;
   std::uintptr_t wParam = 0;
@@ -42,6 +48,10 @@ struct Message {
   const std::vector<std::uint8_t>* Bytes() const {
     auto* p = dynamic_cast<const BytesPayload*>(lParam.get());
     return p ? &p->bytes : nullptr;
+  }
+  std::intptr_t Value() const {
+    auto* p = dynamic_cast<const ValuePayload*>(lParam.get());
+    return p ? p->value : 0;
   }
   template <typename T>
   const T* PayloadAs() const {

@@ -1,0 +1,39 @@
+// The operations the transport needs from a HID stack: find devices by vendor
+// and product id (with their release number), open one, write a 65-byte
+// output report, read a 65-byte input report with a timeout. One backend
+// speaks to the system's HID stack, another to the simulated board.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+inline constexpr std::size_t kHidReportSize = 65;  // report id 0, then 64 data bytes
+
+struct HidDeviceInfo {
+  std::string path;
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+  std::uint16_t releaseNumber = 0;
+};
+
+class HidDevice {
+ public:
+  virtual ~HidDevice() = default;
+  // Writes one report, report id first. Returns the bytes written, or -1.
+  virtual int Write(const std::uint8_t* data, std::size_t length) = 0;
+  // Reads one input report, report id first. Returns the bytes read, 0 when
+  // nothing came within the timeout, -1 when the device is gone. May run on
+  // one thread while Write runs on another.
+  virtual int Read(std::uint8_t* buffer, std::size_t length, int timeoutMs) = 0;
+};
+
+class HidBackend {
+ public:
+  virtual ~HidBackend() = default;
+  virtual std::vector<HidDeviceInfo> Enumerate(std::uint16_t vendorId, std::uint16_t productId) = 0;
+  // Null on failure, with a sentence for the user in `error`.
+  virtual std::unique_ptr<HidDevice> Open(const std::string& path, std::string& error) = 0;
+};

@@ -1,0 +1,84 @@
+#include "link/HidapiBackend.h"
+
+#include <hidapi.h>
+
+#include <cerrno>
+#include <cstring>
+#include <cwchar>
+
+#if defined(__linux__)
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string Narrow(const wchar_t* text) {
+  if (!text) return {};
+  std::string out;
+  for (; *text; ++text) out.push_back(*text < 0x80 ? static_cast<char>(*text) : '?');
+  return out;
+}
+
+class HidapiDevice final : public HidDevice {
+ public:
+  explicit HidapiDevice(hid_device* handle) : handle_(handle) {}
+  ~HidapiDevice() override { hid_close(handle_); }
+
+  int Write(const std::uint8_t* data, std::size_t length) override {
+    const int n = hid_write(handle_, data, length);
+    return n < 0 ? -1 : n;
+  }
+
+  int Read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override {
+    if (length < 2) return -1;
+    // Our board uses no numbered reports: hidapi hands over the 64 data bytes
+    // alone, so put the report id in front as the wire carries it.
+    const int n = hid_read_timeout(handle_, buffer + 1, length - 1, timeoutMs);
+    if (n < 0) return -1;  // the device is gone (hidraw read fails after unplug)
+    if (n == 0) return 0;
+    buffer[0] = 0;
+    return n + 1;
+  }
+
+ private:
+  hid_device* handle_;
+};
+
+}  // namespace
+
+HidapiBackend::HidapiBackend() : initialised_(hid_init() == 0) {}
+
+HidapiBackend::~HidapiBackend() {
+  if (initialised_) hid_exit();
+}
+
+std::vector<HidDeviceInfo> HidapiBackend::Enumerate(std::uint16_t vendorId, std::uint16_t productId) {
+  std::vector<HidDeviceInfo> out;
+  if (!initialised_) return out;
+  hid_device_info* list = hid_enumerate(vendorId, productId);
+  for (hid_device_info* d = list; d; d = d->next) {
+    if (!d->path) continue;
+    out.push_back(HidDeviceInfo{d->path, d->vendor_id, d->product_id, d->release_number});
+  }
+  hid_free_enumeration(list);
+  return out;
+}
+
+std::unique_ptr<HidDevice> HidapiBackend::Open(const std::string& path, std::string& error) {
+  if (!initialised_) {
+    error = "The HID library could not be initialised.";
+    return nullptr;
+  }
+  hid_device* handle = hid_open_path(path.c_str());
+  if (handle) return std::make_unique<HidapiDevice>(handle);
+#if defined(__linux__)
+  if (access(path.c_str(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM)) {
+    error = "Permission denied opening " + path +
+            ". Install the udev rule shipped in resources/udev/" + kUdevRuleName +
+            " (copy it to /etc/udev/rules.d/, run 'udevadm control --reload-rules', then re-plug the board).";
+    return nullptr;
+  }
+#endif
+  error = "Could not open " + path + ": " + Narrow(hid_error(nullptr));
+  return nullptr;
+}

@@ -1,0 +1,225 @@
+#include "link/MUSBHid.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "link/LinkHost.h"
+#include "link/QVCommunication.h"
+#include "platform/Messages.h"
+
+namespace {
+
+// Reads wake up this often to notice Close and shutdown.
+constexpr int kReadPollMs = 100;
+
+struct AcceptedDevice {
+  std::uint16_t vendorId;
+  std::uint16_t productId;
+  std::uint16_t releaseNumber;
+};
+constexpr AcceptedDevice kAcceptedDevices[] = {
+    {kBoardVendorId, kBoardProductId, kReleaseApplication},
+    {kBoardVendorId, kBoardProductId, kReleaseBootloader},
+};
+
+}  // namespace
+
+CMUSBHid::CMUSBHid(QVCommunication& manager, HidBackend& backend)
+    : m_manager(manager), m_backend(backend) {
+  std::memset(m_writeReport, 0xFF, sizeof m_writeReport);
+}
+
+CMUSBHid::~CMUSBHid() {
+  StopThreads();
+  Close();
+}
+
+void CMUSBHid::StartThreads() {
+  std::lock_guard lock(m_readMutex);
+  if (m_readerThread.joinable()) return;
+  m_stop = false;
+  m_readerThread = std::thread([this] { ReaderLoop(); });
+}
+
+void CMUSBHid::StopThreads() {
+  {
+    std::lock_guard lock(m_readMutex);
+    m_stop = true;
+  }
+  m_readEvent.notify_all();
+  if (m_readerThread.joinable() && m_readerThread.get_id() != std::this_thread::get_id())
+    m_readerThread.join();
+}
+
+void CMUSBHid::RegisterForDeviceNotifications(platform::Handle window) { m_notifyWindow.store(window); }
+
+void CMUSBHid::SetReportTap(ReportTap tap) {
+  std::lock_guard lock(m_hookMutex);
+  m_reportTap = tap ? std::make_shared<const ReportTap>(std::move(tap)) : nullptr;
+}
+
+std::string CMUSBHid::LastError() const {
+  std::lock_guard lock(m_ioMutex);
+  return m_lastError;
+}
+
+std::string CMUSBHid::DevicePath() const {
+  std::lock_guard lock(m_ioMutex);
+  return m_devicePath;
+}
+
+int CMUSBHid::Open() {
+  if (IsConnected()) Close();
+  return Enumerate(true);
+}
+
+int CMUSBHid::IsPresent() { return Enumerate(false); }
+
+int CMUSBHid::Enumerate(bool open) {
+  const auto devices = m_backend.Enumerate(kBoardVendorId, kBoardProductId);
+  for (const auto& d : devices) {
+    {
+      std::lock_guard lock(m_ioMutex);
+      m_devicePath = d.path;
+    }
+    bool accepted = false;
+    for (const auto& entry : kAcceptedDevices) {
+      char line[64];
+      std::snprintf(line, sizeof line, "VID: %x PID: %x ver-num: %x\n", d.vendorId, d.productId,
+                    d.releaseNumber);
+      corvel::TraceLine(line);
+      if (d.vendorId != entry.vendorId || d.productId != entry.productId) continue;
+      if (d.releaseNumber != entry.releaseNumber) continue;
+      if (d.releaseNumber == kReleaseApplication) {
+        m_manager.SetBootMode(0);
+        accepted = true;
+        break;
+      }
+      if (d.releaseNumber == kReleaseBootloader && m_manager.FirmwareUpdatePossible()) {
+        PostBootStatus(kBootStatusBootloaderFound, 0);
+        m_manager.SetBootMode(1);
+        accepted = true;
+        break;
+      }
+    }
+    if (!accepted) continue;
+    if (!open) return 1;
+
+    std::string error;
+    auto device = m_backend.Open(d.path, error);
+    {
+      std::lock_guard lock(m_ioMutex);
+      // A board we may not open is not connected: the caller reports the
+      // reason (m_lastError), and the next arrival tries again.
+      m_device = std::move(device);
+      m_lastError = m_device ? std::string() : error;
+      m_connected.store(m_device ? 1 : 0);
+      m_deviceLost.store(false);
+    }
+    if (!IsConnected()) return 0;
+    {
+      std::lock_guard lock(m_readMutex);
+      ++m_openCount;
+    }
+    m_readEvent.notify_all();
+    return 1;
+  }
+  return 0;
+}
+
+void CMUSBHid::Close() {
+  std::shared_ptr<HidDevice> closing;
+  {
+    std::lock_guard lock(m_ioMutex);
+    closing = std::move(m_device);
+    m_connected.store(0);
+    std::memset(m_writeReport, 0xFF, sizeof m_writeReport);
+  }
+  {
+    std::lock_guard lock(m_readMutex);
+    ++m_openCount;  // a reader in the middle of a read lets go of the device
+  }
+  m_readEvent.notify_all();
+  // `closing` may still be shared with the reader; the device is closed when
+  // the last user lets go, never under a read in progress.
+}
+
+int CMUSBHid::WriteReport(const std::uint8_t* data, int length) {
+  if (!data || length < 0 || length > static_cast<int>(kHidReportSize - 1)) return 0;
+  std::shared_ptr<const ReportTap> tap;
+  int result = 0;
+  {
+    std::lock_guard lock(m_ioMutex);
+    if (!m_connected.load() || !m_device) return 0;
+    std::memset(m_writeReport, 0xFF, sizeof m_writeReport);
+    m_writeReport[0] = 0;
+    std::memcpy(m_writeReport + 1, data, static_cast<std::size_t>(length));
+    {
+      std::lock_guard hookLock(m_hookMutex);
+      tap = m_reportTap;
+    }
+    // Seen before it leaves, so a trace never shows an answer ahead of its
+    // question.
+    if (tap) (*tap)(true, m_writeReport, kHidReportSize);
+    result = m_device->Write(m_writeReport, kHidReportSize) >= 0 ? 1 : 0;
+    if (!result) m_deviceLost.store(true);
+  }
+  return result;
+}
+
+void CMUSBHid::ReaderLoop() {
+  std::uint8_t report[kHidReportSize];
+  std::uint64_t seenOpen = 0;
+  for (;;) {
+    std::shared_ptr<HidDevice> device;
+    {
+      std::unique_lock lock(m_readMutex);
+      m_readEvent.wait(lock, [&] {
+        if (m_stop) return true;
+        if (m_openCount != seenOpen) return true;
+        return false;
+      });
+      if (m_stop) return;
+      seenOpen = m_openCount;
+    }
+    {
+      std::lock_guard lock(m_ioMutex);
+      if (m_connected.load()) device = m_device;
+    }
+    if (!device) continue;  // wait for the next open
+
+    // Read until the device is closed, replaced or gone.
+    for (;;) {
+      {
+        std::lock_guard lock(m_readMutex);
+        if (m_stop || m_openCount != seenOpen) break;
+      }
+      const int n = device->Read(report, sizeof report, kReadPollMs);
+      if (n == 0) continue;
+      if (n < 0) {
+        // The board is gone: handle it as a removal, not as a quiet read
+        // error, so the link is torn down and the user told.
+        bool current;
+        {
+          std::lock_guard lock(m_ioMutex);
+          current = m_device == device;
+          if (current) m_deviceLost.store(true);
+        }
+        if (current) platform::PostMessage(m_notifyWindow.load(), platform::WM_DEVICECHANGE,
+                                           platform::DBT_DEVICEREMOVECOMPLETE);
+        break;
+      }
+      std::shared_ptr<const ReportTap> tap;
+      {
+        std::lock_guard hookLock(m_hookMutex);
+        tap = m_reportTap;
+      }
+      if (tap) (*tap)(false, report, static_cast<std::size_t>(n));
+      if (n != static_cast<int>(kHidReportSize) || report[0] != 0) continue;
+      m_manager.OnReport(report + 1, static_cast<int>(kHidReportSize - 1));
+    }
+    device.reset();
+    // After a failed read wait for the next open; after a close or reopen
+    // the counter has moved and the outer wait returns at once.
+  }
+}

@@ -1,0 +1,83 @@
+// The USB HID transport: finds the lamp board (in its application firmware or
+// its bootloader), opens it, writes 64-byte reports and hands every 64-byte
+// input report to the transport manager from a reader thread of its own. It
+// knows nothing of frames; it moves reports.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "link/HidBackend.h"
+#include "platform/MessageTarget.h"
+
+class QVCommunication;
+
+inline constexpr std::uint16_t kBoardVendorId = 0x0483;
+inline constexpr std::uint16_t kBoardProductId = 0x5750;
+inline constexpr std::uint16_t kReleaseApplication = 0x1000;
+inline constexpr std::uint16_t kReleaseBootloader = 0x0100;
+
+class CMUSBHid {
+ public:
+  CMUSBHid(QVCommunication& manager, HidBackend& backend);
+  ~CMUSBHid();  // closes the device and joins the reader thread
+  CMUSBHid(const CMUSBHid&) = delete;
+  CMUSBHid& operator=(const CMUSBHid&) = delete;
+
+  void StartThreads();
+  void StopThreads();
+
+  int Open();
+  int IsPresent();
+  int IsConnected() const { return m_connected.load(); }
+  // The open device failed a read or write: it is gone, even if a board with
+  // the same ids is already back (a restart between firmware and bootloader).
+  bool DeviceLost() const { return m_deviceLost.load(); }
+  void Close();
+  int WriteReport(const std::uint8_t* data, int length);
+
+  // The window that hears of arrivals and removals. A read that finds the
+  // device gone is reported to it as a removal, like the system would.
+  void RegisterForDeviceNotifications(platform::Handle window);
+
+  std::string LastError() const;
+  std::string DevicePath() const;
+
+  // Sees every report in (`out` false) and out, report id first, on the
+  // thread that moves it.
+  using ReportTap = std::function<void(bool out, const std::uint8_t* report, std::size_t length)>;
+  void SetReportTap(ReportTap tap);
+
+ private:
+  int Enumerate(bool open);
+  void ReaderLoop();
+
+  QVCommunication& m_manager;
+  HidBackend& m_backend;
+
+  // Open, close and every write run under this lock: the HID stack allows
+  // only reads beside other calls on a handle.
+  mutable std::mutex m_ioMutex;
+  std::shared_ptr<HidDevice> m_device;
+  std::atomic<int> m_connected{0};
+  std::atomic<bool> m_deviceLost{false};
+  std::string m_devicePath;
+  std::string m_lastError;
+  std::uint8_t m_writeReport[kHidReportSize];
+
+  std::mutex m_readMutex;
+  std::condition_variable m_readEvent;
+  std::uint64_t m_openCount = 0;  // bumped on every open, wakes the reader
+  bool m_stop = false;
+  std::thread m_readerThread;
+
+  std::atomic<platform::Handle> m_notifyWindow{platform::kNoHandle};
+  std::mutex m_hookMutex;
+  std::shared_ptr<const ReportTap> m_reportTap;
+};

@@ -1,0 +1,127 @@
+#include "link/QVCommunication.h"
+
+#include "link/LinkHost.h"
+#include "platform/Messages.h"
+#include "platform/Sleep.h"
+
+std::atomic<QVCommunication*> g_pCommunication{nullptr};
+
+const char* LinkStateText(int code) {
+  switch (code) {
+    case kLinkProtocolNotMatch: return " USB Hid protocol not match!";
+    case kLinkEventIdError: return " USB Hid protocol event id error!";
+    case kLinkDeviceNotFound: return " USB Hid device not found!";
+    case kLinkDeviceFound: return " USB Hid device found, but chip not connected!";
+    case kLinkGpioError: return " Control QV gpio error!";
+    default: return nullptr;
+  }
+}
+
+void PostBootStatus(std::uintptr_t code, std::intptr_t value) {
+  platform::PostMessage(corvel::GetBootDialogHandle(), platform::kMsgBootStatus, code,
+                        std::make_shared<const platform::ValuePayload>(value));
+}
+
+QVCommunication::QVCommunication(std::unique_ptr<HidBackend> backend, ProtocolEngine& engine)
+    : m_backend(std::move(backend)), m_engine(engine) {}
+
+QVCommunication::~QVCommunication() {
+  if (m_hid) {
+    m_hid->StopThreads();  // no report may reach us while we go
+    m_hid->Close();
+  }
+  m_linkState.store(kLinkDeviceNotFound);
+  m_engine.SetHost(nullptr);
+  m_hid.reset();
+}
+
+void QVCommunication::Init() {
+  if (!m_hid) m_hid = std::make_unique<CMUSBHid>(*this, *m_backend);
+  m_engine.SetHost(this);
+  m_hid->StartThreads();
+}
+
+int QVCommunication::Connect() {
+  if (m_hid && m_hid->Open() && m_hid->IsConnected()) {
+    m_engine.ResetLink();
+    if (!m_firmwareUpdate.load()) platform::SleepMs(kConnectSettleMs);
+    m_engine.SendHandshake();
+    return 1;
+  }
+  SetLinkState(kLinkDeviceNotFound);
+  PostLinkState();
+  return 0;
+}
+
+void QVCommunication::Disconnect() {
+  if (m_hid) m_hid->Close();
+  SetLinkState(kLinkDeviceNotFound);
+}
+
+int QVCommunication::Reconnect() {
+  Disconnect();
+  return Connect();
+}
+
+void QVCommunication::RegisterForDeviceNotifications(platform::Handle window) {
+  if (m_hid) m_hid->RegisterForDeviceNotifications(window);
+}
+
+void QVCommunication::OnDeviceChange(std::uint32_t event, std::uintptr_t) {
+  switch (event) {
+    case platform::DBT_DEVICEARRIVAL:
+      if (m_hid && !m_hid->IsConnected()) Connect();
+      return;
+    case platform::DBT_DEVICEREMOVECOMPLETE: {
+      if (!m_hid) return;
+      // The system and our own reader both report a removal; the second finds
+      // the link already down and has nothing left to say.
+      if (!m_hid->IsConnected() && m_linkState.load() == kLinkDeviceNotFound) return;
+      const bool lost = m_hid->DeviceLost();
+      if (m_hid->IsConnected() && !lost && m_hid->IsPresent()) return;  // some other device left
+      Disconnect();
+      PostLinkState();
+      if (FirmwareUpdatePossible() && m_bootMode.load() == 1)
+        PostBootStatus(kBootStatusDeviceRemoved, 0);
+      // A restart can bring the board back before its removal is handled:
+      // its arrival was then ignored while the dead handle still looked
+      // connected, so link the board that is there now.
+      if (lost && m_hid->IsPresent()) Connect();
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+void QVCommunication::SetLinkState(int code) { m_linkState.store(code); }
+
+void QVCommunication::PostLinkState() {
+  platform::PostMessage(corvel::GetMainDialogHandle(), platform::kMsgLinkState,
+                        static_cast<std::uintptr_t>(m_linkState.load()));
+}
+
+void QVCommunication::OnReport(const std::uint8_t* data, int length) {
+  if (!data || length < static_cast<int>(frame::kReportSize)) return;
+  if (m_bootMode.load() == 1) {
+    std::lock_guard lock(m_sinkMutex);
+    if (m_bootContext) m_bootContext->OnBootReply(data);
+    return;
+  }
+  m_engine.QueueReport(data);
+  m_engine.ProcessReport();
+}
+
+int QVCommunication::WriteReport(const std::uint8_t* data, int length) {
+  return m_hid ? m_hid->WriteReport(data, length) : 0;
+}
+
+void QVCommunication::SetBootTransferContext(BootReplySink* context) {
+  std::lock_guard lock(m_sinkMutex);
+  m_bootContext = context;
+}
+
+bool QVCommunication::FirmwareUpdatePossible() const {
+  std::lock_guard lock(m_sinkMutex);
+  return m_bootContext != nullptr;
+}

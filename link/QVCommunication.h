@@ -1,0 +1,95 @@
+// The transport manager: owns the HID transport, runs the connect sequence
+// (engine reset, settle pause, handshake), keeps the link-state code and
+// posts it to the main window, reacts to arrival and removal, and routes every
+// input report either to the protocol engine or, while the board runs its
+// bootloader, to the firmware transfer context.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "link/HidBackend.h"
+#include "link/MUSBHid.h"
+#include "link/ProtocolEngine.h"
+#include "platform/MessageTarget.h"
+
+// Link-state codes.
+inline constexpr int kLinkProtocolNotMatch = 0;
+inline constexpr int kLinkEventIdError = 1;
+inline constexpr int kLinkDeviceNotFound = 2;
+inline constexpr int kLinkDeviceFound = 3;
+inline constexpr int kLinkGpioError = 5;
+
+// Text of a link-state code, or null for a code that has none.
+const char* LinkStateText(int code);
+
+// Settle pause between opening the board and the handshake.
+inline constexpr std::uint32_t kConnectSettleMs = 1200;
+
+// Status codes posted to the firmware-update window (wParam of kMsgBootStatus)
+// by the link itself.
+inline constexpr std::uintptr_t kBootStatusDeviceRemoved = 11;
+inline constexpr std::uintptr_t kBootStatusBootloaderFound = 12;
+// Posts to the firmware-update window if it exists; otherwise nothing.
+void PostBootStatus(std::uintptr_t code, std::intptr_t value);
+
+// What receives the bootloader's raw 64-byte records: the firmware transfer
+// context. Called on the HID reader thread.
+class BootReplySink {
+ public:
+  virtual ~BootReplySink() = default;
+  virtual void OnBootReply(const std::uint8_t* record) = 0;  // 64 bytes
+};
+
+class QVCommunication final : public EngineHost {
+ public:
+  explicit QVCommunication(std::unique_ptr<HidBackend> backend,
+                           ProtocolEngine& engine = ProtocolEngine::Instance());
+  ~QVCommunication() override;
+  QVCommunication(const QVCommunication&) = delete;
+  QVCommunication& operator=(const QVCommunication&) = delete;
+
+  void Init();
+  int Connect();
+  void Disconnect();
+  int Reconnect();
+  void RegisterForDeviceNotifications(platform::Handle window);
+  void OnDeviceChange(std::uint32_t event, std::uintptr_t data);
+
+  void SetLinkState(int code) override;
+  void PostLinkState() override;
+  int LinkState() const { return m_linkState.load(); }
+  const char* GetLinkStateText() const { return LinkStateText(m_linkState.load()); }
+
+  void OnReport(const std::uint8_t* data, int length);
+  int WriteReport(const std::uint8_t* data, int length) override;
+
+  void SetBootMode(int flag) { m_bootMode.store(flag); }
+  int BootMode() const { return m_bootMode.load(); }
+  void SetFirmwareUpdate(int flag) { m_firmwareUpdate.store(flag); }
+  int FirmwareUpdate() const { return m_firmwareUpdate.load(); }
+
+  // The firmware transfer context, while one exists (null otherwise).
+  // Bootloader devices are accepted only while there is one.
+  void SetBootTransferContext(BootReplySink* context);
+  bool FirmwareUpdatePossible() const;
+
+  CMUSBHid* Hid() { return m_hid.get(); }
+  ProtocolEngine& Engine() { return m_engine; }
+
+ private:
+  std::unique_ptr<HidBackend> m_backend;
+  ProtocolEngine& m_engine;
+  std::unique_ptr<CMUSBHid> m_hid;
+  std::atomic<int> m_firmwareUpdate{0};
+  std::atomic<int> m_linkState{0};
+  std::atomic<int> m_bootMode{0};
+
+  mutable std::mutex m_sinkMutex;  // held while a boot record is handed over
+  BootReplySink* m_bootContext = nullptr;
+};
+
+// Null while the transport manager does not exist.
+extern std::atomic<QVCommunication*> g_pCommunication;

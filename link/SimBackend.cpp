@@ -1,0 +1,83 @@
+#include "link/SimBackend.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+class SimDevice final : public HidDevice {
+ public:
+  SimDevice(SimBackend& backend, std::uint64_t connection) : backend_(backend), connection_(connection) {}
+
+  int Write(const std::uint8_t* data, std::size_t length) override {
+    if (length != kHidReportSize) return -1;
+    {
+      std::lock_guard lock(backend_.mutex_);
+      if (backend_.recordWrites_) {
+        backend_.written_.emplace_back(data, data + length);
+        // A long soak must not grow this without bound.
+        if (backend_.written_.size() > 4096) backend_.written_.erase(backend_.written_.begin(), backend_.written_.begin() + 2048);
+      }
+    }
+    std::array<std::uint8_t, sim::kReportSize> report;
+    std::memcpy(report.data(), data + 1, report.size());
+    return backend_.board_.HostWrite(report, connection_) ? static_cast<int>(length) : -1;
+  }
+
+  int Read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override {
+    {
+      std::lock_guard lock(backend_.mutex_);
+      if (!backend_.injected_.empty()) {
+        auto r = std::move(backend_.injected_.front());
+        backend_.injected_.pop_front();
+        const std::size_t n = std::min(length, r.size());
+        std::memcpy(buffer, r.data(), n);
+        return static_cast<int>(n);
+      }
+    }
+    if (length < kHidReportSize) return -1;
+    sim::Report report;
+    const int r = backend_.board_.HostRead(report, std::chrono::milliseconds(timeoutMs), connection_);
+    if (r <= 0) return r;
+    buffer[0] = 0;
+    std::memcpy(buffer + 1, report.data(), report.size());
+    return static_cast<int>(kHidReportSize);
+  }
+
+ private:
+  SimBackend& backend_;
+  std::uint64_t connection_;  // the board's connection this handle was opened on
+};
+
+SimBackend::SimBackend(sim::SimBoard& board) : board_(board) {}
+
+std::vector<HidDeviceInfo> SimBackend::Enumerate(std::uint16_t vendorId, std::uint16_t productId) {
+  if (!board_.IsPlugged() || vendorId != sim::kVendorId || productId != sim::kProductId) return {};
+  return {HidDeviceInfo{kPath, sim::kVendorId, sim::kProductId, board_.ReleaseNumber()}};
+}
+
+std::unique_ptr<HidDevice> SimBackend::Open(const std::string& path, std::string& error) {
+  if (path != kPath || !board_.IsPlugged()) {
+    error = "The simulated board is not plugged in.";
+    return nullptr;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    ++opens_;
+  }
+  return std::make_unique<SimDevice>(*this, board_.Connection());
+}
+
+int SimBackend::OpenCount() const {
+  std::lock_guard lock(mutex_);
+  return opens_;
+}
+
+void SimBackend::InjectInputReport(std::vector<std::uint8_t> report) {
+  std::lock_guard lock(mutex_);
+  injected_.push_back(std::move(report));
+}
+
+std::vector<std::vector<std::uint8_t>> SimBackend::TakeWritten() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(written_, {});
+}

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/Commands.h"
+
+namespace {
+struct Result {
+  int rc;
+  std::string out;
+  std::string err;
+};
+Result Ctl(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  const int rc = cli::Run(args, out, err);
+  return {rc, out.str(), err.str()};
+}
+}  // namespace
+
+TEST(CliTest, InfoIdentifiesTheSimulatedBoard) {
+  auto r = Ctl({"--sim", "info"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.out.find("USB Hid device found, but chip not connected!"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Board id:      1 (QV6033)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Mcu code version:V1.3.0"), std::string::npos) << r.out;
+
+  r = Ctl({"--sim=3", "--json", "info"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.out.find("\"board_id\":3,\"chip_board\":\"QV6032\""), std::string::npos) << r.out;
+}
+
+TEST(CliTest, RegisterWriteIsReadBackOnOneConnection) {
+  auto r = Ctl({"--sim", "batch", "reg write 0x20 0x10 0x20", "reg read 0x20 2"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.out.find("0x20: 0x10\n0x21: 0x20\n"), std::string::npos) << r.out;
+
+  r = Ctl({"--sim", "--json", "batch", "reg write 0x2E 7", "reg read 0x2E 2"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.out.find("{\"register\":46,\"values\":[7,0]}"), std::string::npos) << r.out;
+}
+
+TEST(CliTest, TraceShowsReportsAndDecodedFrames) {
+  auto r = Ctl({"--sim", "--trace", "reg", "read", "0x00"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.err.find("> 00 5A 5A 41 00 0D 00 00 00 00 00"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("DATA seq=0 addr=41 (1,1) payload=0 checksum ok"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ACK seq=0 addr=14"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(16,2) payload=7 checksum ok"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "0x00: 0xFF\n");
+}
+
+TEST(CliTest, UnknownBoardIsRefusedRegisterAccess) {
+  auto r = Ctl({"--sim=2", "reg", "read", "0x20"});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.err.find("names no known chip board"), std::string::npos) << r.err;
+}
+
+TEST(CliTest, UsageErrorsExitWithTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"frob"},
+      {"--bogus", "info"},
+      {"--timeout"},
+      {"--timeout", "soon", "info"},
+      {"--sim", "reg", "read", "0x100"},
+      {"--sim", "reg", "read", "0xFF", "2"},
+      {"--sim", "reg", "write", "0x20"},
+      {"--sim", "reg", "write", "0x20", "256"},
+      {"--sim", "reg", "peek", "0x20"},
+      {"--sim", "address", "0x57"},
+      {"--sim", "info", "extra"},
+      {"--sim", "batch"},
+  };
+  for (const auto& args : cases) {
+    auto r = Ctl(args);
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    EXPECT_EQ(r.rc, 2) << joined;
+    EXPECT_NE(r.err.find("Try 'corvelctl --help'."), std::string::npos) << joined;
+    EXPECT_TRUE(r.out.empty()) << joined;
+  }
+}
+
+TEST(CliTest, HelpForTheToolAndEachCommand) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"reg", "--help"}, {"list", "-h"}}) {
+    auto r = Ctl(args);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_NE(r.out.find("Usage: corvelctl"), std::string::npos);
+  }
+}
+
+TEST(CliTest, NoBoardIsAFailureWithAHint) {
+  auto r = Ctl({"--timeout", "200", "info"});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.err.find("No lamp board found"), std::string::npos) << r.err;
+  r = Ctl({"--timeout", "200", "wait"});
+  EXPECT_EQ(r.rc, 1);
+}
+
+TEST(CliTest, ListAndAddressOnTheSimulatedBoard) {
+  auto r = Ctl({"--sim", "list"});
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.out, "sim:lamp-board  release 0x1000  application\n");
+  r = Ctl({"--sim", "address", "0x59"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(r.out, "√ Lamp set IIC address successfully!\n");
+}
