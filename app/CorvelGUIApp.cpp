@@ -1,0 +1,99 @@
+#include "app/CorvelGUIApp.h"
+
+#include <QAction>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/ChipRegistry.h"
+#include "app/MainWindow.h"
+#include "link/HidapiBackend.h"
+#include "link/LinkHost.h"
+#include "link/QVCommunication.h"
+#include "link/QVProtocol.h"
+#include "link/SimBackend.h"
+#include "platform/DeviceMonitor.h"
+#include "platform/Messages.h"
+#include "platform/qt/QtDialogs.h"
+#include "sim/SimBoard.h"
+
+CCorvelGUIApp::CCorvelGUIApp(AppOptions options) : m_options(options) {}
+
+CCorvelGUIApp::~CCorvelGUIApp() { DestroyObjects(); }
+
+void CCorvelGUIApp::SetMainDialogHandle(platform::Handle handle) { corvel::SetMainDialogHandle(handle); }
+platform::Handle CCorvelGUIApp::GetMainDialogHandle() { return corvel::GetMainDialogHandle(); }
+
+QPoint CCorvelGUIApp::PlaceMainWindow(const QSize& screen, const QSize& window) {
+  return QPoint((screen.width() - window.width() + 1) / 2, (2 * (screen.height() - window.height()) + 2) / 5);
+}
+
+bool CCorvelGUIApp::CreateObjects() {
+  platform::InstallQtDialogs();
+  g_pChip = new QVChip();
+
+  m_protocol = std::make_unique<CQVProtocol>();
+  m_protocol->UseCrc16();
+  g_pProtocol = m_protocol.get();
+
+  std::unique_ptr<HidBackend> backend;
+  if (m_options.simulateBoardId) {
+    sim::SimConfig config;
+    config.boardId = *m_options.simulateBoardId;
+    m_board = std::make_unique<sim::SimBoard>(config);
+    // The simulated board raises arrival and removal like the system would.
+    m_board->SetDeviceEventListener([](std::uint32_t event) {
+      platform::PostMessage(corvel::GetMainDialogHandle(), platform::WM_DEVICECHANGE, event);
+    });
+    backend = std::make_unique<SimBackend>(*m_board);
+  } else {
+    // Listen before the first enumeration so no arrival is missed.
+    m_monitor = std::make_unique<platform::DeviceMonitor>();
+    backend = std::make_unique<HidapiBackend>();
+  }
+  auto* comm = new QVCommunication(std::move(backend));
+  g_pCommunication = comm;
+  comm->Init();
+  return true;
+}
+
+int CCorvelGUIApp::Run() {
+  if (!g_pChip) return 0;
+  const std::int32_t id = QVChip::GetDefaultChipId();
+  if (id == 0) return 0;
+  CQV512XX* window = g_pChip->Prepare(id);
+  if (!window) return 0;
+  window->WatchDeviceMonitor(m_monitor.get());
+  if (m_board) AddSimulationActions();
+  if (!m_options.screenshotPath.isEmpty()) {
+    QTimer::singleShot(m_options.screenshotAfterMs, window, [window, path = m_options.screenshotPath] {
+      if (!window->grab().save(path)) std::fprintf(stderr, "corvelgui: cannot write %s\n", qPrintable(path));
+      window->reject();
+    });
+  }
+  return window->exec();
+}
+
+void CCorvelGUIApp::AddSimulationActions() {
+  sim::SimBoard* board = m_board.get();
+  auto* unplug = new QAction(QStringLiteral("Unplug simulated board"), g_pMainDialog);
+  unplug->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+U")));
+  QObject::connect(unplug, &QAction::triggered, [board] { board->Unplug(); });
+  auto* plug = new QAction(QStringLiteral("Plug simulated board in"), g_pMainDialog);
+  plug->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+P")));
+  QObject::connect(plug, &QAction::triggered, [board] { board->Plug(); });
+  auto* interrupt = new QAction(QStringLiteral("Raise interrupt"), g_pMainDialog);
+  interrupt->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+I")));
+  QObject::connect(interrupt, &QAction::triggered, [board] { board->RaiseInterrupt(1); });
+  g_pMainDialog->AddCaptionActions({unplug, plug, interrupt});
+}
+
+void CCorvelGUIApp::DestroyObjects() {
+  delete g_pChip;  // and with it the main window and its pages
+  g_pChip = nullptr;
+  if (QVCommunication* comm = g_pCommunication.exchange(nullptr)) delete comm;  // joins the reader thread
+  g_pProtocol = nullptr;
+  m_protocol.reset();
+  if (m_board) m_board->SetDeviceEventListener({});
+  m_board.reset();
+  m_monitor.reset();
+}

@@ -1,0 +1,54 @@
+// Start-up and shut-down: the long-lived objects (chip registry, protocol
+// object, transport manager) are made in order, the main window runs, and
+// everything is torn down in order, the reader thread before the transport
+// manager it calls into.
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "platform/MessageTarget.h"
+
+namespace sim {
+class SimBoard;
+}
+namespace platform {
+class DeviceMonitor;
+}
+class CQVProtocol;
+
+struct AppOptions {
+  std::optional<std::uint8_t> simulateBoardId;  // set: run against the simulated board
+  QString screenshotPath;                       // set: save a picture and quit
+  int screenshotAfterMs = 3000;
+};
+
+class CCorvelGUIApp {
+ public:
+  explicit CCorvelGUIApp(AppOptions options);
+  ~CCorvelGUIApp();
+
+  // Builds the long-lived objects; false if the link cannot be made.
+  bool CreateObjects();
+  // Runs the chip registry's window; returns when it closes.
+  int Run();
+  void DestroyObjects();
+
+  static void SetMainDialogHandle(platform::Handle handle);
+  static platform::Handle GetMainDialogHandle();
+  static QPoint PlaceMainWindow(const QSize& screen, const QSize& window);
+
+  sim::SimBoard* SimulatedBoard() { return m_board.get(); }
+
+ private:
+  void AddSimulationActions();
+
+  AppOptions m_options;
+  std::unique_ptr<sim::SimBoard> m_board;
+  std::unique_ptr<platform::DeviceMonitor> m_monitor;
+  std::unique_ptr<CQVProtocol> m_protocol;
+};

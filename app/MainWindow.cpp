@@ -1,0 +1,555 @@
+#include "app/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QWindow>
+
+#include "app/ChipRegistry.h"
+#include "board/RoundPage.h"
+#include "link/BoardIds.h"
+#include "link/CommandSet.h"
+#include "link/LinkHost.h"
+#include "link/QVCommunication.h"
+#include "platform/DeviceMonitor.h"
+#include "platform/Messages.h"
+#include "platform/Sleep.h"
+#include "resources/dialogs/MainWindowDialog.h"
+#include "ui/BitmapButton.h"
+#include "ui/Bitmaps.h"
+#include "ui/CMyRectButton.h"
+#include "ui/CMyStaticFont.h"
+#include "ui/ControlFactory.h"
+#include "ui/Scaling.h"
+
+using namespace dialogs;
+using platform::Message;
+
+CQV512XX* g_pMainDialog = nullptr;
+
+namespace {
+
+constexpr QColor kBandGrey(90, 90, 90);
+constexpr QColor kStatusTeal(0, 180, 200);
+constexpr QColor kStatusRed(210, 0, 0);
+constexpr QColor kCaptionRed(204, 0, 0);
+constexpr QSize kReferenceWindow(1558, 928);
+constexpr QSize kReferenceWorkArea(1920, 1040);
+
+int Trunc(double v) { return static_cast<int>(v); }
+
+QRect DefaultWorkArea() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect(0, 0, kReferenceWorkArea.width(), kReferenceWorkArea.height());
+}
+
+void DefaultRestart() {
+  // A new instance computes its scale for the new work area.
+  QProcess::startDetached(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1));
+}
+
+}  // namespace
+
+std::function<QRect()> CQV512XX::s_workArea = DefaultWorkArea;
+std::function<QPoint()> CQV512XX::s_cursorPos = [] { return QCursor::pos(); };
+std::function<void()> CQV512XX::s_restart = DefaultRestart;
+
+CQV512XX::CQV512XX(QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::FramelessWindowHint), m_target(new platform::WindowTarget(this, this)) {
+  BuildStandardDialog(this, kMainWindowDialog);
+  m_linkText = platform::Control<CMyStaticFont>(this, IDC_LINK_TEXT);
+  m_versionText = platform::Control<CMyStaticFont>(this, IDC_VERSION_TEXT);
+  m_status = platform::Control<CMyStaticFont>(this, IDC_STATUS);
+  m_redDot = platform::Control<QLabel>(this, IDC_RED_DOT);
+  m_greenDot = platform::Control<QLabel>(this, IDC_GREEN_DOT);
+  m_logo = platform::Control<QLabel>(this, IDC_LOGO);
+  m_round = platform::Control<CMyRectButton>(this, IDC_PAGE_ROUND);
+  m_boot = platform::Control<CMyRectButton>(this, IDC_BOOT);
+  m_close = platform::Control<CBitmapButton>(this, IDC_CLOSE);
+  m_minimize = platform::Control<CBitmapButton>(this, IDC_MINIMIZE);
+  m_maximize = platform::Control<CBitmapButton>(this, IDC_MAXIMIZE);
+  m_pageHost = platform::FindControl(this, IDC_PAGE_HOST);
+  m_pageHost2 = platform::FindControl(this, IDC_PAGE_HOST2);
+  m_redDot->setPixmap(bitmaps::Bitmap(bitmaps::IDB_RED_DOT));
+  m_greenDot->setPixmap(bitmaps::Bitmap(bitmaps::IDB_GREEN_DOT));
+  m_logo->setPixmap(bitmaps::Bitmap(bitmaps::IDB_LOGO));
+
+  connect(m_close, &QAbstractButton::clicked, this, &QDialog::reject);
+  connect(m_minimize, &QAbstractButton::clicked, this, [this] { showMinimized(); });
+  connect(m_maximize, &QAbstractButton::clicked, this, &CQV512XX::ToggleMaximize);
+  connect(m_boot, &QAbstractButton::clicked, this, &CQV512XX::OnBootClicked);
+  g_pRoundPage = nullptr;
+}
+
+CQV512XX::~CQV512XX() {
+  if (g_pMainServices == this) g_pMainServices = nullptr;
+  if (corvel::GetMainDialogHandle() == m_target->handle()) corvel::SetMainDialogHandle(platform::kNoHandle);
+  delete g_pRoundPage;
+  g_pRoundPage = nullptr;
+  delete m_target;  // nothing is delivered to a window on its way out
+}
+
+// ---- initialisation ---------------------------------------------------------
+
+void CQV512XX::InitDialog() {
+  setWindowIcon(bitmaps::AppIcon());
+
+  // Scale to the work area and lay out.
+  g_workArea = s_workArea();
+  g_scaleX = g_workArea.width() / double(kReferenceWorkArea.width());
+  g_scaleY = g_workArea.height() / double(kReferenceWorkArea.height());
+  g_ratioX = g_baseRatioX = kReferenceWindow.width() * g_scaleX / width();
+  g_ratioY = g_baseRatioY = kReferenceWindow.height() * g_scaleY / height();
+  LayoutControls();
+
+  QString title;
+  if (g_pChip) title = g_pChip->GetChipName() + "_" + g_pChip->GetChipVersion();
+  setWindowTitle(title);
+  corvel::SetMainDialogHandle(m_target->handle());
+  g_pMainServices = this;
+
+  CreateRoundPage();
+  m_round->SetChecked(true);
+  m_boot->SetChecked(false);
+  m_boot->SetButtonFont(50, 15, 400, "Arial");
+  m_boot->SetButtonColor(QColor(252, 157, 154));
+  m_status->hide();
+  ShowDots(false);
+  m_close->SetBitmaps(bitmaps::Bitmap(bitmaps::IDB_CLOSE));
+  m_minimize->SetBitmaps(bitmaps::Bitmap(bitmaps::IDB_MINIMIZE));
+  m_maximize->SetBitmaps(bitmaps::Bitmap(bitmaps::IDB_MAXIMIZE));
+  SizeCaptionButtonsToBitmaps();
+  for (CMyStaticFont* band : {m_linkText, m_versionText}) {
+    band->SetCtrlFont(18, 7, 400, "Arial");
+    band->SetCtrlBkColor(kBandGrey);
+  }
+  m_status->SetCtrlFont(17, 7, 400, "Arial");
+  m_status->SetCtrlBkColor(kStatusRed);
+  m_round->setToolTip(QStringLiteral("A round pattern board with some LEDs"));
+
+  PlaceMainWindow();
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    connect(screen, &QScreen::availableGeometryChanged, this, &CQV512XX::OnDisplayChange);
+
+  m_initialised = true;
+  if (QVCommunication* comm = g_pCommunication.load()) {
+    comm->RegisterForDeviceNotifications(m_target->handle());
+    comm->Reconnect();
+  }
+}
+
+void CQV512XX::CreateRoundPage() {
+  g_boardKind = kBoardKindPage;
+  g_pRoundPage = new CRound(m_pageHost);
+  g_pRoundPage->InitDialog();
+  g_pRoundPage->move((m_pageHost->width() - g_pRoundPage->width()) / 2,
+                     (m_pageHost->height() - g_pRoundPage->height()) / 2);
+  g_pRoundPage->show();
+  m_pageHost->show();
+  m_pageHost2->hide();
+}
+
+void CQV512XX::PlaceMainWindow() {
+  // Centred across, two fifths of the free height above: the full screen
+  // size, not the work area.
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const QSize s = screen ? screen->geometry().size() : QSize(1920, 1080);
+  move((s.width() - width() + 1) / 2, (2 * (s.height() - height()) + 2) / 5);
+}
+
+void CQV512XX::WatchDeviceMonitor(platform::DeviceMonitor* monitor) {
+  m_monitor = monitor;
+  if (!monitor || !monitor->IsValid()) return;
+  m_monitorNotifier = new QSocketNotifier(monitor->Fd(), QSocketNotifier::Read, this);
+  connect(m_monitorNotifier, &QSocketNotifier::activated, this, [this] {
+    while (auto e = m_monitor->ReadEvent())
+      if (QVCommunication* comm = g_pCommunication.load()) comm->OnDeviceChange(e->event, 0);
+  });
+}
+
+void CQV512XX::AddCaptionActions(const QList<QAction*>& actions) {
+  m_captionActions += actions;
+  addActions(actions);  // their shortcuts work anywhere in the window
+}
+
+// ---- status -----------------------------------------------------------------
+
+void CQV512XX::ShowStatus(const QString& text, bool ok) {
+  m_status->setText(text);
+  m_status->SetCtrlTextColor(Qt::white);
+  m_status->SetCtrlBkColor(ok ? kStatusTeal : kStatusRed);
+  m_status->show();
+  m_target->KillTimer(kStatusTimer);
+  m_target->SetTimer(kStatusTimer, kStatusPeriodMs);
+}
+
+void CQV512XX::ShowNotConnected() {
+  m_status->setText(QString::fromUtf8(g_bDevicePresent == 1 ? texts::kNotConnectedPresent : texts::kNotConnectedAbsent));
+  m_status->SetCtrlTextColor(Qt::white);
+  m_status->SetCtrlBkColor(kStatusRed);
+  m_status->show();
+  m_target->KillTimer(kStatusTimer);
+  m_target->SetTimer(kStatusTimer, kNotConnectedPeriodMs);
+}
+
+void CQV512XX::ShowDots(bool green) {
+  m_redDot->setVisible(!green);
+  m_greenDot->setVisible(green);
+}
+
+void CQV512XX::SetBandText(CMyStaticFont* label, const QString& text) {
+  label->setText(text);
+  label->SetCtrlTextColor(palette().color(QPalette::WindowText));
+  label->SetCtrlBkColor(kBandGrey);
+}
+
+void CQV512XX::SendBoardQuery() {
+  if (!g_pCommunication.load() || !g_pChip) return;
+  const std::uint8_t header[kChipBlockHeaderSize] = {g_boardKind, 0, 0, 0};
+  SendChipCommandBlock(kCmdBoardData, header, nullptr);
+}
+
+// ---- notifications ---------------------------------------------------------
+
+void CQV512XX::ForwardTo(const CPage* page, std::uint32_t message, const Message& original) {
+  if (!page) return;
+  platform::PostMessage(page->Handle(), message, 0, original.lParam);
+}
+
+void CQV512XX::OnMessage(const Message& m) {
+  using namespace platform;
+  auto status = [this](const char* text, bool ok) { ShowStatus(QString::fromUtf8(text), ok); };
+  switch (m.id) {
+    case kMsgLinkState: OnLinkState(static_cast<int>(m.wParam)); return;
+    case kMsgRegisterRead:
+      m_target->KillTimer(kReplyTimer);
+      ForwardTo(g_pGpioInputPage, kMsgGpioInputRead, m);
+      ForwardTo(g_pGpioOutputPage, kMsgGpioOutputRead, m);
+      if (g_bBlinkActive) ForwardTo(g_pBlinkMode, kMsgBlinkRead, m);
+      if (g_bFadeActive) ForwardTo(g_pFadeMode, kMsgFadeRead, m);
+      status(texts::kStatusReadOk, true);
+      return;
+    case kMsgRegisterReadFailed:
+      m_target->KillTimer(kReplyTimer);
+      status(texts::kStatusReadFailed, false);
+      return;
+    case kMsgGpioControlStatus: {
+      const auto* bytes = m.Bytes();
+      if (bytes && !bytes->empty() && (*bytes)[0] == 0)
+        if (QVCommunication* comm = g_pCommunication.load()) comm->SetLinkState(kLinkGpioError);
+      return;
+    }
+    case kMsgFirmwareVersion: {
+      m_target->KillTimer(kReplyTimer);
+      QString version;
+      if (const auto* record = m.PayloadAs<VersionRecord>())
+        for (unsigned char c : record->strings[2]) version += QChar(c);  // each byte one character
+      SetBandText(m_versionText, QString::fromUtf8(texts::kVersionPrefix) + version);
+      return;
+    }
+    case kMsgBoardQueryOk:
+    case kMsgBoardQueryFailed: OnBoardId(m); return;
+    case kMsgSetDataOk: m_target->KillTimer(kReplyTimer); status(texts::kStatusSetDataOk, true); return;
+    case kMsgSetDataFailed: m_target->KillTimer(kReplyTimer); status(texts::kStatusSetDataFailed, false); return;
+    case kMsgTextOk:
+    case kMsgTextFailed:
+      m_target->KillTimer(kReplyTimer);
+      ShowStatus(m.wParam ? QString::fromUtf8(reinterpret_cast<const char*>(m.wParam)) : QString(),
+                 m.id == kMsgTextOk);
+      return;
+    case kMsgOpenShortOk: m_target->KillTimer(kReplyTimer); status(texts::kStatusOpenShortOk, true); return;
+    case kMsgOpenShortFailed: m_target->KillTimer(kReplyTimer); status(texts::kStatusOpenShortFailed, false); return;
+    case kMsgRegisterWritten:
+      m_target->KillTimer(kReplyTimer);
+      // Exactly one page hears of a write: the first that is waiting for it.
+      if (g_bFadeActive) {
+        ForwardTo(g_pFadeMode, kMsgFadeWriteAck, m);
+      } else if (g_bBlinkActive) {
+        ForwardTo(g_pBlinkMode, kMsgBlinkWriteAck, m);
+      } else if (g_pBrightnessPage) {
+        ForwardTo(g_pRoundPage, kMsgPageWriteAck, m);
+      }
+      status(texts::kStatusWriteOk, true);
+      return;
+    case kMsgInterrupt:
+      m_target->KillTimer(kReplyTimer);
+      ForwardTo(g_pRoundPage, kMsgPageInterrupt, m);
+      status(texts::kStatusInterrupt, true);
+      return;
+    case WM_DEVICECHANGE:
+      if (QVCommunication* comm = g_pCommunication.load())
+        comm->OnDeviceChange(static_cast<std::uint32_t>(m.wParam), 0);
+      return;
+    default: return;  // 106, 107, 108 and anything else: nothing to do
+  }
+}
+
+void CQV512XX::OnLinkState(int code) {
+  QVCommunication* comm = g_pCommunication.load();
+  switch (code) {
+    case kLinkDeviceFound:
+      g_bDevicePresent = 1;
+      g_bBoardMatched = 0;
+      ShowDots(true);
+      if (g_pRoundPage) g_pRoundPage->SendI2cAddress();
+      platform::SleepMs(kConnectPauseMs);
+      SendBoardQuery();
+      platform::SleepMs(kConnectPauseMs);
+      if (comm && g_pChip) {
+        const std::uint8_t any = 0;
+        SendSystemCommand(kCmdVersionQuery, &any);
+      }
+      break;
+    case kLinkDeviceNotFound:
+      g_bDevicePresent = 0;
+      [[fallthrough]];
+    default:
+      g_bBoardMatched = 0;
+      ShowDots(false);
+      break;
+  }
+  if (comm)
+    if (const char* text = comm->GetLinkStateText()) SetBandText(m_linkText, QString::fromUtf8(text));
+}
+
+void CQV512XX::OnBoardId(const Message& reply) {
+  m_target->KillTimer(kReplyTimer);
+  g_bBoardMatched = 0;
+  const auto* bytes = reply.Bytes();
+  // A reply too short to carry an id names no board.
+  const auto id = bytes ? BoardIdFromReply(*bytes) : std::nullopt;
+  const CRound::ChipBoard* board = id ? CRound::FindBoardById(*id) : nullptr;
+  if (board && *id == g_selectedBoardId) {
+    g_bBoardMatched = 1;
+  } else if (board && g_pRoundPage) {
+    g_pRoundPage->SelectChipBoard(board->button);
+  }
+  if (g_bBoardMatched) {
+    SetBandText(m_linkText, QString::fromUtf8(texts::kChipConnected));
+    ShowDots(true);
+    ShowStatus(QString::fromUtf8(texts::kStatusDataReceived), true);
+  } else {
+    SetBandText(m_linkText, QString::fromUtf8(texts::kBoardMismatch));
+    ShowDots(false);
+    ShowStatus(QString::fromUtf8(texts::kStatusBoardMismatch), false);
+  }
+}
+
+void CQV512XX::OnTimer(std::uint32_t id) {
+  if (id == kStatusTimer) {
+    m_target->KillTimer(kStatusTimer);
+    m_status->hide();
+  } else if (id == kReplyTimer) {
+    m_target->KillTimer(kReplyTimer);
+    SetBandText(m_linkText, QString::fromUtf8(texts::kTimeoutToConnect));
+    ShowDots(false);
+    m_status->setText(QString::fromUtf8(texts::kStatusMcuFrozen));
+    m_status->SetCtrlTextColor(Qt::white);
+    m_status->SetCtrlBkColor(kStatusRed);
+    m_status->show();
+  }
+}
+
+void CQV512XX::OnBootClicked() {
+  // The firmware-update dialog opens here; while one exists nothing happens.
+}
+
+// ---- frame and scaling -------------------------------------------------------
+
+QRect CQV512XX::AnchoredRect(int id, bool relayout) const {
+  const int W = width(), H = height();
+  const double sx = g_scaleX, sy = g_scaleY;
+  const auto remembered = m_anchored.find(id);
+  auto templateRect = [&](int cid) {
+    for (const auto& c : kMainWindowControls)
+      if (c.id == cid) return platform::DialogUnitsToPixels(kMainWindowDialog, c.x, c.y, c.cx, c.cy);
+    return QRect();
+  };
+  QSize size;
+  if (relayout && remembered != m_anchored.end()) {
+    size = remembered->second.size();
+  } else {
+    const QRect t = templateRect(id);
+    switch (id) {
+      case IDC_CLOSE: case IDC_MAXIMIZE: case IDC_MINIMIZE:
+        size = QSize(Trunc(t.width() * g_baseRatioX), Trunc(t.width() * g_baseRatioY));
+        break;
+      case IDC_LINK_TEXT: size = QSize(Trunc(t.width() * sx), Trunc(32 * sy)); break;
+      case IDC_LOGO: size = QSize(Trunc(t.width() * sx), Trunc(t.height() * sy)); break;
+      case IDC_RED_DOT: case IDC_GREEN_DOT: size = QSize(Trunc(t.width() * sx), Trunc(t.width() * sy)); break;
+      default: return QRect();
+    }
+  }
+  const int captionTop = relayout ? Trunc(16 * sy - size.height() * sy * 0.5) : Trunc(8 * sy);
+  switch (id) {
+    case IDC_CLOSE: return QRect(W - Trunc(40 * sx), captionTop, size.width(), size.height());
+    case IDC_MAXIMIZE: return QRect(W - Trunc(80 * sx), captionTop, size.width(), size.height());
+    case IDC_MINIMIZE: return QRect(W - Trunc(120 * sx), captionTop, size.width(), size.height());
+    case IDC_LINK_TEXT: {
+      const int top = H - Trunc(32 * sy);
+      return QRect(Trunc(100 * sx), top, size.width(), H - top);
+    }
+    case IDC_LOGO: return QRect(W - Trunc(150 * sx), H - Trunc(32 * sy), size.width(), size.height());
+    case IDC_RED_DOT: case IDC_GREEN_DOT:
+      return QRect(Trunc(80 * sx), H - Trunc(16 * sy) - size.height() / 2, size.width(), size.height());
+    default: return QRect();
+  }
+}
+
+namespace {
+bool IsAnchored(int id) {
+  switch (id) {
+    case IDC_CLOSE: case IDC_MAXIMIZE: case IDC_MINIMIZE: case IDC_LINK_TEXT: case IDC_LOGO:
+    case IDC_RED_DOT: case IDC_GREEN_DOT: return true;
+    default: return false;
+  }
+}
+
+QRect ScaleRect(const QRect& r, double rx, double ry) {
+  // Scale the edges, not the size, so neighbours stay flush.
+  const int left = Trunc(r.left() * rx), top = Trunc(r.top() * ry);
+  const int right = Trunc((r.left() + r.width()) * rx), bottom = Trunc((r.top() + r.height()) * ry);
+  return QRect(left, top, right - left, bottom - top);
+}
+}  // namespace
+
+void CQV512XX::LayoutControls() {
+  resize(Trunc(width() * g_ratioX), Trunc(height() * g_ratioY));
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.center() - rect().center());
+  }
+  for (QObject* child : children()) {
+    auto* w = qobject_cast<QWidget*>(child);
+    if (!w || w->isWindow()) continue;
+    const int id = platform::ControlId(w);
+    if (IsAnchored(id)) {
+      const QRect r = AnchoredRect(id, false);
+      m_anchored[id] = r;
+      w->setGeometry(r);
+    } else if (id != 0) {
+      w->setGeometry(ScaleRect(w->geometry(), g_ratioX, g_ratioY));
+    }
+  }
+}
+
+void CQV512XX::ComputeLayoutRatio() {
+  const QSize target = g_bMaximized ? QSize(Trunc(kReferenceWorkArea.width() * g_scaleX),
+                                            Trunc(kReferenceWorkArea.height() * g_scaleY))
+                                    : QSize(Trunc(kReferenceWindow.width() * g_scaleX),
+                                            Trunc(kReferenceWindow.height() * g_scaleY));
+  g_ratioX = double(target.width()) / width();
+  g_ratioY = double(target.height()) / height();
+  if (g_bMaximized) {
+    g_maxRatioX = g_ratioX;
+    g_maxRatioY = g_ratioY;
+  }
+}
+
+void CQV512XX::RelayoutControls() {
+  resize(Trunc(width() * g_ratioX), Trunc(height() * g_ratioY));
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.center() - rect().center());
+  }
+  for (QObject* child : children()) {
+    auto* w = qobject_cast<QWidget*>(child);
+    if (!w || w->isWindow()) continue;
+    const int id = platform::ControlId(w);
+    if (IsAnchored(id)) {
+      w->setGeometry(AnchoredRect(id, true));
+    } else if (id != 0) {
+      w->setGeometry(ScaleRect(w->geometry(), g_ratioX, g_ratioY));
+    }
+  }
+  SizeCaptionButtonsToBitmaps();
+}
+
+void CQV512XX::SizeCaptionButtonsToBitmaps() {
+  for (CBitmapButton* b : {m_close, m_minimize, m_maximize}) b->SizeToContent();
+}
+
+void CQV512XX::ToggleMaximize() {
+  g_bMaximized = !g_bMaximized;
+  ComputeLayoutRatio();
+  RelayoutControls();
+  if (g_pRoundPage) {
+    g_pRoundPage->RelayoutPage();
+    g_pRoundPage->move((m_pageHost->width() - g_pRoundPage->width()) / 2,
+                       (m_pageHost->height() - g_pRoundPage->height()) / 2);
+  }
+  if (g_bMaximized) {
+    g_ratioX = g_maxRatioX * g_baseRatioX;
+    g_ratioY = g_maxRatioY * g_baseRatioY;
+  } else {
+    g_ratioX = g_baseRatioX;
+    g_ratioY = g_baseRatioY;
+  }
+  m_maximize->SetBitmaps(bitmaps::Bitmap(g_bMaximized ? bitmaps::IDB_RESTORE : bitmaps::IDB_MAXIMIZE));
+  SizeCaptionButtonsToBitmaps();
+}
+
+void CQV512XX::OnDisplayChange(const QRect& workArea) {
+  if (workArea == g_workArea) return;  // e.g. a colour-depth change
+  g_workArea = workArea;
+  close();
+  if (s_restart) s_restart();
+}
+
+// ---- painting and input -------------------------------------------------------
+
+void CQV512XX::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const QRect r = rect();
+  const int captionH = Trunc(30 * g_scaleY);
+  const double bandTop = r.bottom() + 1 - 35.5 * g_scaleY;
+  p.fillRect(QRect(r.left(), r.top(), r.width(), captionH), kCaptionRed);
+  p.fillRect(QRectF(r.left(), r.top() + captionH, r.width(), bandTop - (r.top() + captionH)), Qt::white);
+  p.setPen(QPen(QColor(200, 200, 200), 2));
+  p.drawLine(QPointF(r.left() + 1, r.top() + captionH), QPointF(r.left() + 1, bandTop));
+  p.fillRect(QRectF(r.left(), bandTop, r.width(), r.bottom() + 1 - bandTop), kBandGrey);
+
+  QFont title = ScaledFont(20, 8, 700, QStringLiteral("Arial"));
+  title.setStyleHint(QFont::SansSerif);
+  p.setFont(title);
+  p.setPen(Qt::white);
+  p.drawText(QRect(r.left() + 10, r.top(), r.width() - 10, captionH), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+             windowTitle());
+}
+
+void CQV512XX::mousePressEvent(QMouseEvent* e) {
+  const int y = e->position().toPoint().y();
+  if (e->button() == Qt::LeftButton && y >= 1 && y <= 49) {
+    ++m_dragRequests;
+    if (QWindow* w = windowHandle()) w->startSystemMove();  // the window system moves us
+  } else if (e->button() == Qt::RightButton && y < Trunc(30 * g_scaleY) && !m_captionActions.isEmpty()) {
+    QMenu menu(this);
+    menu.addActions(m_captionActions);
+    menu.exec(e->globalPosition().toPoint());
+  }
+  QDialog::mousePressEvent(e);
+}
+
+void CQV512XX::keyPressEvent(QKeyEvent* e) {
+  const bool enterOrEscape = e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+  if (!enterOrEscape) {
+    QDialog::keyPressEvent(e);
+    return;
+  }
+  // Over the window they are swallowed, so a stray Enter never closes it.
+  if (frameGeometry().contains(s_cursorPos())) {
+    e->accept();
+    return;
+  }
+  if (e->key() == Qt::Key_Escape) reject();
+  else accept();
+}

@@ -1,0 +1,145 @@
+// The main window: opens the link, identifies the board, shows every status
+// and relays each reply to the page that waits for it. It draws its own frame
+// (caption band, body, bottom band), scales itself and every page to the
+// screen, and can be maximised and restored without the window system.
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QRect>
+#include <functional>
+#include <map>
+
+#include "board/BoardGlobals.h"
+#include "platform/qt/WindowTarget.h"
+
+class QAction;
+class QSocketNotifier;
+class CMyRectButton;
+class CMyStaticFont;
+class CBitmapButton;
+class QLabel;
+class BootReplySink;
+namespace platform {
+class DeviceMonitor;
+}
+
+// Texts the main window shows.
+namespace texts {
+inline constexpr const char* kChipConnected = "Chip connected successfully!";
+inline constexpr const char* kBoardMismatch = "Lamp board id not match, we will auto select the correctly lamp id!";
+inline constexpr const char* kTimeoutToConnect = "Timeout to connect!";
+inline constexpr const char* kStatusDataReceived = "  ✔  Chip have received datas successfully!";
+inline constexpr const char* kStatusBoardMismatch = "  ⛔  Lamp board id not match!";
+inline constexpr const char* kStatusMcuFrozen = "  ⛔ Maybe mcu is frozen, please restart mcu!";
+inline constexpr const char* kStatusReadOk = "  ✔  Lamp read register successfully!";
+inline constexpr const char* kStatusReadFailed = "  ⛔  Lamp read register failed!";
+inline constexpr const char* kStatusSetDataOk = "  ✔  Lamp set data successfully!";
+inline constexpr const char* kStatusSetDataFailed = "  ⛔  Lamp set data failed!";
+inline constexpr const char* kStatusOpenShortOk = "  ✔  Lamp set open/short successfully!";
+inline constexpr const char* kStatusOpenShortFailed = "  ⛔  Lamp set open/short failed!";
+inline constexpr const char* kStatusWriteOk = "  ✔  Lamp write register successfully!";
+inline constexpr const char* kStatusInterrupt = "  ✔  Interrupt triggerd successfully!";
+inline constexpr const char* kNotConnectedPresent = "  ⛔  Device not connected. Connect the device and play the pattern!";
+inline constexpr const char* kNotConnectedAbsent =
+    "  ⛔  USB Hid device not found. Please connect the device through USB to the computer!";
+inline constexpr const char* kVersionPrefix = "Mcu code version:";
+}  // namespace texts
+
+class CQV512XX : public QDialog, public platform::MessageWindow, public MainWindowServices {
+  Q_OBJECT
+ public:
+  static constexpr std::uint32_t kStatusTimer = 0;
+  static constexpr std::uint32_t kReplyTimer = 1;
+  static constexpr std::uint32_t kStatusPeriodMs = 5000;
+  static constexpr std::uint32_t kNotConnectedPeriodMs = 3000;
+  static constexpr std::uint32_t kConnectPauseMs = 500;
+
+  explicit CQV512XX(QWidget* parent = nullptr);
+  ~CQV512XX() override;
+
+  // The window's initialisation, run once before it is shown.
+  void InitDialog();
+
+  // MainWindowServices
+  void ShowStatus(const QString& text, bool ok) override;
+  void ShowNotConnected() override;
+  void SendBoardQuery() override;
+
+  // MessageWindow
+  void OnMessage(const platform::Message& message) override;
+  void OnTimer(std::uint32_t id) override;
+
+  void OnLinkState(int code);
+  void OnBoardId(const platform::Message& reply);
+
+  // Frame and scaling.
+  void LayoutControls();
+  void ComputeLayoutRatio();
+  void RelayoutControls();
+  void ToggleMaximize();
+  void OnDisplayChange(const QRect& workArea);
+
+  platform::Handle Handle() const { return m_target->handle(); }
+  platform::WindowTarget& Target() { return *m_target; }
+  int DragRequests() const { return m_dragRequests; }
+
+  // The real device monitor, watched while the window lives.
+  void WatchDeviceMonitor(platform::DeviceMonitor* monitor);
+  // Extra actions of the caption band's context menu (simulated board).
+  void AddCaptionActions(const QList<QAction*>& actions);
+
+  // Replaceable in tests: the desktop work area, the pointer position, and
+  // what a work-area change does (close and start a new instance).
+  static std::function<QRect()> s_workArea;
+  static std::function<QPoint()> s_cursorPos;
+  static std::function<void()> s_restart;
+
+  // Controls, for the pages and the tests.
+  CMyStaticFont* LinkText() const { return m_linkText; }
+  CMyStaticFont* VersionText() const { return m_versionText; }
+  CMyStaticFont* StatusLine() const { return m_status; }
+  QLabel* RedDot() const { return m_redDot; }
+  QLabel* GreenDot() const { return m_greenDot; }
+  CMyRectButton* BootButton() const { return m_boot; }
+  CBitmapButton* MaximizeButton() const { return m_maximize; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void mousePressEvent(QMouseEvent*) override;
+  void keyPressEvent(QKeyEvent*) override;
+
+ private:
+  void CreateRoundPage();
+  void ShowDots(bool green);
+  void SetBandText(CMyStaticFont* label, const QString& text);
+  void ForwardTo(const CPage* page, std::uint32_t message, const platform::Message& original);
+  void OnBootClicked();
+  QRect AnchoredRect(int id, bool relayout) const;
+  void SizeCaptionButtonsToBitmaps();
+  void PlaceMainWindow();
+
+  platform::WindowTarget* m_target;
+  CMyStaticFont* m_linkText = nullptr;
+  CMyStaticFont* m_versionText = nullptr;
+  CMyStaticFont* m_status = nullptr;
+  QLabel* m_redDot = nullptr;
+  QLabel* m_greenDot = nullptr;
+  QLabel* m_logo = nullptr;
+  CMyRectButton* m_round = nullptr;
+  CMyRectButton* m_boot = nullptr;
+  CBitmapButton* m_close = nullptr;
+  CBitmapButton* m_minimize = nullptr;
+  CBitmapButton* m_maximize = nullptr;
+  QWidget* m_pageHost = nullptr;
+  QWidget* m_pageHost2 = nullptr;
+
+  std::map<int, QRect> m_anchored;  // remembered rectangles of the anchored controls
+  QSocketNotifier* m_monitorNotifier = nullptr;
+  platform::DeviceMonitor* m_monitor = nullptr;
+  QList<QAction*> m_captionActions;
+  int m_dragRequests = 0;
+  bool m_initialised = false;
+};
+
+extern CQV512XX* g_pMainDialog;

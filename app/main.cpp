@@ -1,0 +1,56 @@
+// corvelgui: the lamp board evaluation window.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <cstdio>
+
+#include "app/CorvelGUIApp.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("CorvelGUI"));
+  QApplication::setOrganizationName(QStringLiteral("CorvelGUI"));
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Evaluation tool for the QV6031..QV6035 lamp boards."));
+  parser.addHelpOption();
+  QCommandLineOption simulate(QStringList{QStringLiteral("simulate")},
+                              QStringLiteral("Run against a simulated lamp board with the given board id "
+                                             "(0, 1, 3, 5 or 128; default 1)."),
+                              QStringLiteral("BOARD_ID"), QStringLiteral("1"));
+  parser.addOption(simulate);
+  QCommandLineOption screenshot(QStringList{QStringLiteral("screenshot")},
+                                QStringLiteral("Save a picture of the window to FILE after --after ms, then quit "
+                                               "(for documentation and checks without a display)."),
+                                QStringLiteral("FILE"));
+  QCommandLineOption after(QStringList{QStringLiteral("after")}, QStringLiteral("Delay for --screenshot."),
+                           QStringLiteral("MS"), QStringLiteral("3000"));
+  parser.addOption(screenshot);
+  parser.addOption(after);
+  // --simulate without a value means the default board.
+  QStringList args = QApplication::arguments();
+  for (QString& a : args)
+    if (a == QLatin1String("--simulate")) a = QStringLiteral("--simulate=1");
+  parser.process(args);
+
+  AppOptions options;
+  if (parser.isSet(simulate)) {
+    bool ok = false;
+    const uint id = parser.value(simulate).toUInt(&ok, 0);
+    if (!ok || id > 255) {
+      std::fprintf(stderr, "corvelgui: --simulate takes a board id from 0 to 255\n");
+      return 2;
+    }
+    options.simulateBoardId = static_cast<std::uint8_t>(id);
+  }
+
+  if (parser.isSet(screenshot)) {
+    options.screenshotPath = parser.value(screenshot);
+    options.screenshotAfterMs = parser.value(after).toInt();
+  }
+
+  CCorvelGUIApp corvel(options);
+  if (!corvel.CreateObjects()) return 1;
+  corvel.Run();
+  corvel.DestroyObjects();
+  return 0;
+}

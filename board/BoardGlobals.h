@@ -1,0 +1,60 @@
+// Process-wide state of the lamp board as the windows see it: which board is
+// attached and identified, what is selected on the LED board page, the
+// per-LED data, and the pages that exist (null while they do not).
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+#include "ui/BoardState.h"  // g_ledCount
+
+class CPage;
+class CRound;
+
+// Link flags, set by the main window.
+extern int g_bDevicePresent;  // the board is there and answered the handshake
+extern int g_bBoardMatched;   // its id equals g_selectedBoardId: pages may send
+
+// Board selection on the LED board page.
+inline constexpr std::uint8_t kBoardKindStart = 8;
+inline constexpr std::uint8_t kBoardKindPage = 4;
+inline constexpr std::uint8_t kBoardKindSelected = 5;
+inline constexpr std::uint8_t kNoBoardId = 2;  // matches no board
+extern std::uint8_t g_boardKind;
+extern std::uint8_t g_selectedBoardId;
+extern int g_i2cAddressIndex;
+inline constexpr std::array<std::uint8_t, 4> kI2cAddresses = {0x58, 0x59, 0x5A, 0x5B};
+
+// Per-LED data shared by the LED board page, the layout and the dial.
+inline constexpr int kMaxLeds = 36;
+extern std::array<std::uint8_t, kMaxLeds> g_ledBrightness;   // as edited
+extern std::array<std::uint8_t, 32> g_ledBrightnessSent;     // as written to the chip
+extern std::array<QColor, kMaxLeds> g_ledColors;
+extern int g_selectedLed;
+extern int g_bBrightnessPending;
+
+// Pages.
+extern CRound* g_pRoundPage;
+extern CPage* g_pLayoutPage;
+extern CPage* g_pBrightnessPage;
+extern CPage* g_pFadeMode;
+extern CPage* g_pBlinkMode;
+extern CPage* g_pGpioInputPage;
+extern CPage* g_pGpioOutputPage;
+extern int g_bBlinkActive;
+extern int g_bFadeActive;
+
+// What the pages ask of the main window.
+class MainWindowServices {
+ public:
+  virtual ~MainWindowServices() = default;
+  virtual void ShowStatus(const QString& text, bool ok) = 0;
+  virtual void ShowNotConnected() = 0;
+  virtual void SendBoardQuery() = 0;
+};
+extern MainWindowServices* g_pMainServices;  // null while there is no main window
+
+// The chip registry exists (replies are handled, pages may send).
+bool ChipRegistryExists();

@@ -1,0 +1,27 @@
+#include "platform/FileDialog.h"
+
+#include <memory>
+#include <mutex>
+
+namespace platform {
+namespace {
+std::mutex g_hookMutex;
+std::shared_ptr<const OpenFileDialogHook> g_hook;
+}  // namespace
+
+std::optional<std::string> OpenFileDialog(const std::string& filter, const std::string& title) {
+  std::shared_ptr<const OpenFileDialogHook> hook;
+  {
+    std::lock_guard lock(g_hookMutex);
+    hook = g_hook;
+  }
+  if (!hook) return std::nullopt;
+  return (*hook)(filter, title);
+}
+
+void SetOpenFileDialogHook(OpenFileDialogHook hook) {
+  std::lock_guard lock(g_hookMutex);
+  g_hook = hook ? std::make_shared<const OpenFileDialogHook>(std::move(hook)) : nullptr;
+}
+
+}  // namespace platform

@@ -1,0 +1,13 @@
+// Presenters for message boxes and the open-file dialog on Qt.
+#pragma once
+
+#include <QString>
+
+namespace platform {
+
+void InstallQtDialogs();
+
+// "Qvbin file(*.qvbin)|*.qvbin|" -> "Qvbin file(*.qvbin) (*.qvbin)"
+QString QtFilterFromPairs(const std::string& filter);
+
+}  // namespace platform

@@ -1,0 +1,302 @@
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTest>
+
+#include "link/CommandSet.h"
+#include "platform/Messages.h"
+#include "resources/dialogs/RoundPageDialog.h"
+#include "tests/app/AppFixture.h"
+#include "ui/CMyRectButton.h"
+#include "ui/BitmapButton.h"
+#include "ui/Bitmaps.h"
+#include "ui/CMyStaticFont.h"
+
+using namespace platform;
+
+namespace {
+
+class RecordingPage : public CPage {
+ public:
+  void OnMessage(const Message& m) override { got.push_back(m.id); }
+  std::vector<std::uint32_t> got;
+};
+
+const QColor kTeal(0, 180, 200);
+const QColor kRed(210, 0, 0);
+
+std::shared_ptr<const MessagePayload> Bytes(std::vector<std::uint8_t> b) {
+  return std::make_shared<const BytesPayload>(std::move(b));
+}
+
+}  // namespace
+
+// No board: the window is driven by hand.
+class MainWindowTest : public AppFixture {
+ protected:
+  bool PluggedAtStart() const override { return false; }
+  void SetUp() override {
+    AppFixture::SetUp();
+    Pump(50);  // the "not found" from the first connect
+  }
+  void Deliver(std::uint32_t id, std::uintptr_t wParam = 0, std::shared_ptr<const MessagePayload> p = {}) {
+    window->OnMessage(Message{id, wParam, std::move(p)});
+    QCoreApplication::processEvents();  // relays posted to pages
+  }
+};
+
+TEST_F(MainWindowTest, TitleAndStartLook) {
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("QV6032_QV6033_QV6031_QV6035 _V1.4.0"));
+  EXPECT_EQ(window->LinkText()->text(), QStringLiteral(" USB Hid device not found!"));
+  EXPECT_FALSE(window->RedDot()->isHidden());
+  EXPECT_TRUE(window->GreenDot()->isHidden());
+  ASSERT_NE(g_pRoundPage, nullptr);
+  EXPECT_TRUE(g_pRoundPage->BoardButton(dialogs::IDC_BOARD_QV6033)->Checked());
+  EXPECT_EQ(g_selectedBoardId, kNoBoardId);
+  EXPECT_EQ(g_boardKind, kBoardKindPage);
+}
+
+TEST_F(MainWindowTest, EveryNotificationShowsItsTextAndStopsTheReplyTimer) {
+  struct Row {
+    std::uint32_t message;
+    std::uintptr_t wParam;
+    const char* text;  // null: the status line is not touched
+    bool ok;
+    bool killsReplyTimer;
+  };
+  const Row rows[] = {
+      {kMsgRegisterRead, 0, texts::kStatusReadOk, true, true},
+      {kMsgRegisterReadFailed, 0, texts::kStatusReadFailed, false, true},
+      {kMsgSetDataOk, 0, texts::kStatusSetDataOk, true, true},
+      {kMsgSetDataFailed, 0, texts::kStatusSetDataFailed, false, true},
+      {kMsgTextOk, reinterpret_cast<std::uintptr_t>(kTextAddressOk), kTextAddressOk, true, true},
+      {kMsgTextFailed, reinterpret_cast<std::uintptr_t>(kTextBootValueFailed), kTextBootValueFailed, false, true},
+      {kMsgOpenShortOk, 0, texts::kStatusOpenShortOk, true, true},
+      {kMsgOpenShortFailed, 0, texts::kStatusOpenShortFailed, false, true},
+      {kMsgRegisterWritten, 0, texts::kStatusWriteOk, true, true},
+      {kMsgInterrupt, 0, texts::kStatusInterrupt, true, true},
+      {kMsgGpioControlStatus, 0, nullptr, true, false},
+      {kMsgBoardEvent18, 0, nullptr, true, false},
+      {kMsgBoardEvent19, 0, nullptr, true, false},
+      {kMsgBoardEvent81, 0, nullptr, true, false},
+  };
+  for (const Row& r : rows) {
+    window->StatusLine()->hide();
+    window->StatusLine()->setText(QString());
+    window->Target().KillTimer(CQV512XX::kStatusTimer);
+    window->Target().SetTimer(CQV512XX::kReplyTimer, 5000);
+    Deliver(r.message, r.wParam, Bytes({1, 0x5B, 0x20, 1, 4, 0, 1}));
+    const auto armed = window->Target().ArmedTimers();
+    EXPECT_EQ(armed.count(CQV512XX::kReplyTimer) == 0, r.killsReplyTimer) << r.message;
+    if (!r.text) {
+      EXPECT_TRUE(window->StatusLine()->isHidden()) << r.message;
+      continue;
+    }
+    EXPECT_EQ(window->StatusLine()->text(), QString::fromUtf8(r.text)) << r.message;
+    EXPECT_FALSE(window->StatusLine()->isHidden()) << r.message;
+    EXPECT_EQ(window->StatusLine()->CtrlBkColor(), r.ok ? kTeal : kRed) << r.message;
+    EXPECT_EQ(window->StatusLine()->CtrlTextColor(), QColor(Qt::white)) << r.message;
+    ASSERT_TRUE(armed.count(CQV512XX::kStatusTimer)) << r.message;
+    EXPECT_EQ(armed.at(CQV512XX::kStatusTimer), 5000u) << r.message;
+  }
+}
+
+TEST_F(MainWindowTest, RepliesAreRelayedOnlyToPagesThatWaitForThem) {
+  RecordingPage input, output, blink, fade, brightness;
+  struct Case {
+    std::uint32_t message;
+    bool inputPage, outputPage, blinkPage, fadePage, brightnessPage;
+    int blinkActive, fadeActive;
+    std::vector<std::uint32_t> toInput, toOutput, toBlink, toFade;
+    bool toRoundPage;
+  };
+  const Case cases[] = {
+      // Register data goes to every GPIO page and to blink / fade while active.
+      {kMsgRegisterRead, true, true, true, true, false, 1, 1, {kMsgGpioInputRead}, {kMsgGpioOutputRead},
+       {kMsgBlinkRead}, {kMsgFadeRead}, false},
+      {kMsgRegisterRead, false, false, true, true, false, 0, 0, {}, {}, {}, {}, false},
+      // A write acknowledgement goes to exactly one page, fade first; an
+      // active mode whose page is missing stops the search.
+      {kMsgRegisterWritten, false, false, true, true, true, 1, 1, {}, {}, {}, {kMsgFadeWriteAck}, false},
+      {kMsgRegisterWritten, false, false, true, false, true, 1, 1, {}, {}, {}, {}, false},
+      {kMsgRegisterWritten, false, false, true, false, true, 1, 0, {}, {}, {kMsgBlinkWriteAck}, {}, false},
+      {kMsgRegisterWritten, false, false, false, false, true, 0, 0, {}, {}, {}, {}, true},
+      {kMsgRegisterWritten, false, false, false, false, false, 0, 0, {}, {}, {}, {}, false},
+  };
+  for (const Case& c : cases) {
+    for (RecordingPage* p : {&input, &output, &blink, &fade, &brightness}) p->got.clear();
+    g_pGpioInputPage = c.inputPage ? &input : nullptr;
+    g_pGpioOutputPage = c.outputPage ? &output : nullptr;
+    g_pBlinkMode = c.blinkPage ? &blink : nullptr;
+    g_pFadeMode = c.fadePage ? &fade : nullptr;
+    g_pBrightnessPage = c.brightnessPage ? &brightness : nullptr;
+    g_bBlinkActive = c.blinkActive;
+    g_bFadeActive = c.fadeActive;
+    Deliver(c.message, 0, Bytes({1, 0x5B, 0x20, 1, 4, 0, 9}));
+    EXPECT_EQ(input.got, c.toInput);
+    EXPECT_EQ(output.got, c.toOutput);
+    EXPECT_EQ(blink.got, c.toBlink);
+    EXPECT_EQ(fade.got, c.toFade);
+    EXPECT_FALSE(window->StatusLine()->isHidden());  // shown whatever was relayed
+  }
+  g_pGpioInputPage = g_pGpioOutputPage = g_pBlinkMode = g_pFadeMode = g_pBrightnessPage = nullptr;
+  g_bBlinkActive = g_bFadeActive = 0;
+}
+
+TEST_F(MainWindowTest, GpioControlErrorSetsLinkStateWithoutShowingIt) {
+  Deliver(kMsgGpioControlStatus, 0, Bytes({0}));
+  EXPECT_EQ(g_pCommunication.load()->LinkState(), kLinkGpioError);
+  EXPECT_EQ(window->LinkText()->text(), QStringLiteral(" USB Hid device not found!"));
+  Deliver(kMsgGpioControlStatus, 0, Bytes({}));  // an empty report is not a zero
+  EXPECT_EQ(g_pCommunication.load()->LinkState(), kLinkGpioError);
+}
+
+TEST_F(MainWindowTest, BoardIdIsMatchedOrTheRightBoardSelected) {
+  struct Case {
+    std::uint8_t selectedBefore;
+    std::vector<std::uint8_t> reply;
+    int matched;
+    int checkedButton;  // 0: none of the chip-board buttons
+    std::uint8_t selectedAfter;
+  };
+  using namespace dialogs;
+  const Case cases[] = {
+      {kNoBoardId, {0, 0, 3, 0}, 0, IDC_BOARD_QV6032, 3},   // first reply never matches
+      {3, {0, 0, 3, 0}, 1, 0, 3},                           // the second does, and selects nothing
+      {kNoBoardId, {0, 0, 0}, 0, IDC_BOARD_QV6031, 0},
+      {kNoBoardId, {0, 0, 1}, 0, IDC_BOARD_QV6033, 1},
+      {kNoBoardId, {0, 0, 5}, 0, IDC_BOARD_QV6035, 5},
+      {kNoBoardId, {0, 0, 128}, 0, IDC_BOARD_QV6034, 128},
+      {kNoBoardId, {0, 0, 2}, 0, 0, kNoBoardId},            // unknown id: nothing selected
+      {kNoBoardId, {0, 0}, 0, 0, kNoBoardId},               // too short to hold an id
+  };
+  for (const Case& c : cases) {
+    g_bBoardMatched = 0;
+    g_selectedBoardId = c.selectedBefore;
+    for (int id : {IDC_BOARD_QV6031, IDC_BOARD_QV6032, IDC_BOARD_QV6033, IDC_BOARD_QV6034, IDC_BOARD_QV6035})
+      g_pRoundPage->BoardButton(id)->SetChecked(false);
+    window->Target().SetTimer(CQV512XX::kReplyTimer, 5000);
+    Deliver(kMsgBoardQueryOk, 0, Bytes(c.reply));
+    EXPECT_EQ(g_bBoardMatched, c.matched);
+    EXPECT_EQ(g_selectedBoardId, c.selectedAfter);
+    EXPECT_FALSE(window->Target().IsTimerArmed(CQV512XX::kReplyTimer));
+    for (int id : {IDC_BOARD_QV6031, IDC_BOARD_QV6032, IDC_BOARD_QV6033, IDC_BOARD_QV6034, IDC_BOARD_QV6035})
+      EXPECT_EQ(g_pRoundPage->BoardButton(id)->Checked(), id == c.checkedButton) << id;
+    if (c.matched) {
+      EXPECT_EQ(window->LinkText()->text(), QString::fromUtf8(texts::kChipConnected));
+      EXPECT_EQ(window->StatusLine()->text(), QString::fromUtf8(texts::kStatusDataReceived));
+      EXPECT_TRUE(window->RedDot()->isHidden());
+    } else {
+      EXPECT_EQ(window->LinkText()->text(), QString::fromUtf8(texts::kBoardMismatch));
+      EXPECT_EQ(window->StatusLine()->text(), QString::fromUtf8(texts::kStatusBoardMismatch));
+      EXPECT_FALSE(window->RedDot()->isHidden());
+    }
+  }
+  // Once matched, a board selection is refused.
+  g_selectedBoardId = 3;
+  g_bBoardMatched = 1;
+  g_pRoundPage->SelectChipBoard(dialogs::IDC_BOARD_QV6031);
+  EXPECT_EQ(g_selectedBoardId, 3);
+}
+
+TEST_F(MainWindowTest, ReplyTimeoutAndStatusTimers) {
+  window->ShowStatus(QStringLiteral("first"), true);
+  window->ShowStatus(QStringLiteral("second"), false);  // replaces it, 5 s from now
+  EXPECT_EQ(window->StatusLine()->text(), QStringLiteral("second"));
+  EXPECT_EQ(window->Target().ArmedTimers().at(CQV512XX::kStatusTimer), 5000u);
+  window->OnTimer(CQV512XX::kStatusTimer);
+  EXPECT_TRUE(window->StatusLine()->isHidden());
+  EXPECT_FALSE(window->Target().IsTimerArmed(CQV512XX::kStatusTimer));
+
+  g_bDevicePresent = 0;
+  window->ShowNotConnected();
+  EXPECT_EQ(window->StatusLine()->text(), QString::fromUtf8(texts::kNotConnectedAbsent));
+  EXPECT_EQ(window->Target().ArmedTimers().at(CQV512XX::kStatusTimer), 3000u);
+  g_bDevicePresent = 1;
+  window->ShowNotConnected();
+  EXPECT_EQ(window->StatusLine()->text(), QString::fromUtf8(texts::kNotConnectedPresent));
+  EXPECT_EQ(window->StatusLine()->CtrlBkColor(), kRed);
+
+  window->StatusLine()->hide();
+  window->Target().KillTimer(CQV512XX::kStatusTimer);
+  g_bBoardMatched = 1;
+  window->Target().SetTimer(CQV512XX::kReplyTimer, 5000);
+  window->OnTimer(CQV512XX::kReplyTimer);
+  EXPECT_EQ(window->LinkText()->text(), QString::fromUtf8(texts::kTimeoutToConnect));
+  EXPECT_EQ(window->StatusLine()->text(), QString::fromUtf8(texts::kStatusMcuFrozen));
+  EXPECT_FALSE(window->StatusLine()->isHidden());
+  EXPECT_FALSE(window->RedDot()->isHidden());
+  EXPECT_FALSE(window->Target().IsTimerArmed(CQV512XX::kReplyTimer));
+  EXPECT_FALSE(window->Target().IsTimerArmed(CQV512XX::kStatusTimer));  // not restarted
+  EXPECT_EQ(g_bBoardMatched, 1);  // left as it was
+  uitest::GrabAndSave(window, QStringLiteral("main_reply_timeout"));
+}
+
+TEST_F(MainWindowTest, DragStartsOnlyFromTheTopBand) {
+  for (int y : {0, 1, 49, 50}) {
+    const int before = window->DragRequests();
+    QTest::mousePress(window, Qt::LeftButton, {}, QPoint(400, y));
+    QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(400, y));
+    EXPECT_EQ(window->DragRequests() - before, (y >= 1 && y <= 49) ? 1 : 0) << "y = " << y;
+  }
+}
+
+TEST_F(MainWindowTest, EnterAndEscapeOverTheWindowKeepItOpen) {
+  window->show();
+  cursor = window->frameGeometry().center();
+  for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &press);
+    EXPECT_TRUE(window->isVisible()) << key;
+    EXPECT_EQ(window->result(), 0) << key;
+  }
+  cursor = QPoint(-500, -500);  // elsewhere Escape ends the dialog as usual
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QCoreApplication::sendEvent(window, &escape);
+  EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, MaximiseThenRestoreReturnsExactlyToTheBaseLayout) {
+  const QSize normal = window->size();
+  const double baseX = g_baseRatioX, baseY = g_baseRatioY;
+  window->ToggleMaximize();
+  EXPECT_EQ(window->size(), QSize(1920, 1040));
+  EXPECT_EQ(g_bMaximized, 1);
+  uitest::GrabAndSave(window, QStringLiteral("main_maximised"));
+  window->ToggleMaximize();
+  EXPECT_EQ(g_ratioX, baseX);
+  EXPECT_EQ(g_ratioY, baseY);
+  EXPECT_EQ(window->size(), normal);
+  EXPECT_EQ(window->MaximizeButton()->Normal().cacheKey(),
+            bitmaps::Bitmap(bitmaps::IDB_MAXIMIZE).cacheKey());
+}
+
+TEST_F(MainWindowTest, DisplayChangeRestartsOnlyWhenTheWorkAreaChanged) {
+  window->OnDisplayChange(g_workArea);
+  EXPECT_EQ(restarts, 0);
+  window->OnDisplayChange(QRect(0, 0, 2560, 1400));
+  EXPECT_EQ(restarts, 1);
+}
+
+TEST(PlaceMainWindowTest, CentredAcrossTwoFifthsDown) {
+  EXPECT_EQ(CCorvelGUIApp::PlaceMainWindow(QSize(1920, 1080), QSize(1558, 928)), QPoint(181, 61));
+  EXPECT_EQ(CCorvelGUIApp::PlaceMainWindow(QSize(1558, 928), QSize(1558, 928)), QPoint(0, 0));
+}
+
+struct ScaleCase {
+  QRect workArea;
+  QSize window;
+};
+class MainWindowScaleTest : public AppFixture, public ::testing::WithParamInterface<ScaleCase> {
+ protected:
+  bool PluggedAtStart() const override { return false; }
+  QRect WorkArea() const override { return GetParam().workArea; }
+};
+
+TEST_P(MainWindowScaleTest, WindowSizeFollowsTheWorkArea) {
+  EXPECT_EQ(window->size(), GetParam().window);
+  uitest::GrabAndSave(window, QStringLiteral("main_%1x%2").arg(GetParam().workArea.width()).arg(GetParam().workArea.height()));
+}
+
+INSTANTIATE_TEST_SUITE_P(WorkAreas, MainWindowScaleTest,
+                         ::testing::Values(ScaleCase{QRect(0, 0, 1920, 1040), QSize(1558, 928)},
+                                           ScaleCase{QRect(0, 0, 2560, 1400), QSize(2077, 1249)}));

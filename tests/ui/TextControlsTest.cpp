@@ -1,0 +1,124 @@
+// The four text controls: colours behind and of the text, and their fonts.
+#include <QAbstractItemView>
+#include <QFontInfo>
+#include <QLineEdit>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "tests/ui/UiTestSupport.h"
+#include "ui/CMyComboBox.h"
+#include "ui/CMyEdit.h"
+#include "ui/CMyStatic.h"
+#include "ui/CMyStaticFont.h"
+#include "ui/Scaling.h"
+
+namespace {
+
+using uitest::Describe;
+using uitest::Near;
+
+const QColor kDefaultText(85, 85, 85);
+const QColor kRed(210, 0, 0);
+const QColor kBlue(0, 0, 255);
+
+template <typename Control>
+class TextControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    page_ = std::make_unique<QWidget>();
+    page_->resize(300, 100);
+    control_ = new Control(page_.get());
+    control_->setGeometry(10, 10, 200, 40);
+    control_->SetCtrlFont(20, 8, 700);
+    control_->setText(QStringLiteral("MMMM"));
+  }
+
+  static QString Name() { return QString::fromLatin1(Control::staticMetaObject.className()); }
+
+  std::unique_ptr<QWidget> page_;
+  Control* control_ = nullptr;
+};
+
+using TextControls = ::testing::Types<CMyStatic, CMyStaticFont, CMyEdit>;
+TYPED_TEST_SUITE(TextControlTest, TextControls);
+
+TYPED_TEST(TextControlTest, PaintsItsColoursBehindAndInTheText) {
+  // Right of the text and inside an edit's frame.
+  const QPoint background(190, 20);
+  const auto isText = [](QColor colour) { return [colour](QRgb p) { return Near(p, colour, 12); }; };
+
+  QImage image = uitest::GrabAndSave(this->control_, this->Name() + QStringLiteral("_default"));
+  EXPECT_TRUE(Near(image.pixel(background), Qt::white, 0)) << Describe(image.pixel(background));
+  EXPECT_GT(uitest::CountPixels(image, isText(kDefaultText)), 20);
+
+  this->control_->SetCtrlBkColor(kRed);
+  this->control_->SetCtrlTextColor(kBlue);
+  image = uitest::GrabAndSave(this->control_, this->Name() + QStringLiteral("_red"));
+  EXPECT_TRUE(Near(image.pixel(background), kRed, 0)) << Describe(image.pixel(background));
+  EXPECT_GT(uitest::CountPixels(image, isText(kBlue)), 20);
+  // The red really is behind the text: inside the text's own box every pixel
+  // is red, blue or a blend of the two, never the white of the page.
+  const QRect ink = uitest::BoundingBox(image, isText(kBlue));
+  ASSERT_FALSE(ink.isEmpty());
+  EXPECT_GT(uitest::CountPixels(image, [](QRgb p) { return Near(p, kRed, 0); }, ink), 0);
+  EXPECT_EQ(uitest::CountPixels(image, [](QRgb p) { return qGreen(p) > 30; }, ink), 0);
+  EXPECT_EQ(this->control_->CtrlBkColor(), kRed);
+  EXPECT_EQ(this->control_->CtrlTextColor(), kBlue);
+}
+
+TEST(TextControlFonts, StaticHasItsOwnFontOthersInheritUntilSet) {
+  QWidget page;
+  QFont pageFont(QStringLiteral("DejaVu Sans"));
+  pageFont.setPixelSize(9);
+  page.setFont(pageFont);
+  auto* fixed = new CMyStatic(&page);
+  auto* label = new CMyStaticFont(&page);
+  auto* edit = new CMyEdit(&page);
+  auto* combo = new CMyComboBox(&page);
+
+  EXPECT_EQ(QFontInfo(fixed->font()).family(), QStringLiteral("Liberation Sans"));
+  EXPECT_EQ(fixed->font().pointSize(), 11);
+  for (QWidget* w : std::initializer_list<QWidget*>{label, edit, combo}) EXPECT_EQ(w->font(), pageFont);
+
+  g_scaleX = g_scaleY = 1.5;
+  fixed->SetCtrlFont(16, 6, 400);
+  label->SetCtrlFont(16, 6, 400);
+  edit->SetCtrlFont(16, 6, 400);
+  combo->SetCtrlFont(16, 6, 400);
+  const QFont expected = ScaledFont(16, 6, 400);
+  for (QWidget* w : std::initializer_list<QWidget*>{fixed, label, edit, combo}) EXPECT_EQ(w->font(), expected);
+  g_scaleX = g_scaleY = 1.0;
+}
+
+TEST(ComboBox, FaceStaysBlackOnWhiteListTakesTheTextColour) {
+  QWidget page;
+  page.resize(300, 100);
+  auto* combo = new CMyComboBox(&page);
+  combo->setGeometry(10, 10, 200, 32);
+  combo->SetCtrlFont(20, 8, 400);
+  combo->addItems({QStringLiteral("MMMM"), QStringLiteral("Fade")});
+  combo->SetCtrlTextColor(kBlue);
+  combo->SetCtrlBkColor(kRed);
+
+  const QImage image = uitest::GrabAndSave(combo, QStringLiteral("CMyComboBox"));
+  EXPECT_FALSE(combo->isEditable());
+  EXPECT_EQ(uitest::CountPixels(image, [](QRgb p) { return Near(p, kRed, 40); }), 0) << "the face is never red";
+  EXPECT_EQ(uitest::CountPixels(image, [](QRgb p) { return Near(p, kBlue, 60); }), 0) << "face text is black";
+  EXPECT_GT(uitest::CountPixels(image, [](QRgb p) { return Near(p, Qt::black, 30); }), 20);
+  EXPECT_TRUE(Near(image.pixel(100, 4), Qt::white, 3)) << Describe(image.pixel(100, 4));
+
+  const QPalette list = combo->view()->palette();
+  EXPECT_EQ(list.color(QPalette::Active, QPalette::Text), kBlue);
+  EXPECT_EQ(list.color(QPalette::Active, QPalette::Base), QColor(Qt::white));
+
+  // Should a page make the box editable, its edit part takes both colours.
+  combo->setEditable(true);
+  combo->grab();  // polishes the new edit part
+  ASSERT_NE(combo->lineEdit(), nullptr);
+  EXPECT_EQ(combo->lineEdit()->palette().color(QPalette::Active, QPalette::Text), kBlue);
+  EXPECT_EQ(combo->lineEdit()->palette().color(QPalette::Active, QPalette::Base), kRed);
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+#include "ui/CMyComboBox.h"
+
+#include <QAbstractItemView>
+#include <QEvent>
+#include <QLineEdit>
+
+#include "ui/Scaling.h"
+#include "ui/TextControlColours.h"
+
+CMyComboBox::CMyComboBox(QWidget* parent)
+    : QComboBox(parent), m_crText(ui::kDefaultCtrlTextColour), m_crBk(ui::kDefaultCtrlBkColour) {
+  // Pages only ever offer fixed choices; typing into the box is not a thing.
+  setEditable(false);
+  ApplyColours();
+}
+
+void CMyComboBox::SetCtrlFont(int height, int width, int weight, const QString& faceName) {
+  setFont(ScaledFont(height, width, weight, faceName));
+}
+
+void CMyComboBox::SetCtrlTextColor(const QColor& color) {
+  m_crText = color;
+  ApplyColours();
+  update();
+}
+
+void CMyComboBox::SetCtrlBkColor(const QColor& color) {
+  m_crBk = color;
+  ApplyColours();
+  update();
+}
+
+bool CMyComboBox::event(QEvent* event) {
+  const bool handled = QComboBox::event(event);
+  // setEditable(true) creates the edit part long after construction; colour it
+  // when it is first polished, once the combo box has finished setting it up.
+  if (event->type() == QEvent::ChildPolished) {
+    auto* child = static_cast<QChildEvent*>(event)->child();
+    if (QLineEdit* edit = lineEdit(); edit && child == edit)
+      ui::ApplyCtrlColours(edit, m_crText, QPalette::Text, m_crBk, QPalette::Base);
+  }
+  return handled;
+}
+
+void CMyComboBox::ApplyColours() {
+  const QColor white(Qt::white);
+  const QColor black(Qt::black);
+
+  // The face: black text on white whatever the page's colours are.
+  QPalette face = palette();
+  for (auto role : {QPalette::Button, QPalette::Base, QPalette::Window})
+    face.setColor(QPalette::All, role, white);
+  for (auto group : {QPalette::Active, QPalette::Inactive}) {
+    face.setColor(group, QPalette::ButtonText, black);
+    face.setColor(group, QPalette::Text, black);
+    face.setColor(group, QPalette::WindowText, black);
+  }
+  setPalette(face);
+
+  // The open list: white, with the entries in the member text colour.
+  if (QAbstractItemView* list = view()) {
+    QPalette pal = list->palette();
+    pal.setColor(QPalette::All, QPalette::Base, white);
+    pal.setColor(QPalette::All, QPalette::Window, white);
+    for (auto group : {QPalette::Active, QPalette::Inactive}) pal.setColor(group, QPalette::Text, m_crText);
+    list->setPalette(pal);
+  }
+
+  // An edit part takes both member colours.
+  if (QLineEdit* edit = lineEdit())
+    ui::ApplyCtrlColours(edit, m_crText, QPalette::Text, m_crBk, QPalette::Base);
+}

@@ -1,0 +1,88 @@
+#include "ui/CMyRoundButton.h"
+
+#include <QPainter>
+#include <QRadialGradient>
+
+#include <algorithm>
+
+#include "ui/BoardState.h"
+#include "ui/Scaling.h"
+
+CMyRoundButton::CMyRoundButton(QWidget* parent) : CMyRoundButton(QString(), parent) {}
+
+CMyRoundButton::CMyRoundButton(const QString& caption, QWidget* parent) : QAbstractButton(parent) {
+  setText(caption);
+}
+
+void CMyRoundButton::SetButtonColor(const QColor& color) {
+  m_crButton = color;
+  update();
+}
+
+void CMyRoundButton::SetSelected(bool selected) { m_bSelected = selected; }
+
+QString CMyRoundButton::DisplayedCaption(const QString& caption) { return caption.left(2); }
+
+double CMyRoundButton::CaptionPointSize(bool selected) {
+  const bool scalesWithLayout = g_ledCount == 8 || g_ledCount == 12 || g_ledCount == 16 || g_ledCount == 18;
+  const double k = scalesWithLayout ? g_ratioX : 1.0;
+  return (selected ? 19.0 : 14.0) * k;
+}
+
+QRectF CMyRoundButton::DiscRect(int width, int height) {
+  // Three pixels in from the left and right, six up from the bottom: the room
+  // the shadow needs to show beside and below the disc.
+  const int d = std::min((width - 3) - 3, height - 6);
+  return QRectF(3, 0, std::max(d, 0), std::max(d, 0));
+}
+
+QRectF CMyRoundButton::ShadowRect(int width, int height) {
+  const int d = std::min(width, height);
+  return QRectF(0, 0, d, d);
+}
+
+void CMyRoundButton::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+  painter.fillRect(rect(), Qt::white);
+  painter.setPen(Qt::NoPen);
+
+  const QRectF disc = DiscRect(width(), height());
+  const QRectF shadow = ShadowRect(width(), height());
+
+  if (m_bSelected && !shadow.isEmpty()) {
+    // Solid grey over the inner 75 % x 80 % of the shadow ellipse, fading to
+    // nothing at its edge. A radial gradient has one shape for both, so it is
+    // squeezed horizontally by 0.75 / 0.8: the solid core and the vertical
+    // fade (what shows below the disc) are exact, and the fade beside the
+    // disc ends a little early, where it is nearly transparent anyway.
+    const double radius = shadow.height() / 2.0;
+    QRadialGradient gradient(QPointF(0, 0), radius);
+    const QColor grey(kShadowColour);
+    QColor clear(kShadowColour);
+    clear.setAlpha(0);  // fade the alpha, not towards black
+    gradient.setColorAt(0.0, grey);
+    gradient.setColorAt(kShadowFocusY, grey);
+    gradient.setColorAt(1.0, clear);
+    QBrush brush(gradient);
+    brush.setTransform(QTransform::fromTranslate(shadow.center().x(), shadow.center().y())
+                           .scale(kShadowFocusX / kShadowFocusY, 1.0));
+    painter.setBrush(brush);
+    painter.drawEllipse(shadow);
+  }
+
+  if (disc.isEmpty()) return;
+  QColor face = m_crButton;
+  face.setAlpha(255);
+  painter.setBrush(face);
+  painter.drawEllipse(disc);
+
+  const QColor ink(255 - face.red(), 255 - face.green(), 255 - face.blue());
+  QFont font(QStringLiteral("Arial"));
+  font.setPointSizeF(CaptionPointSize(m_bSelected));
+  font.setBold(m_bSelected);
+  font.setStyleStrategy(QFont::PreferAntialias);
+  painter.setFont(font);
+  painter.setPen(ink);
+  painter.drawText(disc, Qt::AlignCenter | Qt::TextSingleLine, DisplayedCaption(text()));
+}

@@ -1,0 +1,49 @@
+// Owner-drawn round button: one LED cell of the board pages.
+//
+// A disc in the button colour with the first two characters of the caption in
+// the inverse colour; a selected cell gets a bold, larger caption and a soft
+// grey shadow that shows mostly below the disc.
+#pragma once
+
+#include <QAbstractButton>
+#include <QColor>
+#include <QRectF>
+#include <QString>
+
+class CMyRoundButton : public QAbstractButton {
+  Q_OBJECT
+
+ public:
+  explicit CMyRoundButton(QWidget* parent = nullptr);
+  explicit CMyRoundButton(const QString& caption, QWidget* parent = nullptr);
+
+  void SetButtonColor(const QColor& color);
+  // Stores the flag only: the page repaints the cells it changed, usually
+  // several at once.
+  void SetSelected(bool selected);
+
+  bool Selected() const { return m_bSelected; }
+  QColor ButtonColor() const { return m_crButton; }
+
+  // What the cell shows for a caption: its first two characters.
+  static QString DisplayedCaption(const QString& caption);
+  // Caption size in points. It grows with the layout only on the boards with
+  // many LEDs (8, 12, 16 or 18), whose cells are laid out by g_ratioX.
+  static double CaptionPointSize(bool selected);
+  // The disc and the shadow for a button of the given size.
+  static QRectF DiscRect(int width, int height);
+  static QRectF ShadowRect(int width, int height);
+
+  static constexpr QRgb kShadowColour = qRgb(80, 80, 80);
+  // How much of the shadow ellipse, from its centre, is solid grey before it
+  // fades out to its edge.
+  static constexpr double kShadowFocusX = 0.75;
+  static constexpr double kShadowFocusY = 0.8;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QColor m_crButton{Qt::black};
+  bool m_bSelected = false;
+};

@@ -1,0 +1,31 @@
+// Base of the windows that take part in the link's traffic: each has a
+// message handle (the main window and the pages relay replies to each other
+// through it) and timers by id.
+#pragma once
+
+#include <QWidget>
+
+#include "platform/qt/WindowTarget.h"
+
+class CPage : public QWidget, public platform::MessageWindow {
+  Q_OBJECT
+ public:
+  explicit CPage(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+  ~CPage() override;
+
+  platform::Handle Handle() const { return m_target->handle(); }
+  platform::WindowTarget& Timers() { return *m_target; }
+
+  void OnMessage(const platform::Message&) override {}
+  void OnTimer(std::uint32_t) override {}
+
+ protected:
+  void SetTimer(std::uint32_t id, std::uint32_t ms) { m_target->SetTimer(id, ms); }
+  void KillTimer(std::uint32_t id) { m_target->KillTimer(id); }
+
+ private:
+  platform::WindowTarget* m_target;
+};
+
+// The handle of a page that may not exist.
+inline platform::Handle HandleOf(const CPage* page) { return page ? page->Handle() : platform::kNoHandle; }
