@@ -23,6 +23,7 @@ CCorvelGUIApp::~CCorvelGUIApp() { DestroyObjects(); }
 void CCorvelGUIApp::SetMainDialogHandle(platform::Handle handle) { corvel::SetMainDialogHandle(handle); }
 platform::Handle CCorvelGUIApp::GetMainDialogHandle() { return corvel::GetMainDialogHandle(); }
 
+// Centred across, two fifths of the free height above it.
 QPoint CCorvelGUIApp::PlaceMainWindow(const QSize& screen, const QSize& window) {
   return QPoint((screen.width() - window.width() + 1) / 2, (2 * (screen.height() - window.height()) + 2) / 5);
 }

@@ -15,7 +15,10 @@
 #include <QWindow>
 
 #include "app/ChipRegistry.h"
+#include "app/CorvelGUIApp.h"
 #include "board/RoundPage.h"
+#include "firmware/BootDialog.h"
+#include "firmware/BootTransfer.h"
 #include "link/BoardIds.h"
 #include "link/CommandSet.h"
 #include "link/LinkHost.h"
@@ -64,7 +67,10 @@ std::function<QPoint()> CQV512XX::s_cursorPos = [] { return QCursor::pos(); };
 std::function<void()> CQV512XX::s_restart = DefaultRestart;
 
 CQV512XX::CQV512XX(QWidget* parent)
-    : QDialog(parent, Qt::Window | Qt::FramelessWindowHint), m_target(new platform::WindowTarget(this, this)) {
+    : QDialog(parent, Qt::Window | Qt::FramelessWindowHint),
+      m_target(new platform::WindowTarget(this, this)),
+      m_bootContext(std::make_unique<BootTransferContext>()) {
+  if (QVCommunication* comm = g_pCommunication.load()) comm->SetBootTransferContext(m_bootContext.get());
   BuildStandardDialog(this, kMainWindowDialog);
   m_linkText = platform::Control<CMyStaticFont>(this, IDC_LINK_TEXT);
   m_versionText = platform::Control<CMyStaticFont>(this, IDC_VERSION_TEXT);
@@ -91,6 +97,10 @@ CQV512XX::CQV512XX(QWidget* parent)
 }
 
 CQV512XX::~CQV512XX() {
+  delete g_pBootDialog;  // a dialog left open goes with the window
+  g_pBootDialog = nullptr;
+  if (QVCommunication* comm = g_pCommunication.load()) comm->SetBootTransferContext(nullptr);
+  m_bootContext.reset();  // joins a worker that is still running
   if (g_pMainServices == this) g_pMainServices = nullptr;
   if (corvel::GetMainDialogHandle() == m_target->handle()) corvel::SetMainDialogHandle(platform::kNoHandle);
   delete g_pRoundPage;
@@ -159,11 +169,9 @@ void CQV512XX::CreateRoundPage() {
 }
 
 void CQV512XX::PlaceMainWindow() {
-  // Centred across, two fifths of the free height above: the full screen
-  // size, not the work area.
+  // The full screen size, not the work area.
   QScreen* screen = QGuiApplication::primaryScreen();
-  const QSize s = screen ? screen->geometry().size() : QSize(1920, 1080);
-  move((s.width() - width() + 1) / 2, (2 * (s.height() - height()) + 2) / 5);
+  move(CCorvelGUIApp::PlaceMainWindow(screen ? screen->geometry().size() : QSize(1920, 1080), size()));
 }
 
 void CQV512XX::WatchDeviceMonitor(platform::DeviceMonitor* monitor) {
@@ -360,7 +368,10 @@ void CQV512XX::OnTimer(std::uint32_t id) {
 }
 
 void CQV512XX::OnBootClicked() {
-  // The firmware-update dialog opens here; while one exists nothing happens.
+  if (g_pBootDialog) return;  // one update dialog at a time
+  g_pBootDialog = new CQV48XXX_Boot(*m_bootContext);
+  g_pBootDialog->InitDialog();
+  g_pBootDialog->show();
 }
 
 // ---- frame and scaling -------------------------------------------------------

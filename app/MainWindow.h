@@ -9,6 +9,7 @@
 #include <QRect>
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "board/BoardGlobals.h"
 #include "platform/qt/WindowTarget.h"
@@ -19,7 +20,7 @@ class CMyRectButton;
 class CMyStaticFont;
 class CBitmapButton;
 class QLabel;
-class BootReplySink;
+class BootTransferContext;
 namespace platform {
 class DeviceMonitor;
 }
@@ -103,6 +104,7 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   QLabel* GreenDot() const { return m_greenDot; }
   CMyRectButton* BootButton() const { return m_boot; }
   CBitmapButton* MaximizeButton() const { return m_maximize; }
+  BootTransferContext& BootContext() { return *m_bootContext; }
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -120,6 +122,7 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   void PlaceMainWindow();
 
   platform::WindowTarget* m_target;
+  std::unique_ptr<BootTransferContext> m_bootContext;  // the one transfer context
   CMyStaticFont* m_linkText = nullptr;
   CMyStaticFont* m_versionText = nullptr;
   CMyStaticFont* m_status = nullptr;

@@ -1,15 +1,29 @@
 #include "cli/Commands.h"
 
+#include <atomic>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "cli/Flasher.h"
 #include "cli/Session.h"
+#include "firmware/ImageFile.h"
 #include "link/BoardIds.h"
 #include "link/MUSBHid.h"
+#include "platform/MessageBox.h"
 
 namespace cli {
 namespace {
@@ -35,6 +49,9 @@ constexpr const char* kToolHelp =
     "  address ADDR             tell the board the chip's I2C address\n"
     "  wait                     wait until a lamp board is attached\n"
     "  batch 'CMD ARGS' ...     run several commands on one connection\n"
+    "  image make RAW -o OUT    build a .qvbin firmware image from raw data\n"
+    "  image check FILE         check a .qvbin image and show its trailer\n"
+    "  flash FILE               update the board's firmware with a .qvbin image\n"
     "\n"
     "Exit status: 0 success, 1 device or protocol failure, 2 usage error.\n";
 
@@ -51,6 +68,21 @@ const std::map<std::string, std::string> kCommandHelp = {
     {"wait", "Usage: corvelctl wait\n\nWaits until a lamp board is attached (up to --timeout ms).\n"},
     {"batch", "Usage: corvelctl batch 'COMMAND ARGS' ...\n\nRuns each argument as a command on one connection and stops at the\n"
               "first that fails, e.g.  corvelctl --sim batch 'reg write 0x20 0x10 0x20' 'reg read 0x20 2'\n"},
+    {"image", "Usage: corvelctl image make RAW -o OUT [--check-word auto|0|HEX]\n"
+              "       corvelctl image check FILE\n\n"
+              "make: writes RAW's bytes followed by the 12-byte trailer (data length, check word,\n"
+              "checksum) to OUT. The check word is what the bootloader verifies the programmed\n"
+              "flash against: 'auto' (default) uses the data's checksum, 0 skips the check step,\n"
+              "HEX sets it as given. RAW holds at most 1966080 bytes.\n\n"
+              "check: loads FILE as the update does and prints its data length, check word and\n"
+              "checksum, or why it is refused.\n"},
+    {"flash", "Usage: corvelctl flash FILE\n\n"
+              "Updates the lamp board's firmware with the .qvbin image FILE: checks the image,\n"
+              "asks the board to restart into its bootloader, erases, writes the image in\n"
+              "32-byte blocks, has the bootloader check it, and starts the new firmware.\n"
+              "Progress goes to stderr. Ctrl-C stops after the current block (the board is then\n"
+              "left without complete firmware: run the update again). A board still in its\n"
+              "bootloader after a failed update is flashed directly.\n"},
 };
 
 struct Globals {
@@ -125,6 +157,108 @@ std::string Trim(const std::string& s) {
   return b == std::string::npos ? std::string() : s.substr(b);
 }
 
+SessionHooks& Hooks() {
+  static SessionHooks hooks;
+  return hooks;
+}
+
+// Ctrl-C during an update: the handler only raises the flag; the update
+// loop sees it and stops the worker like the window's Stop button.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
+
+class ScopedInterruptHandler {
+ public:
+  ScopedInterruptHandler() {
+    g_interrupted.store(false);
+    previous_ = std::signal(SIGINT, OnInterrupt);
+  }
+  ~ScopedInterruptHandler() { std::signal(SIGINT, previous_ == SIG_ERR ? SIG_DFL : previous_); }
+  ScopedInterruptHandler(const ScopedInterruptHandler&) = delete;
+  ScopedInterruptHandler& operator=(const ScopedInterruptHandler&) = delete;
+  const std::atomic<bool>& Flag() const { return g_interrupted; }
+
+ private:
+  void (*previous_)(int) = SIG_DFL;
+};
+
+// Message boxes of the image checks become plain lines: collected here and
+// printed by the command, instead of the default presenter's.
+class ScopedMessageBoxCapture {
+ public:
+  ScopedMessageBoxCapture() {
+    platform::SetMessageBoxHook([this](const std::string& text, const std::string&, platform::MessageIcon,
+                                       platform::MessageButtons) {
+      texts.push_back(text);
+      return platform::MessageResult::Ok;
+    });
+  }
+  ~ScopedMessageBoxCapture() { platform::SetMessageBoxHook({}); }
+  ScopedMessageBoxCapture(const ScopedMessageBoxCapture&) = delete;
+  ScopedMessageBoxCapture& operator=(const ScopedMessageBoxCapture&) = delete;
+  std::vector<std::string> texts;
+};
+
+std::string Hex8(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", v);
+  return buf;
+}
+
+// A check word as typed: hexadecimal, with or without 0x, at most 8 digits.
+std::optional<std::uint32_t> ParseHexWord(const std::string& text) {
+  std::size_t start = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? 2 : 0;
+  if (text.size() - start == 0 || text.size() - start > 8) return std::nullopt;
+  std::uint32_t value = 0;
+  const char* last = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data() + start, last, value, 16);
+  if (ec != std::errc() || ptr != last) return std::nullopt;
+  return value;
+}
+
+// Draws the transfer's progress on stderr: a bar that redraws itself on a
+// terminal, one "NN%" line per step otherwise (logs, pipes).
+class ProgressView {
+ public:
+  ProgressView(std::ostream& err, bool terminal) : err_(err), terminal_(terminal) {}
+  void Update(unsigned percent) {
+    if (percent == last_) return;
+    last_ = percent;
+    if (!terminal_) {
+      err_ << percent << "%\n" << std::flush;
+      return;
+    }
+    constexpr unsigned kWidth = 40;
+    const unsigned filled = percent * kWidth / 100;
+    char pct[8];
+    std::snprintf(pct, sizeof pct, "%3u%%", percent);
+    err_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] " << pct << std::flush;
+    open_ = true;
+  }
+  // Ends the bar's line before anything else is printed.
+  void Break() {
+    if (!open_) return;
+    err_ << "\n" << std::flush;
+    open_ = false;
+  }
+
+ private:
+  std::ostream& err_;
+  bool terminal_;
+  unsigned last_ = ~0u;
+  bool open_ = false;
+};
+
+bool StderrIsTerminal(const std::ostream& err) {
+  if (&err != &std::cerr) return false;
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(fileno(stderr)) != 0;
+#endif
+}
+
 class Runner {
  public:
   Runner(Globals g, std::ostream& out, std::ostream& err) : g_(g), out_(out), err_(err) {}
@@ -143,7 +277,13 @@ class Runner {
     if (name == "address") return Address(args);
     if (name == "wait") return Wait(args);
     if (name == "batch") return Batch(args);
+    if (name == "image") return Image(args);
+    if (name == "flash") return Flash(args);
     throw UsageError{"unknown command '" + name + "'"};
+  }
+
+  ~Runner() {
+    if (session_ && Hooks().closing) Hooks().closing(*session_);
   }
 
  private:
@@ -158,6 +298,7 @@ class Runner {
       std::ostream* err = &err_;
       o.traceOut = [err](const std::string& line) { *err << line << std::flush; };
       session_ = std::make_unique<Session>(o);
+      if (Hooks().opened) Hooks().opened(*session_);
     }
     return *session_;
   }
@@ -327,6 +468,146 @@ class Runner {
     return kExitOk;
   }
 
+  int Image(const std::vector<std::string>& args) {
+    if (args.size() < 2) throw UsageError{"image needs 'make' or 'check'"};
+    if (args[1] == "make") return ImageMake(args);
+    if (args[1] == "check") {
+      if (args.size() != 3) throw UsageError{"usage: image check FILE"};
+      return ImageCheck(args[2]);
+    }
+    throw UsageError{"image needs 'make' or 'check', not '" + args[1] + "'"};
+  }
+
+  int ImageMake(const std::vector<std::string>& args) {
+    std::optional<std::string> raw, output, checkWordText;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+      const std::string& a = args[i];
+      const auto value = [&](const std::string& name) {
+        if (a.size() > name.size() && a[name.size()] == '=') return a.substr(name.size() + 1);
+        if (i + 1 >= args.size()) throw UsageError{name + " needs a value"};
+        return args[++i];
+      };
+      if (a == "-o" || a == "--output" || a.rfind("--output=", 0) == 0) {
+        output = value(a == "-o" ? "-o" : "--output");
+      } else if (a == "--check-word" || a.rfind("--check-word=", 0) == 0) {
+        checkWordText = value("--check-word");
+      } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
+        throw UsageError{"unknown option '" + a + "' for image make"};
+      } else if (!raw) {
+        raw = a;
+      } else {
+        throw UsageError{"unexpected argument '" + a + "' for image make"};
+      }
+    }
+    if (!raw || !output) throw UsageError{"usage: image make RAW -o OUT [--check-word auto|0|HEX]"};
+    std::optional<std::uint32_t> checkWord;  // unset: auto
+    if (checkWordText && *checkWordText != "auto") {
+      checkWord = ParseHexWord(*checkWordText);
+      if (!checkWord)
+        throw UsageError{"--check-word must be 'auto' or up to 8 hex digits, not '" + *checkWordText + "'"};
+    }
+
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(*raw, ec)) return Fail("cannot read '" + *raw + "': not a file");
+    const std::uintmax_t size = std::filesystem::file_size(*raw, ec);
+    if (ec) return Fail("cannot read '" + *raw + "': " + ec.message());
+    if (size > kImageMaxDataLength)
+      return Fail("'" + *raw + "' holds " + std::to_string(size) + " bytes; an image holds at most " +
+                  std::to_string(kImageMaxDataLength) + " bytes of data (0x1E000C with its trailer).");
+    if (size == 0) return Fail("'" + *raw + "' is empty: an image without data is never flashed.");
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(size));
+    std::ifstream in(*raw, std::ios::binary);
+    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    if (!in || static_cast<std::uintmax_t>(in.gcount()) != size) return Fail("cannot read '" + *raw + "'");
+
+    const std::uint32_t checksum = ComputeImageChecksum(data);
+    // The simulated bootloader, like the real one, compares the check word
+    // with the checksum of the flash it programmed: the data's checksum.
+    const std::uint32_t word = checkWord.value_or(checksum);
+    const std::vector<std::uint8_t> file = BuildImageFile(data, word);
+    std::ofstream outFile(*output, std::ios::binary | std::ios::trunc);
+    outFile.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    outFile.close();
+    if (!outFile) return Fail("cannot write '" + *output + "'");
+
+    if (g_.json) {
+      out_ << "{\"path\":" << JsonString(*output) << ",\"length\":" << data.size() << ",\"check_word\":" << word
+           << ",\"checksum\":" << checksum << "}\n";
+    } else {
+      out_ << "Wrote " << *output << ": " << data.size() << " data bytes, check word " << Hex8(word)
+           << ", checksum " << Hex8(checksum) << ".\n";
+    }
+    return kExitOk;
+  }
+
+  // Loads FILE as the update does. On refusal prints the texts the window
+  // would show in its message boxes, one line each.
+  bool LoadImage(const std::string& path, ImageBuffer& buffer, std::uint32_t& length, std::uint32_t& checkWord) {
+    ScopedMessageBoxCapture boxes;
+    length = CheckImageFile(path, buffer, &checkWord);
+    for (const auto& text : boxes.texts) err_ << "corvelctl: " << text << "\n";
+    if (length != 0) return true;
+    if (boxes.texts.empty()) err_ << "corvelctl: the image holds no data (length 0): it is never flashed.\n";
+    return false;
+  }
+
+  int ImageCheck(const std::string& path) {
+    auto buffer = std::make_unique<ImageBuffer>();
+    std::uint32_t length = 0, checkWord = 0;
+    if (!LoadImage(path, *buffer, length, checkWord)) return kExitFailure;
+    const std::uint32_t checksum = ComputeImageChecksum(std::span<const std::uint8_t>(buffer->data(), length));
+    if (g_.json) {
+      out_ << "{\"path\":" << JsonString(path) << ",\"length\":" << length << ",\"check_word\":" << checkWord
+           << ",\"checksum\":" << checksum << "}\n";
+    } else {
+      out_ << "Data length:  " << length << " bytes\n"
+           << "Check word:   " << Hex8(checkWord) << (checkWord == 0 ? " (no check step)" : "") << "\n"
+           << "Checksum:     " << Hex8(checksum) << "\n";
+    }
+    return kExitOk;
+  }
+
+  int Flash(const std::vector<std::string>& args) {
+    if (args.size() != 2) throw UsageError{"usage: flash FILE"};
+    auto buffer = std::make_unique<ImageBuffer>();
+    std::uint32_t length = 0, checkWord = 0;
+    if (!LoadImage(args[1], *buffer, length, checkWord)) return kExitFailure;
+
+    Flasher flasher(S());
+    std::string error;
+    if (!flasher.BootloaderAttached() && !RequireBoard(error)) return Fail(error);
+
+    ProgressView progress(err_, StderrIsTerminal(err_));
+    std::vector<std::string> notes;
+    FlashEvents events;
+    events.note = [&](const std::string& line) {
+      progress.Break();
+      if (g_.json) {
+        notes.push_back(line);
+      } else {
+        out_ << line << "\n" << std::flush;
+      }
+    };
+    events.progress = [&](unsigned percent) { progress.Update(percent); };
+
+    FlashOutcome outcome;
+    {
+      ScopedInterruptHandler interrupt;
+      outcome = flasher.Run(std::span<const std::uint8_t>(buffer->data(), buffer->size()), length, checkWord,
+                            interrupt.Flag(), events, error);
+    }
+    progress.Break();
+    if (g_.json) {
+      const char* result = outcome == FlashOutcome::kDone ? "done" : outcome == FlashOutcome::kStopped ? "stopped"
+                                                                                                      : "failed";
+      out_ << "{\"result\":" << JsonString(result) << ",\"length\":" << length << ",\"log\":[";
+      for (std::size_t i = 0; i < notes.size(); ++i) out_ << (i ? "," : "") << JsonString(notes[i]);
+      out_ << "]}\n";
+    }
+    if (outcome != FlashOutcome::kDone) return Fail(error);
+    return kExitOk;
+  }
+
   Globals g_;
   std::ostream& out_;
   std::ostream& err_;
@@ -336,6 +617,8 @@ class Runner {
 };
 
 }  // namespace
+
+void SetSessionHooks(SessionHooks hooks) { Hooks() = std::move(hooks); }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Globals g;

@@ -58,6 +58,7 @@ class Session {
   bool WaitForBoard(int timeoutMs);
 
   bool Connected() const { return connected_; }
+  int TimeoutMs() const { return options_.timeoutMs; }
   bool Identified() const { return identified_; }
   sim::SimBoard* Sim() { return board_.get(); }
   QVCommunication& Communication() { return *comm_; }
@@ -65,8 +66,14 @@ class Session {
 
   // Waits for a message that `want` accepts, handling device changes on the
   // way (as the window would). Null after the timeout.
+  //
+  // With `deviceChanges` false, device changes are shown to `want` but kept
+  // for later: the next call that handles them replays them first. The
+  // firmware update waits like this while its worker runs, because handling
+  // the board's restart re-routes input reports away from the worker, and the
+  // bootloader's last answer may still be on its way.
   std::optional<platform::Message> Pump(const std::function<bool(const platform::Message&)>& want,
-                                        std::chrono::milliseconds timeout);
+                                        std::chrono::milliseconds timeout, bool deviceChanges = true);
 
  private:
   std::optional<platform::Message> AwaitReply(std::initializer_list<std::uint32_t> ids, std::string& error,
@@ -80,4 +87,5 @@ class Session {
   std::unique_ptr<QVCommunication> comm_;
   bool connected_ = false;
   bool identified_ = false;
+  std::vector<std::uint32_t> deferredDeviceChanges_;
 };

@@ -112,6 +112,7 @@ int CMUSBHid::Enumerate(bool open) {
       // A board we may not open is not connected: the caller reports the
       // reason (m_lastError), and the next arrival tries again.
       m_device = std::move(device);
+      m_deviceIsBootloader = d.releaseNumber == kReleaseBootloader;
       m_lastError = m_device ? std::string() : error;
       m_connected.store(m_device ? 1 : 0);
       m_deviceLost.store(false);
@@ -172,6 +173,7 @@ void CMUSBHid::ReaderLoop() {
   std::uint64_t seenOpen = 0;
   for (;;) {
     std::shared_ptr<HidDevice> device;
+    bool fromBootloader = false;
     {
       std::unique_lock lock(m_readMutex);
       m_readEvent.wait(lock, [&] {
@@ -184,7 +186,10 @@ void CMUSBHid::ReaderLoop() {
     }
     {
       std::lock_guard lock(m_ioMutex);
-      if (m_connected.load()) device = m_device;
+      if (m_connected.load()) {
+        device = m_device;
+        fromBootloader = m_deviceIsBootloader;
+      }
     }
     if (!device) continue;  // wait for the next open
 
@@ -216,7 +221,7 @@ void CMUSBHid::ReaderLoop() {
       }
       if (tap) (*tap)(false, report, static_cast<std::size_t>(n));
       if (n != static_cast<int>(kHidReportSize) || report[0] != 0) continue;
-      m_manager.OnReport(report + 1, static_cast<int>(kHidReportSize - 1));
+      m_manager.OnReport(report + 1, static_cast<int>(kHidReportSize - 1), fromBootloader);
     }
     device.reset();
     // After a failed read wait for the next open; after a close or reopen

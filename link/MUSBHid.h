@@ -65,6 +65,10 @@ class CMUSBHid {
   // only reads beside other calls on a handle.
   mutable std::mutex m_ioMutex;
   std::shared_ptr<HidDevice> m_device;
+  // Whether m_device is the bootloader. Reports are routed by the device they
+  // were read from, not by the manager's mode, which the UI thread may flip
+  // while a report of the previous device is still on its way.
+  bool m_deviceIsBootloader = false;
   std::atomic<int> m_connected{0};
   std::atomic<bool> m_deviceLost{false};
   std::string m_devicePath;

@@ -101,9 +101,13 @@ void QVCommunication::PostLinkState() {
                         static_cast<std::uintptr_t>(m_linkState.load()));
 }
 
-void QVCommunication::OnReport(const std::uint8_t* data, int length) {
+void QVCommunication::OnReport(const std::uint8_t* data, int length, bool fromBootloader) {
   if (!data || length < static_cast<int>(frame::kReportSize)) return;
-  if (m_bootMode.load() == 1) {
+  // Routed by where the report came from: across a restart the mode flag
+  // changes before the last reports of the old device have been handled, and
+  // the bootloader's last answer must not end up in the packet engine (nor a
+  // frame of the firmware in the transfer context).
+  if (fromBootloader) {
     std::lock_guard lock(m_sinkMutex);
     if (m_bootContext) m_bootContext->OnBootReply(data);
     return;

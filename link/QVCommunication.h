@@ -63,7 +63,8 @@ class QVCommunication final : public EngineHost {
   int LinkState() const { return m_linkState.load(); }
   const char* GetLinkStateText() const { return LinkStateText(m_linkState.load()); }
 
-  void OnReport(const std::uint8_t* data, int length);
+  // `fromBootloader`: the report was read from the bootloader device.
+  void OnReport(const std::uint8_t* data, int length, bool fromBootloader);
   int WriteReport(const std::uint8_t* data, int length) override;
 
   void SetBootMode(int flag) { m_bootMode.store(flag); }

@@ -2,6 +2,8 @@
 // pacing taken out: a writer that drops everything and a sleeper that returns.
 #include <benchmark/benchmark.h>
 
+#include <cstring>
+
 #include "link/LinkHost.h"
 #include "link/ProtocolEngine.h"
 #include "link/QVProtocol.h"
@@ -48,7 +50,7 @@ void BM_SendFrame(benchmark::State& state) {
     s.engine.SendCommand(16, 3, static_cast<std::uint16_t>(payload.size()), payload.data());
     const auto ack = testframes::BoardAck(seq++);
     std::array<std::uint8_t, 64> report{};
-    std::copy(ack.begin(), ack.end(), report.begin());
+    std::memcpy(report.data(), ack.data(), ack.size());
     s.engine.QueueReport(report.data());
     s.engine.ProcessReport();
   }

@@ -1,0 +1,221 @@
+#include "cli/Flasher.h"
+
+#include <algorithm>
+
+#include "link/CommandSet.h"
+#include "link/LinkHost.h"
+#include "link/MUSBHid.h"
+#include "platform/Messages.h"
+
+using namespace std::chrono_literals;
+using platform::Message;
+
+namespace {
+
+// A restarting board is away for a moment; a real one may take a few seconds
+// to enumerate again.
+constexpr std::chrono::milliseconds kRestartAllowance{10000};
+constexpr std::chrono::milliseconds kPollSlice{100};
+
+constexpr const char* kWhatNext =
+    "The board is left in its bootloader or with incomplete firmware: re-plug it, then run "
+    "'corvelctl flash' again (it also works while the board is still in its bootloader).";
+
+bool IsText(const Message& m, std::uint32_t id, const char* text) {
+  return m.id == id && m.wParam != 0 && std::string(reinterpret_cast<const char*>(m.wParam)) == text;
+}
+
+}  // namespace
+
+Flasher::Flasher(Session& session, BootTransferTiming timing)
+    : session_(session),
+      comm_(session.Communication()),
+      context_(BootTransferContext::WriterFor(session.Communication()), timing) {
+  // One thread plays both windows here, so the update window's notices come
+  // to the same queue as the main window's.
+  corvel::SetBootDialogHandle(session_.MainHandle());
+  comm_.SetBootTransferContext(&context_);
+}
+
+Flasher::~Flasher() {
+  if (context_.IsRunning()) context_.RequestStop();
+  context_.Join();
+  comm_.SetBootTransferContext(nullptr);
+  comm_.SetFirmwareUpdate(0);
+  corvel::SetBootDialogHandle(platform::kNoHandle);
+}
+
+bool Flasher::BootloaderAttached() {
+  const auto devices = session_.List();
+  return std::any_of(devices.begin(), devices.end(),
+                     [](const HidDeviceInfo& d) { return d.releaseNumber == kReleaseBootloader; });
+}
+
+void Flasher::Observe(const Message& m) {
+  if (m.id != platform::kMsgBootStatus) return;
+  // The link reports the bootloader as it comes, possibly more than once
+  // while the restart's removal and arrival are handled. Each report gets a
+  // connect record, as in the window; the context refuses it once the
+  // transfer runs.
+  if (m.wParam == kBootStatusBootloaderFound) context_.SendConnectRecord();
+  if (m.wParam == kBootStatusConnected && !bootVersion_) bootVersion_ = m.Value();
+}
+
+std::optional<Message> Flasher::Await(const std::function<bool(const Message&)>& want,
+                                      std::chrono::milliseconds timeout, const std::atomic<bool>& interrupted,
+                                      bool deviceChanges) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  const auto observed = [&](const Message& m) {
+    Observe(m);
+    return want(m);
+  };
+  while (!interrupted.load()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left <= 0ms) return std::nullopt;
+    if (auto m = session_.Pump(observed, std::min(left, kPollSlice), deviceChanges)) return m;
+  }
+  return std::nullopt;
+}
+
+FlashOutcome Flasher::Run(std::span<const std::uint8_t> image, std::uint32_t length, std::uint32_t checkWord,
+                          const std::atomic<bool>& interrupted, const FlashEvents& events, std::string& error) {
+  if (!EnterBootloader(interrupted, events, error)) return FlashOutcome::kFailed;
+  const FlashOutcome outcome = Transfer(image, length, checkWord, interrupted, events, error);
+  if (outcome == FlashOutcome::kDone) AwaitApplication(events);
+  return outcome;
+}
+
+bool Flasher::EnterBootloader(const std::atomic<bool>& interrupted, const FlashEvents& events, std::string& error) {
+  const auto timeout = std::chrono::milliseconds(session_.TimeoutMs());
+  const auto interruptedBefore = [&] {
+    error = "Interrupted before the transfer began. The board may be running its bootloader now: "
+            "run 'corvelctl flash' again, or re-plug it.";
+    return false;
+  };
+  // The board comes back without the settle pause a fresh connection takes.
+  comm_.SetFirmwareUpdate(1);
+
+  if (BootloaderAttached()) {
+    events.note("The board is running its bootloader already.");
+    if (!comm_.Connect()) {
+      error = "The board's bootloader could not be opened: " + comm_.Hid()->LastError();
+      return false;
+    }
+  } else {
+    const std::uint8_t bootValue = 0;
+    if (!SendBootCommand(kCmdSetBootValue, &bootValue, 1)) {
+      error = "The link refused the boot value command (too many commands unanswered).";
+      return false;
+    }
+    // The board restarts once it has answered; its device changes wait until
+    // the answer is in, because handling them re-routes input reports to the
+    // bootloader's side while the answer's last report may be on its way.
+    auto m = Await(
+        [](const Message& msg) {
+          return IsText(msg, platform::kMsgTextOk, kTextBootValueOk) ||
+                 IsText(msg, platform::kMsgTextFailed, kTextBootValueFailed);
+        },
+        timeout, interrupted, false);
+    if (interrupted.load()) return interruptedBefore();
+    if (!m) {
+      error = "No answer to the boot value command within " + std::to_string(timeout.count()) +
+              " ms. Re-plug the board and try again.";
+      return false;
+    }
+    if (m->id == platform::kMsgTextFailed) {
+      error = std::string(kTextBootValueFailed) +
+              "\nThe board refused to restart into its bootloader; it still runs its application firmware.";
+      return false;
+    }
+    events.note(kTextBootValueOk);
+  }
+
+  const auto arrival = std::max(timeout, kRestartAllowance);
+  if (!bootVersion_) {
+    Await([&](const Message&) { return bootVersion_.has_value(); }, arrival, interrupted);
+  }
+  if (interrupted.load()) return interruptedBefore();
+  if (!bootVersion_) {
+    error = comm_.BootMode() == 1
+                ? "The bootloader did not answer the connect record. " + std::string(kWhatNext)
+                : "The board did not come back as its bootloader within " + std::to_string(arrival.count()) +
+                      " ms. Re-plug it and try again.";
+    return false;
+  }
+  events.note("Connected! Boot version is " + BootVersionText(*bootVersion_));
+  return true;
+}
+
+FlashOutcome Flasher::Transfer(std::span<const std::uint8_t> image, std::uint32_t length, std::uint32_t checkWord,
+                               const std::atomic<bool>& interrupted, const FlashEvents& events,
+                               std::string& error) {
+  if (!context_.StartTransfer(image, length, checkWord)) {
+    error = "Update firmware thread create failed!";
+    return FlashOutcome::kFailed;
+  }
+  // While the worker runs, device changes wait: handling the board's restart
+  // after the end record would send the bootloader's last answer to the
+  // packet engine instead of the worker. A removal is still passed on, so a
+  // worker waiting for a board that has gone ends at once.
+  const std::atomic<bool> never{false};
+  const auto wanted = [](const Message& msg) {
+    return msg.id == platform::kMsgBootStatus || msg.id == platform::WM_DEVICECHANGE;
+  };
+  bool stopAsked = false;
+  bool removed = false;
+  for (;;) {
+    if (interrupted.load() && !stopAsked) {
+      stopAsked = true;
+      context_.RequestStop();
+      events.note("Stopping after the current block...");
+    }
+    auto m = Await(wanted, kPollSlice, never, false);
+    if (!m) {
+      if (context_.IsRunning()) continue;
+      // Ended: its last word is posted before it ends, so one more look finds it.
+      m = Await([](const Message& msg) { return msg.id == platform::kMsgBootStatus; }, kPollSlice, never, false);
+      if (!m) {
+        error = std::string("The transfer ended without a result. ") + kWhatNext;
+        return FlashOutcome::kFailed;
+      }
+    }
+    if (m->id == platform::WM_DEVICECHANGE) {
+      if (m->wParam == platform::DBT_DEVICEREMOVECOMPLETE) {
+        removed = true;
+        context_.OnDeviceRemoved();
+      }
+      continue;
+    }
+    const std::uintptr_t status = m->wParam;
+    if (status == kBootStatusProgress) {
+      events.progress(static_cast<unsigned>(std::clamp<std::intptr_t>(m->Value(), 0, 100)));
+      continue;
+    }
+    const char* text = BootStatusText(status);
+    if (!IsFinalBootStatus(status)) {
+      if (text) events.note(text);  // started, erased; late connect answers carry none
+      continue;
+    }
+    if (status == kBootStatusDone) {
+      events.note(text);
+      return FlashOutcome::kDone;
+    }
+    error = text;
+    if (removed && status == kBootStatusTimeout) error += "\nThe board was unplugged during the update.";
+    if (status == kBootStatusStopped) error += "\nStopped on request before the whole image was written.";
+    error += std::string("\n") + kWhatNext;
+    return status == kBootStatusStopped ? FlashOutcome::kStopped : FlashOutcome::kFailed;
+  }
+}
+
+void Flasher::AwaitApplication(const FlashEvents& events) {
+  // The restart's device changes, kept back during the transfer, are handled
+  // now; the new firmware's handshake answer tells that it runs.
+  const auto back = [&] { return comm_.LinkState() == kLinkDeviceFound && comm_.BootMode() == 0; };
+  const std::atomic<bool> never{false};
+  const bool returned =
+      back() || Await([&](const Message&) { return back(); },
+                      std::max(std::chrono::milliseconds(session_.TimeoutMs()), kRestartAllowance), never);
+  events.note(returned ? "The board is back in its application firmware."
+                       : "The board has not come back in its application firmware yet; if it does not, re-plug it.");
+}

@@ -1,0 +1,72 @@
+// The firmware-update dialog: asks the board to restart into its bootloader,
+// connects to it, loads and checks a .qvbin image and runs the transfer
+// worker, showing its progress and result. Modeless; at most one exists.
+#pragma once
+
+#include <QString>
+#include <memory>
+
+#include "firmware/ImageFile.h"
+#include "ui/Page.h"
+
+class BootTransferContext;
+class CMyRectButton;
+class CMyStaticFont;
+class QProgressBar;
+class CQV48XXX_Boot;
+
+// The one update dialog, null while none is open.
+extern CQV48XXX_Boot* g_pBootDialog;
+
+class CQV48XXX_Boot : public CPage {
+  Q_OBJECT
+ public:
+  enum class Look { Idle, Waiting, Connected, ImageReady, Transferring, Stopped };
+
+  CQV48XXX_Boot(BootTransferContext& context, QWidget* parent = nullptr);
+  ~CQV48XXX_Boot() override;
+
+  void InitDialog();
+
+  void OnBnClickedConnect();
+  void OnBnClickedOpenFile();
+  void OnBnClickedDownload();
+  void OnBnClickedStop();
+  void OnBnClickedOk();
+  void OnBootStatus(std::uintptr_t status, std::intptr_t value);
+  void OnBootCommandFailed();
+
+  void OnMessage(const platform::Message& message) override;
+
+  void ApplyLook(Look look);
+  Look CurrentLook() const { return m_look; }
+  bool Connected() const { return m_bConnected; }
+  std::uint32_t ImageLength() const { return m_nImageLength; }
+
+  CMyRectButton* Button(int id) const;
+  CMyStaticFont* StatusLine() const { return m_statusLine; }
+  CMyStaticFont* FileName() const { return m_fileName; }
+  CMyStaticFont* MessageLine() const { return m_messageLine; }
+  CMyStaticFont* Percent() const { return m_percent; }
+  QProgressBar* Progress() const { return m_progress; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+
+ private:
+  void SetLine(CMyStaticFont* line, const QString& text, bool red);
+
+  BootTransferContext& m_context;
+  QString m_strPath;
+  std::uint32_t m_nImageLength = 0;
+  std::uint32_t m_nCheckWord = 0;
+  std::unique_ptr<ImageBuffer> m_pImage;
+  bool m_bConnected = false;
+  Look m_look = Look::Idle;
+
+  CMyStaticFont* m_statusLine = nullptr;
+  CMyStaticFont* m_fileName = nullptr;
+  CMyStaticFont* m_messageLine = nullptr;
+  CMyStaticFont* m_percent = nullptr;
+  QProgressBar* m_progress = nullptr;
+};

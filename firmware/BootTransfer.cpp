@@ -1,0 +1,269 @@
+#include "firmware/BootTransfer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <system_error>
+
+#include "firmware/ImageFile.h"
+#include "platform/MessageBox.h"
+
+namespace {
+
+// Progress is (blocks confirmed × this) ÷ N: 32 bytes a block, in percent.
+constexpr std::uint64_t kProgressScale = boot::kBlockSize * 100;
+
+}  // namespace
+
+const char* BootStatusText(std::uintptr_t status) {
+  switch (status) {
+    case kBootStatusTimeout: return "Timeout, Please plug the USB device to reset!";
+    case kBootStatusStarted: return "Begin update firmware...";
+    case kBootStatusErased: return "Flash pages erase succeed! Downloading firmware...";
+    case kBootStatusEraseFailed: return "Flash pages erase failed! Please plug the USB device to reset!";
+    case kBootStatusUpdateError: return "Update error! Please plug the USB device to reset!";
+    case kBootStatusDone: return "Update ended and execute new firmware!";
+    case kBootStatusStopped: return "Update stop! Please plug the USB device to reset!";
+    default: return nullptr;
+  }
+}
+
+bool IsFinalBootStatus(std::uintptr_t status) {
+  return status == kBootStatusTimeout || status == kBootStatusEraseFailed ||
+         status == kBootStatusUpdateError || status == kBootStatusDone || status == kBootStatusStopped;
+}
+
+std::string BootVersionText(std::intptr_t statusValue) {
+  const auto v = static_cast<std::uint32_t>(statusValue);
+  char text[32];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", (v >> 24) & 0xFFu, (v >> 16) & 0xFFu, (v >> 8) & 0xFFu,
+                v & 0xFFu);
+  return text;
+}
+
+BootTransferContext::BootTransferContext(RecordWriter writer, Timing timing)
+    : m_writer(std::move(writer)), m_timing(timing) {
+  if (!m_writer) {
+    m_writer = [](const Record& record) {
+      QVCommunication* comm = g_pCommunication.load();
+      return comm && comm->WriteReport(record.data(), static_cast<int>(record.size())) == 1;
+    };
+  }
+}
+
+BootTransferContext::~BootTransferContext() {
+  {
+    std::lock_guard lock(m_replyMutex);
+    m_quit = true;
+  }
+  m_hReplyEvent.notify_all();
+  Join();
+}
+
+BootTransferContext::RecordWriter BootTransferContext::WriterFor(QVCommunication& comm) {
+  return [&comm](const Record& record) {
+    return comm.WriteReport(record.data(), static_cast<int>(record.size())) == 1;
+  };
+}
+
+void BootTransferContext::OnBootReply(const std::uint8_t* record) {
+  if (!record) return;
+  std::uint8_t opcode;
+  std::uint32_t version = 0;
+  {
+    std::lock_guard lock(m_replyMutex);
+    std::copy_n(record, boot::kRecordSize, m_reply.begin());
+    opcode = m_reply[boot::kOpcodeOffset];
+    for (std::size_t i = 0; i < boot::kVersionParts; ++i)
+      version = version << 8 | m_reply[boot::kVersionOffset + i];
+    if (opcode == boot::kOpErase || opcode == boot::kOpBlockEcho || opcode == boot::kOpCheck ||
+        opcode == boot::kOpEnd) {
+      m_replySignalled = true;
+      m_hReplyEvent.notify_all();
+    }
+  }
+  if (opcode == boot::kOpConnect) PostBootStatus(kBootStatusConnected, static_cast<std::intptr_t>(version));
+  // Anything else (0xE2 included) is kept as the last reply and nothing more.
+}
+
+bool BootTransferContext::Send() { return m_writer(m_request); }
+
+bool BootTransferContext::SendIdle(std::uint8_t opcode) {
+  std::lock_guard threadLock(m_threadMutex);
+  if (m_running.load()) return false;  // the worker owns the request buffer now
+  std::lock_guard lock(m_requestMutex);
+  m_request[boot::kOpcodeOffset] = opcode;
+  return Send();
+}
+
+bool BootTransferContext::SendConnectRecord() { return SendIdle(boot::kOpConnect); }
+
+bool BootTransferContext::SendEndRecord() { return SendIdle(boot::kOpEnd); }
+
+BootTransferContext::Answer BootTransferContext::SendAndWait(std::chrono::milliseconds limit, Record& reply) {
+  // The bootloader restarts as soon as it has answered the end record, so
+  // its removal may be reported before that answer has been handed over:
+  // for the end record only the answer or the time ends the wait.
+  const bool ending = m_request[boot::kOpcodeOffset] == boot::kOpEnd;
+  const auto gone = [&] { return m_deviceGone && !ending; };
+  {
+    // An answer can only be to this request: forget any signal left by a
+    // stray or repeated record since the last wait.
+    std::lock_guard lock(m_replyMutex);
+    if (m_quit) return Answer::kQuit;
+    if (gone()) return Answer::kNone;
+    m_replySignalled = false;
+  }
+  // A record that cannot be sent gets no answer: the board is gone, and
+  // waiting out the full time (30 s for the erase) would tell nobody more.
+  if (!Send()) return Answer::kNone;
+  std::unique_lock lock(m_replyMutex);
+  if (!m_hReplyEvent.wait_for(lock, limit, [&] { return m_replySignalled || m_quit || gone(); }))
+    return Answer::kNone;
+  if (m_quit) return Answer::kQuit;
+  if (!m_replySignalled) return Answer::kNone;  // the board went away instead
+  m_replySignalled = false;  // auto-reset
+  reply = m_reply;
+  return Answer::kReceived;
+}
+
+bool BootTransferContext::StartTransfer(std::span<const std::uint8_t> image, std::uint32_t imageLength,
+                                        std::uint32_t checkWord) {
+  std::lock_guard threadLock(m_threadMutex);
+  if (m_running.load()) return false;
+  if (imageLength == 0 || imageLength > kImageMaxDataLength || imageLength > image.size()) return false;
+  if (m_worker.joinable()) m_worker.join();  // ended already; only its thread object is left
+
+  // Blocks are cut from the loaded file unchanged: the last one carries what
+  // follows the data (the trailer), then 0xFF where the file ended.
+  const std::size_t blocks = (imageLength + boot::kBlockSize - 1) / boot::kBlockSize;
+  auto copy = std::make_shared<std::vector<std::uint8_t>>(blocks * boot::kBlockSize, kImageFill);
+  std::copy_n(image.begin(), std::min(copy->size(), image.size()), copy->begin());
+
+  m_pImage = copy;
+  m_nImageLength.store(imageLength);
+  m_nCheckWord.store(checkWord);
+  m_bStop.store(false);
+  {
+    std::lock_guard lock(m_replyMutex);
+    m_replySignalled = false;
+    m_deviceGone = false;
+  }
+  m_running.store(true);
+  try {
+    m_worker = std::thread([this, copy, imageLength, checkWord] {
+      BootTransferThread(copy, imageLength, checkWord);
+    });
+  } catch (const std::system_error&) {
+    m_running.store(false);
+    platform::MessageBox("Update firmware thread create failed!");
+    return false;
+  }
+  return true;
+}
+
+void BootTransferContext::RequestStop() { m_bStop.store(true); }
+
+void BootTransferContext::OnDeviceRemoved() {
+  {  // cleared by the next StartTransfer, which talks to the board that is there then
+    std::lock_guard lock(m_replyMutex);
+    m_deviceGone = true;
+  }
+  m_hReplyEvent.notify_all();
+}
+
+void BootTransferContext::Join() {
+  std::lock_guard threadLock(m_threadMutex);
+  if (m_worker.joinable()) m_worker.join();
+}
+
+BootTransferContext::Record BootTransferContext::LastReply() const {
+  std::lock_guard lock(m_replyMutex);
+  return m_reply;
+}
+
+void BootTransferContext::BootTransferThread(std::shared_ptr<const std::vector<std::uint8_t>> image,
+                                             std::uint32_t length, std::uint32_t checkWord) {
+  struct Finished {
+    std::atomic<bool>& running;
+    ~Finished() { running.store(false); }
+  } finished{m_running};
+
+  // Only the worker touches the request while it runs; the lock makes that
+  // plain to the UI-thread senders, which refuse meanwhile.
+  std::unique_lock request(m_requestMutex);
+  Record reply{};
+  const auto answered = [&](std::chrono::milliseconds limit) {
+    switch (SendAndWait(limit, reply)) {
+      case Answer::kReceived: return true;
+      case Answer::kNone: PostBootStatus(kBootStatusTimeout, 0); return false;
+      case Answer::kQuit: return false;  // the context is going; nobody is listening
+    }
+    return false;
+  };
+  const auto setHeader = [&](std::uint8_t opcode, std::uint32_t number) {
+    m_request[boot::kOpcodeOffset] = opcode;
+    std::fill(m_request.begin() + boot::kZeroFirst, m_request.begin() + boot::kZeroEnd, 0);
+    boot::PutU32(m_request.data() + boot::kNumberOffset, number);
+  };
+
+  PostBootStatus(kBootStatusStarted, 0);
+
+  setHeader(boot::kOpErase, length);
+  if (!answered(m_timing.eraseWait)) return;
+  // Only the erase answer may say the flash is erased: blocks written over
+  // pages that were not would be lost.
+  if (reply[boot::kOpcodeOffset] != boot::kOpErase || reply[boot::kResultOffset] != boot::kResultDone) {
+    PostBootStatus(kBootStatusEraseFailed, 0);
+    return;
+  }
+  PostBootStatus(kBootStatusErased, 0);
+
+  std::uint32_t offset = 0;
+  std::uint64_t confirmed = 0;
+  for (; offset < length; offset += boot::kBlockSize) {
+    setHeader(boot::kOpBlock, offset);
+    std::fill(m_request.begin() + boot::kBlockDataOffset, m_request.end(), boot::kBlockFill);
+    std::copy_n(image->begin() + offset, boot::kBlockSize, m_request.begin() + boot::kBlockDataOffset);
+    if (!answered(m_timing.replyWait)) return;
+
+    const bool echoed = reply[boot::kOpcodeOffset] == boot::kOpBlockEcho &&
+                        std::equal(reply.begin() + boot::kEchoFirst, reply.begin() + boot::kEchoEnd,
+                                   m_request.begin() + boot::kEchoFirst);
+    if (!echoed) {
+      m_request[boot::kOpcodeOffset] = boot::kOpEnd;
+      if (!answered(m_timing.replyWait)) return;
+      PostBootStatus(kBootStatusUpdateError, 0);
+      return;
+    }
+    ++confirmed;
+    PostBootStatus(kBootStatusProgress, static_cast<std::intptr_t>(confirmed * kProgressScale / length));
+
+    if (m_bStop.load()) {
+      m_request[boot::kOpcodeOffset] = boot::kOpEnd;
+      Send();  // not waited for: the user asked to stop, and the board may be going
+      PostBootStatus(kBootStatusStopped, 0);
+      return;
+    }
+  }
+
+  if (checkWord != 0) {
+    setHeader(boot::kOpCheck, offset);  // bytes written: whole blocks
+    boot::PutU32(m_request.data() + boot::kCheckWordOffset, checkWord);
+    const auto accepted = [&] {
+      return reply[boot::kOpcodeOffset] == boot::kOpCheck && reply[boot::kResultOffset] == boot::kResultDone;
+    };
+    if (!answered(m_timing.replyWait)) return;
+    if (!accepted()) {
+      // One more try with the same record; only a second refusal is an error.
+      if (!answered(m_timing.replyWait)) return;
+      if (!accepted()) {
+        PostBootStatus(kBootStatusUpdateError, 0);
+        return;
+      }
+    }
+  }
+
+  m_request[boot::kOpcodeOffset] = boot::kOpEnd;
+  if (!answered(m_timing.replyWait)) return;
+  PostBootStatus(kBootStatusDone, 0);
+}
