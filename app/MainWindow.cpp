@@ -433,25 +433,7 @@ QRect ScaleRect(const QRect& r, double rx, double ry) {
 }
 }  // namespace
 
-void CQV512XX::LayoutControls() {
-  resize(Trunc(width() * g_ratioX), Trunc(height() * g_ratioY));
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    move(area.center() - rect().center());
-  }
-  for (QObject* child : children()) {
-    auto* w = qobject_cast<QWidget*>(child);
-    if (!w || w->isWindow()) continue;
-    const int id = platform::ControlId(w);
-    if (IsAnchored(id)) {
-      const QRect r = AnchoredRect(id, false);
-      m_anchored[id] = r;
-      w->setGeometry(r);
-    } else if (id != 0) {
-      w->setGeometry(ScaleRect(w->geometry(), g_ratioX, g_ratioY));
-    }
-  }
-}
+void CQV512XX::LayoutControls() { PlaceControls(false); }
 
 void CQV512XX::ComputeLayoutRatio() {
   const QSize target = g_bMaximized ? QSize(Trunc(kReferenceWorkArea.width() * g_scaleX),
@@ -467,6 +449,14 @@ void CQV512XX::ComputeLayoutRatio() {
 }
 
 void CQV512XX::RelayoutControls() {
+  PlaceControls(true);
+  SizeCaptionButtonsToBitmaps();
+}
+
+// Resizes the window by the current ratios, centres it on the work area, and
+// moves every control: the anchored ones by their anchors (the first layout
+// remembers their rectangles, later ones keep the sizes), the rest scaled.
+void CQV512XX::PlaceControls(bool relayout) {
   resize(Trunc(width() * g_ratioX), Trunc(height() * g_ratioY));
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
@@ -477,12 +467,13 @@ void CQV512XX::RelayoutControls() {
     if (!w || w->isWindow()) continue;
     const int id = platform::ControlId(w);
     if (IsAnchored(id)) {
-      w->setGeometry(AnchoredRect(id, true));
+      const QRect r = AnchoredRect(id, relayout);
+      if (!relayout) m_anchored[id] = r;
+      w->setGeometry(r);
     } else if (id != 0) {
       w->setGeometry(ScaleRect(w->geometry(), g_ratioX, g_ratioY));
     }
   }
-  SizeCaptionButtonsToBitmaps();
 }
 
 void CQV512XX::SizeCaptionButtonsToBitmaps() {

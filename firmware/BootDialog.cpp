@@ -79,71 +79,52 @@ void CQV48XXX_Boot::InitDialog() {
   ApplyLook(Look::Idle);
 }
 
+namespace {
+
+enum class Btn { On, Off, Keep };
+
+// The dialog's looks: which buttons are enabled (and their colour applied
+// again) and which lines are shown.
+struct LookRow {
+  Btn connect, open, download, stop, ok;
+  bool progress, file, message;
+};
+constexpr LookRow kLooks[] = {
+    /* Idle         */ {Btn::On, Btn::Off, Btn::Off, Btn::Off, Btn::On, false, false, false},
+    /* Waiting      */ {Btn::Off, Btn::Off, Btn::Off, Btn::Off, Btn::On, false, false, false},
+    /* Connected    */ {Btn::Off, Btn::On, Btn::Off, Btn::Off, Btn::On, false, true, false},
+    /* ImageReady   */ {Btn::Off, Btn::On, Btn::On, Btn::Off, Btn::On, false, true, false},
+    /* Transferring */ {Btn::Off, Btn::Off, Btn::Off, Btn::On, Btn::Off, true, true, true},
+    /* Stopped      */ {Btn::Keep, Btn::Off, Btn::Keep, Btn::Off, Btn::On, true, true, true},
+};
+
+}  // namespace
+
 void CQV48XXX_Boot::ApplyLook(Look look) {
   m_look = look;
-  auto on = [this](int id, const QColor& colour) {
-    Button(id)->setEnabled(true);
-    Button(id)->SetButtonColor(colour);
-  };
-  auto off = [this](int id) { Button(id)->setEnabled(false); };
-  auto lines = [this](bool progress, bool file, bool message) {
-    m_progress->setVisible(progress);
-    m_percent->setVisible(progress);
-    m_fileName->setVisible(file);
-    m_messageLine->setVisible(message);
-  };
-  switch (look) {
-    case Look::Idle:
-      on(IDC_BOOT_CONNECT, kStepColour);
-      off(IDC_BOOT_OPEN);
-      off(IDC_BOOT_DOWNLOAD);
-      off(IDC_BOOT_STOP);
-      on(IDC_BOOT_OK, kStopColour);
-      lines(false, false, false);
-      break;
-    case Look::Waiting:
-      off(IDC_BOOT_CONNECT);
-      off(IDC_BOOT_OPEN);
-      off(IDC_BOOT_DOWNLOAD);
-      off(IDC_BOOT_STOP);
-      on(IDC_BOOT_OK, kStopColour);
-      lines(false, false, false);
-      break;
-    case Look::Connected:
-      off(IDC_BOOT_CONNECT);
-      on(IDC_BOOT_OPEN, kStepColour);
-      off(IDC_BOOT_DOWNLOAD);
-      off(IDC_BOOT_STOP);
-      on(IDC_BOOT_OK, kStopColour);
-      lines(false, true, false);
-      m_fileName->setText(QString());
-      break;
-    case Look::ImageReady:
-      off(IDC_BOOT_CONNECT);
-      on(IDC_BOOT_OPEN, kStepColour);
-      on(IDC_BOOT_DOWNLOAD, kStepColour);
-      off(IDC_BOOT_STOP);
-      on(IDC_BOOT_OK, kStopColour);
-      lines(false, true, false);
-      break;
-    case Look::Transferring:
-      off(IDC_BOOT_CONNECT);
-      off(IDC_BOOT_OPEN);
-      off(IDC_BOOT_DOWNLOAD);
-      on(IDC_BOOT_STOP, kStopColour);
-      off(IDC_BOOT_OK);
-      m_progress->setValue(0);
-      m_percent->setText(QStringLiteral("0%"));
-      lines(true, true, true);
-      break;
-    case Look::Stopped:
-      // Connect and DownLoad stay as they are.
-      off(IDC_BOOT_OPEN);
-      off(IDC_BOOT_STOP);
-      on(IDC_BOOT_OK, kStopColour);
-      lines(true, true, true);
-      break;
+  const LookRow& row = kLooks[static_cast<int>(look)];
+  const struct {
+    int id;
+    Btn state;
+    const QColor& colour;
+  } buttons[] = {{IDC_BOOT_CONNECT, row.connect, kStepColour}, {IDC_BOOT_OPEN, row.open, kStepColour},
+                 {IDC_BOOT_DOWNLOAD, row.download, kStepColour}, {IDC_BOOT_STOP, row.stop, kStopColour},
+                 {IDC_BOOT_OK, row.ok, kStopColour}};
+  for (const auto& b : buttons) {
+    if (b.state == Btn::Keep) continue;
+    Button(b.id)->setEnabled(b.state == Btn::On);
+    // Enabling changes no colour of its own: the face colour is set again.
+    if (b.state == Btn::On) Button(b.id)->SetButtonColor(b.colour);
   }
+  if (look == Look::Connected) m_fileName->setText(QString());
+  if (look == Look::Transferring) {
+    m_progress->setValue(0);
+    m_percent->setText(QStringLiteral("0%"));
+  }
+  m_progress->setVisible(row.progress);
+  m_percent->setVisible(row.progress);
+  m_fileName->setVisible(row.file);
+  m_messageLine->setVisible(row.message);
 }
 
 void CQV48XXX_Boot::SetLine(CMyStaticFont* line, const QString& text, bool red) {

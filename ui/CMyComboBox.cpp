@@ -4,34 +4,17 @@
 #include <QEvent>
 #include <QLineEdit>
 
-#include "ui/Scaling.h"
 #include "ui/TextControlColours.h"
 
 CMyComboBox::CMyComboBox(QWidget* parent)
-    : QComboBox(parent), m_crText(ui::kDefaultCtrlTextColour), m_crBk(ui::kDefaultCtrlBkColour) {
+    : CTextControl<QComboBox>(parent) {
   // Pages only ever offer fixed choices; typing into the box is not a thing.
   setEditable(false);
   ApplyColours();
 }
 
-void CMyComboBox::SetCtrlFont(int height, int width, int weight, const QString& faceName) {
-  setFont(ScaledFont(height, width, weight, faceName));
-}
-
-void CMyComboBox::SetCtrlTextColor(const QColor& color) {
-  m_crText = color;
-  ApplyColours();
-  update();
-}
-
-void CMyComboBox::SetCtrlBkColor(const QColor& color) {
-  m_crBk = color;
-  ApplyColours();
-  update();
-}
-
 bool CMyComboBox::event(QEvent* event) {
-  const bool handled = QComboBox::event(event);
+  const bool handled = CTextControl<QComboBox>::event(event);
   // setEditable(true) creates the edit part long after construction; colour it
   // when it is first polished, once the combo box has finished setting it up.
   if (event->type() == QEvent::ChildPolished) {

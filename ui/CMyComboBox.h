@@ -3,29 +3,17 @@
 // the box editable); the list itself is always white.
 #pragma once
 
-#include <QColor>
 #include <QComboBox>
-#include <QString>
 
-class CMyComboBox : public QComboBox {
+#include "ui/TextControl.h"
+
+class CMyComboBox : public CTextControl<QComboBox> {
   Q_OBJECT
 
  public:
   explicit CMyComboBox(QWidget* parent = nullptr);
 
-  void SetCtrlFont(int height, int width, int weight, const QString& faceName = QStringLiteral("Arial"));
-  void SetCtrlTextColor(const QColor& color);
-  void SetCtrlBkColor(const QColor& color);
-
-  QColor CtrlTextColor() const { return m_crText; }
-  QColor CtrlBkColor() const { return m_crBk; }
-
  protected:
+  void ApplyColours() override;
   bool event(QEvent* event) override;
-
- private:
-  void ApplyColours();
-
-  QColor m_crText;
-  QColor m_crBk;
 };

@@ -1,27 +1,10 @@
 #include "ui/CMyEdit.h"
 
-#include "ui/Scaling.h"
 #include "ui/TextControlColours.h"
 
 CMyEdit::CMyEdit(QWidget* parent)
-    : QLineEdit(parent), m_crText(ui::kDefaultCtrlTextColour), m_crBk(ui::kDefaultCtrlBkColour) {
+    : CTextControl<QLineEdit>(parent) {
   ApplyColours();
-}
-
-void CMyEdit::SetCtrlFont(int height, int width, int weight, const QString& faceName) {
-  setFont(ScaledFont(height, width, weight, faceName));
-}
-
-void CMyEdit::SetCtrlTextColor(const QColor& color) {
-  m_crText = color;
-  ApplyColours();
-  update();
-}
-
-void CMyEdit::SetCtrlBkColor(const QColor& color) {
-  m_crBk = color;
-  ApplyColours();
-  update();
 }
 
 void CMyEdit::ApplyColours() {

@@ -2,20 +2,8 @@
 
 #include <sstream>
 
-#include "cli/Commands.h"
+#include "support/CliRun.h"
 
-namespace {
-struct Result {
-  int rc;
-  std::string out;
-  std::string err;
-};
-Result Ctl(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  const int rc = cli::Run(args, out, err);
-  return {rc, out.str(), err.str()};
-}
-}  // namespace
 
 TEST(CliTest, InfoIdentifiesTheSimulatedBoard) {
   auto r = Ctl({"--sim", "info"});

@@ -12,20 +12,11 @@
 #include "cli/Session.h"
 #include "firmware/BootRecord.h"
 #include "firmware/ImageFile.h"
+#include "support/CliRun.h"
 
 namespace {
 
-struct Result {
-  int rc;
-  std::string out;
-  std::string err;
-};
-
-Result Ctl(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  const int rc = cli::Run(args, out, err);
-  return {rc, out.str(), err.str()};
-}
+using Result = CliResult;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
