@@ -62,8 +62,7 @@ void Flasher::Observe(const Message& m) {
 }
 
 std::optional<Message> Flasher::Await(const std::function<bool(const Message&)>& want,
-                                      std::chrono::milliseconds timeout, const std::atomic<bool>& interrupted,
-                                      bool deviceChanges) {
+                                      std::chrono::milliseconds timeout, const std::atomic<bool>& interrupted) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   const auto observed = [&](const Message& m) {
     Observe(m);
@@ -72,7 +71,7 @@ std::optional<Message> Flasher::Await(const std::function<bool(const Message&)>&
   while (!interrupted.load()) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left <= 0ms) return std::nullopt;
-    if (auto m = session_.Pump(observed, std::min(left, kPollSlice), deviceChanges)) return m;
+    if (auto m = session_.Pump(observed, std::min(left, kPollSlice))) return m;
   }
   return std::nullopt;
 }
@@ -107,15 +106,12 @@ bool Flasher::EnterBootloader(const std::atomic<bool>& interrupted, const FlashE
       error = "The link refused the boot value command (too many commands unanswered).";
       return false;
     }
-    // The board restarts once it has answered; its device changes wait until
-    // the answer is in, because handling them re-routes input reports to the
-    // bootloader's side while the answer's last report may be on its way.
     auto m = Await(
         [](const Message& msg) {
           return IsText(msg, platform::kMsgTextOk, kTextBootValueOk) ||
                  IsText(msg, platform::kMsgTextFailed, kTextBootValueFailed);
         },
-        timeout, interrupted, false);
+        timeout, interrupted);
     if (interrupted.load()) return interruptedBefore();
     if (!m) {
       error = "No answer to the boot value command within " + std::to_string(timeout.count()) +
@@ -153,10 +149,8 @@ FlashOutcome Flasher::Transfer(std::span<const std::uint8_t> image, std::uint32_
     error = "Update firmware thread create failed!";
     return FlashOutcome::kFailed;
   }
-  // While the worker runs, device changes wait: handling the board's restart
-  // after the end record would send the bootloader's last answer to the
-  // packet engine instead of the worker. A removal is still passed on, so a
-  // worker waiting for a board that has gone ends at once.
+  // A removal is passed on to the worker, so one waiting for a board that
+  // has gone ends at once.
   const std::atomic<bool> never{false};
   const auto wanted = [](const Message& msg) {
     return msg.id == platform::kMsgBootStatus || msg.id == platform::WM_DEVICECHANGE;
@@ -169,11 +163,11 @@ FlashOutcome Flasher::Transfer(std::span<const std::uint8_t> image, std::uint32_
       context_.RequestStop();
       events.note("Stopping after the current block...");
     }
-    auto m = Await(wanted, kPollSlice, never, false);
+    auto m = Await(wanted, kPollSlice, never);
     if (!m) {
       if (context_.IsRunning()) continue;
       // Ended: its last word is posted before it ends, so one more look finds it.
-      m = Await([](const Message& msg) { return msg.id == platform::kMsgBootStatus; }, kPollSlice, never, false);
+      m = Await([](const Message& msg) { return msg.id == platform::kMsgBootStatus; }, kPollSlice, never);
       if (!m) {
         error = std::string("The transfer ended without a result. ") + kWhatNext;
         return FlashOutcome::kFailed;

@@ -43,8 +43,7 @@ class Flasher {
  private:
   void Observe(const platform::Message& m);
   std::optional<platform::Message> Await(const std::function<bool(const platform::Message&)>& want,
-                                         std::chrono::milliseconds timeout, const std::atomic<bool>& interrupted,
-                                         bool deviceChanges = true);
+                                         std::chrono::milliseconds timeout, const std::atomic<bool>& interrupted);
   bool EnterBootloader(const std::atomic<bool>& interrupted, const FlashEvents& events, std::string& error);
   FlashOutcome Transfer(std::span<const std::uint8_t> image, std::uint32_t length, std::uint32_t checkWord,
                         const std::atomic<bool>& interrupted, const FlashEvents& events, std::string& error);

@@ -122,15 +122,10 @@ std::vector<HidDeviceInfo> Session::List() {
 }
 
 std::optional<Message> Session::Pump(const std::function<bool(const Message&)>& want,
-                                     std::chrono::milliseconds timeout, bool deviceChanges) {
+                                     std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  if (deviceChanges) {
-    const auto deferred = std::move(deferredDeviceChanges_);
-    deferredDeviceChanges_.clear();
-    for (const std::uint32_t event : deferred) comm_->OnDeviceChange(event, 0);
-  }
   for (;;) {
-    if (monitor_ && deviceChanges) {
+    if (monitor_) {
       while (auto e = monitor_->ReadEvent()) comm_->OnDeviceChange(e->event, 0);
     }
     const auto now = std::chrono::steady_clock::now();
@@ -139,14 +134,7 @@ std::optional<Message> Session::Pump(const std::function<bool(const Message&)>& 
         50ms, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + 1ms);
     auto m = main_->Wait(slice);
     if (!m) continue;
-    if (m->id == platform::WM_DEVICECHANGE) {
-      const auto event = static_cast<std::uint32_t>(m->wParam);
-      if (deviceChanges) {
-        comm_->OnDeviceChange(event, 0);
-      } else {
-        deferredDeviceChanges_.push_back(event);
-      }
-    }
+    if (m->id == platform::WM_DEVICECHANGE) comm_->OnDeviceChange(static_cast<std::uint32_t>(m->wParam), 0);
     if (want(*m)) return m;
   }
 }

@@ -66,14 +66,8 @@ class Session {
 
   // Waits for a message that `want` accepts, handling device changes on the
   // way (as the window would). Null after the timeout.
-  //
-  // With `deviceChanges` false, device changes are shown to `want` but kept
-  // for later: the next call that handles them replays them first. The
-  // firmware update waits like this while its worker runs, because handling
-  // the board's restart re-routes input reports away from the worker, and the
-  // bootloader's last answer may still be on its way.
   std::optional<platform::Message> Pump(const std::function<bool(const platform::Message&)>& want,
-                                        std::chrono::milliseconds timeout, bool deviceChanges = true);
+                                        std::chrono::milliseconds timeout);
 
  private:
   std::optional<platform::Message> AwaitReply(std::initializer_list<std::uint32_t> ids, std::string& error,
@@ -87,5 +81,4 @@ class Session {
   std::unique_ptr<QVCommunication> comm_;
   bool connected_ = false;
   bool identified_ = false;
-  std::vector<std::uint32_t> deferredDeviceChanges_;
 };
