@@ -1,11 +1,14 @@
 #include "app/CorvelGUIApp.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QProxyStyle>
 #include <QTimer>
 #include <cstdio>
 
 #include "app/ChipRegistry.h"
 #include "app/MainWindow.h"
+#include "board/RoundPage.h"
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
@@ -28,8 +31,23 @@ QPoint CCorvelGUIApp::PlaceMainWindow(const QSize& screen, const QSize& window) 
   return QPoint((screen.width() - window.width() + 1) / 2, (2 * (screen.height() - window.height()) + 2) / 5);
 }
 
+namespace {
+// Tooltips come up after 500 ms on the main window and after 800 ms on the
+// LED board page.
+class CorvelStyle final : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* data) const override {
+    if (hint == QStyle::SH_ToolTip_WakeUpDelay)
+      return (widget && g_pRoundPage && g_pRoundPage->isAncestorOf(widget)) ? 800 : 500;
+    return QProxyStyle::styleHint(hint, option, widget, data);
+  }
+};
+}  // namespace
+
 bool CCorvelGUIApp::CreateObjects() {
   platform::InstallQtDialogs();
+  if (qApp && !dynamic_cast<CorvelStyle*>(QApplication::style())) QApplication::setStyle(new CorvelStyle);
   g_pChip = new QVChip();
 
   m_protocol = std::make_unique<CQVProtocol>();

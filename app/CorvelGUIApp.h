@@ -32,7 +32,7 @@ class CCorvelGUIApp {
   explicit CCorvelGUIApp(AppOptions options);
   ~CCorvelGUIApp();
 
-  // Builds the long-lived objects; false if the link cannot be made.
+  // Builds the long-lived objects.
   bool CreateObjects();
   // Runs the chip registry's window; returns when it closes.
   int Run();

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QToolTip>
 #include <QWindow>
 
 #include "app/ChipRegistry.h"
@@ -32,6 +33,7 @@
 #include "ui/CMyRectButton.h"
 #include "ui/CMyStaticFont.h"
 #include "ui/ControlFactory.h"
+#include "ui/PagePainting.h"
 #include "ui/Scaling.h"
 
 using namespace dialogs;
@@ -56,8 +58,13 @@ QRect DefaultWorkArea() {
 }
 
 void DefaultRestart() {
-  // A new instance computes its scale for the new work area.
-  QProcess::startDetached(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1));
+  // A new instance computes its scale for the new work area. It gets no
+  // command line but the choice of the simulated board, so it talks to the
+  // same board as this one.
+  QStringList args;
+  for (const QString& a : QCoreApplication::arguments().mid(1))
+    if (a.startsWith(QLatin1String("--simulate"))) args << a;
+  QProcess::startDetached(QCoreApplication::applicationFilePath(), args);
 }
 
 }  // namespace
@@ -145,12 +152,18 @@ void CQV512XX::InitDialog() {
   m_status->SetCtrlFont(17, 7, 400, "Arial");
   m_status->SetCtrlBkColor(kStatusRed);
   m_round->setToolTip(QStringLiteral("A round pattern board with some LEDs"));
+  QToolTip::setFont(ScaledFont(20, 8, 400, QStringLiteral("Arial")));
 
   PlaceMainWindow();
+  // A display change (new resolution, another primary screen) is what may
+  // change the work area; a panel that merely hides does not restart us.
+  auto displayChanged = [this] {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) OnDisplayChange(s_workArea());
+  };
   if (QScreen* screen = QGuiApplication::primaryScreen())
-    connect(screen, &QScreen::availableGeometryChanged, this, &CQV512XX::OnDisplayChange);
+    connect(screen, &QScreen::geometryChanged, this, displayChanged);
+  connect(qApp, &QGuiApplication::primaryScreenChanged, this, displayChanged);
 
-  m_initialised = true;
   if (QVCommunication* comm = g_pCommunication.load()) {
     comm->RegisterForDeviceNotifications(m_target->handle());
     comm->Reconnect();
@@ -171,7 +184,8 @@ void CQV512XX::CreateRoundPage() {
 void CQV512XX::PlaceMainWindow() {
   // The full screen size, not the work area.
   QScreen* screen = QGuiApplication::primaryScreen();
-  move(CCorvelGUIApp::PlaceMainWindow(screen ? screen->geometry().size() : QSize(1920, 1080), size()));
+  const QRect s = screen ? screen->geometry() : QRect(0, 0, 1920, 1080);
+  move(s.topLeft() + CCorvelGUIApp::PlaceMainWindow(s.size(), size()));
 }
 
 void CQV512XX::WatchDeviceMonitor(platform::DeviceMonitor* monitor) {
@@ -395,12 +409,13 @@ QRect CQV512XX::AnchoredRect(int id, bool relayout) const {
         size = QSize(Trunc(t.width() * g_baseRatioX), Trunc(t.width() * g_baseRatioY));
         break;
       case IDC_LINK_TEXT: size = QSize(Trunc(t.width() * sx), Trunc(32 * sy)); break;
+      case IDC_VERSION_TEXT: size = QSize(Trunc(t.width() * sx), Trunc(32 * sy)); break;
       case IDC_LOGO: size = QSize(Trunc(t.width() * sx), Trunc(t.height() * sy)); break;
       case IDC_RED_DOT: case IDC_GREEN_DOT: size = QSize(Trunc(t.width() * sx), Trunc(t.width() * sy)); break;
       default: return QRect();
     }
   }
-  const int captionTop = relayout ? Trunc(16 * sy - size.height() * sy * 0.5) : Trunc(8 * sy);
+  const int captionTop = relayout ? Trunc(16 * sy) - Trunc(size.height() * sy * 0.5) : Trunc(8 * sy);
   switch (id) {
     case IDC_CLOSE: return QRect(W - Trunc(40 * sx), captionTop, size.width(), size.height());
     case IDC_MAXIMIZE: return QRect(W - Trunc(80 * sx), captionTop, size.width(), size.height());
@@ -408,6 +423,12 @@ QRect CQV512XX::AnchoredRect(int id, bool relayout) const {
     case IDC_LINK_TEXT: {
       const int top = H - Trunc(32 * sy);
       return QRect(Trunc(100 * sx), top, size.width(), H - top);
+    }
+    case IDC_VERSION_TEXT: {
+      // Kept on the bottom band, whose height does not follow the layout ratio.
+      const int top = H - Trunc(32 * sy);
+      const int left = relayout ? Trunc(m_versionText->x() * g_ratioX) : Trunc(templateRect(id).x() * g_ratioX);
+      return QRect(left, top, size.width(), H - top);
     }
     case IDC_LOGO: return QRect(W - Trunc(150 * sx), H - Trunc(32 * sy), size.width(), size.height());
     case IDC_RED_DOT: case IDC_GREEN_DOT:
@@ -419,29 +440,23 @@ QRect CQV512XX::AnchoredRect(int id, bool relayout) const {
 namespace {
 bool IsAnchored(int id) {
   switch (id) {
-    case IDC_CLOSE: case IDC_MAXIMIZE: case IDC_MINIMIZE: case IDC_LINK_TEXT: case IDC_LOGO:
-    case IDC_RED_DOT: case IDC_GREEN_DOT: return true;
+    case IDC_CLOSE: case IDC_MAXIMIZE: case IDC_MINIMIZE: case IDC_LINK_TEXT: case IDC_VERSION_TEXT:
+    case IDC_LOGO: case IDC_RED_DOT: case IDC_GREEN_DOT: return true;
     default: return false;
   }
 }
 
-QRect ScaleRect(const QRect& r, double rx, double ry) {
-  // Scale the edges, not the size, so neighbours stay flush.
-  const int left = Trunc(r.left() * rx), top = Trunc(r.top() * ry);
-  const int right = Trunc((r.left() + r.width()) * rx), bottom = Trunc((r.top() + r.height()) * ry);
-  return QRect(left, top, right - left, bottom - top);
-}
 }  // namespace
 
 void CQV512XX::LayoutControls() { PlaceControls(false); }
 
 void CQV512XX::ComputeLayoutRatio() {
-  const QSize target = g_bMaximized ? QSize(Trunc(kReferenceWorkArea.width() * g_scaleX),
-                                            Trunc(kReferenceWorkArea.height() * g_scaleY))
-                                    : QSize(Trunc(kReferenceWindow.width() * g_scaleX),
-                                            Trunc(kReferenceWindow.height() * g_scaleY));
-  g_ratioX = double(target.width()) / width();
-  g_ratioY = double(target.height()) / height();
+  const QSizeF target = g_bMaximized ? QSizeF(kReferenceWorkArea.width() * g_scaleX,
+                                              kReferenceWorkArea.height() * g_scaleY)
+                                      : QSizeF(kReferenceWindow.width() * g_scaleX,
+                                              kReferenceWindow.height() * g_scaleY);
+  g_ratioX = target.width() / width();
+  g_ratioY = target.height() / height();
   if (g_bMaximized) {
     g_maxRatioX = g_ratioX;
     g_maxRatioY = g_ratioY;
@@ -471,7 +486,7 @@ void CQV512XX::PlaceControls(bool relayout) {
       if (!relayout) m_anchored[id] = r;
       w->setGeometry(r);
     } else if (id != 0) {
-      w->setGeometry(ScaleRect(w->geometry(), g_ratioX, g_ratioY));
+      w->setGeometry(ScaleRectEdges(w->geometry(), g_ratioX, g_ratioY));
     }
   }
 }
@@ -547,8 +562,13 @@ void CQV512XX::keyPressEvent(QKeyEvent* e) {
     QDialog::keyPressEvent(e);
     return;
   }
-  // Over the window they are swallowed, so a stray Enter never closes it.
-  if (frameGeometry().contains(s_cursorPos())) {
+  // Over the window they are swallowed, so a stray Enter never closes it;
+  // over the LED board page, Enter writes the brightness at once.
+  const QPoint pointer = s_cursorPos();
+  if (frameGeometry().contains(pointer)) {
+    if (e->key() != Qt::Key_Escape && g_pRoundPage && g_pRoundPage->isVisible() &&
+        g_pRoundPage->rect().contains(g_pRoundPage->mapFromGlobal(pointer)))
+      g_pRoundPage->OnEnterKey();
     e->accept();
     return;
   }

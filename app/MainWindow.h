@@ -143,7 +143,6 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   platform::DeviceMonitor* m_monitor = nullptr;
   QList<QAction*> m_captionActions;
   int m_dragRequests = 0;
-  bool m_initialised = false;
 };
 
 extern CQV512XX* g_pMainDialog;

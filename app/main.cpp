@@ -26,10 +26,13 @@ int main(int argc, char** argv) {
                            QStringLiteral("MS"), QStringLiteral("3000"));
   parser.addOption(screenshot);
   parser.addOption(after);
-  // --simulate without a value means the default board.
+  // --simulate without a value means the default board; "--simulate 3" and
+  // "--simulate=3" name one.
   QStringList args = QApplication::arguments();
-  for (QString& a : args)
-    if (a == QLatin1String("--simulate")) a = QStringLiteral("--simulate=1");
+  for (int i = 0; i < args.size(); ++i) {
+    const bool valueFollows = i + 1 < args.size() && !args[i + 1].startsWith(QLatin1Char('-'));
+    if (args[i] == QLatin1String("--simulate") && !valueFollows) args[i] = QStringLiteral("--simulate=1");
+  }
   parser.process(args);
 
   AppOptions options;

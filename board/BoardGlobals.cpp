@@ -19,7 +19,11 @@ std::array<std::uint8_t, 32> g_ledBrightnessSent = [] {
   a.fill(0xFF);
   return a;
 }();
-std::array<QColor, kMaxLeds> g_ledColors{};
+std::array<QColor, kMaxLeds> g_ledColors = [] {
+  std::array<QColor, kMaxLeds> a;
+  a.fill(QColor(0, 0, 0));
+  return a;
+}();
 int g_selectedLed = 0;
 int g_bBrightnessPending = 1;
 

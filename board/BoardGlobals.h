@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 
+#include "link/BoardIds.h"
 #include "ui/BoardState.h"  // g_ledCount
 
 class CPage;
@@ -19,7 +20,7 @@ extern int g_bBoardMatched;   // its id equals g_selectedBoardId: pages may send
 
 // Board selection on the LED board page.
 inline constexpr std::uint8_t kBoardKindStart = 8;
-inline constexpr std::uint8_t kBoardKindPage = 4;
+inline constexpr std::uint8_t kBoardKindPage = kBoardKindRoundPage;  // once the page exists
 inline constexpr std::uint8_t kBoardKindSelected = 5;
 inline constexpr std::uint8_t kNoBoardId = 2;  // matches no board
 extern std::uint8_t g_boardKind;

@@ -4,6 +4,7 @@
 
 #include "board/BoardGlobals.h"
 #include "link/CommandSet.h"
+#include "link/BoardIds.h"
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
 #include "platform/Messages.h"
@@ -19,12 +20,12 @@ using namespace dialogs;
 
 namespace {
 
-constexpr CRound::ChipBoard kChipBoards[] = {
-    {IDC_BOARD_QV6031, "QV6031", "A line pattern board with 3 RGB's LEDs", 0, 16},
-    {IDC_BOARD_QV6032, "QV6032", "A line pattern board with 4 RGB's LEDs", 3, 10},
-    {IDC_BOARD_QV6033, "QV6033", "A line pattern board with 6 RGB's LEDs", 1, 6},
-    {IDC_BOARD_QV6035, "QV6035", nullptr, 5, 16},
-    {IDC_BOARD_QV6034, "QV6034", "A line pattern board with 16 LED or GPIO", 128, 16},
+constexpr CRound::ChipBoard kBoardButtons[] = {
+    {IDC_BOARD_QV6031, "A line pattern board with 3 RGB's LEDs", 0},
+    {IDC_BOARD_QV6032, "A line pattern board with 4 RGB's LEDs", 3},
+    {IDC_BOARD_QV6033, "A line pattern board with 6 RGB's LEDs", 1},
+    {IDC_BOARD_QV6035, nullptr, 5},
+    {IDC_BOARD_QV6034, "A line pattern board with 16 LED or GPIO", 128},
 };
 
 constexpr std::uint8_t kRegEffectControl = 0x14;
@@ -33,14 +34,19 @@ constexpr std::uint8_t kRegMode = 0x12;
 
 }  // namespace
 
+int CRound::ChipBoard::LedCount() const {
+  const ChipBoardEntry* entry = FindChipBoard(boardId);
+  return entry ? entry->ledCount : 0;
+}
+
 const CRound::ChipBoard* CRound::FindBoardByButton(int button) {
-  for (const auto& b : kChipBoards)
+  for (const auto& b : kBoardButtons)
     if (b.button == button) return &b;
   return nullptr;
 }
 
 const CRound::ChipBoard* CRound::FindBoardById(std::uint8_t id) {
-  for (const auto& b : kChipBoards)
+  for (const auto& b : kBoardButtons)
     if (b.boardId == id) return &b;
   return nullptr;
 }
@@ -50,7 +56,7 @@ CRound::CRound(QWidget* parent) : CPage(parent) {
   m_address = platform::Control<CMyComboBox>(this, IDC_I2C_ADDRESS);
   m_speed = platform::Control<CMyComboBox>(this, IDC_I2C_SPEED);
   m_speedLabel = platform::Control<CMyStaticFont>(this, IDC_I2C_SPEED_LABEL);
-  for (const auto& b : kChipBoards) {
+  for (const auto& b : kBoardButtons) {
     if (auto* button = BoardButton(b.button))
       connect(button, &QAbstractButton::clicked, this, [this, id = b.button] { SelectChipBoard(id); });
   }
@@ -61,7 +67,7 @@ CRound::~CRound() = default;
 CMyRectButton* CRound::BoardButton(int id) const { return platform::Control<CMyRectButton>(this, id); }
 
 void CRound::InitDialog() {
-  for (int id : {IDC_FUNCTION_LABEL, IDC_I2C_ADDRESS_LABEL, IDC_I2C_SPEED_LABEL})
+  for (int id : {IDC_I2C_ADDRESS_LABEL, IDC_I2C_SPEED_LABEL})
     if (auto* label = platform::Control<CMyStaticFont>(this, id)) label->SetCtrlFont(20, 7, 400, "Arial");
   m_address->SetCtrlFont(20, 7, 400, "Arial");
   m_speed->SetCtrlFont(20, 7, 400, "Arial");
@@ -70,25 +76,25 @@ void CRound::InitDialog() {
   m_speed->addItem(QStringLiteral("400K"));
   m_speed->addItem(QStringLiteral("1M"));
   m_speed->setCurrentIndex(0);
-  connect(m_address, qOverload<int>(&QComboBox::activated), this, &CRound::OnAddressChanged);
-  connect(m_speed, qOverload<int>(&QComboBox::activated), this, &CRound::OnSpeedChanged);
+  // Only a new selection counts: picking the address already chosen sends nothing.
+  connect(m_address, &QComboBox::currentIndexChanged, this, &CRound::OnAddressChanged);
+  connect(m_speed, &QComboBox::currentIndexChanged, this, &CRound::OnSpeedChanged);
 
   ResetLedState();
   if (auto* b = BoardButton(IDC_BOARD_QV6033)) b->SetChecked(true);
   g_boardKind = kBoardKindPage;
   g_ledCount = 6;
 
-  for (const auto& b : kChipBoards)
+  for (const auto& b : kBoardButtons)
     if (b.tooltip)
       if (auto* button = BoardButton(b.button)) button->setToolTip(QString::fromUtf8(b.tooltip));
 
   RelayoutPage();
   SetTimer(kBrightnessTimer, kBrightnessPeriodMs);
-  m_initialised = true;
 }
 
 void CRound::ResetLedState() {
-  for (const auto& b : kChipBoards)
+  for (const auto& b : kBoardButtons)
     if (auto* button = BoardButton(b.button)) button->SetChecked(false);
   m_speedLabel->hide();
   m_speed->hide();
@@ -112,7 +118,7 @@ void CRound::SelectChipBoard(int button) {
   }
   g_boardKind = kBoardKindSelected;
   g_selectedBoardId = board->boardId;
-  g_ledCount = board->ledCount;
+  g_ledCount = board->LedCount();
   if (auto* host = platform::FindControl(this, IDC_HOST_LAYOUT)) {
     host->hide();
     host->show();
@@ -161,14 +167,21 @@ void CRound::ApplyLedBrightness() {
 
 void CRound::OnTimer(std::uint32_t id) {
   if (id != kBrightnessTimer || !g_bBrightnessPending) return;
+  // The flag stays set while no board is identified, so the notice repeats.
+  if (WriteBrightnessNow()) g_bBrightnessPending = 0;
+}
+
+void CRound::OnEnterKey() { WriteBrightnessNow(); }
+
+bool CRound::WriteBrightnessNow() {
   const int count = std::clamp(g_ledCount, 0, static_cast<int>(g_ledBrightnessSent.size()));
   std::copy_n(g_ledBrightness.begin(), count, g_ledBrightnessSent.begin());
   if (g_bBoardMatched == 1) {
     ApplyLedBrightness();
-    g_bBrightnessPending = 0;
-  } else if (g_pMainServices) {
-    g_pMainServices->ShowNotConnected();
+    return true;
   }
+  if (g_pMainServices) g_pMainServices->ShowNotConnected();
+  return false;
 }
 
 void CRound::OnMessage(const platform::Message& message) {

@@ -26,6 +26,8 @@ class CRound : public CPage {
   void SelectChipBoard(int button);
   void SendI2cAddress();
   void ApplyLedBrightness();
+  // Enter with the pointer over the page: write the brightness now.
+  void OnEnterKey();
   void RelayoutPage();
   // Sends (16, 3) only while the board is identified and the link exists.
   void WriteChipRegisters(std::uint8_t reg, std::span<const std::uint8_t> data);
@@ -37,12 +39,13 @@ class CRound : public CPage {
   CMyComboBox* AddressCombo() const { return m_address; }
   CMyComboBox* SpeedCombo() const { return m_speed; }
 
+  // A chip-board button and the board it selects (name and LED count come
+  // from the board table the link knows).
   struct ChipBoard {
     int button;
-    const char* caption;
     const char* tooltip;  // null: none
     std::uint8_t boardId;
-    int ledCount;
+    int LedCount() const;
   };
   static const ChipBoard* FindBoardByButton(int button);
   static const ChipBoard* FindBoardById(std::uint8_t id);
@@ -52,11 +55,11 @@ class CRound : public CPage {
 
  private:
   void ResetLedState();
+  bool WriteBrightnessNow();  // false: no board identified, nothing written
   void OnAddressChanged(int index);
   void OnSpeedChanged(int index);
 
   CMyComboBox* m_address = nullptr;
   CMyComboBox* m_speed = nullptr;
   CMyStaticFont* m_speedLabel = nullptr;
-  bool m_initialised = false;
 };

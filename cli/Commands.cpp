@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <syncstream>
 
 #ifdef _WIN32
 #include <io.h>
@@ -226,20 +227,20 @@ class ProgressView {
     if (percent == last_) return;
     last_ = percent;
     if (!terminal_) {
-      err_ << percent << "%\n" << std::flush;
+      std::osyncstream(err_) << percent << "%\n" << std::flush;
       return;
     }
     constexpr unsigned kWidth = 40;
     const unsigned filled = percent * kWidth / 100;
     char pct[8];
     std::snprintf(pct, sizeof pct, "%3u%%", percent);
-    err_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] " << pct << std::flush;
+    std::osyncstream(err_) << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] " << pct << std::flush;
     open_ = true;
   }
   // Ends the bar's line before anything else is printed.
   void Break() {
     if (!open_) return;
-    err_ << "\n" << std::flush;
+    std::osyncstream(err_) << "\n" << std::flush;
     open_ = false;
   }
 
@@ -296,7 +297,7 @@ class Runner {
       o.timeoutMs = g_.timeoutMs;
       o.chipAddress = g_.address;
       std::ostream* err = &err_;
-      o.traceOut = [err](const std::string& line) { *err << line << std::flush; };
+      o.traceOut = [err](const std::string& line) { std::osyncstream(*err) << line << std::flush; };
       session_ = std::make_unique<Session>(o);
       if (Hooks().opened) Hooks().opened(*session_);
     }
@@ -304,7 +305,7 @@ class Runner {
   }
 
   int Fail(const std::string& message) {
-    err_ << "corvelctl: " << message << "\n";
+    std::osyncstream(err_) << "corvelctl: " << message << "\n";
     return kExitFailure;
   }
 
@@ -329,7 +330,7 @@ class Runner {
         std::snprintf(buf, sizeof buf, "0x%04X", d.releaseNumber);
         out_ << d.path << "  release " << buf << "  " << Mode(d.releaseNumber) << "\n";
       }
-      if (devices.empty()) err_ << "No lamp board attached.\n";
+      if (devices.empty()) std::osyncstream(err_) << "No lamp board attached.\n";
     }
     return kExitOk;
   }
@@ -369,7 +370,7 @@ class Runner {
            << "Firmware:      Mcu code version:" << info_.versions[2] << "\n";
     }
     if (info_.chipBoard.empty()) {
-      err_ << "corvelctl: the board reports an id that names no known chip board.\n";
+      std::osyncstream(err_) << "corvelctl: the board reports an id that names no known chip board.\n";
       return kExitFailure;
     }
     return kExitOk;
@@ -545,9 +546,9 @@ class Runner {
   bool LoadImage(const std::string& path, ImageBuffer& buffer, std::uint32_t& length, std::uint32_t& checkWord) {
     ScopedMessageBoxCapture boxes;
     length = CheckImageFile(path, buffer, &checkWord);
-    for (const auto& text : boxes.texts) err_ << "corvelctl: " << text << "\n";
+    for (const auto& text : boxes.texts) std::osyncstream(err_) << "corvelctl: " << text << "\n";
     if (length != 0) return true;
-    if (boxes.texts.empty()) err_ << "corvelctl: the image holds no data (length 0): it is never flashed.\n";
+    if (boxes.texts.empty()) std::osyncstream(err_) << "corvelctl: the image holds no data (length 0): it is never flashed.\n";
     return false;
   }
 

@@ -203,8 +203,7 @@ FlashOutcome Flasher::Transfer(std::span<const std::uint8_t> image, std::uint32_
 }
 
 void Flasher::AwaitApplication(const FlashEvents& events) {
-  // The restart's device changes, kept back during the transfer, are handled
-  // now; the new firmware's handshake answer tells that it runs.
+  // The new firmware's handshake answer tells that it runs.
   const auto back = [&] { return comm_.LinkState() == kLinkDeviceFound && comm_.BootMode() == 0; };
   const std::atomic<bool> never{false};
   const bool returned =

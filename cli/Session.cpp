@@ -86,6 +86,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   protocol_ = std::make_unique<CQVProtocol>();
   protocol_->UseCrc16();
   g_pProtocol = protocol_.get();
+  backend_ = backend.get();  // owned by the transport manager from here on
   comm_ = std::make_unique<QVCommunication>(std::move(backend));
   g_pCommunication = comm_.get();
   comm_->Init();
@@ -117,8 +118,7 @@ std::vector<HidDeviceInfo> Session::List() {
       out.push_back({SimBackend::kPath, sim::kVendorId, sim::kProductId, board_->ReleaseNumber()});
     return out;
   }
-  HidapiBackend backend;
-  return backend.Enumerate(kBoardVendorId, kBoardProductId);
+  return backend_->Enumerate(kBoardVendorId, kBoardProductId);
 }
 
 std::optional<Message> Session::Pump(const std::function<bool(const Message&)>& want,
@@ -190,16 +190,20 @@ bool Session::Connect(std::string& error) {
 
 bool Session::SetChipAddress(std::uint8_t address, std::string& answer, std::string& error) {
   if (!Connect(error)) return false;
+  // Register commands use the new address only once the board has taken it.
+  const std::uint8_t previous = g_i2cAddress.load();
   g_i2cAddress = address;
   SendChipCommand(kCmdSetChipAddress, &address, 1);
   auto m = AwaitReply({platform::kMsgTextOk, platform::kMsgTextFailed}, error, "chip address command");
+  if (m && m->id == platform::kMsgTextOk) {
+    answer = reinterpret_cast<const char*>(m->wParam);
+    return true;
+  }
+  g_i2cAddress = previous;
   if (!m) return false;
   answer = reinterpret_cast<const char*>(m->wParam);
-  if (m->id == platform::kMsgTextFailed) {
-    error = "The board refused chip address " + Hex2(address) + ": " + answer;
-    return false;
-  }
-  return true;
+  error = "The board refused chip address " + Hex2(address) + ": " + answer;
+  return false;
 }
 
 bool Session::Identify(BoardInfo& info, std::string& error) {
@@ -271,8 +275,15 @@ bool Session::WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> val
     error = "The link refused the write request (too many commands unanswered).";
     return false;
   }
-  auto m = AwaitReply({platform::kMsgRegisterWritten}, error, "register write");
-  return m.has_value();
+  // A late acknowledgement of an earlier write must not pass for this one.
+  for (;;) {
+    auto m = AwaitReply({platform::kMsgRegisterWritten}, error, "register write");
+    if (!m) return false;
+    const auto* bytes = m->Bytes();
+    if (bytes && bytes->size() > kI2cCount && (*bytes)[kI2cFirstRegister] == reg &&
+        (*bytes)[kI2cCount] == values.size())
+      return true;
+  }
 }
 
 bool Session::WaitForBoard(int timeoutMs) {

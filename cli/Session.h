@@ -78,6 +78,7 @@ class Session {
   std::unique_ptr<platform::DeviceMonitor> monitor_;
   std::unique_ptr<sim::SimBoard> board_;
   std::unique_ptr<CQVProtocol> protocol_;
+  HidBackend* backend_ = nullptr;
   std::unique_ptr<QVCommunication> comm_;
   bool connected_ = false;
   bool identified_ = false;

@@ -1,6 +1,8 @@
 #include "firmware/BootDialog.h"
 
+#include <QCloseEvent>
 #include <QFileInfo>
+#include <filesystem>
 #include <algorithm>
 #include <QPainter>
 #include <QProgressBar>
@@ -159,8 +161,11 @@ void CQV48XXX_Boot::OnBnClickedOpenFile() {
   // the image checked before stays.
   if (info.suffix().toLower() == QLatin1String("qvbin")) {
     std::uint32_t checkWord = 0;
-    m_nImageLength = CheckImageFile(m_strPath.toStdString(), *m_pImage, &checkWord);
+    m_nImageLength = CheckImageFile(std::filesystem::path(m_strPath.toStdU16String()), *m_pImage, &checkWord);
     if (m_nImageLength) m_nCheckWord = checkWord;
+    // A rejected image leaves nothing to download: offer Open File again
+    // rather than a DownLoad that can only fail and strand the dialog.
+    if (m_nImageLength == 0 && m_look == Look::ImageReady) ApplyLook(Look::Connected);
   }
   if (m_nImageLength != 0) ApplyLook(Look::ImageReady);
 }
@@ -184,6 +189,13 @@ void CQV48XXX_Boot::OnBnClickedOk() {
   if (corvel::GetBootDialogHandle() == Handle()) corvel::SetBootDialogHandle(platform::kNoHandle);
   hide();
   deleteLater();
+}
+
+void CQV48XXX_Boot::closeEvent(QCloseEvent* e) {
+  // Closed by the window system: end it as OK does, so that the Boot button
+  // works again and the link leaves update mode.
+  e->ignore();
+  OnBnClickedOk();
 }
 
 void CQV48XXX_Boot::OnBootCommandFailed() {

@@ -52,6 +52,7 @@ class CQV48XXX_Boot : public CPage {
 
  protected:
   void paintEvent(QPaintEvent*) override;
+  void closeEvent(QCloseEvent* e) override;
 
  private:
   void SetLine(CMyStaticFont* line, const QString& text, bool red);

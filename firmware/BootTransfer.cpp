@@ -1,5 +1,7 @@
 #include "firmware/BootTransfer.h"
 
+#include "platform/Threads.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <system_error>
@@ -45,7 +47,7 @@ BootTransferContext::BootTransferContext(RecordWriter writer, Timing timing)
   if (!m_writer) {
     m_writer = [](const Record& record) {
       QVCommunication* comm = g_pCommunication.load();
-      return comm && comm->WriteReport(record.data(), static_cast<int>(record.size())) == 1;
+      return comm && comm->WriteBootRecord(record.data(), static_cast<int>(record.size())) == 1;
     };
   }
 }
@@ -61,7 +63,7 @@ BootTransferContext::~BootTransferContext() {
 
 BootTransferContext::RecordWriter BootTransferContext::WriterFor(QVCommunication& comm) {
   return [&comm](const Record& record) {
-    return comm.WriteReport(record.data(), static_cast<int>(record.size())) == 1;
+    return comm.WriteBootRecord(record.data(), static_cast<int>(record.size())) == 1;
   };
 }
 
@@ -139,7 +141,6 @@ bool BootTransferContext::StartTransfer(std::span<const std::uint8_t> image, std
   auto copy = std::make_shared<std::vector<std::uint8_t>>(blocks * boot::kBlockSize, kImageFill);
   std::copy_n(image.begin(), std::min(copy->size(), image.size()), copy->begin());
 
-  m_pImage = copy;
   m_nImageLength.store(imageLength);
   m_nCheckWord.store(checkWord);
   m_bStop.store(false);
@@ -151,6 +152,7 @@ bool BootTransferContext::StartTransfer(std::span<const std::uint8_t> image, std
   m_running.store(true);
   try {
     m_worker = std::thread([this, copy, imageLength, checkWord] {
+      platform::BlockAsyncSignalsInThisThread();  // Ctrl-C is the user's thread's to see
       BootTransferThread(copy, imageLength, checkWord);
     });
   } catch (const std::system_error&) {

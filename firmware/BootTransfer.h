@@ -133,7 +133,6 @@ class BootTransferContext final : public BootReplySink {
   Record m_request{};
 
   std::atomic<std::uint32_t> m_nCheckWord{0};
-  std::shared_ptr<const std::vector<std::uint8_t>> m_pImage;  // the worker's own copy
   std::atomic<std::uint32_t> m_nImageLength{0};
   std::atomic<bool> m_bStop{false};
 

@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "link/FrameFormat.h"
 #include "link/LinkHost.h"
 #include "link/ProtocolEngine.h"
 #include "link/QVProtocol.h"
@@ -72,7 +73,8 @@ int SendChipCommand(std::uint8_t cmd, const std::uint8_t* data, std::uint16_t le
 int SendChipCommandBlock(std::uint8_t cmd, const std::uint8_t* header, const std::uint8_t* data) {
   if (!g_pProtocol.load() || !header) return 0;
   const std::size_t n = static_cast<std::size_t>(header[2] | (header[3] << 8));
-  if (n + kChipBlockHeaderSize > 0xFFFF) return 0;
+  // The header announces n bytes; a block that cannot go whole does not go.
+  if (n + kChipBlockHeaderSize > frame::kMaxPayload) return 0;
   std::vector<std::uint8_t> buffer(n + kChipBlockHeaderSize, 0);
   std::memcpy(buffer.data(), header, kChipBlockHeaderSize);
   if (data && n) std::memcpy(buffer.data() + kChipBlockHeaderSize, data, n);

@@ -38,10 +38,14 @@ inline constexpr std::uint8_t kTrailingByte = 0x00;  // counted and checksummed,
 inline constexpr std::size_t kHeaderSize = 6;        // magic, address, length
 inline constexpr std::size_t kAckFrameSize = 12;
 inline constexpr std::size_t kBodyHeaderSize = 6;    // marker, class, command, payload length
-inline constexpr std::size_t kMaxPayload = 5782;
 inline constexpr std::uint32_t kMinLengthField = 6;
 inline constexpr std::uint32_t kMaxLengthField = 5794;
 inline constexpr std::size_t kMaxFrameSize = kHeaderSize + kMaxLengthField;  // 5800
+// The largest payload we send: its frame (payload + 19 bytes, with the
+// trailing byte) must fit a packet record and the length field a receiver
+// accepts. A 5782-byte payload would make a 5801-byte frame.
+inline constexpr std::size_t kMaxPayload = kMaxFrameSize - kPayloadOffset - 1;  // 5781
+static_assert(kPayloadOffset + kMaxPayload + 1 == kMaxFrameSize);
 inline constexpr std::size_t kReportSize = 64;
 
 // Endpoint nibbles.

@@ -45,6 +45,10 @@ std::string FrameTracer::Describe(std::span<const std::uint8_t> f) {
     std::snprintf(line, sizeof line, "bad frame: length field %u out of range", lengthField);
     return line;
   }
+  if (f.size() < lengthField + frame::kHeaderSize) {
+    std::snprintf(line, sizeof line, "truncated frame: %zu of %u bytes", f.size(), lengthField + 6);
+    return line;
+  }
   if ((type >> 4) == 1) {
     std::snprintf(line, sizeof line, "%s seq=%u addr=%02X", (type & 0x0F) == 0 ? "ACK" : "NAK", sequence,
                   address);

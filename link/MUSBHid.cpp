@@ -6,6 +6,7 @@
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
 #include "platform/Messages.h"
+#include "platform/Threads.h"
 
 namespace {
 
@@ -89,7 +90,6 @@ int CMUSBHid::Enumerate(bool open) {
                     d.releaseNumber);
       corvel::TraceLine(line);
       if (d.vendorId != entry.vendorId || d.productId != entry.productId) continue;
-      if (d.releaseNumber != entry.releaseNumber) continue;
       if (d.releaseNumber == kReleaseApplication) {
         m_manager.SetBootMode(0);
         accepted = true;
@@ -113,6 +113,8 @@ int CMUSBHid::Enumerate(bool open) {
       // reason (m_lastError), and the next arrival tries again.
       m_device = std::move(device);
       m_deviceIsBootloader = d.releaseNumber == kReleaseBootloader;
+      m_openPath = d.path;
+      m_openRelease = d.releaseNumber;
       m_lastError = m_device ? std::string() : error;
       m_connected.store(m_device ? 1 : 0);
       m_deviceLost.store(false);
@@ -126,6 +128,33 @@ int CMUSBHid::Enumerate(bool open) {
     return 1;
   }
   return 0;
+}
+
+bool CMUSBHid::OpenDeviceStillPresent() {
+  std::string path;
+  std::uint16_t release;
+  {
+    std::lock_guard lock(m_ioMutex);
+    if (!m_device) return false;
+    path = m_openPath;
+    release = m_openRelease;
+  }
+  for (const auto& d : m_backend.Enumerate(kBoardVendorId, kBoardProductId))
+    if (d.path == path && d.releaseNumber == release) return true;
+  return false;
+}
+
+bool CMUSBHid::AcceptedDevicePresent() {
+  for (const auto& d : m_backend.Enumerate(kBoardVendorId, kBoardProductId)) {
+    if (d.releaseNumber == kReleaseApplication) return true;
+    if (d.releaseNumber == kReleaseBootloader && m_manager.FirmwareUpdatePossible()) return true;
+  }
+  return false;
+}
+
+bool CMUSBHid::DeviceIsBootloader() const {
+  std::lock_guard lock(m_ioMutex);
+  return m_device && m_deviceIsBootloader;
 }
 
 void CMUSBHid::Close() {
@@ -145,13 +174,19 @@ void CMUSBHid::Close() {
   // the last user lets go, never under a read in progress.
 }
 
-int CMUSBHid::WriteReport(const std::uint8_t* data, int length) {
+int CMUSBHid::WriteReport(const std::uint8_t* data, int length, WriteTarget target) {
   if (!data || length < 0 || length > static_cast<int>(kHidReportSize - 1)) return 0;
   std::shared_ptr<const ReportTap> tap;
   int result = 0;
   {
     std::lock_guard lock(m_ioMutex);
     if (!m_connected.load() || !m_device) return 0;
+    // Frames never reach the bootloader (a piece of one that happened to
+    // start with 0xE1 would erase the flash), and bootloader records never
+    // reach the firmware.
+    if ((target == WriteTarget::kFirmware && m_deviceIsBootloader) ||
+        (target == WriteTarget::kBootloader && !m_deviceIsBootloader))
+      return 0;
     std::memset(m_writeReport, 0xFF, sizeof m_writeReport);
     m_writeReport[0] = 0;
     std::memcpy(m_writeReport + 1, data, static_cast<std::size_t>(length));
@@ -169,6 +204,9 @@ int CMUSBHid::WriteReport(const std::uint8_t* data, int length) {
 }
 
 void CMUSBHid::ReaderLoop() {
+  // Ctrl-C belongs to the thread that waits for the user; a signal taking a
+  // read here would look like a board that has gone.
+  platform::BlockAsyncSignalsInThisThread();
   std::uint8_t report[kHidReportSize];
   std::uint64_t seenOpen = 0;
   for (;;) {
@@ -214,6 +252,9 @@ void CMUSBHid::ReaderLoop() {
                                            platform::DBT_DEVICEREMOVECOMPLETE);
         break;
       }
+      // A report read just before the device was closed is still handed on:
+      // it is often the board's last answer before a restart (the reply to
+      // the boot value, the bootloader's answer to the end record).
       std::shared_ptr<const ReportTap> tap;
       {
         std::lock_guard hookLock(m_hookMutex);

@@ -40,7 +40,15 @@ class CMUSBHid {
   // the same ids is already back (a restart between firmware and bootloader).
   bool DeviceLost() const { return m_deviceLost.load(); }
   void Close();
-  int WriteReport(const std::uint8_t* data, int length);
+  // Which device a write is meant for; a write for the other is refused.
+  enum class WriteTarget { kAny, kFirmware, kBootloader };
+  int WriteReport(const std::uint8_t* data, int length, WriteTarget target = WriteTarget::kAny);
+
+  // Without the side effects of IsPresent: is the device we opened (same
+  // path, same release) still attached; is any board we could open attached.
+  bool OpenDeviceStillPresent();
+  bool AcceptedDevicePresent();
+  bool DeviceIsBootloader() const;
 
   // The window that hears of arrivals and removals. A read that finds the
   // device gone is reported to it as a removal, like the system would.
@@ -69,6 +77,8 @@ class CMUSBHid {
   // were read from, not by the manager's mode, which the UI thread may flip
   // while a report of the previous device is still on its way.
   bool m_deviceIsBootloader = false;
+  std::string m_openPath;
+  std::uint16_t m_openRelease = 0;
   std::atomic<int> m_connected{0};
   std::atomic<bool> m_deviceLost{false};
   std::string m_devicePath;

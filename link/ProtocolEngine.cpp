@@ -42,10 +42,8 @@ constexpr int kLinkDeviceFound = 3;
 ProtocolEngine::ProtocolEngine() = default;
 
 ProtocolEngine& ProtocolEngine::Instance() {
-  // Allocated once and never freed: the reader thread may still be inside the
-  // engine while static destructors run at exit.
-  static ProtocolEngine* engine = new ProtocolEngine();
-  return *engine;
+  static ProtocolEngine engine;
+  return engine;
 }
 
 int SendCommand(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length, const std::uint8_t* payload) {
@@ -55,6 +53,11 @@ int SendCommand(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length, const 
 void ProtocolEngine::SetHost(EngineHost* host) {
   std::lock_guard lock(mutex_);
   host_ = host;
+}
+
+void ProtocolEngine::ClearHost(EngineHost* host) {
+  std::lock_guard lock(mutex_);
+  if (host_ == host) host_ = nullptr;
 }
 
 void ProtocolEngine::SetAckObserver(AckObserver observer) {
@@ -135,9 +138,12 @@ int ProtocolEngine::SendHandshake() {
 
 int ProtocolEngine::SendCommandLocked(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length,
                                       const std::uint8_t* payload) {
+  // A payload that cannot be framed whole is refused, not cut: a cut command
+  // would be carried out with part of its data and reported as sent.
+  const std::size_t n = payload ? length : 0;
+  if (n > frame::kMaxPayload) return 0;
   Packet* p = AllocPacket(kPacketOutgoing);
   if (!p) return 0;
-  std::size_t n = payload ? std::min<std::size_t>(length, frame::kMaxPayload) : 0;
   std::uint8_t* f = p->frame.data();
   f[frame::kClassOffset] = cls;
   frame::WriteU16(f + frame::kCommandOffset, cmd);
@@ -191,7 +197,9 @@ void ProtocolEngine::TransmitFrame(Packet* p, std::uint8_t endpoint, bool resend
 void ProtocolEngine::WriteFrameReports(const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
     const std::size_t piece = std::min(size, frame::kReportSize);
-    if (host_) host_->WriteReport(data, static_cast<int>(piece));
+    // Once a piece could not be written the frame is lost anyway; the rest
+    // would only hold the lock (and a blocked USB write) for nothing.
+    if (!host_ || !host_->WriteReport(data, static_cast<int>(piece))) return;
     platform::SleepMs(1);
     data += piece;
     size -= piece;

@@ -56,6 +56,7 @@ class ProtocolEngine {
   static ProtocolEngine& Instance();
 
   void SetHost(EngineHost* host);
+  void ClearHost(EngineHost* host);  // only if it is still the host
 
   int SendCommand(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length,
                   const std::uint8_t* payload);

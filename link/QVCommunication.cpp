@@ -31,7 +31,7 @@ QVCommunication::~QVCommunication() {
     m_hid->Close();
   }
   m_linkState.store(kLinkDeviceNotFound);
-  m_engine.SetHost(nullptr);
+  m_engine.ClearHost(this);
   m_hid.reset();
 }
 
@@ -77,16 +77,18 @@ void QVCommunication::OnDeviceChange(std::uint32_t event, std::uintptr_t) {
       // The system and our own reader both report a removal; the second finds
       // the link already down and has nothing left to say.
       if (!m_hid->IsConnected() && m_linkState.load() == kLinkDeviceNotFound) return;
-      const bool lost = m_hid->DeviceLost();
-      if (m_hid->IsConnected() && !lost && m_hid->IsPresent()) return;  // some other device left
+      // Some other device left, and ours is still there and working. The
+      // check has no side effects: a board that has restarted into its other
+      // firmware must not change the mode before the old link is taken down.
+      if (m_hid->IsConnected() && !m_hid->DeviceLost() && m_hid->OpenDeviceStillPresent()) return;
+      const bool wasBootloader = m_hid->IsConnected() ? m_hid->DeviceIsBootloader() : m_bootMode.load() == 1;
       Disconnect();
       PostLinkState();
-      if (FirmwareUpdatePossible() && m_bootMode.load() == 1)
-        PostBootStatus(kBootStatusDeviceRemoved, 0);
+      if (FirmwareUpdatePossible() && wasBootloader) PostBootStatus(kBootStatusDeviceRemoved, 0);
       // A restart can bring the board back before its removal is handled:
-      // its arrival was then ignored while the dead handle still looked
-      // connected, so link the board that is there now.
-      if (lost && m_hid->IsPresent()) Connect();
+      // its arrival was then ignored while the old link still looked alive,
+      // so link the board that is there now.
+      if (m_hid->AcceptedDevicePresent()) Connect();
       return;
     }
     default:
@@ -117,7 +119,11 @@ void QVCommunication::OnReport(const std::uint8_t* data, int length, bool fromBo
 }
 
 int QVCommunication::WriteReport(const std::uint8_t* data, int length) {
-  return m_hid ? m_hid->WriteReport(data, length) : 0;
+  return m_hid ? m_hid->WriteReport(data, length, CMUSBHid::WriteTarget::kFirmware) : 0;
+}
+
+int QVCommunication::WriteBootRecord(const std::uint8_t* record, int length) {
+  return m_hid ? m_hid->WriteReport(record, length, CMUSBHid::WriteTarget::kBootloader) : 0;
 }
 
 void QVCommunication::SetBootTransferContext(BootReplySink* context) {

@@ -65,7 +65,10 @@ class QVCommunication final : public EngineHost {
 
   // `fromBootloader`: the report was read from the bootloader device.
   void OnReport(const std::uint8_t* data, int length, bool fromBootloader);
+  // The engine's frame pieces; refused while the bootloader is open.
   int WriteReport(const std::uint8_t* data, int length) override;
+  // The transfer context's raw records; refused unless the bootloader is open.
+  int WriteBootRecord(const std::uint8_t* record, int length);
 
   void SetBootMode(int flag) { m_bootMode.store(flag); }
   int BootMode() const { return m_bootMode.load(); }

@@ -64,7 +64,12 @@ std::optional<DeviceEvent> DeviceMonitor::WaitEvent(int timeoutMs) {
         deadline - std::chrono::steady_clock::now()).count();
     if (left <= 0) return std::nullopt;
     pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left)) < 0) return std::nullopt;
+    const int ready = poll(&p, 1, static_cast<int>(left));
+    if (ready < 0) return std::nullopt;
+    if (ready > 0) {
+      if (auto e = ReadEvent()) return e;
+      poll(nullptr, 0, 10);  // readable but nothing we could take: do not spin on it
+    }
   }
 }
 

@@ -474,7 +474,8 @@ struct SimBoard::Impl {
       const auto collected = [&] {
         return stopping || !pendingRestart || reportsRead >= pendingRestart->drainedAt || toHost.empty();
       };
-      control.wait_until(lock, pendingRestart->deadline, collected);
+      const auto deadline = pendingRestart->deadline;  // the restart may be cancelled while we wait
+      control.wait_until(lock, deadline, collected);
       if (stopping) return;
       if (!pendingRestart) continue;  // cancelled by an unplug or another restart
       const Mode target = pendingRestart->target;

@@ -66,7 +66,6 @@ QWidget* MakeControl(const platform::ControlTemplate& c, QWidget* parent) {
     }
     case ControlClass::BitmapButton: {
       auto* w = new CBitmapButton(parent);
-      w->setToolTip(QString());
       w->setAccessibleName(caption);
       return w;
     }

@@ -26,6 +26,3 @@ class CPage : public QWidget, public platform::MessageWindow {
  private:
   platform::WindowTarget* m_target;
 };
-
-// The handle of a page that may not exist.
-inline platform::Handle HandleOf(const CPage* page) { return page ? page->Handle() : platform::kNoHandle; }

@@ -76,11 +76,14 @@ void ScaleDialogLayout(QWidget* dialog, double xRatio, double yRatio, bool centr
   for (QObject* object : dialog->children()) {
     auto* child = qobject_cast<QWidget*>(object);
     if (!child || child->isWindow()) continue;  // owned pop-ups are not laid out here
-    const QRect g = child->geometry();
-    const int left = Truncated(g.left() * xRatio);
-    const int top = Truncated(g.top() * yRatio);
-    const int right = Truncated((g.left() + g.width()) * xRatio);
-    const int bottom = Truncated((g.top() + g.height()) * yRatio);
-    child->setGeometry(left, top, right - left, bottom - top);
+    child->setGeometry(ScaleRectEdges(child->geometry(), xRatio, yRatio));
   }
+}
+
+QRect ScaleRectEdges(const QRect& g, double xRatio, double yRatio) {
+  const int left = Truncated(g.left() * xRatio);
+  const int top = Truncated(g.top() * yRatio);
+  const int right = Truncated((g.left() + g.width()) * xRatio);
+  const int bottom = Truncated((g.top() + g.height()) * yRatio);
+  return QRect(left, top, right - left, bottom - top);
 }

@@ -1,6 +1,8 @@
 // What the pages share for painting and sizing themselves.
 #pragma once
 
+#include <QRect>
+
 class QPainter;
 class QWidget;
 
@@ -18,3 +20,7 @@ void PaintFramedBackground(QWidget* page, QPainter& painter);
 // toward zero, edge by edge, so neighbouring controls that shared an edge
 // still share it after scaling.
 void ScaleDialogLayout(QWidget* dialog, double xRatio, double yRatio, bool centre);
+
+// A rectangle with its edges (not its size) scaled, each truncated, so that
+// neighbouring controls stay flush.
+QRect ScaleRectEdges(const QRect& r, double xRatio, double yRatio);

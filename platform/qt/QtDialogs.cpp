@@ -18,7 +18,12 @@ QString QtFilterFromPairs(const std::string& filter) {
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     QString patterns = parts[i + 1];
     patterns.replace(';', ' ');
-    out << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+    // A label that already shows its patterns ("Qvbin file(*.qvbin)") is
+    // what Qt wants as it is.
+    if (parts[i].endsWith(QLatin1Char(')')) && parts[i].contains(QLatin1Char('(') + patterns + QLatin1Char(')')))
+      out << parts[i];
+    else
+      out << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
   }
   return out.join(QStringLiteral(";;"));
 }

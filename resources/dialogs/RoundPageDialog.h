@@ -29,7 +29,7 @@ inline constexpr int IDC_HOST_GPIO_OUTPUT = 2769;
 
 using platform::ControlClass;
 inline constexpr platform::ControlTemplate kRoundPageControls[] = {
-    {IDC_FUNCTION_LABEL, ControlClass::StaticFont, "Function", 10, 10, 56, 12},
+    {IDC_FUNCTION_LABEL, ControlClass::Static, "Function", 10, 10, 56, 12},
     {IDC_BOARD_QV6031, ControlClass::RectButton, "QV6031", 70, 6, 70, 20},
     {IDC_BOARD_QV6032, ControlClass::RectButton, "QV6032", 150, 6, 70, 20},
     {IDC_BOARD_QV6033, ControlClass::RectButton, "QV6033", 230, 6, 70, 20},

@@ -93,6 +93,13 @@ TEST_F(BootDialogTest, EachLookEnablesAndShowsItsControls) {
     uitest::GrabAndSave(dialog, QStringLiteral("boot_dialog_%1").arg(names[i]));
     ++i;
   }
+  // Stop leaves Connect and DownLoad as they were.
+  dialog->ApplyLook(Look::ImageReady);
+  dialog->ApplyLook(Look::Stopped);
+  EXPECT_FALSE(dialog->Button(IDC_BOOT_CONNECT)->isEnabled());
+  EXPECT_TRUE(dialog->Button(IDC_BOOT_DOWNLOAD)->isEnabled());
+  EXPECT_FALSE(dialog->Button(IDC_BOOT_OPEN)->isEnabled());
+  EXPECT_EQ(dialog->Button(IDC_BOOT_OK)->FaceColor(), QColor(254, 67, 101));
 }
 
 TEST_F(BootDialogTest, ConnectNeedsAnIdentifiedBoard) {
@@ -172,6 +179,20 @@ TEST_F(BootDialogTest, OpenFileChecksTheImageAndKeepsTheLastGoodOne) {
   EXPECT_EQ(dialog->CurrentLook(), Look::ImageReady);
   EXPECT_EQ(dialog->FileName()->text(), QStringLiteral("other.bin"));
 
+  // A damaged image offers Open File again instead of a DownLoad that fails.
+  const QString damaged = WriteImage(dir, "damaged.qvbin", 40);
+  {
+    QFile f(damaged);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    f.seek(3);
+    f.write("\x55", 1);
+  }
+  nextFile = damaged.toStdString();
+  dialog->OnBnClickedOpenFile();
+  EXPECT_EQ(boxes.back(), "qvbin file data error!");
+  EXPECT_EQ(dialog->ImageLength(), 0u);
+  EXPECT_EQ(dialog->CurrentLook(), Look::Connected);
+
   nextFile = std::string();
   dialog->OnBnClickedOpenFile();
   EXPECT_EQ(boxes.back(), "The file path cannot be empty!");
@@ -183,6 +204,14 @@ TEST_F(BootDialogTest, OpenFileChecksTheImageAndKeepsTheLastGoodOne) {
   EXPECT_EQ(dialog->ImageLength(), 0u);
   Pump(50);  // status 9 comes as a message
   EXPECT_EQ(dialog->CurrentLook(), Look::Idle);
+}
+
+TEST_F(BootDialogTest, ClosingFromTheWindowSystemEndsItLikeOk) {
+  dialog->show();
+  g_pCommunication.load()->SetFirmwareUpdate(1);
+  dialog->close();
+  EXPECT_EQ(g_pBootDialog, nullptr);
+  EXPECT_EQ(g_pCommunication.load()->FirmwareUpdate(), 0);
 }
 
 TEST_F(BootDialogTest, OnlyOneDialogAndOkClosesIt) {

@@ -1,6 +1,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTest>
+#include <thread>
 
 #include "link/CommandSet.h"
 #include "platform/Messages.h"
@@ -255,12 +256,32 @@ TEST_F(MainWindowTest, EnterAndEscapeOverTheWindowKeepItOpen) {
   EXPECT_FALSE(window->isVisible());
 }
 
+TEST_F(MainWindowTest, AnchoredControlsKeepToTheEdges) {
+  // 1558 x 928 at the reference work area, scale 1.
+  struct Anchor {
+    QWidget* control;
+    QRect expected;
+  };
+  auto* close = platform::FindControl(window, 1005);
+  auto* maximise = platform::FindControl(window, 1009);
+  auto* minimise = platform::FindControl(window, 1008);
+  auto* logo = platform::FindControl(window, 1006);
+  for (const Anchor& a : {Anchor{close, QRect(1558 - 40, 8, 12, 12)}, Anchor{maximise, QRect(1558 - 80, 8, 12, 12)},
+                          Anchor{minimise, QRect(1558 - 120, 8, 12, 12)},
+                          Anchor{window->LinkText(), QRect(100, 928 - 32, window->LinkText()->width(), 32)},
+                          Anchor{logo, QRect(1558 - 150, 928 - 32, logo->width(), logo->height())},
+                          Anchor{window->RedDot(), QRect(80, 928 - 16 - 6, 12, 12)}})
+    EXPECT_EQ(a.control->geometry(), a.expected) << platform::ControlId(a.control);
+}
+
 TEST_F(MainWindowTest, MaximiseThenRestoreReturnsExactlyToTheBaseLayout) {
   const QSize normal = window->size();
   const double baseX = g_baseRatioX, baseY = g_baseRatioY;
   window->ToggleMaximize();
   EXPECT_EQ(window->size(), QSize(1920, 1040));
   EXPECT_EQ(g_bMaximized, 1);
+  EXPECT_EQ(window->MaximizeButton()->Normal().cacheKey(), bitmaps::Bitmap(bitmaps::IDB_RESTORE).cacheKey());
+  EXPECT_EQ(platform::FindControl(window, 1005)->geometry().topLeft(), QPoint(1920 - 40, 16 - 6));
   uitest::GrabAndSave(window, QStringLiteral("main_maximised"));
   window->ToggleMaximize();
   EXPECT_EQ(g_ratioX, baseX);
@@ -275,6 +296,22 @@ TEST_F(MainWindowTest, DisplayChangeRestartsOnlyWhenTheWorkAreaChanged) {
   EXPECT_EQ(restarts, 0);
   window->OnDisplayChange(QRect(0, 0, 2560, 1400));
   EXPECT_EQ(restarts, 1);
+}
+
+TEST_F(MainWindowTest, PostsToAPageThatIsGoneAreDroppedAndTimersMayBeSetFromAnyThread) {
+  platform::Handle gone;
+  {
+    RecordingPage page;
+    gone = page.Handle();
+    EXPECT_TRUE(platform::PostMessage(gone, kMsgPageWriteAck));
+  }  // destroyed with a message still queued for it
+  EXPECT_FALSE(platform::PostMessage(gone, kMsgPageWriteAck));
+  QCoreApplication::processEvents();  // the queued one is not delivered to freed memory
+
+  std::thread([&] { platform::SetTimer(window->Handle(), 7, 250); }).join();
+  Pump(20);
+  EXPECT_EQ(window->Target().ArmedTimers().at(7), 250u);
+  window->Target().KillTimer(7);
 }
 
 TEST(PlaceMainWindowTest, CentredAcrossTwoFifthsDown) {

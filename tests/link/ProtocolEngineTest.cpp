@@ -35,7 +35,7 @@ TEST_F(ProtocolEngineTest, CutsFramesIntoPacedReports) {
     std::vector<std::size_t> pieces;
   };
   for (const Case& c : {Case{0, {19}}, Case{40, {59}}, Case{45, {64}}, Case{46, {64, 1}},
-                        Case{60, {64, 15}}, Case{5782, std::vector<std::size_t>(90, 64)}}) {
+                        Case{60, {64, 15}}, Case{5781, std::vector<std::size_t>(90, 64)}}) {
     engine().ResetLink();
     host.TakeReports();
     sleeps.clear();
@@ -45,18 +45,26 @@ TEST_F(ProtocolEngineTest, CutsFramesIntoPacedReports) {
     std::vector<std::size_t> sizes;
     for (auto& r : reports) sizes.push_back(r.size());
     auto expected = c.pieces;
-    if (c.payload == 5782) expected.push_back(5801 - 90 * 64);  // 41 bytes left over
+    if (c.payload == 5781) expected.push_back(5800 - 90 * 64);  // 40 bytes left over
     EXPECT_EQ(sizes, expected) << "payload " << c.payload;
     EXPECT_EQ(sleeps, std::vector<std::uint32_t>(expected.size(), 1)) << "payload " << c.payload;
   }
 }
 
-TEST_F(ProtocolEngineTest, OverlongPayloadIsCutToTheLargestFrame) {
-  std::vector<std::uint8_t> payload(6000, 1);
-  ASSERT_EQ(engine().SendCommand(16, 3, 6000, payload.data()), 1);
+TEST_F(ProtocolEngineTest, LargestFrameIsWholeAndLongerPayloadsAreRefused) {
+  std::vector<std::uint8_t> payload(5782, 0x77);
+  EXPECT_EQ(engine().SendCommand(16, 3, 5782, payload.data()), 0);  // one byte too many for a record
+  EXPECT_EQ(engine().SendCommand(16, 3, 6000, payload.data()), 0);
+  EXPECT_TRUE(host.TakeWire().empty());
+  EXPECT_EQ(engine().GetStats().outgoingInUse, 0);
+
+  ASSERT_EQ(engine().SendCommand(16, 3, 5781, payload.data()), 1);
   const Bytes wire = host.TakeWire();
-  ASSERT_EQ(wire.size(), 5801u);
-  EXPECT_EQ(wire[16] | (wire[17] << 8), 5782);
+  ASSERT_EQ(wire.size(), 5800u);
+  EXPECT_EQ(wire[4] | (wire[5] << 8), 5794);    // the largest length field a receiver takes
+  EXPECT_EQ(wire[16] | (wire[17] << 8), 5781);
+  EXPECT_EQ(wire.back(), 0x00);                 // the trailing byte, not a neighbour's memory
+  EXPECT_EQ(CCRC16::Update(0, wire.data() + 12, 5800 - 12), wire[10] | (wire[11] << 8));
 }
 
 TEST_F(ProtocolEngineTest, OneFrameInFlightAndNumbersGivenAtTransmission) {

@@ -98,6 +98,8 @@ TEST_F(TransportTest, WritesFillTheReportWithFF) {
   EXPECT_EQ(written[0], expected);
   EXPECT_EQ(comm->WriteReport(data, 65), 0);  // more than a report holds
 
+  EXPECT_EQ(comm->WriteBootRecord(data, 10), 0);  // nor a boot record the firmware
+
   comm->Disconnect();
   EXPECT_EQ(comm->WriteReport(data, 10), 0);
 }
@@ -140,7 +142,8 @@ TEST_F(TransportTest, BootloaderRecordsGoToTheTransferContextNotTheEngine) {
   ASSERT_TRUE(comm->Hid()->IsConnected());
 
   std::uint8_t connect[64] = {0xE0};
-  ASSERT_EQ(comm->WriteReport(connect, 64), 1);
+  EXPECT_EQ(comm->WriteReport(connect, 64), 0);  // no frame reaches the bootloader
+  ASSERT_EQ(comm->WriteBootRecord(connect, 64), 1);
   for (int i = 0; i < 100 && sink.Count() == 0; ++i) std::this_thread::sleep_for(10ms);
   ASSERT_EQ(sink.Count(), 1u);
   EXPECT_EQ(sink.records[0][0], 0xE0);
