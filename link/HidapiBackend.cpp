@@ -2,7 +2,11 @@
 
 #include <hidapi.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include <cstring>
 #include <cwchar>
 
@@ -19,29 +23,62 @@ std::string Narrow(const wchar_t* text) {
   return out;
 }
 
+// hidapi keeps one error string per device, and on hidraw both hid_write and
+// hid_read_timeout free and replace it on every call: a read running beside a
+// write could free it twice around an unplug. So the two never run at the
+// same time here. Reads poll without blocking instead, often while the board
+// is talking and less often while it is quiet, so a write waits at most for
+// one non-blocking read.
 class HidapiDevice final : public HidDevice {
  public:
   explicit HidapiDevice(hid_device* handle) : handle_(handle) {}
-  ~HidapiDevice() override { hid_close(handle_); }
+  ~HidapiDevice() override {
+    std::lock_guard lock(mutex_);
+    hid_close(handle_);
+  }
 
   int Write(const std::uint8_t* data, std::size_t length) override {
+    std::lock_guard lock(mutex_);
+    lastActivity_ = Clock::now();
     const int n = hid_write(handle_, data, length);
     return n < 0 ? -1 : n;
   }
 
   int Read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override {
     if (length < 2) return -1;
-    // Our board uses no numbered reports: hidapi hands over the 64 data bytes
-    // alone, so put the report id in front as the wire carries it.
-    const int n = hid_read_timeout(handle_, buffer + 1, length - 1, timeoutMs);
-    if (n < 0) return -1;  // the device is gone (hidraw read fails after unplug)
-    if (n == 0) return 0;
-    buffer[0] = 0;
-    return n + 1;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+      int n;
+      {
+        std::lock_guard lock(mutex_);
+        // Our board uses no numbered reports: hidapi hands over the 64 data
+        // bytes alone, so put the report id in front as the wire carries it.
+        n = hid_read_timeout(handle_, buffer + 1, length - 1, 0);
+        if (n > 0) lastActivity_ = Clock::now();
+      }
+      if (n < 0) return -1;  // the device is gone (hidraw read fails after unplug)
+      if (n > 0) {
+        buffer[0] = 0;
+        return n + 1;
+      }
+      const auto now = Clock::now();
+      if (now >= deadline) return 0;
+      const auto pause = now - lastActivity_ < kBusyWindow ? kBusyPoll : kIdlePoll;
+      std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+    }
   }
 
  private:
+  using Clock = std::chrono::steady_clock;
+  // USB full speed polls the board every millisecond; match that while a
+  // conversation is going on.
+  static constexpr auto kBusyWindow = std::chrono::milliseconds(250);
+  static constexpr auto kBusyPoll = std::chrono::milliseconds(1);
+  static constexpr auto kIdlePoll = std::chrono::milliseconds(5);
+
+  std::mutex mutex_;
   hid_device* handle_;
+  Clock::time_point lastActivity_ = Clock::now();
 };
 
 }  // namespace

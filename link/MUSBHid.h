@@ -69,8 +69,8 @@ class CMUSBHid {
   QVCommunication& m_manager;
   HidBackend& m_backend;
 
-  // Open, close and every write run under this lock: the HID stack allows
-  // only reads beside other calls on a handle.
+  // Open, close and every write run under this lock. Reads run beside them;
+  // a backend whose HID stack cannot take that serialises inside its device.
   mutable std::mutex m_ioMutex;
   std::shared_ptr<HidDevice> m_device;
   // Whether m_device is the bootloader. Reports are routed by the device they
