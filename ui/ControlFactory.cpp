@@ -21,32 +21,22 @@ Qt::Alignment TextAlignment(std::uint32_t style) {
                                                        : Qt::AlignLeft;
   return a | ((style & platform::kStyleMultiline) ? Qt::AlignTop : Qt::AlignVCenter);
 }
+
+QLabel* SetUpLabel(QLabel* label, const QString& caption, std::uint32_t style) {
+  label->setText(caption);
+  label->setAlignment(TextAlignment(style));
+  label->setWordWrap(style & platform::kStyleMultiline);
+  return label;
+}
 }  // namespace
 
 QWidget* MakeControl(const platform::ControlTemplate& c, QWidget* parent) {
   using platform::ControlClass;
   const QString caption = QString::fromUtf8(c.caption ? c.caption : "");
   switch (c.cls) {
-    case ControlClass::Static: {
-      auto* w = new QLabel(caption, parent);
-      w->setAlignment(TextAlignment(c.style));
-      w->setWordWrap(c.style & platform::kStyleMultiline);
-      return w;
-    }
-    case ControlClass::MyStatic: {
-      auto* w = new CMyStatic(parent);
-      w->setText(caption);
-      w->setAlignment(TextAlignment(c.style));
-      w->setWordWrap(c.style & platform::kStyleMultiline);
-      return w;
-    }
-    case ControlClass::StaticFont: {
-      auto* w = new CMyStaticFont(parent);
-      w->setText(caption);
-      w->setAlignment(TextAlignment(c.style));
-      w->setWordWrap(c.style & platform::kStyleMultiline);
-      return w;
-    }
+    case ControlClass::Static: return SetUpLabel(new QLabel(parent), caption, c.style);
+    case ControlClass::MyStatic: return SetUpLabel(new CMyStatic(parent), caption, c.style);
+    case ControlClass::StaticFont: return SetUpLabel(new CMyStaticFont(parent), caption, c.style);
     case ControlClass::Edit: {
       auto* w = new CMyEdit(parent);
       w->setText(caption);
