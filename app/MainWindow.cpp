@@ -17,6 +17,8 @@
 
 #include "app/ChipRegistry.h"
 #include "app/CorvelGUIApp.h"
+#include "board/BrightnessDial.h"
+#include "board/LedLayoutPage.h"
 #include "board/RoundPage.h"
 #include "firmware/BootDialog.h"
 #include "firmware/BootTransfer.h"
@@ -499,6 +501,7 @@ void CQV512XX::ToggleMaximize() {
   g_bMaximized = !g_bMaximized;
   ComputeLayoutRatio();
   RelayoutControls();
+  if (g_pLayoutPage) g_pLayoutPage->RelayoutPage();
   if (g_pRoundPage) {
     g_pRoundPage->RelayoutPage();
     g_pRoundPage->move((m_pageHost->width() - g_pRoundPage->width()) / 2,
@@ -562,13 +565,23 @@ void CQV512XX::keyPressEvent(QKeyEvent* e) {
     QDialog::keyPressEvent(e);
     return;
   }
-  // Over the window they are swallowed, so a stray Enter never closes it;
-  // over the LED board page, Enter writes the brightness at once.
+  // Over the window they are swallowed, so a stray Enter never closes it.
+  // Enter goes to the page under the pointer: the dial takes its typed
+  // value, the LED layout keeps it, the rest of the LED board page writes
+  // the brightness at once.
   const QPoint pointer = s_cursorPos();
   if (frameGeometry().contains(pointer)) {
-    if (e->key() != Qt::Key_Escape && g_pRoundPage && g_pRoundPage->isVisible() &&
-        g_pRoundPage->rect().contains(g_pRoundPage->mapFromGlobal(pointer)))
-      g_pRoundPage->OnEnterKey();
+    auto under = [&pointer](QWidget* page) {
+      return page && page->isVisible() && page->rect().contains(page->mapFromGlobal(pointer));
+    };
+    if (e->key() != Qt::Key_Escape) {
+      if (CSetBrightnessLevel* dial = g_pRoundPage ? g_pRoundPage->BrightnessPage() : nullptr; under(dial))
+        dial->CommitEditValue();
+      else if (under(g_pLayoutPage))
+        ;
+      else if (under(g_pRoundPage))
+        g_pRoundPage->OnEnterKey();
+    }
     e->accept();
     return;
   }

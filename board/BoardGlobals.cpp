@@ -2,9 +2,6 @@
 
 #include "link/LinkHost.h"
 
-int g_bDevicePresent = 0;
-int g_bBoardMatched = 0;
-
 std::uint8_t g_boardKind = kBoardKindStart;
 std::uint8_t g_selectedBoardId = kNoBoardId;
 int g_i2cAddressIndex = 3;
@@ -24,11 +21,24 @@ std::array<QColor, kMaxLeds> g_ledColors = [] {
   a.fill(QColor(0, 0, 0));
   return a;
 }();
-int g_selectedLed = 0;
 int g_bBrightnessPending = 1;
 
+int g_selectedLed = 0;
+std::array<std::uint8_t, 100> g_selectionList{};
+int g_selectionCount = 1;
+int g_bMultiSelection = 0;
+int g_anchorLed = 0;
+int g_bMultiSelectMode = 0;
+int g_bCloneMode = 0;
+int g_bClickPending = 0;
+std::uint8_t g_currentBrightness = 255;
+std::uint8_t g_lastBrightness = 0xFF;
+QColor g_currentColor(0, 0, 0);
+// Not black, so that the first tick hands the start colour to the LEDs.
+QColor g_lastColor = QColor::fromRgb(0xFF0000);
+
 CRound* g_pRoundPage = nullptr;
-CPage* g_pLayoutPage = nullptr;
+CRound_LED_Layout* g_pLayoutPage = nullptr;
 CPage* g_pBrightnessPage = nullptr;
 CPage* g_pFadeMode = nullptr;
 CPage* g_pBlinkMode = nullptr;

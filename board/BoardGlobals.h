@@ -8,15 +8,12 @@
 #include <array>
 #include <cstdint>
 
+#include "chip/ChipAccess.h"  // g_bDevicePresent, g_bBoardMatched
 #include "link/BoardIds.h"
 #include "ui/BoardState.h"  // g_ledCount
 
 class CPage;
 class CRound;
-
-// Link flags, set by the main window.
-extern int g_bDevicePresent;  // the board is there and answered the handshake
-extern int g_bBoardMatched;   // its id equals g_selectedBoardId: pages may send
 
 // Board selection on the LED board page.
 inline constexpr std::uint8_t kBoardKindStart = 8;
@@ -33,13 +30,29 @@ inline constexpr int kMaxLeds = 36;
 extern std::array<std::uint8_t, kMaxLeds> g_ledBrightness;   // as edited
 extern std::array<std::uint8_t, 32> g_ledBrightnessSent;     // as written to the chip
 extern std::array<QColor, kMaxLeds> g_ledColors;
-extern int g_selectedLed;
 extern int g_bBrightnessPending;
+
+// Selection on the LED layout page. The current LED is the one clicked last
+// (or the source of a Ctrl-click copy); the list holds a Shift-built
+// selection; the dial's value and the colour go to the selection.
+extern int g_selectedLed;
+extern std::array<std::uint8_t, 100> g_selectionList;
+extern int g_selectionCount;
+extern int g_bMultiSelection;   // the list was built by Shift-clicks
+extern int g_anchorLed;         // the LED clicked last: source of a Ctrl-click
+extern int g_bMultiSelectMode;  // Shift (not Ctrl) was held over an LED
+extern int g_bCloneMode;        // Ctrl (not Shift) was held over an LED
+extern int g_bClickPending;     // a click waits for the layout page's next tick
+extern std::uint8_t g_currentBrightness;  // the dial's value
+extern std::uint8_t g_lastBrightness;     // the dial's value last handed to the LEDs
+extern QColor g_currentColor;             // the colour to give to the selection
+extern QColor g_lastColor;                // the colour last given
 
 // Pages.
 extern CRound* g_pRoundPage;
-extern CPage* g_pLayoutPage;
-extern CPage* g_pBrightnessPage;
+class CRound_LED_Layout;
+extern CRound_LED_Layout* g_pLayoutPage;
+extern CPage* g_pBrightnessPage;  // the dial (CSetBrightnessLevel)
 extern CPage* g_pFadeMode;
 extern CPage* g_pBlinkMode;
 extern CPage* g_pGpioInputPage;

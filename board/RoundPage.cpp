@@ -1,16 +1,33 @@
 #include "board/RoundPage.h"
 
+#include <QCheckBox>
+#include <QGroupBox>
 #include <QPainter>
+#include <QRegularExpressionValidator>
+#include <QSignalBlocker>
+#include <QSlider>
+
+#include <algorithm>
+#include <map>
 
 #include "board/BoardGlobals.h"
-#include "link/CommandSet.h"
+#include "board/BrightnessDial.h"
+#include "board/LedLayoutPage.h"
+#include "chip/ChipAccess.h"
+#include "chip/RegisterMap.h"
 #include "link/BoardIds.h"
+#include "link/CommandSet.h"
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
+#include "platform/MessageBox.h"
 #include "platform/Messages.h"
 #include "resources/dialogs/RoundPageDialog.h"
+#include "ui/BitmapButton.h"
+#include "ui/Bitmaps.h"
 #include "ui/CMyComboBox.h"
+#include "ui/CMyEdit.h"
 #include "ui/CMyRectButton.h"
+#include "ui/CMyStatic.h"
 #include "ui/CMyStaticFont.h"
 #include "ui/ControlFactory.h"
 #include "ui/PagePainting.h"
@@ -20,19 +37,35 @@ using namespace dialogs;
 
 namespace {
 
+constexpr const char* kPins16 =
+    "GPIO Realtionship Table\n  0---P1_0      1---P1_1       2---P1_2      3---P1_3\n  4---P1_4      5---P1_5       "
+    "6---P1_6      7---P1_7\n  8---P0_0      9---P0_1     10---P0_2    11---P0_3\n12---P0_4    13---P0_5     "
+    "14---P0_6    15---P0_7\n";
+constexpr const char* kOutputs10 =
+    "GPIO Realtionship Table\n0---OUT0    1---OUT1    2---OUT2    3---OUT3\n4---OUT4    5---OUT5    6---OUT6    "
+    "7---OUT7\n8---OUT8    9---OUT9";
+constexpr const char* kOutputs6 =
+    "GPIO Realtionship Table\n0---OUT0    1---OUT1    2---OUT2    3---OUT3\n4---OUT4    5---OUT5";
+
 constexpr CRound::ChipBoard kBoardButtons[] = {
-    {IDC_BOARD_QV6031, "A line pattern board with 3 RGB's LEDs", 0},
-    {IDC_BOARD_QV6032, "A line pattern board with 4 RGB's LEDs", 3},
-    {IDC_BOARD_QV6033, "A line pattern board with 6 RGB's LEDs", 1},
-    {IDC_BOARD_QV6035, nullptr, 5},
-    {IDC_BOARD_QV6034, "A line pattern board with 16 LED or GPIO", 128},
+    {IDC_BOARD_QV6031, "A line pattern board with 3 RGB's LEDs", 0, kPins16},
+    {IDC_BOARD_QV6032, "A line pattern board with 4 RGB's LEDs", 3, kOutputs10},
+    {IDC_BOARD_QV6033, "A line pattern board with 6 RGB's LEDs", 1, kOutputs6},
+    {IDC_BOARD_QV6035, nullptr, 5, kPins16},
+    {IDC_BOARD_QV6034, "A line pattern board with 16 LED or GPIO", 128, nullptr},
 };
 
-constexpr std::uint8_t kRegEffectControl = 0x14;
-constexpr std::uint8_t kRegBrightness = 0x20;
-constexpr std::uint8_t kRegMode = 0x12;
+constexpr int kCurrentMax = 40;
+constexpr int kCurrentSliderMin = 10;
+
+std::map<CRound::SubPage, CRound::SubPageFactory>& Factories() {
+  static std::map<CRound::SubPage, CRound::SubPageFactory> factories;
+  return factories;
+}
 
 }  // namespace
+
+void CRound::SetSubPageFactory(SubPage which, SubPageFactory factory) { Factories()[which] = std::move(factory); }
 
 int CRound::ChipBoard::LedCount() const {
   const ChipBoardEntry* entry = FindChipBoard(boardId);
@@ -56,18 +89,57 @@ CRound::CRound(QWidget* parent) : CPage(parent) {
   m_address = platform::Control<CMyComboBox>(this, IDC_I2C_ADDRESS);
   m_speed = platform::Control<CMyComboBox>(this, IDC_I2C_SPEED);
   m_speedLabel = platform::Control<CMyStaticFont>(this, IDC_I2C_SPEED_LABEL);
+  m_current = platform::Control<CMyEdit>(this, IDC_CURRENT_EDIT);
+  m_slider = platform::Control<QSlider>(this, IDC_CURRENT_SLIDER);
+  m_reset = platform::Control<CBitmapButton>(this, IDC_RESET);
+  m_interrupt = platform::Control<CBitmapButton>(this, IDC_INTERRUPT);
+  m_relationship = platform::Control<CMyStatic>(this, IDC_RELATIONSHIP);
+  m_interrupt->setCursor(Qt::ArrowCursor);
+  m_interrupt->setFocusPolicy(Qt::NoFocus);
+
   for (const auto& b : kBoardButtons) {
     if (auto* button = BoardButton(b.button))
       connect(button, &QAbstractButton::clicked, this, [this, id = b.button] { SelectChipBoard(id); });
   }
+  connect(ModeBox(IDC_MODE_LED), &QAbstractButton::clicked, this, &CRound::OnModeLed);
+  connect(ModeBox(IDC_MODE_GPIO), &QAbstractButton::clicked, this, &CRound::OnModeGpio);
+  connect(ModeBox(IDC_DIR_INPUT), &QAbstractButton::clicked, this, &CRound::OnDirectionInput);
+  connect(ModeBox(IDC_DIR_OUTPUT), &QAbstractButton::clicked, this, &CRound::OnDirectionOutput);
+  connect(m_reset, &QAbstractButton::clicked, this, &CRound::OnSoftwareReset);
+  g_pLayoutPage = nullptr;
+  g_pBrightnessPage = nullptr;
+  g_pFadeMode = nullptr;
+  g_pBlinkMode = nullptr;
+  g_pGpioInputPage = nullptr;
+  g_pGpioOutputPage = nullptr;
 }
 
-CRound::~CRound() = default;
+CRound::~CRound() {
+  // The sub-pages are children of their hosts and go with the page; their
+  // pointers must not outlive them.
+  if (g_pLayoutPage) g_pLayoutPage->m_bActive = false;
+  g_pLayoutPage = nullptr;
+  g_pBrightnessPage = nullptr;
+  g_pFadeMode = nullptr;
+  g_pBlinkMode = nullptr;
+  g_pGpioInputPage = nullptr;
+  g_pGpioOutputPage = nullptr;
+}
 
 CMyRectButton* CRound::BoardButton(int id) const { return platform::Control<CMyRectButton>(this, id); }
+QCheckBox* CRound::ModeBox(int id) const { return platform::Control<QCheckBox>(this, id); }
+QWidget* CRound::Host(int id) const { return platform::FindControl(this, id); }
+CSetBrightnessLevel* CRound::BrightnessPage() const { return qobject_cast<CSetBrightnessLevel*>(g_pBrightnessPage); }
 
 void CRound::InitDialog() {
-  for (int id : {IDC_I2C_ADDRESS_LABEL, IDC_I2C_SPEED_LABEL})
+  CreateLayoutPage();
+  if (g_pLayoutPage) g_pLayoutPage->m_bActive = true;
+  CreateBrightnessPage();
+  CreateFadePage();
+  CreateBlinkPage();
+
+  for (int id : {IDC_I2C_ADDRESS_LABEL, IDC_I2C_SPEED_LABEL, IDC_RESET_LABEL, IDC_INTERRUPT_LABEL, IDC_CURRENT_LABEL,
+                 IDC_MODE_LED_LABEL, IDC_MODE_GPIO_LABEL, IDC_DIR_INPUT_LABEL, IDC_DIR_OUTPUT_LABEL})
     if (auto* label = platform::Control<CMyStaticFont>(this, id)) label->SetCtrlFont(20, 7, 400, "Arial");
   m_address->SetCtrlFont(20, 7, 400, "Arial");
   m_speed->SetCtrlFont(20, 7, 400, "Arial");
@@ -79,12 +151,43 @@ void CRound::InitDialog() {
   // Only a new selection counts: picking the address already chosen sends nothing.
   connect(m_address, &QComboBox::currentIndexChanged, this, &CRound::OnAddressChanged);
   connect(m_speed, &QComboBox::currentIndexChanged, this, &CRound::OnSpeedChanged);
+  m_relationship->hide();
+  m_relationship->setWordWrap(false);
+  // The mode boxes and their labels sit on their group boxes without a
+  // background of their own.
+  for (int id : {IDC_MODE_LED_LABEL, IDC_MODE_GPIO_LABEL, IDC_DIR_INPUT_LABEL, IDC_DIR_OUTPUT_LABEL})
+    platform::FindControl(this, id)->setAutoFillBackground(false);
+
+  m_reset->SetBitmaps(bitmaps::Bitmap(bitmaps::IDB_RESET), bitmaps::Bitmap(bitmaps::IDB_RESET_PRESSED));
+  m_interrupt->SetBitmaps(bitmaps::Bitmap(bitmaps::IDB_INTERRUPT_IDLE));
+  m_reset->SizeToContent();
+  m_interrupt->SizeToContent();
+
+  m_current->SetCtrlFont(18, 7, 400, "Arial");
+  m_current->setMaxLength(3);
+  // Digits only: a minus sign or letters have no meaning as a current.
+  m_current->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), m_current));
+  m_slider->setRange(kCurrentSliderMin, kCurrentMax);
+  m_slider->setPageStep(10);
+  m_slider->setValue(kCurrentMax);
+  {
+    const QSignalBlocker quiet(m_current);
+    m_current->setText(QString::number(kCurrentMax));
+  }
+  connect(m_current, &QLineEdit::textChanged, this, &CRound::OnCurrentTextChanged);
+  connect(m_slider, &QSlider::valueChanged, this, [this](int position) {
+    if (!m_settingCurrent) SetCurrentText(QString::number(position));
+  });
+
+  for (int id : {IDC_MODE_LED, IDC_MODE_GPIO, IDC_DIR_INPUT, IDC_DIR_OUTPUT}) ModeBox(id)->setEnabled(false);
 
   ResetLedState();
   if (auto* b = BoardButton(IDC_BOARD_QV6033)) b->SetChecked(true);
   g_boardKind = kBoardKindPage;
   g_ledCount = 6;
+  if (g_pLayoutPage) g_pLayoutPage->ShowLeds();
 
+  setCursor(Qt::ArrowCursor);
   for (const auto& b : kBoardButtons)
     if (b.tooltip)
       if (auto* button = BoardButton(b.button)) button->setToolTip(QString::fromUtf8(b.tooltip));
@@ -93,17 +196,136 @@ void CRound::InitDialog() {
   SetTimer(kBrightnessTimer, kBrightnessPeriodMs);
 }
 
-void CRound::ResetLedState() {
-  for (const auto& b : kBoardButtons)
-    if (auto* button = BoardButton(b.button)) button->SetChecked(false);
-  m_speedLabel->hide();
-  m_speed->hide();
+// ---- sub-pages -----------------------------------------------------------------
+
+void CRound::CentreInHost(QWidget* page, int hostId) {
+  QWidget* host = Host(hostId);
+  if (!page || !host) return;
+  page->move((host->width() - page->width()) / 2, (host->height() - page->height()) / 2);
+}
+
+// A page leaves at once for everyone else (pointer cleared, hidden, its
+// timers stopped) but is deleted only when control is back in the event
+// loop: the handler that asked may belong to the page itself.
+void CRound::Retire(CPage* page) {
+  if (!page) return;
+  page->Timers().Silence();
+  page->hide();
+  page->deleteLater();
+}
+
+CPage* CRound::MakeSubPage(SubPage which, int hostId) {
+  const auto it = Factories().find(which);
+  if (it == Factories().end() || !it->second) return nullptr;
+  QWidget* host = Host(hostId);
+  CPage* page = host ? it->second(host) : nullptr;
+  if (!page) return nullptr;
+  page->show();
+  host->show();
+  return page;
+}
+
+void CRound::CreateLayoutPage() {
+  if (g_pLayoutPage) return;
+  auto* page = new CRound_LED_Layout(Host(IDC_HOST_LAYOUT));
+  g_pLayoutPage = page;
+  page->InitDialog();
+  CentreInHost(page, IDC_HOST_LAYOUT);
+  page->show();
+  Host(IDC_HOST_LAYOUT)->show();
+}
+
+void CRound::CreateBrightnessPage() {
+  auto* page = new CSetBrightnessLevel(Host(IDC_HOST_BRIGHTNESS));
+  g_pBrightnessPage = page;
+  page->InitDialog();
+  CentreInHost(page, IDC_HOST_BRIGHTNESS);
+  page->show();
+  Host(IDC_HOST_BRIGHTNESS)->show();
+  chip::WriteChipRegisters(chip::kRegEffectControl, std::array{chip::kEffectStop});
+}
+
+void CRound::CreateFadePage() {
+  Host(IDC_HOST_GPIO_INPUT)->hide();
+  Host(IDC_HOST_GPIO_OUTPUT)->hide();
+  g_pFadeMode = MakeSubPage(SubPage::kFade, IDC_HOST_FADE);
+}
+
+void CRound::CreateBlinkPage() { g_pBlinkMode = MakeSubPage(SubPage::kBlink, IDC_HOST_BLINK); }
+
+void CRound::CreateGpioInputPage() {
+  Host(IDC_HOST_GPIO_OUTPUT)->hide();
+  Host(IDC_HOST_FADE)->hide();
+  g_pGpioInputPage = MakeSubPage(SubPage::kGpioInput, IDC_HOST_GPIO_INPUT);
+  CentreInHost(g_pGpioInputPage, IDC_HOST_GPIO_INPUT);
+}
+
+void CRound::CreateGpioOutputPage() {
+  Host(IDC_HOST_GPIO_INPUT)->hide();
+  Host(IDC_HOST_FADE)->hide();
+  g_pGpioOutputPage = MakeSubPage(SubPage::kGpioOutput, IDC_HOST_GPIO_OUTPUT);
+  CentreInHost(g_pGpioOutputPage, IDC_HOST_GPIO_OUTPUT);
+}
+
+void CRound::DestroyBrightnessPage() {
+  if (!g_pBrightnessPage) return;
+  CPage* page = g_pBrightnessPage;
+  g_pBrightnessPage = nullptr;
+  Retire(page);
+  Host(IDC_HOST_BRIGHTNESS)->hide();
+  // Without the dial the pins go back to GPIO use.
+  chip::WriteChipRegisters(chip::kRegMode, chip::kModeGpio);
+}
+
+void CRound::DestroyFadePage() {
+  CPage* page = std::exchange(g_pFadeMode, nullptr);
+  Retire(page);
+  Host(IDC_HOST_FADE)->hide();
+}
+
+void CRound::DestroyBlinkPage() {
+  CPage* page = std::exchange(g_pBlinkMode, nullptr);
+  Retire(page);
+  Host(IDC_HOST_BLINK)->hide();
+}
+
+void CRound::DestroyGpioPages() {
+  Retire(std::exchange(g_pGpioInputPage, nullptr));
+  Retire(std::exchange(g_pGpioOutputPage, nullptr));
+  Host(IDC_HOST_GPIO_INPUT)->hide();
+  Host(IDC_HOST_GPIO_OUTPUT)->hide();
+}
+
+// ---- board selection -------------------------------------------------------------
+
+void CRound::ResetLedData() {
   g_selectedLed = 0;
   g_ledBrightnessSent.fill(0xFF);
   for (int i = 0; i < g_ledCount && i < kMaxLeds; ++i) {
     g_ledBrightness[static_cast<std::size_t>(i)] = 0xFF;
     g_ledColors[static_cast<std::size_t>(i)] = QColor(0, 0, 0);
   }
+  if (g_pLayoutPage) g_pLayoutPage->RefreshLeds();
+}
+
+void CRound::ResetLedState() {
+  for (const auto& b : kBoardButtons)
+    if (auto* button = BoardButton(b.button)) button->SetChecked(false);
+  m_speedLabel->hide();
+  m_speed->hide();
+  ResetLedData();
+}
+
+void CRound::SetModeBoxes(bool led, bool gpio, bool input, bool output) {
+  ModeBox(IDC_MODE_LED)->setChecked(led);
+  ModeBox(IDC_MODE_GPIO)->setChecked(gpio);
+  ModeBox(IDC_DIR_INPUT)->setChecked(input);
+  ModeBox(IDC_DIR_OUTPUT)->setChecked(output);
+}
+
+void CRound::EnableDirectionBoxes(bool enabled) {
+  ModeBox(IDC_DIR_INPUT)->setEnabled(enabled);
+  ModeBox(IDC_DIR_OUTPUT)->setEnabled(enabled);
 }
 
 void CRound::SelectChipBoard(int button) {
@@ -119,10 +341,43 @@ void CRound::SelectChipBoard(int button) {
   g_boardKind = kBoardKindSelected;
   g_selectedBoardId = board->boardId;
   g_ledCount = board->LedCount();
-  if (auto* host = platform::FindControl(this, IDC_HOST_LAYOUT)) {
-    host->hide();
-    host->show();
+
+  QWidget* layoutHost = Host(IDC_HOST_LAYOUT);
+  layoutHost->hide();
+  if (board->relationship) {
+    m_relationship->setText(QString::fromUtf8(board->relationship));
+    m_relationship->hide();
   }
+  if (g_pLayoutPage) g_pLayoutPage->ShowLeds();
+  layoutHost->show();
+
+  if (board->boardId == 128) {
+    // The board with 16 LED or GPIO pins starts in GPIO mode with inputs,
+    // and the mode cannot be changed.
+    OnModeGpio();
+    ModeBox(IDC_MODE_LED)->setEnabled(false);
+    ModeBox(IDC_MODE_GPIO)->setEnabled(false);
+    OnDirectionInput();
+  } else {
+    ModeBox(IDC_MODE_LED)->setEnabled(true);
+    ModeBox(IDC_MODE_GPIO)->setEnabled(true);
+    SetModeBoxes(false, false, true, false);
+    EnableDirectionBoxes(false);
+    UpdateModeTexts();
+    if (board->boardId == 0) {
+      if (!g_pBrightnessPage) CreateBrightnessPage();
+      DestroyBlinkPage();
+      DestroyFadePage();
+      Host(IDC_HOST_GPIO_INPUT)->hide();
+      Host(IDC_HOST_GPIO_OUTPUT)->hide();
+    } else {
+      DestroyGpioPages();
+      if (!g_pBrightnessPage) CreateBrightnessPage();
+      if (!g_pFadeMode) CreateFadePage();
+      if (!g_pBlinkMode) CreateBlinkPage();
+    }
+  }
+
   SetTimer(kBrightnessTimer, kBrightnessPeriodMs);
   if (g_bDevicePresent == 1) {
     if (g_pMainServices) g_pMainServices->SendBoardQuery();
@@ -130,6 +385,62 @@ void CRound::SelectChipBoard(int button) {
     g_pMainServices->ShowNotConnected();
   }
 }
+
+// ---- mode boxes ------------------------------------------------------------------------
+
+void CRound::UpdateModeTexts() {
+  if (!g_pLayoutPage) return;
+  if (ModeBox(IDC_MODE_LED)->isChecked()) g_pLayoutPage->SetGpioMode(false);
+  else if (ModeBox(IDC_MODE_GPIO)->isChecked()) g_pLayoutPage->SetGpioMode(true);
+}
+
+void CRound::OnModeLed() {
+  m_relationship->hide();
+  SetModeBoxes(true, false, true, false);
+  EnableDirectionBoxes(false);
+  Host(IDC_HOST_BLINK)->show();
+  Host(IDC_HOST_FADE)->show();
+  Host(IDC_HOST_BRIGHTNESS)->show();
+  UpdateModeTexts();
+  DestroyGpioPages();
+  if (!g_pBrightnessPage) CreateBrightnessPage();
+  if (g_selectedBoardId != 0) {
+    if (!g_pFadeMode) CreateFadePage();
+    if (!g_pBlinkMode) CreateBlinkPage();
+  }
+  ResetLedData();
+  chip::WriteChipRegisters(chip::kRegMode, chip::kModeLed);
+}
+
+void CRound::OnModeGpio() {
+  m_relationship->show();
+  SetModeBoxes(false, true, ModeBox(IDC_DIR_INPUT)->isChecked(), ModeBox(IDC_DIR_OUTPUT)->isChecked());
+  EnableDirectionBoxes(true);
+  UpdateModeTexts();
+  DestroyBrightnessPage();
+  DestroyFadePage();
+  DestroyBlinkPage();
+  if (!g_pGpioInputPage) CreateGpioInputPage();
+  chip::WriteChipRegisters(chip::kRegMode, chip::kModeGpio);
+}
+
+void CRound::OnDirectionInput() {
+  ModeBox(IDC_DIR_INPUT)->setChecked(true);
+  ModeBox(IDC_DIR_OUTPUT)->setChecked(false);
+  DestroyGpioPages();
+  CreateGpioInputPage();
+  chip::WriteChipRegisters(chip::kRegDirection, chip::kDirectionInput);
+}
+
+void CRound::OnDirectionOutput() {
+  ModeBox(IDC_DIR_OUTPUT)->setChecked(true);
+  ModeBox(IDC_DIR_INPUT)->setChecked(false);
+  DestroyGpioPages();
+  CreateGpioOutputPage();
+  chip::WriteChipRegisters(chip::kRegDirection, chip::kDirectionOutput);
+}
+
+// ---- I2C settings ------------------------------------------------------------------------
 
 void CRound::SendI2cAddress() {
   if (!g_pCommunication.load()) return;
@@ -151,21 +462,83 @@ void CRound::OnSpeedChanged(int index) {
   else if (text == QLatin1String("1M")) g_i2cSpeed = kI2cSpeed1M;
 }
 
-void CRound::WriteChipRegisters(std::uint8_t reg, std::span<const std::uint8_t> data) {
-  if (g_bBoardMatched != 1 || !g_pCommunication.load() || !ChipRegistryExists()) return;
-  if (data.size() > kMaxI2cTransferData) return;
-  std::uint8_t record[kI2cRecordSize] = {1, g_i2cAddress.load(), reg, static_cast<std::uint8_t>(data.size()), 0, 0};
-  SendI2cTransfer(kCmdWriteRegisters, record, data.data());
+// ---- maximum current -------------------------------------------------------------------
+
+void CRound::SetCurrentText(const QString& text) {
+  if (m_current->text() == text) {
+    OnCurrentTextChanged(text);  // the same text is still a change made by the program
+  } else {
+    m_current->setText(text);  // runs the handler
+  }
 }
 
+void CRound::OnCurrentTextChanged(const QString& text) {
+  bool ok = false;
+  const int v = text.trimmed().toInt(&ok, 10);
+  // Half-typed or empty text is no value yet.
+  if (!ok || v < 0) return;
+  if (v > kCurrentMax) {
+    // The whole number counts: "260" is too much, not 4.
+    platform::MessageBox("error data!!!", "err", platform::MessageIcon::Warning);
+    SetCurrentText(QString::number(kCurrentMax));
+    return;
+  }
+  m_settingCurrent = true;
+  m_slider->setValue(v);  // below the slider's range it stays at its minimum
+  m_settingCurrent = false;
+  chip::WriteChipRegisters(chip::kRegGlobalControl, std::array{chip::CurrentRangeCode(v)});
+}
+
+// ---- reset ---------------------------------------------------------------------------------
+
+void CRound::ResetPages() {
+  for (int i = 0; i < g_ledCount && i < kMaxLeds; ++i) g_ledBrightness[static_cast<std::size_t>(i)] = 0xFF;
+  if (g_pBrightnessPage) {
+    DestroyBrightnessPage();
+    CreateBrightnessPage();
+  }
+  if (g_pFadeMode) {
+    DestroyFadePage();
+    CreateFadePage();
+  }
+  if (g_pBlinkMode) {
+    DestroyBlinkPage();
+    CreateBlinkPage();
+  }
+  if (g_pGpioInputPage) {
+    Retire(std::exchange(g_pGpioInputPage, nullptr));
+    CreateGpioInputPage();
+  }
+  if (g_pGpioOutputPage) {
+    Retire(std::exchange(g_pGpioOutputPage, nullptr));
+    CreateGpioOutputPage();
+  }
+  RelayoutSubPages();
+  SetCurrentText(QString::number(kCurrentMax));
+  ModeBox(IDC_MODE_LED)->setChecked(false);
+  ModeBox(IDC_MODE_GPIO)->setChecked(false);
+}
+
+void CRound::OnSoftwareReset() {
+  ResetPages();
+  chip::WriteChipRegisters(chip::kRegSoftwareReset, std::array{chip::kSoftwareResetValue});
+}
+
+// ---- brightness ---------------------------------------------------------------------------
+
 void CRound::ApplyLedBrightness() {
-  const std::uint8_t zero = 0x00;
-  WriteChipRegisters(kRegEffectControl, std::span(&zero, 1));
+  chip::WriteChipRegisters(chip::kRegEffectControl, std::array{chip::kEffectStop});
   const auto count = static_cast<std::size_t>(std::clamp(g_ledCount, 0, static_cast<int>(g_ledBrightnessSent.size())));
-  WriteChipRegisters(kRegBrightness, std::span(g_ledBrightnessSent.data(), count));
+  chip::WriteChipRegisters(chip::kRegBrightness, std::span(g_ledBrightnessSent.data(), count));
 }
 
 void CRound::OnTimer(std::uint32_t id) {
+  if (id == kInterruptTimer) {
+    KillTimer(kInterruptTimer);
+    m_interrupt->SetBitmaps(bitmaps::Bitmap(bitmaps::IDB_INTERRUPT_IDLE));
+    m_interruptLit = false;
+    return;
+  }
   if (id != kBrightnessTimer || !g_bBrightnessPending) return;
   // The flag stays set while no board is identified, so the notice repeats.
   if (WriteBrightnessNow()) g_bBrightnessPending = 0;
@@ -185,16 +558,36 @@ bool CRound::WriteBrightnessNow() {
 }
 
 void CRound::OnMessage(const platform::Message& message) {
+  const auto* bytes = message.Bytes();
   if (message.id == platform::kMsgPageWriteAck) {
-    const auto* bytes = message.Bytes();
-    if (bytes && bytes->size() > kI2cFirstRegister && (*bytes)[kI2cFirstRegister] == kRegMode) {
-      const std::uint8_t zero = 0x00;
-      WriteChipRegisters(kRegEffectControl, std::span(&zero, 1));
+    if (bytes && bytes->size() > kI2cFirstRegister && (*bytes)[kI2cFirstRegister] == chip::kRegMode)
+      chip::WriteChipRegisters(chip::kRegEffectControl, std::array{chip::kEffectStop});
+  } else if (message.id == platform::kMsgPageInterrupt) {
+    if (bytes && !bytes->empty() && (*bytes)[0] == 1) {
+      m_interrupt->SetBitmaps(bitmaps::Bitmap(bitmaps::IDB_INTERRUPT_ACTIVE));
+      m_interruptLit = true;
+      SetTimer(kInterruptTimer, kInterruptPeriodMs);
     }
   }
 }
 
-void CRound::RelayoutPage() { ScaleDialogLayout(this, g_ratioX, g_ratioY, false); }
+// ---- layout -----------------------------------------------------------------------------------
+
+void CRound::RelayoutSubPages() {
+  CentreInHost(g_pLayoutPage, IDC_HOST_LAYOUT);
+  CentreInHost(g_pBrightnessPage, IDC_HOST_BRIGHTNESS);
+  CentreInHost(g_pFadeMode, IDC_HOST_FADE);
+  CentreInHost(g_pBlinkMode, IDC_HOST_BLINK);
+  CentreInHost(g_pGpioInputPage, IDC_HOST_GPIO_INPUT);
+  CentreInHost(g_pGpioOutputPage, IDC_HOST_GPIO_OUTPUT);
+}
+
+void CRound::RelayoutPage() {
+  ScaleDialogLayout(this, g_ratioX, g_ratioY, false);
+  RelayoutSubPages();
+  m_reset->SizeToContent();
+  m_interrupt->SizeToContent();
+}
 
 void CRound::paintEvent(QPaintEvent*) {
   QPainter painter(this);

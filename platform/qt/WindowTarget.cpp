@@ -89,6 +89,14 @@ void WindowTarget::KillTimer(std::uint32_t id) {
   if (it != timers_.end() && it->second) it->second->stop();
 }
 
+void WindowTarget::Silence() {
+  UnregisterTarget(handle_);
+  bridge_->Detach();
+  for (auto& [id, timer] : timers_)
+    if (timer) timer->stop();
+  window_ = nullptr;
+}
+
 std::map<std::uint32_t, std::uint32_t> WindowTarget::ArmedTimers() const {
   std::map<std::uint32_t, std::uint32_t> armed;
   for (const auto& [id, timer] : timers_)

@@ -36,6 +36,9 @@ class WindowTarget final : public QObject {
   void SetTimer(std::uint32_t id, std::uint32_t periodMs);
   void KillTimer(std::uint32_t id);
   std::map<std::uint32_t, std::uint32_t> ArmedTimers() const;
+  // From now on the window gets no message and no timer: for a window that
+  // is on its way out but not yet deleted.
+  void Silence();
   bool IsTimerArmed(std::uint32_t id) const { return ArmedTimers().count(id) != 0; }
 
   // Hands every message already posted to this window to it now (tests).

@@ -1,6 +1,7 @@
 #include <QComboBox>
 #include <QKeyEvent>
 
+#include "chip/ChipAccess.h"
 #include "link/CommandSet.h"
 #include "link/LinkHost.h"
 #include "platform/Messages.h"
@@ -67,7 +68,7 @@ TEST_F(BoardPageTest, PendingBrightnessIsWrittenOnceAfterTheEffectControl) {
 TEST_F(BoardPageTest, WritesNeedAnIdentifiedBoard) {
   g_bBoardMatched = 0;
   const std::uint8_t zero = 0;
-  g_pRoundPage->WriteChipRegisters(0x14, std::span(&zero, 1));
+  chip::WriteChipRegisters(0x14, std::span(&zero, 1));
   g_bBrightnessPending = 1;
   g_pRoundPage->OnTimer(CRound::kBrightnessTimer);
   Pump(200);

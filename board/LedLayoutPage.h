@@ -1,0 +1,76 @@
+// The drawing of the lamp board: one round cell per LED (or, in GPIO mode,
+// per pin), in one or two rows. A click selects one LED, Shift-clicks build a
+// selection of several, a Ctrl-click copies the LED clicked last onto another.
+// The page never talks to the board: every 10 ms it hands the dial's value to
+// the selected LEDs and raises g_bBrightnessPending; the LED board page writes
+// them to the chip. The GPIO pages colour the cells to show pin states.
+#pragma once
+
+#include <QCursor>
+#include <QRect>
+#include <array>
+#include <cstdint>
+
+#include "ui/Page.h"
+
+class CMyRoundButton;
+class CMyStaticFont;
+
+class CRound_LED_Layout : public CPage {
+  Q_OBJECT
+ public:
+  static constexpr std::uint32_t kTickTimer = 10;
+  static constexpr std::uint32_t kTickPeriodMs = 10;
+
+  explicit CRound_LED_Layout(QWidget* parent = nullptr);
+  ~CRound_LED_Layout() override;
+
+  void InitDialog();
+
+  // Shows the cells 0 .. g_ledCount - 1, hides the rest, places them.
+  void ShowLeds();
+  // Every shown cell unselected in its colour.
+  void RefreshLeds();
+  // RefreshLeds, then the current LED selected.
+  void RefreshLedsMarkSelected();
+  // Cell `led` selected in its colour.
+  void MarkLed(int led);
+  // Scales the page with the layout ratios (maximise and restore).
+  void RelayoutPage();
+  // Caption and hints for LED mode or GPIO mode.
+  void SetGpioMode(bool gpio);
+
+  // Top-left corner and size of each cell for `count` LEDs on a page `width`
+  // pixels wide; the rows sit at fixed heights.
+  static QRect LedRect(int led, int count, int width);
+  void PlaceLeds();
+
+  CMyRoundButton* LedButton(int led) const;
+  // Which shown cell is under a point of the page, or -1.
+  int LedAt(const QPoint& pagePos) const;
+
+  // Set while the page is in use; the LED board page clears it before it
+  // deletes the page, so that a last tick changes no LED colour.
+  bool m_bActive = false;
+
+  void OnTimer(std::uint32_t id) override;
+
+  // The tooltip a shown cell carries now.
+  QString LedToolTip(int led) const;
+  static QCursor CopyCursor();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void OnPointerOverLed(Qt::KeyboardModifiers modifiers);
+  void OnPointerAway();
+  void SetAllToolTips(const QString& text);
+  void SetPageCursor(const QCursor& cursor);
+  bool InSelection(int led) const;
+
+  std::array<CMyRoundButton*, 36> m_leds{};
+  CMyStaticFont* m_caption = nullptr;
+};

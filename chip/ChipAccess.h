@@ -1,0 +1,61 @@
+// Reading and writing the chip's registers through the bridge: the one place
+// that builds the I2C record of a register command and decides whether the
+// command may go out at all. Every page, the register panel and corvelctl
+// use it. Pure C++.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+// Link flags. The main window (or corvelctl's session) keeps them: the board
+// is there and answered the handshake; its id equals the chip board chosen,
+// so register commands may be sent.
+extern int g_bDevicePresent;
+extern int g_bBoardMatched;
+
+namespace chip {
+
+// Register commands go out only while the board is identified and the
+// transport manager and the chip registry exist.
+bool AccessAllowed();
+
+// (16, 3): `data` to the consecutive registers from `reg`, at the current
+// chip address and bus speed. 1 when queued, 0 when nothing was sent (gate
+// closed, more data than one transfer carries, link refused).
+int WriteChipRegisters(std::uint8_t reg, std::span<const std::uint8_t> data);
+// (16, 1): `count` registers from `reg`. 1 when queued, 0 when not sent.
+int ReadChipRegisters(std::uint8_t reg, std::uint8_t count);
+
+// The I2C record and data of a read reply or a write acknowledgement.
+struct RegisterReply {
+  std::uint8_t first = 0;              // first register
+  std::span<const std::uint8_t> data;  // the registers' values, first one first
+  std::uint8_t Value(std::size_t i = 0) const { return data[i]; }
+  bool Covers(std::uint8_t reg) const { return reg >= first && reg - first < static_cast<int>(data.size()); }
+};
+// Nothing when the payload is shorter than the record and the data it
+// announces: a reply is never read past its end.
+std::optional<RegisterReply> ParseRegisterReply(std::span<const std::uint8_t> payload);
+
+// What a page waits for: the reply to its own read (or the acknowledgement
+// of its own write) of one register. A page acts on a reply only while it
+// waits for it, so replies to other pages' requests change nothing.
+class ReplyWait {
+ public:
+  void Expect(std::uint8_t reg) { m_reg = reg; }
+  void Clear() { m_reg.reset(); }
+  bool Waiting() const { return m_reg.has_value(); }
+  std::optional<std::uint8_t> Register() const { return m_reg; }
+  // True (and no longer waiting) when `reply` is for the awaited register.
+  bool Take(const RegisterReply& reply) {
+    if (!m_reg || reply.first != *m_reg || reply.data.empty()) return false;
+    m_reg.reset();
+    return true;
+  }
+
+ private:
+  std::optional<std::uint8_t> m_reg;
+};
+
+}  // namespace chip
