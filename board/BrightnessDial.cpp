@@ -1,6 +1,7 @@
 #include "board/BrightnessDial.h"
 
 #include <QConicalGradient>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -52,11 +53,11 @@ CSetBrightnessLevel::CSetBrightnessLevel(QWidget* parent) : CPage(parent) {
   m_edit->setMaxLength(3);
   m_edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), m_edit));
   m_knob->setCursor(Qt::PointingHandCursor);
+  m_edit->installEventFilter(this);
   for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_face), static_cast<QWidget*>(m_knob),
                      platform::FindControl(this, IDC_DIAL_TITLE), platform::FindControl(this, IDC_DIAL_PERCENT_LABEL),
                      static_cast<QWidget*>(m_percentText)})
     w->installEventFilter(this);
-  connect(m_edit, &QLineEdit::returnPressed, this, &CSetBrightnessLevel::CommitEditValue);
 }
 
 CSetBrightnessLevel::~CSetBrightnessLevel() {
@@ -168,6 +169,16 @@ bool CSetBrightnessLevel::eventFilter(QObject* watched, QEvent* event) {
   auto* widget = qobject_cast<QWidget*>(watched);
   if (!widget) return CPage::eventFilter(watched, event);
   switch (event->type()) {
+    case QEvent::KeyPress: {
+      // Enter typed into the value is taken here and goes no further: it
+      // must not reach the main window, which would close on it.
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (widget == m_edit && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        CommitEditValue();
+        return true;
+      }
+      break;
+    }
     case QEvent::MouseButtonPress: {
       auto* me = static_cast<QMouseEvent*>(event);
       if (me->button() != Qt::LeftButton) break;

@@ -21,6 +21,7 @@
 
 #include "cli/Flasher.h"
 #include "cli/Session.h"
+#include "chip/RegisterMap.h"
 #include "firmware/ImageFile.h"
 #include "link/BoardIds.h"
 #include "link/MUSBHid.h"
@@ -48,6 +49,10 @@ constexpr const char* kToolHelp =
     "  reg read REG [COUNT]     read COUNT chip registers from REG\n"
     "  reg write REG BYTE...    write bytes to consecutive chip registers from REG\n"
     "  address ADDR             tell the board the chip's I2C address\n"
+    "  led BRIGHTNESS [LED...]  set the brightness of LEDs (default: every LED of the board)\n"
+    "  mode led|gpio            use the chip's pins as LED drivers or as GPIO\n"
+    "  current MILLIAMPS        set the global maximum LED current (1..40 mA)\n"
+    "  reset                    software reset of the chip\n"
     "  wait                     wait until a lamp board is attached\n"
     "  batch 'CMD ARGS' ...     run several commands on one connection\n"
     "  image make RAW -o OUT    build a .qvbin firmware image from raw data\n"
@@ -66,6 +71,21 @@ const std::map<std::string, std::string> kCommandHelp = {
             "COUNT 1..249, default 1). The board is identified first; an unknown board is refused.\n"},
     {"address", "Usage: corvelctl address ADDR\n\nTells the board the chip's I2C address (0x58, 0x59, 0x5A or 0x5B)\n"
                 "and prints its answer.\n"},
+    {"led", "Usage: corvelctl led BRIGHTNESS [LED...]\n\n"
+            "Sets the brightness of the given LEDs (0..15, as numbered on the board; default: every\n"
+            "LED of the identified board) to BRIGHTNESS: 0..255, or a percentage such as 50%.\n"
+            "Like the window, it stops a running effect first (0x00 to register 0x14) and then\n"
+            "writes the whole brightness block from register 0x20; the LEDs not named keep the\n"
+            "values the chip holds.\n"},
+    {"mode", "Usage: corvelctl mode led|gpio\n\n"
+             "led:  the pins drive LEDs (0x00 0x00 to registers 0x12-0x13, then 0x00 to 0x14).\n"
+             "gpio: the pins are GPIO (0xFF 0xFF to registers 0x12-0x13).\n"},
+    {"current", "Usage: corvelctl current MILLIAMPS\n\n"
+                "Sets the global maximum LED current, 1..40 mA. The chip knows four ranges\n"
+                "(31-40, 21-30, 11-20 and 1-10 mA); register 0x11 gets the range's code, as the\n"
+                "window's \"Global Max Current\" writes it (the whole byte).\n"},
+    {"reset", "Usage: corvelctl reset\n\nSoftware reset of the chip (0x00 to register 0x7F): every register it\n"
+              "drives goes back to its reset value.\n"},
     {"wait", "Usage: corvelctl wait\n\nWaits until a lamp board is attached (up to --timeout ms).\n"},
     {"batch", "Usage: corvelctl batch 'COMMAND ARGS' ...\n\nRuns each argument as a command on one connection and stops at the\n"
               "first that fails, e.g.  corvelctl --sim batch 'reg write 0x20 0x10 0x20' 'reg read 0x20 2'\n"},
@@ -276,6 +296,10 @@ class Runner {
     if (name == "info") return Info(args);
     if (name == "reg") return Reg(args);
     if (name == "address") return Address(args);
+    if (name == "led") return Led(args);
+    if (name == "mode") return ModeCommand(args);
+    if (name == "current") return Current(args);
+    if (name == "reset") return Reset(args);
     if (name == "wait") return Wait(args);
     if (name == "batch") return Batch(args);
     if (name == "image") return Image(args);
@@ -430,6 +454,108 @@ class Runner {
       return false;
     }
     return true;
+  }
+
+  // ---- chip commands, on the same register access as the window's pages ----
+
+  // Writes one register block and waits for its acknowledgement.
+  int WriteChip(std::uint8_t reg, std::span<const std::uint8_t> data) {
+    std::string error;
+    if (!S().WriteRegisters(reg, data, error)) return Fail(error);
+    return kExitOk;
+  }
+
+  int Led(const std::vector<std::string>& args) {
+    if (args.size() < 2) throw UsageError{"usage: led BRIGHTNESS [LED...]"};
+    long brightness = 0;
+    if (!args[1].empty() && args[1].back() == '%') {
+      const long percent = NumberIn(args[1].substr(0, args[1].size() - 1), 0, 100, "BRIGHTNESS in percent");
+      brightness = (percent * 255 + 50) / 100;
+    } else {
+      brightness = NumberIn(args[1], 0, 255, "BRIGHTNESS");
+    }
+    std::vector<int> leds;
+    for (std::size_t i = 2; i < args.size(); ++i)
+      leds.push_back(static_cast<int>(NumberIn(args[i], 0, chip::kMaxChipLeds - 1, "LED")));
+
+    std::string error;
+    if (!RequireBoard(error)) return Fail(error);
+    const int count = FindChipBoard(*info_.boardId)->ledCount;
+    for (int led : leds)
+      if (led >= count)
+        throw UsageError{"LED " + std::to_string(led) + " is not on this board: the " + info_.chipBoard + " has LEDs 0.." +
+                         std::to_string(count - 1)};
+
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(count), static_cast<std::uint8_t>(brightness));
+    if (!leds.empty()) {
+      // The LEDs not named keep what the chip holds.
+      if (!S().ReadRegisters(chip::kRegBrightness, static_cast<std::uint8_t>(count), block, error)) return Fail(error);
+      for (int led : leds) block[static_cast<std::size_t>(led)] = static_cast<std::uint8_t>(brightness);
+    }
+    if (int rc = WriteChip(chip::kRegEffectControl, std::array{chip::kEffectStop}); rc != kExitOk) return rc;
+    if (int rc = WriteChip(chip::kRegBrightness, block); rc != kExitOk) return rc;
+
+    if (leds.empty())
+      for (int i = 0; i < count; ++i) leds.push_back(i);
+    if (g_.json) {
+      out_ << "{\"brightness\":" << brightness << ",\"percent\":" << chip::BrightnessPercent(static_cast<std::uint8_t>(brightness))
+           << ",\"leds\":[";
+      for (std::size_t i = 0; i < leds.size(); ++i) out_ << (i ? "," : "") << leds[i];
+      out_ << "]}\n";
+    } else {
+      out_ << (leds.size() == 1 ? "LED" : "LEDs");
+      for (int led : leds) out_ << " " << led;
+      out_ << ": brightness " << brightness << " (" << chip::BrightnessPercent(static_cast<std::uint8_t>(brightness))
+           << " %)\n";
+    }
+    return kExitOk;
+  }
+
+  int ModeCommand(const std::vector<std::string>& args) {
+    if (args.size() != 2 || (args[1] != "led" && args[1] != "gpio")) throw UsageError{"usage: mode led|gpio"};
+    const bool led = args[1] == "led";
+    std::string error;
+    if (!RequireBoard(error)) return Fail(error);
+    if (int rc = WriteChip(chip::kRegMode, led ? chip::kModeLed : chip::kModeGpio); rc != kExitOk) return rc;
+    // As the window does once the LED mode write is acknowledged.
+    if (led)
+      if (int rc = WriteChip(chip::kRegEffectControl, std::array{chip::kEffectStop}); rc != kExitOk) return rc;
+    if (g_.json) {
+      out_ << "{\"mode\":" << JsonString(args[1]) << "}\n";
+    } else {
+      out_ << "Pins in " << (led ? "LED" : "GPIO") << " mode.\n";
+    }
+    return kExitOk;
+  }
+
+  int Current(const std::vector<std::string>& args) {
+    if (args.size() != 2) throw UsageError{"usage: current MILLIAMPS"};
+    const long mA = NumberIn(args[1], 1, 40, "MILLIAMPS");
+    const std::uint8_t code = chip::CurrentRangeCode(static_cast<int>(mA));
+    std::string error;
+    if (!RequireBoard(error)) return Fail(error);
+    if (int rc = WriteChip(chip::kRegGlobalControl, std::array{code}); rc != kExitOk) return rc;
+    if (g_.json) {
+      out_ << "{\"milliamps\":" << mA << ",\"range_code\":" << int(code)
+           << ",\"range_max_milliamps\":" << chip::CurrentRangeMilliamps(code) << "}\n";
+    } else {
+      out_ << "Maximum current " << mA << " mA: range code " << int(code) << " (up to "
+           << chip::CurrentRangeMilliamps(code) << " mA) written to register 0x11.\n";
+    }
+    return kExitOk;
+  }
+
+  int Reset(const std::vector<std::string>& args) {
+    NoArgs(args, 1);
+    std::string error;
+    if (!RequireBoard(error)) return Fail(error);
+    if (int rc = WriteChip(chip::kRegSoftwareReset, std::array{chip::kSoftwareResetValue}); rc != kExitOk) return rc;
+    if (g_.json) {
+      out_ << "{\"reset\":true}\n";
+    } else {
+      out_ << "Chip reset.\n";
+    }
+    return kExitOk;
   }
 
   int Address(const std::vector<std::string>& args) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "chip/ChipAccess.h"
 #include "link/BoardIds.h"
 #include "link/CommandSet.h"
 #include "link/FrameTrace.h"
@@ -99,6 +100,8 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
 }
 
 Session::~Session() {
+  g_bBoardMatched = 0;
+  g_bDevicePresent = 0;
   g_pCommunication = nullptr;
   comm_.reset();  // joins the reader thread
   g_pProtocol = nullptr;
@@ -157,6 +160,7 @@ std::optional<Message> Session::AwaitReply(std::initializer_list<std::uint32_t> 
     const char* text = LinkStateText(static_cast<int>(m->wParam));
     error = std::string("Link lost during the ") + what + ":" + (text ? text : " unknown link state");
     connected_ = identified_ = false;
+    g_bBoardMatched = 0;
     return std::nullopt;
   }
   return m;
@@ -237,42 +241,46 @@ bool Session::Identify(BoardInfo& info, std::string& error) {
   if (const auto* record = m->PayloadAs<VersionRecord>()) info.versions = record->strings;
 
   identified_ = !info.chipBoard.empty();
+  // Register commands go out only for a board whose chip board is known,
+  // as in the window.
+  g_bDevicePresent = 1;
+  g_bBoardMatched = identified_ ? 1 : 0;
   return true;
 }
 
 bool Session::ReadRegisters(std::uint8_t reg, std::uint8_t count, std::vector<std::uint8_t>& values,
                             std::string& error) {
-  std::uint8_t record[kI2cRecordSize] = {1, g_i2cAddress.load(), reg, count, 0, 0};
-  if (!SendI2cRequest(kCmdReadRegisters, record)) {
-    error = "The link refused the read request (too many commands unanswered).";
+  if (!chip::ReadChipRegisters(reg, count)) {
+    error = chip::AccessAllowed() ? "The link refused the read request (too many commands unanswered)."
+                                  : "The board is not identified: register access is refused.";
     return false;
   }
-  auto m = AwaitReply({platform::kMsgRegisterRead, platform::kMsgRegisterReadFailed}, error, "register read");
-  if (!m) return false;
-  if (m->id == platform::kMsgRegisterReadFailed) {
-    error = "The board could not read the chip at address " + Hex2(g_i2cAddress.load()) +
-            " (register " + Hex2(reg) + "). Check the chip address.";
-    return false;
+  // A late answer to an earlier read must not pass for this one.
+  for (;;) {
+    auto m = AwaitReply({platform::kMsgRegisterRead, platform::kMsgRegisterReadFailed}, error, "register read");
+    if (!m) return false;
+    if (m->id == platform::kMsgRegisterReadFailed) {
+      error = "The board could not read the chip at address " + Hex2(g_i2cAddress.load()) + " (register " +
+              Hex2(reg) + "). Check the chip address.";
+      return false;
+    }
+    const auto* bytes = m->Bytes();
+    const auto reply = bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
+    if (reply && reply->first == reg && reply->data.size() == count) {
+      values.assign(reply->data.begin(), reply->data.end());
+      return true;
+    }
   }
-  const auto* bytes = m->Bytes();
-  if (!bytes || bytes->size() < kI2cRecordSize + count || (*bytes)[kI2cFirstRegister] != reg ||
-      (*bytes)[kI2cCount] != count) {
-    error = "The board answered a different read than was asked.";
-    return false;
-  }
-  values.assign(bytes->begin() + kI2cRecordSize, bytes->begin() + kI2cRecordSize + count);
-  return true;
 }
 
 bool Session::WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> values, std::string& error) {
-  if (values.size() > kMaxI2cTransferData) {
-    error = "At most " + std::to_string(kMaxI2cTransferData) + " bytes fit in one register write.";
+  if (values.empty() || values.size() > kMaxI2cTransferData) {
+    error = "A register write carries 1 to " + std::to_string(kMaxI2cTransferData) + " bytes.";
     return false;
   }
-  std::uint8_t record[kI2cRecordSize] = {1, g_i2cAddress.load(), reg, static_cast<std::uint8_t>(values.size()),
-                                         0, 0};
-  if (!SendI2cTransfer(kCmdWriteRegisters, record, values.data())) {
-    error = "The link refused the write request (too many commands unanswered).";
+  if (!chip::WriteChipRegisters(reg, values)) {
+    error = chip::AccessAllowed() ? "The link refused the write request (too many commands unanswered)."
+                                  : "The board is not identified: register access is refused.";
     return false;
   }
   // A late acknowledgement of an earlier write must not pass for this one.
@@ -280,9 +288,8 @@ bool Session::WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> val
     auto m = AwaitReply({platform::kMsgRegisterWritten}, error, "register write");
     if (!m) return false;
     const auto* bytes = m->Bytes();
-    if (bytes && bytes->size() > kI2cCount && (*bytes)[kI2cFirstRegister] == reg &&
-        (*bytes)[kI2cCount] == values.size())
-      return true;
+    const auto reply = bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
+    if (reply && reply->first == reg && reply->data.size() == values.size()) return true;
   }
 }
 

@@ -1,0 +1,351 @@
+// The LED board page, its LED layout and the brightness dial, driven as a
+// person would (clicks, keys, the wheel) against the simulated board with the
+// real reader thread: what ends up in the simulated chip's registers.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTest>
+#include <QWheelEvent>
+
+#include "board/BrightnessDial.h"
+#include "board/LedLayoutPage.h"
+#include "chip/RegisterMap.h"
+#include "platform/Messages.h"
+#include "resources/dialogs/RoundPageDialog.h"
+#include "tests/app/AppFixture.h"
+#include "ui/BitmapButton.h"
+#include "ui/CMyEdit.h"
+#include "ui/CMyRoundButton.h"
+#include "ui/CMyStatic.h"
+#include "ui/CMyStaticFont.h"
+
+using namespace dialogs;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+// The register writes the board carried out since the last look: (first
+// register, data).
+std::vector<std::pair<std::uint8_t, Bytes>> RegisterWrites(sim::SimBoard& board) {
+  std::vector<std::pair<std::uint8_t, Bytes>> out;
+  for (const auto& d : board.Delivered())
+    if (d.cls == 16 && d.cmd == 3 && d.payload.size() >= 6)
+      out.emplace_back(d.payload[2], Bytes(d.payload.begin() + 6, d.payload.end()));
+  return out;
+}
+
+}  // namespace
+
+class LedBoardTest : public AppFixture {
+ protected:
+  void SetUp() override {
+    AppFixture::SetUp();
+    window->show();
+    ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }));
+    Pump(300);  // the first brightness write after the match
+    board().ClearDelivered();
+  }
+  sim::SimBoard& board() { return *app->SimulatedBoard(); }
+  CRound_LED_Layout& layout() { return *g_pLayoutPage; }
+  CSetBrightnessLevel& dialPage() { return *g_pRoundPage->BrightnessPage(); }
+
+  void Click(int led, Qt::KeyboardModifiers keys = {}) {
+    QTest::mouseClick(layout().LedButton(led), Qt::LeftButton, keys, QPoint(10, 10));
+    ASSERT_TRUE(PumpUntil([] { return g_bClickPending == 0; }, 1000));
+  }
+  void TypeIntoDial(const QString& text) {
+    dialPage().ValueEdit()->setFocus();
+    dialPage().ValueEdit()->selectAll();
+    QTest::keyClicks(dialPage().ValueEdit(), text);
+    QTest::keyClick(dialPage().ValueEdit(), Qt::Key_Return);
+  }
+  // Waits until register `reg` of the simulated chip holds `value`.
+  bool RegisterBecomes(std::uint8_t reg, std::uint8_t value, int timeoutMs = 2000) {
+    return PumpUntil([&] { return board().Register(reg) == value; }, timeoutMs);
+  }
+  bool Wrote(std::uint8_t reg, const Bytes& data, int timeoutMs = 2000) {
+    return PumpUntil(
+        [&] {
+          for (const auto& w : RegisterWrites(board()))
+            if (w.first == reg && w.second == data) return true;
+          return false;
+        },
+        timeoutMs);
+  }
+  void Clear() { board().ClearDelivered(); }
+};
+
+TEST_F(LedBoardTest, ClickAnLedAndTurnTheDial) {
+  Click(2);
+  EXPECT_EQ(g_selectedLed, 2);
+  EXPECT_TRUE(layout().LedButton(2)->Selected());
+  EXPECT_FALSE(layout().LedButton(0)->Selected());
+
+  TypeIntoDial(QStringLiteral("128"));
+  ASSERT_TRUE(RegisterBecomes(0x22, 128));
+  // The effect control is stopped before the block, and the other LEDs keep theirs.
+  const auto writes = RegisterWrites(board());
+  ASSERT_GE(writes.size(), 2u);
+  const auto block = std::find_if(writes.begin(), writes.end(), [](const auto& w) { return w.first == 0x20; });
+  ASSERT_NE(block, writes.end());
+  ASSERT_NE(block, writes.begin());
+  EXPECT_EQ(*(block - 1), (std::pair<std::uint8_t, Bytes>{0x14, {0x00}}));
+  EXPECT_EQ(block->second, (Bytes{0xFF, 0xFF, 128, 0xFF, 0xFF, 0xFF}));
+
+  // The knob glides there; the value and percentage show at once.
+  EXPECT_EQ(dialPage().ValueEdit()->text(), QStringLiteral("128"));
+  ASSERT_TRUE(PumpUntil([] { return g_dialDisplayed == 128; }, 2000));
+  EXPECT_EQ(dialPage().PercentText()->text(), QStringLiteral("50%"));
+  uitest::GrabAndSave(window, QStringLiteral("led_dial_128"));
+
+  // Typed values past the top are the top, not their low eight bits.
+  TypeIntoDial(QStringLiteral("300"));
+  EXPECT_EQ(g_currentBrightness, 255);
+  ASSERT_TRUE(RegisterBecomes(0x22, 255));
+  ASSERT_TRUE(PumpUntil([] { return g_dialDisplayed == 255; }, 2000));
+  uitest::GrabAndSave(dialPage().window(), QStringLiteral("led_dial_255"));
+
+  // The wheel: five steps a notch, and nothing past the top.
+  QWheelEvent up(QPointF(50, 50), dialPage().mapToGlobal(QPointF(50, 50)), {}, QPoint(0, 120), Qt::NoButton,
+                 Qt::NoModifier, Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(&dialPage(), &up);
+  EXPECT_EQ(g_currentBrightness, 255);
+  QWheelEvent down(QPointF(50, 50), dialPage().mapToGlobal(QPointF(50, 50)), {}, QPoint(0, -120), Qt::NoButton,
+                   Qt::NoModifier, Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(&dialPage(), &down);
+  EXPECT_EQ(g_currentBrightness, 250);
+  EXPECT_EQ(g_dialDisplayed, 250);  // no gliding
+  ASSERT_TRUE(RegisterBecomes(0x22, 250));
+
+  TypeIntoDial(QStringLiteral("0"));
+  ASSERT_TRUE(RegisterBecomes(0x22, 0));
+  ASSERT_TRUE(PumpUntil([] { return g_dialDisplayed == 0; }, 2000));
+  uitest::GrabAndSave(window, QStringLiteral("led_dial_0"));
+}
+
+TEST_F(LedBoardTest, DraggingTheKnob) {
+  Click(4);
+  CSetBrightnessLevel& d = dialPage();
+  const dial::Geometry& g = d.Geometry();
+  QLabel* knob = d.Knob();
+  // Press on the knob, move over the top of the dial, release.
+  QTest::mousePress(knob, Qt::LeftButton, {}, QPoint(3, 3));
+  EXPECT_EQ(g_bDialDragging, 1);
+  auto moveTo = [&](QPoint pagePoint) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(knob->mapFrom(&d, pagePoint)), knob->mapToGlobal(knob->mapFrom(&d, pagePoint)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(knob, &move);
+  };
+  moveTo(QPoint(g.cx, g.cy - 3 * g.radius));
+  EXPECT_NEAR(g_currentBrightness, 128, 3);
+  EXPECT_NEAR(knob->x(), g.cx, 1);
+  EXPECT_NEAR(knob->y(), g.cy - g.radius, 1);
+  // Below the gap: the right side is the top of the range, the knob stays put.
+  const QPoint before = knob->pos();
+  moveTo(QPoint(g.cx + 20, g.gapY + 30));
+  EXPECT_EQ(g_currentBrightness, 255);
+  EXPECT_EQ(knob->pos(), before);
+  EXPECT_EQ(d.ValueEdit()->text(), QStringLiteral("255"));
+  moveTo(QPoint(g.cx - 20, g.gapY + 30));
+  EXPECT_EQ(g_currentBrightness, 0);
+  QTest::mouseRelease(knob, Qt::LeftButton, {}, QPoint(3, 3));
+  EXPECT_EQ(g_bDialDragging, 0);
+  EXPECT_TRUE(d.Timers().IsTimerArmed(CSetBrightnessLevel::kGlideTimer));
+  ASSERT_TRUE(RegisterBecomes(0x24, 0));
+}
+
+TEST_F(LedBoardTest, ShiftBuildsASelectionAndCtrlClones) {
+  Click(1);
+  Click(3, Qt::ShiftModifier);
+  EXPECT_EQ(g_bMultiSelection, 1);
+  EXPECT_EQ(g_selectionCount, 2);
+  EXPECT_TRUE(layout().LedButton(1)->Selected());
+  EXPECT_TRUE(layout().LedButton(3)->Selected());
+  // Over a selected LED with Shift held, the tip offers to remove it; the
+  // others offer to add (with the full-width closing parenthesis).
+  QMouseEvent hover(QEvent::MouseMove, QPointF(5, 5), layout().LedButton(3)->mapToGlobal(QPointF(5, 5)), Qt::NoButton,
+                    Qt::NoButton, Qt::ShiftModifier);
+  QCoreApplication::sendEvent(layout().LedButton(3), &hover);
+  EXPECT_EQ(layout().LedToolTip(3), QStringLiteral("Remove this LED from Selected LED(s)"));
+  EXPECT_EQ(layout().LedToolTip(2), QString::fromUtf8("Add this LED to Selected LED(s\xEF\xBC\x89"));
+  uitest::GrabAndSave(window, QStringLiteral("led_multi_selection"));
+
+  TypeIntoDial(QStringLiteral("77"));
+  ASSERT_TRUE(RegisterBecomes(0x21, 77));
+  ASSERT_TRUE(RegisterBecomes(0x23, 77));
+  EXPECT_EQ(board().Register(0x22), 0xFF);
+
+  // Shift-clicking both again empties the selection: the dial then changes no LED.
+  Click(1, Qt::ShiftModifier);
+  Click(3, Qt::ShiftModifier);
+  EXPECT_EQ(g_selectionCount, 0);
+  EXPECT_FALSE(layout().LedButton(3)->Selected());
+  TypeIntoDial(QStringLiteral("20"));
+  Pump(300);
+  for (std::uint8_t reg = 0x20; reg < 0x26; ++reg) EXPECT_NE(board().Register(reg), 20) << int(reg);
+
+  // A plain click goes back to one LED; the tips say so again.
+  Click(2);
+  EXPECT_EQ(g_bMultiSelection, 0);
+  EXPECT_EQ(layout().LedToolTip(5), QStringLiteral("Select only this LED"));
+  TypeIntoDial(QStringLiteral("100"));
+  ASSERT_TRUE(RegisterBecomes(0x22, 100));
+
+  // Ctrl-click on 5 copies LED 2 onto it; LED 2 stays the selected one.
+  Click(5, Qt::ControlModifier);
+  EXPECT_EQ(g_ledBrightness[5], 100);
+  EXPECT_EQ(g_selectedLed, 2);
+  EXPECT_TRUE(layout().LedButton(2)->Selected());
+  EXPECT_EQ(g_currentBrightness, 100);
+  ASSERT_TRUE(RegisterBecomes(0x25, 100));
+}
+
+TEST_F(LedBoardTest, ModeAndDirectionBoxes) {
+  // Start from LED mode, so that GPIO has something to switch from.
+  QTest::mouseClick(g_pRoundPage->ModeBox(IDC_MODE_LED), Qt::LeftButton);
+  ASSERT_TRUE(Wrote(0x12, {0x00, 0x00}));
+  ASSERT_TRUE(Wrote(0x14, {0x00}));  // after the acknowledged mode write
+  EXPECT_TRUE(g_pRoundPage->ModeBox(IDC_MODE_LED)->isChecked());
+  EXPECT_FALSE(g_pRoundPage->ModeBox(IDC_DIR_INPUT)->isEnabled());
+  board().SetRegister(0x12, 0x55);
+  board().SetRegister(0x13, 0x55);
+
+  Clear();
+  QTest::mouseClick(g_pRoundPage->ModeBox(IDC_MODE_GPIO), Qt::LeftButton);
+  ASSERT_TRUE(RegisterBecomes(0x12, 0xFF));
+  EXPECT_EQ(board().Register(0x13), 0xFF);
+  EXPECT_EQ(g_pBrightnessPage, nullptr);
+  EXPECT_TRUE(g_pRoundPage->ModeBox(IDC_DIR_OUTPUT)->isEnabled());
+  EXPECT_TRUE(g_pRoundPage->RelationshipText()->isVisible());
+  EXPECT_TRUE(g_pRoundPage->RelationshipText()->text().startsWith(QStringLiteral("GPIO Realtionship Table\n0---OUT0")));
+  Pump(200);
+  uitest::GrabAndSave(window, QStringLiteral("led_gpio_mode"));
+
+  QTest::mouseClick(g_pRoundPage->ModeBox(IDC_DIR_OUTPUT), Qt::LeftButton);
+  ASSERT_TRUE(Wrote(0x04, {0x00, 0x00}));
+  EXPECT_TRUE(g_pRoundPage->ModeBox(IDC_DIR_OUTPUT)->isChecked());
+  EXPECT_FALSE(g_pRoundPage->ModeBox(IDC_DIR_INPUT)->isChecked());
+  QTest::mouseClick(g_pRoundPage->ModeBox(IDC_DIR_INPUT), Qt::LeftButton);
+  ASSERT_TRUE(RegisterBecomes(0x04, 0xFF));
+  EXPECT_EQ(board().Register(0x05), 0xFF);
+
+  Clear();
+  QTest::mouseClick(g_pRoundPage->ModeBox(IDC_MODE_LED), Qt::LeftButton);
+  ASSERT_TRUE(RegisterBecomes(0x12, 0x00));
+  EXPECT_EQ(board().Register(0x13), 0x00);
+  ASSERT_NE(g_pBrightnessPage, nullptr);
+  EXPECT_FALSE(g_pRoundPage->RelationshipText()->isVisible());
+  ASSERT_TRUE(Wrote(0x14, {0x00}));
+}
+
+TEST_F(LedBoardTest, GlobalMaxCurrent) {
+  QLineEdit* edit = g_pRoundPage->CurrentEdit();
+  edit->selectAll();
+  QTest::keyClicks(edit, QStringLiteral("25"));
+  ASSERT_TRUE(RegisterBecomes(0x11, 0x01));
+  EXPECT_EQ(g_pRoundPage->CurrentSlider()->value(), 25);
+
+  // Too much: refused with the box, replaced by 40 (code 0), never read as its low byte.
+  board().SetRegister(0x11, 0x77);
+  edit->setText(QStringLiteral("260"));
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "error data!!!");
+  EXPECT_EQ(edit->text(), QStringLiteral("40"));
+  ASSERT_TRUE(RegisterBecomes(0x11, 0x00));
+  EXPECT_EQ(g_pRoundPage->CurrentSlider()->value(), 40);
+
+  // Text that is no number changes nothing.
+  Clear();
+  edit->setText(QStringLiteral("x"));
+  edit->setText(QString());
+  Pump(200);
+  EXPECT_TRUE(RegisterWrites(board()).empty());
+
+  // The slider writes through the edit.
+  g_pRoundPage->CurrentSlider()->setValue(10);
+  EXPECT_EQ(edit->text(), QStringLiteral("10"));
+  ASSERT_TRUE(RegisterBecomes(0x11, 0x03));
+}
+
+TEST_F(LedBoardTest, SoftwareResetRebuildsThePagesAndResetsTheChip) {
+  QTest::mouseClick(g_pRoundPage->ModeBox(IDC_MODE_LED), Qt::LeftButton);
+  g_pRoundPage->CurrentEdit()->setText(QStringLiteral("20"));
+  const CPage* dialBefore = g_pBrightnessPage;
+  board().SetRegister(0x22, 9);
+  Clear();
+  QTest::mouseClick(g_pRoundPage->ResetButton(), Qt::LeftButton);
+  ASSERT_TRUE(Wrote(0x7F, {0x00}));
+  EXPECT_EQ(board().Register(0x22), 0x00);  // the simulated chip really reset
+  EXPECT_NE(g_pBrightnessPage, nullptr);
+  EXPECT_NE(g_pBrightnessPage, dialBefore);
+  EXPECT_EQ(g_pRoundPage->CurrentEdit()->text(), QStringLiteral("40"));
+  EXPECT_FALSE(g_pRoundPage->ModeBox(IDC_MODE_LED)->isChecked());
+  EXPECT_FALSE(g_pRoundPage->ModeBox(IDC_MODE_GPIO)->isChecked());
+  // The old dial is gone once control is back in the event loop.
+  QPointer<const CPage> old(dialBefore);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(old.isNull());
+}
+
+TEST_F(LedBoardTest, InterruptReportLightsTheIndicatorFor200Ms) {
+  EXPECT_FALSE(g_pRoundPage->InterruptLit());
+  board().RaiseInterrupt(1);
+  ASSERT_TRUE(PumpUntil([] { return g_pRoundPage->InterruptLit(); }, 2000));
+  EXPECT_EQ(g_pRoundPage->Timers().ArmedTimers().at(CRound::kInterruptTimer), 200u);
+  uitest::GrabAndSave(window, QStringLiteral("led_interrupt"));
+  ASSERT_TRUE(PumpUntil([] { return !g_pRoundPage->InterruptLit(); }, 1000));
+  EXPECT_FALSE(g_pRoundPage->Timers().IsTimerArmed(CRound::kInterruptTimer));
+
+  // A report whose first byte is not 1 lights nothing.
+  board().RaiseInterrupt(0);
+  Pump(200);
+  EXPECT_FALSE(g_pRoundPage->InterruptLit());
+}
+
+TEST_F(LedBoardTest, MaximisedAndRestored) {
+  window->ToggleMaximize();
+  Pump(100);
+  const QRect led0 = layout().LedButton(0)->geometry();
+  uitest::GrabAndSave(window, QStringLiteral("led_maximised"));
+  EXPECT_GT(layout().width(), 560);
+  window->ToggleMaximize();
+  Pump(100);
+  EXPECT_NE(layout().LedButton(0)->geometry(), led0);
+  // The dial stays centred in its host either way.
+  const QWidget* host = g_pRoundPage->BrightnessPage()->parentWidget();
+  EXPECT_NEAR(g_pRoundPage->BrightnessPage()->geometry().center().x(), host->rect().center().x(), 2);
+}
+
+// The other boards' drawings.
+class LedBoard10Test : public LedBoardTest {
+ protected:
+  std::uint8_t BoardId() const override { return 3; }
+};
+class LedBoard16Test : public LedBoardTest {
+ protected:
+  std::uint8_t BoardId() const override { return 0; }
+};
+
+TEST_F(LedBoard10Test, TenLedsInOneRow) {
+  EXPECT_EQ(g_ledCount, 10);
+  EXPECT_TRUE(layout().LedButton(9)->isVisible());
+  EXPECT_FALSE(layout().LedButton(10)->isVisible());
+  EXPECT_EQ(layout().LedButton(9)->y(), layout().LedButton(0)->y());
+  uitest::GrabAndSave(window, QStringLiteral("led_board_10"));
+  Click(9);
+  TypeIntoDial(QStringLiteral("33"));
+  ASSERT_TRUE(RegisterBecomes(0x29, 33));
+}
+
+TEST_F(LedBoard16Test, SixteenLedsInTwoRowsAndNoEffectPages) {
+  EXPECT_EQ(g_ledCount, 16);
+  EXPECT_TRUE(layout().LedButton(15)->isVisible());
+  EXPECT_GT(layout().LedButton(8)->y(), layout().LedButton(7)->y());
+  EXPECT_EQ(g_pBlinkMode, nullptr);
+  EXPECT_EQ(g_pFadeMode, nullptr);
+  uitest::GrabAndSave(window, QStringLiteral("led_board_16"));
+  QTest::mouseClick(g_pRoundPage->ModeBox(IDC_MODE_GPIO), Qt::LeftButton);
+  EXPECT_TRUE(g_pRoundPage->RelationshipText()->text().contains(QStringLiteral("15---P0_7")));
+  Pump(100);
+  uitest::GrabAndSave(window, QStringLiteral("led_board_16_gpio"));
+}
