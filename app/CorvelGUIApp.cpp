@@ -8,6 +8,7 @@
 
 #include "app/ChipRegistry.h"
 #include "app/MainWindow.h"
+#include "app/SimRegisterPanel.h"
 #include "board/RoundPage.h"
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
@@ -103,7 +104,17 @@ void CCorvelGUIApp::AddSimulationActions() {
   auto* interrupt = new QAction(QStringLiteral("Raise interrupt"), g_pMainDialog);
   interrupt->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+I")));
   QObject::connect(interrupt, &QAction::triggered, [board] { board->RaiseInterrupt(1); });
-  g_pMainDialog->AddCaptionActions({unplug, plug, interrupt});
+  auto* registers = new QAction(QStringLiteral("Simulated chip registers\u2026"), g_pMainDialog);
+  registers->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+R")));
+  QObject::connect(registers, &QAction::triggered, [board] {
+    // One panel, made on first use and owned by the main window.
+    auto* panel = g_pMainDialog->findChild<SimRegisterPanel*>();
+    if (!panel) panel = new SimRegisterPanel(*board, g_pMainDialog);
+    panel->show();
+    panel->raise();
+    panel->activateWindow();
+  });
+  g_pMainDialog->AddCaptionActions({unplug, plug, interrupt, registers});
 }
 
 void CCorvelGUIApp::DestroyObjects() {

@@ -43,9 +43,12 @@ class CCorvelGUIApp {
   static QPoint PlaceMainWindow(const QSize& screen, const QSize& window);
 
   sim::SimBoard* SimulatedBoard() { return m_board.get(); }
+  // The caption band's menu of the simulated board (unplug, plug, interrupt,
+  // register panel); Run adds it, tests that prepare the window themselves
+  // may too.
+  void AddSimulationActions();
 
  private:
-  void AddSimulationActions();
 
   AppOptions m_options;
   std::unique_ptr<sim::SimBoard> m_board;

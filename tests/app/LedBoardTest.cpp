@@ -1,12 +1,15 @@
 // The LED board page, its LED layout and the brightness dial, driven as a
 // person would (clicks, keys, the wheel) against the simulated board with the
 // real reader thread: what ends up in the simulated chip's registers.
+#include <QAction>
 #include <QCheckBox>
+#include <QTableWidget>
 #include <QLineEdit>
 #include <QSlider>
 #include <QTest>
 #include <QWheelEvent>
 
+#include "app/SimRegisterPanel.h"
 #include "board/BrightnessDial.h"
 #include "board/LedLayoutPage.h"
 #include "chip/RegisterMap.h"
@@ -121,6 +124,33 @@ TEST_F(LedBoardTest, ClickAnLedAndTurnTheDial) {
   ASSERT_TRUE(RegisterBecomes(0x22, 0));
   ASSERT_TRUE(PumpUntil([] { return g_dialDisplayed == 0; }, 2000));
   uitest::GrabAndSave(window, QStringLiteral("led_dial_0"));
+}
+
+TEST_F(LedBoardTest, TheRegisterPanelShowsWhatThePageWrote) {
+  app->AddSimulationActions();
+  QAction* open = nullptr;
+  for (QAction* a : window->actions())
+    if (a->text().startsWith(QStringLiteral("Simulated chip registers"))) open = a;
+  ASSERT_NE(open, nullptr);
+  EXPECT_EQ(open->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+R")));
+  open->trigger();
+  auto* panel = window->findChild<SimRegisterPanel*>();
+  ASSERT_NE(panel, nullptr);
+  EXPECT_TRUE(panel->isVisible());
+  EXPECT_TRUE(panel->isWindow());
+
+  Click(2);
+  TypeIntoDial(QStringLiteral("128"));
+  ASSERT_TRUE(RegisterBecomes(0x22, 128));
+  const int row = panel->RowOf(0x22);
+  ASSERT_GE(row, 0);
+  ASSERT_TRUE(PumpUntil([&] { return panel->Table()->item(row, 3)->text() == QStringLiteral("0x80  128"); }, 1000));
+  EXPECT_EQ(panel->Table()->item(row, 4)->text(), QStringLiteral("128 (50 %)"));
+  EXPECT_EQ(panel->Table()->item(row, 1)->text(), QStringLiteral("LED 2 brightness"));
+  EXPECT_NE(panel->Table()->item(row, 3)->background(), QBrush());  // just changed: marked
+  uitest::GrabAndSave(panel, QStringLiteral("sim_register_panel"));
+  open->trigger();  // the same panel again, not a second one
+  EXPECT_EQ(window->findChildren<SimRegisterPanel*>().size(), 1);
 }
 
 TEST_F(LedBoardTest, DraggingTheKnob) {

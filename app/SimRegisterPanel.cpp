@@ -1,0 +1,95 @@
+#include "app/SimRegisterPanel.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "chip/RegisterMap.h"
+#include "sim/SimBoard.h"
+#include "ui/Scaling.h"
+
+namespace {
+enum Column { kAddress, kName, kAccess, kValue, kMeaning, kColumns };
+const QColor kChanged(255, 236, 170);
+}  // namespace
+
+SimRegisterPanel::SimRegisterPanel(sim::SimBoard& board, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_board(board) {
+  setWindowTitle(QStringLiteral("Simulated chip registers"));
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  m_last.fill(-1);
+
+  auto* layout = new QVBoxLayout(this);
+  auto* note = new QLabel(
+      QStringLiteral("The registers of the simulated chip as it holds them now. Values that just changed are "
+                     "marked."),
+      this);
+  note->setWordWrap(true);
+  layout->addWidget(note);
+
+  const auto registers = chip::RegisterTable();
+  m_table = new QTableWidget(static_cast<int>(registers.size()), kColumns, this);
+  m_table->setHorizontalHeaderLabels({QStringLiteral("Register"), QStringLiteral("Name"), QStringLiteral("Access"),
+                                      QStringLiteral("Value"), QStringLiteral("Meaning")});
+  m_table->verticalHeader()->hide();
+  m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+  m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_table->setSelectionMode(QAbstractItemView::NoSelection);
+  m_table->setFocusPolicy(Qt::NoFocus);
+  for (int row = 0; row < static_cast<int>(registers.size()); ++row) {
+    const chip::RegisterInfo& r = registers[static_cast<std::size_t>(row)];
+    auto cell = [&](int column, const QString& text) {
+      auto* item = new QTableWidgetItem(text);
+      if (column == kAddress || column == kValue) item->setTextAlignment(Qt::AlignCenter);
+      m_table->setItem(row, column, item);
+    };
+    cell(kAddress, QStringLiteral("0x") + QStringLiteral("%1").arg(r.address, 2, 16, QLatin1Char('0')).toUpper());
+    cell(kName, QString::fromUtf8(r.name));
+    cell(kAccess, QString::fromUtf8(chip::AccessText(r.access)));
+    cell(kValue, QString());
+    cell(kMeaning, QString());
+  }
+  QFont mono(QStringLiteral("monospace"));
+  mono.setStyleHint(QFont::Monospace);
+  for (int row = 0; row < m_table->rowCount(); ++row) m_table->item(row, kValue)->setFont(mono);
+  m_table->horizontalHeader()->setSectionResizeMode(kMeaning, QHeaderView::Stretch);
+  layout->addWidget(m_table);
+  Refresh();
+  m_table->resizeColumnsToContents();
+  m_table->horizontalHeader()->setSectionResizeMode(kMeaning, QHeaderView::Stretch);
+  resize(static_cast<int>(640 * g_scaleX), static_cast<int>(760 * g_scaleY));
+
+  m_timer = new QTimer(this);
+  connect(m_timer, &QTimer::timeout, this, &SimRegisterPanel::Refresh);
+  m_timer->start(kRefreshMs);
+}
+
+int SimRegisterPanel::RowOf(std::uint8_t reg) const {
+  const auto registers = chip::RegisterTable();
+  for (std::size_t i = 0; i < registers.size(); ++i)
+    if (registers[i].address == reg) return static_cast<int>(i);
+  return -1;
+}
+
+void SimRegisterPanel::Refresh() {
+  const auto now = std::chrono::steady_clock::now();
+  const auto registers = chip::RegisterTable();
+  for (int row = 0; row < static_cast<int>(registers.size()); ++row) {
+    const std::uint8_t reg = registers[static_cast<std::size_t>(row)].address;
+    const std::uint8_t value = m_board.Register(reg);
+    if (m_last[reg] != value) {
+      if (m_last[reg] >= 0) m_changed[reg] = now;
+      m_last[reg] = value;
+      m_table->item(row, kValue)->setText(QStringLiteral("0x%1  %2")
+                                              .arg(value, 2, 16, QLatin1Char('0'))
+                                              .arg(value, 3, 10, QLatin1Char(' ')));
+      m_table->item(row, kMeaning)->setText(QString::fromStdString(chip::DescribeValue(reg, value)));
+    }
+    const bool fresh = now - m_changed[reg] < std::chrono::milliseconds(kHighlightMs);
+    const QBrush brush = fresh ? QBrush(kChanged) : QBrush();
+    for (int column = 0; column < kColumns; ++column)
+      if (m_table->item(row, column)->background() != brush) m_table->item(row, column)->setBackground(brush);
+  }
+}

@@ -1,0 +1,134 @@
+// From the dial to the chip: how long a new g_currentBrightness takes to reach
+// the simulated chip's brightness register through the LED layout page's
+// 10 ms tick, the LED board page's 100 ms tick and the link. By design it is
+// at most one tick of each (110 ms) plus the link's own time.
+//
+//   build/default/tests/bench/dial_bench
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "app/ChipRegistry.h"
+#include "app/CorvelGUIApp.h"
+#include "app/MainWindow.h"
+#include "board/BoardGlobals.h"
+#include "sim/SimBoard.h"
+
+namespace {
+
+struct Program {
+  std::unique_ptr<CCorvelGUIApp> app;
+  CQV512XX* window = nullptr;
+  sim::SimBoard* board = nullptr;
+};
+
+Program& Running() {
+  static Program p = [] {
+    Program p;
+    AppOptions options;
+    options.simulateBoardId = 1;
+    p.app = std::make_unique<CCorvelGUIApp>(options);
+    p.app->CreateObjects();
+    p.window = g_pChip->Prepare(QVChip::kMainWindowChip);
+    p.window->show();
+    p.board = p.app->SimulatedBoard();
+    QElapsedTimer t;
+    t.start();
+    while (g_bBoardMatched != 1 && t.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return p;
+  }();
+  return p;
+}
+
+// Runs the event loop until the chip's LED 0 shows `value`; the time it took.
+double MillisecondsUntil(sim::SimBoard& board, std::uint8_t value, QElapsedTimer& since) {
+  while (board.Register(0x20) != value) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    if (since.elapsed() > 5000) return -1;
+  }
+  return since.nsecsElapsed() / 1e6;
+}
+
+void Report(benchmark::State& state, std::vector<double> ms, int lost) {
+  if (ms.empty()) return;
+  std::sort(ms.begin(), ms.end());
+  const double median = ms[ms.size() / 2];
+  state.counters["median_ms"] = median;
+  state.counters["p90_ms"] = ms[ms.size() * 9 / 10];
+  state.counters["max_ms"] = ms.back();
+  state.counters["min_ms"] = ms.front();
+  state.counters["median_over_110ms"] = median / 110.0;
+  state.counters["max_over_110ms"] = ms.back() / 110.0;
+  state.counters["lost"] = lost;
+}
+
+// One dial change at a time, each waited for.
+void BM_DialToChip(benchmark::State& state) {
+  Program& p = Running();
+  std::vector<double> ms;
+  int lost = 0;
+  std::uint8_t value = 0;
+  for (auto _ : state) {
+    value = static_cast<std::uint8_t>(value == 200 ? 10 : value + 19);
+    // Let the ticks fall anywhere relative to the change.
+    QThread::usleep(static_cast<unsigned long>(ms.size() * 7919 % 100000));
+    QElapsedTimer since;
+    since.start();
+    g_currentBrightness = value;
+    const double t = MillisecondsUntil(*p.board, value, since);
+    if (t < 0) ++lost;
+    else ms.push_back(t);
+    state.SetIterationTime(std::max(t, 0.0) / 1000.0);
+  }
+  Report(state, ms, lost);
+}
+BENCHMARK(BM_DialToChip)->UseManualTime()->Iterations(200)->Unit(benchmark::kMillisecond);
+
+// The dial moving faster than the ticks: ten new values 3 ms apart. Values in
+// between may be skipped; the last one must always arrive.
+void BM_FastDialLastValueArrives(benchmark::State& state) {
+  Program& p = Running();
+  std::vector<double> ms;
+  int lost = 0;
+  std::uint8_t value = 0;
+  for (auto _ : state) {
+    QElapsedTimer since;
+    for (int i = 0; i < 10; ++i) {
+      value = static_cast<std::uint8_t>(value == 250 ? 1 : value + 1);
+      since.start();
+      g_currentBrightness = value;
+      QElapsedTimer gap;
+      gap.start();
+      while (gap.elapsed() < 3) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    const double t = MillisecondsUntil(*p.board, value, since);
+    if (t < 0) ++lost;
+    else ms.push_back(t);
+    // Nothing may come after the last value and overwrite it.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 150) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (p.board->Register(0x20) != value) ++lost;
+    state.SetIterationTime(std::max(t, 0.0) / 1000.0);
+  }
+  Report(state, ms, lost);
+}
+BENCHMARK(BM_FastDialLastValueArrives)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication qt(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (Running().app) Running().app->DestroyObjects();
+  return 0;
+}
