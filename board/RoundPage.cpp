@@ -424,20 +424,16 @@ void CRound::OnModeGpio() {
   chip::WriteChipRegisters(chip::kRegMode, chip::kModeGpio);
 }
 
-void CRound::OnDirectionInput() {
-  ModeBox(IDC_DIR_INPUT)->setChecked(true);
-  ModeBox(IDC_DIR_OUTPUT)->setChecked(false);
-  DestroyGpioPages();
-  CreateGpioInputPage();
-  chip::WriteChipRegisters(chip::kRegDirection, chip::kDirectionInput);
-}
+void CRound::OnDirectionInput() { SelectDirection(true); }
+void CRound::OnDirectionOutput() { SelectDirection(false); }
 
-void CRound::OnDirectionOutput() {
-  ModeBox(IDC_DIR_OUTPUT)->setChecked(true);
-  ModeBox(IDC_DIR_INPUT)->setChecked(false);
+void CRound::SelectDirection(bool input) {
+  ModeBox(IDC_DIR_INPUT)->setChecked(input);
+  ModeBox(IDC_DIR_OUTPUT)->setChecked(!input);
   DestroyGpioPages();
-  CreateGpioOutputPage();
-  chip::WriteChipRegisters(chip::kRegDirection, chip::kDirectionOutput);
+  if (input) CreateGpioInputPage();
+  else CreateGpioOutputPage();
+  chip::WriteChipRegisters(chip::kRegDirection, input ? chip::kDirectionInput : chip::kDirectionOutput);
 }
 
 // ---- I2C settings ------------------------------------------------------------------------

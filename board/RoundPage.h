@@ -114,6 +114,7 @@ class CRound : public CPage {
   void OnCurrentTextChanged(const QString& text);
   void SetCurrentText(const QString& text);
   void SetModeBoxes(bool led, bool gpio, bool input, bool output);
+  void SelectDirection(bool input);
   void EnableDirectionBoxes(bool enabled);
   void CentreInHost(QWidget* page, int hostId);
   QWidget* Host(int id) const;

@@ -6,38 +6,20 @@
 #include "link/LinkHost.h"
 #include "platform/Messages.h"
 #include "resources/dialogs/RoundPageDialog.h"
-#include "tests/app/AppFixture.h"
+#include "tests/app/IdentifiedBoardFixture.h"
 #include "ui/CMyComboBox.h"
 #include "ui/CMyStaticFont.h"
 
 using namespace dialogs;
 
-namespace {
-// What the board carried out of one kind since the last look.
-std::vector<sim::DeliveredCommand> Carried(sim::SimBoard& board, std::uint8_t cls, std::uint8_t cmd) {
-  std::vector<sim::DeliveredCommand> out;
-  for (auto& d : board.Delivered())
-    if (d.cls == cls && d.cmd == cmd) out.push_back(d);
-  return out;
-}
-}  // namespace
-
 // The LED board page on an identified simulated board.
-class BoardPageTest : public AppFixture {
+class BoardPageTest : public IdentifiedBoardFixture {
  protected:
-  void SetUp() override {
-    AppFixture::SetUp();
-    window->show();
-    ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }));
-    Pump(300);  // the first brightness write after the match
-    board().ClearDelivered();
-  }
-  sim::SimBoard& board() { return *app->SimulatedBoard(); }
   // Waits until the board has carried out `count` register writes.
   std::vector<sim::DeliveredCommand> Writes(std::size_t count) {
-    PumpUntil([&] { return Carried(board(), 16, 3).size() >= count; }, 3000);
+    PumpUntil([&] { return Carried(16, 3).size() >= count; }, 3000);
     Pump(50);
-    return Carried(board(), 16, 3);
+    return Carried(16, 3);
   }
 };
 
@@ -55,7 +37,7 @@ TEST_F(BoardPageTest, PendingBrightnessIsWrittenOnceAfterTheEffectControl) {
   board().ClearDelivered();
   g_pRoundPage->OnTimer(CRound::kBrightnessTimer);  // nothing changed: nothing written
   Pump(200);
-  EXPECT_TRUE(Carried(board(), 16, 3).empty());
+  EXPECT_TRUE(Carried(16, 3).empty());
 
   // Enter over the page writes at once, pending or not.
   cursor = g_pRoundPage->mapToGlobal(g_pRoundPage->rect().center());
@@ -72,7 +54,7 @@ TEST_F(BoardPageTest, WritesNeedAnIdentifiedBoard) {
   g_bBrightnessPending = 1;
   g_pRoundPage->OnTimer(CRound::kBrightnessTimer);
   Pump(200);
-  EXPECT_TRUE(Carried(board(), 16, 3).empty());
+  EXPECT_TRUE(Carried(16, 3).empty());
   EXPECT_EQ(g_bBrightnessPending, 1);  // kept, so the notice repeats
   EXPECT_EQ(window->StatusLine()->text(), QString::fromUtf8(texts::kNotConnectedPresent));
 }
@@ -92,7 +74,7 @@ TEST_F(BoardPageTest, AcknowledgedModeWriteIsFollowedByTheEffectControl) {
       platform::kMsgRegisterWritten, 0,
       std::make_shared<const platform::BytesPayload>(std::vector<std::uint8_t>{1, 0x5B, 0x20, 1, 4, 0, 9})});
   Pump(200);
-  EXPECT_TRUE(Carried(board(), 16, 3).empty());
+  EXPECT_TRUE(Carried(16, 3).empty());
   g_pBrightnessPage = nullptr;
 }
 
@@ -104,15 +86,15 @@ TEST_F(BoardPageTest, AddressAndSpeedCombos) {
   for (const Case& c : {Case{0, 0x58}, Case{1, 0x59}, Case{2, 0x5A}, Case{3, 0x5B}}) {
     board().ClearDelivered();
     g_pRoundPage->AddressCombo()->setCurrentIndex(c.index);
-    ASSERT_TRUE(PumpUntil([&] { return !Carried(board(), 64, 10).empty(); }, 2000)) << c.index;
-    EXPECT_EQ(Carried(board(), 64, 10)[0].payload, std::vector<std::uint8_t>{c.address});
+    ASSERT_TRUE(PumpUntil([&] { return !Carried(64, 10).empty(); }, 2000)) << c.index;
+    EXPECT_EQ(Carried(64, 10)[0].payload, std::vector<std::uint8_t>{c.address});
     EXPECT_EQ(g_i2cAddress.load(), c.address);
     EXPECT_EQ(board().ChipAddress(), c.address);
   }
   board().ClearDelivered();
   g_pRoundPage->AddressCombo()->setCurrentIndex(3);  // not a new selection
   Pump(200);
-  EXPECT_TRUE(Carried(board(), 64, 10).empty());
+  EXPECT_TRUE(Carried(64, 10).empty());
 
   g_pRoundPage->SpeedCombo()->setCurrentIndex(1);
   EXPECT_EQ(g_i2cSpeed.load(), kI2cSpeed1M);

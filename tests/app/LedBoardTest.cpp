@@ -15,7 +15,7 @@
 #include "chip/RegisterMap.h"
 #include "platform/Messages.h"
 #include "resources/dialogs/RoundPageDialog.h"
-#include "tests/app/AppFixture.h"
+#include "tests/app/IdentifiedBoardFixture.h"
 #include "ui/BitmapButton.h"
 #include "ui/CMyEdit.h"
 #include "ui/CMyRoundButton.h"
@@ -25,30 +25,8 @@
 using namespace dialogs;
 using Bytes = std::vector<std::uint8_t>;
 
-namespace {
-
-// The register writes the board carried out since the last look: (first
-// register, data).
-std::vector<std::pair<std::uint8_t, Bytes>> RegisterWrites(sim::SimBoard& board) {
-  std::vector<std::pair<std::uint8_t, Bytes>> out;
-  for (const auto& d : board.Delivered())
-    if (d.cls == 16 && d.cmd == 3 && d.payload.size() >= 6)
-      out.emplace_back(d.payload[2], Bytes(d.payload.begin() + 6, d.payload.end()));
-  return out;
-}
-
-}  // namespace
-
-class LedBoardTest : public AppFixture {
+class LedBoardTest : public IdentifiedBoardFixture {
  protected:
-  void SetUp() override {
-    AppFixture::SetUp();
-    window->show();
-    ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }));
-    Pump(300);  // the first brightness write after the match
-    board().ClearDelivered();
-  }
-  sim::SimBoard& board() { return *app->SimulatedBoard(); }
   CRound_LED_Layout& layout() { return *g_pLayoutPage; }
   CSetBrightnessLevel& dialPage() { return *g_pRoundPage->BrightnessPage(); }
 
@@ -69,7 +47,7 @@ class LedBoardTest : public AppFixture {
   bool Wrote(std::uint8_t reg, const Bytes& data, int timeoutMs = 2000) {
     return PumpUntil(
         [&] {
-          for (const auto& w : RegisterWrites(board()))
+          for (const auto& w : RegisterWrites())
             if (w.first == reg && w.second == data) return true;
           return false;
         },
@@ -87,7 +65,7 @@ TEST_F(LedBoardTest, ClickAnLedAndTurnTheDial) {
   TypeIntoDial(QStringLiteral("128"));
   ASSERT_TRUE(RegisterBecomes(0x22, 128));
   // The effect control is stopped before the block, and the other LEDs keep theirs.
-  const auto writes = RegisterWrites(board());
+  const auto writes = RegisterWrites();
   ASSERT_GE(writes.size(), 2u);
   const auto block = std::find_if(writes.begin(), writes.end(), [](const auto& w) { return w.first == 0x20; });
   ASSERT_NE(block, writes.end());
@@ -289,7 +267,7 @@ TEST_F(LedBoardTest, GlobalMaxCurrent) {
   edit->setText(QStringLiteral("x"));
   edit->setText(QString());
   Pump(200);
-  EXPECT_TRUE(RegisterWrites(board()).empty());
+  EXPECT_TRUE(RegisterWrites().empty());
 
   // The slider writes through the edit.
   g_pRoundPage->CurrentSlider()->setValue(10);

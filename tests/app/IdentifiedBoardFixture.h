@@ -1,0 +1,37 @@
+// The whole program on a simulated board that has been identified: the LED
+// board page may write to the chip, and the test looks at what the board
+// carried out.
+#pragma once
+
+#include <utility>
+#include <vector>
+
+#include "tests/app/AppFixture.h"
+
+class IdentifiedBoardFixture : public AppFixture {
+ protected:
+  void SetUp() override {
+    AppFixture::SetUp();
+    window->show();
+    ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }));
+    Pump(300);  // the first brightness write after the match
+    board().ClearDelivered();
+  }
+  sim::SimBoard& board() { return *app->SimulatedBoard(); }
+
+  // What the board carried out of one kind since the last look.
+  std::vector<sim::DeliveredCommand> Carried(std::uint8_t cls, std::uint8_t cmd) {
+    std::vector<sim::DeliveredCommand> out;
+    for (auto& d : board().Delivered())
+      if (d.cls == cls && d.cmd == cmd) out.push_back(d);
+    return out;
+  }
+  // The register writes carried out since the last look: (first register, data).
+  using RegisterWrite = std::pair<std::uint8_t, std::vector<std::uint8_t>>;
+  std::vector<RegisterWrite> RegisterWrites() {
+    std::vector<RegisterWrite> out;
+    for (const auto& d : Carried(16, 3))
+      if (d.payload.size() >= 6) out.emplace_back(d.payload[2], std::vector<std::uint8_t>(d.payload.begin() + 6, d.payload.end()));
+    return out;
+  }
+};
