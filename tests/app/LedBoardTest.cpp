@@ -3,6 +3,7 @@
 // real reader thread: what ends up in the simulated chip's registers.
 #include <QAction>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QTableWidget>
 #include <QLineEdit>
 #include <QSlider>
@@ -129,6 +130,36 @@ TEST_F(LedBoardTest, TheRegisterPanelShowsWhatThePageWrote) {
   uitest::GrabAndSave(panel, QStringLiteral("sim_register_panel"));
   open->trigger();  // the same panel again, not a second one
   EXPECT_EQ(window->findChildren<SimRegisterPanel*>().size(), 1);
+}
+
+TEST_F(LedBoardTest, EnterGoesToThePageUnderThePointer) {
+  Click(1);
+  auto pressEnter = [&] {
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &enter);
+  };
+  // Over the dial: the typed value is taken (without Enter in the edit itself).
+  dialPage().ValueEdit()->setText(QStringLiteral("64"));
+  cursor = dialPage().mapToGlobal(dialPage().rect().center());
+  pressEnter();
+  EXPECT_EQ(g_currentBrightness, 64);
+  ASSERT_TRUE(RegisterBecomes(0x21, 64));
+
+  // Over the LED drawing: nothing happens, and the window stays.
+  Pump(200);
+  Clear();
+  g_ledBrightness[0] = 3;
+  cursor = layout().mapToGlobal(QPoint(5, 5));
+  pressEnter();
+  Pump(200);
+  EXPECT_TRUE(RegisterWrites().empty());
+  EXPECT_TRUE(window->isVisible());
+
+  // Elsewhere over the LED board page: the brightness is written at once.
+  cursor = g_pRoundPage->mapToGlobal(QPoint(g_pRoundPage->width() - 20, g_pRoundPage->height() - 60));
+  pressEnter();
+  ASSERT_TRUE(RegisterBecomes(0x20, 3));
+  EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(LedBoardTest, DraggingTheKnob) {
