@@ -3,16 +3,19 @@
 #include <QCommandLineParser>
 #include <cstdio>
 
+#include "CorvelVersion.h"
 #include "app/CorvelGUIApp.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("CorvelGUI"));
   QApplication::setOrganizationName(QStringLiteral("CorvelGUI"));
+  QApplication::setApplicationVersion(QString::fromLatin1(kCorvelVersion));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Evaluation tool for the QV6031..QV6035 lamp boards."));
   parser.addHelpOption();
+  parser.addVersionOption();
   QCommandLineOption simulate(QStringList{QStringLiteral("simulate")},
                               QStringLiteral("Run against a simulated lamp board with the given board id "
                                              "(0, 1, 3, 5 or 128; default 1)."),

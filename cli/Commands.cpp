@@ -19,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#include "CorvelVersion.h"
 #include "cli/Flasher.h"
 #include "cli/Session.h"
 #include "chip/RegisterMap.h"
@@ -42,6 +43,7 @@ constexpr const char* kToolHelp =
     "  --address ADDR    chip I2C address for register commands: 0x58..0x5B (default 0x5B)\n"
     "  --json            print data as JSON\n"
     "  -h, --help        show this help; COMMAND --help shows a command's help\n"
+    "  --version         show the version of corvelctl\n"
     "\n"
     "Commands:\n"
     "  list                     attached lamp boards\n"
@@ -761,6 +763,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       if (a.rfind("--", 0) != 0 && a != "-h") break;
       if (a == "-h" || a == "--help") {
         out << kToolHelp;
+        return kExitOk;
+      } else if (a == "--version") {
+        out << "corvelctl " << kCorvelVersion << "\n";
         return kExitOk;
       } else if (a == "--sim") {
         g.sim = true;

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libhidapi-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2 fonts-noto-color-emoji fonts-droid-fallback
+  dpkg-dev file help2man lintian man-db  # the .deb: dependencies, manual pages, checks
 )
 
 missing=()

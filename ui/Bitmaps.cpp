@@ -112,27 +112,29 @@ QPixmap Bitmap(int id) {
   return *it;
 }
 
+QImage AppIconImage(int size) {
+  QImage p(size, size, QImage::Format_ARGB32_Premultiplied);
+  p.fill(Qt::transparent);
+  QPainter g(&p);
+  g.setRenderHint(QPainter::Antialiasing);
+  const qreal s = size / 32.0;
+  g.setPen(Qt::NoPen);
+  g.setBrush(QColor(204, 0, 0));
+  g.drawRoundedRect(QRectF(0, 0, size, size), 6 * s, 6 * s);
+  QRadialGradient glow(QPointF(16 * s, 15 * s), 10 * s);
+  glow.setColorAt(0.0, QColor(255, 240, 180));
+  glow.setColorAt(1.0, QColor(255, 180, 40));
+  g.setBrush(glow);
+  g.drawEllipse(QRectF(7 * s, 6 * s, 18 * s, 18 * s));
+  g.setBrush(QColor(90, 90, 90));
+  g.drawRect(QRectF(12 * s, 24 * s, 8 * s, 4 * s));
+  g.end();
+  return p;
+}
+
 QIcon AppIcon() {
   QIcon icon;
-  for (int size : {16, 32, 48, 64}) {
-    QPixmap p(size, size);
-    p.fill(Qt::transparent);
-    QPainter g(&p);
-    g.setRenderHint(QPainter::Antialiasing);
-    const qreal s = size / 32.0;
-    g.setPen(Qt::NoPen);
-    g.setBrush(QColor(204, 0, 0));
-    g.drawRoundedRect(QRectF(0, 0, size, size), 6 * s, 6 * s);
-    QRadialGradient glow(QPointF(16 * s, 15 * s), 10 * s);
-    glow.setColorAt(0.0, QColor(255, 240, 180));
-    glow.setColorAt(1.0, QColor(255, 180, 40));
-    g.setBrush(glow);
-    g.drawEllipse(QRectF(7 * s, 6 * s, 18 * s, 18 * s));
-    g.setBrush(QColor(90, 90, 90));
-    g.drawRect(QRectF(12 * s, 24 * s, 8 * s, 4 * s));
-    g.end();
-    icon.addPixmap(p);
-  }
+  for (int size : {16, 32, 48, 64}) icon.addPixmap(QPixmap::fromImage(AppIconImage(size)));
   return icon;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QImage>
 #include <QPixmap>
 
 namespace bitmaps {
@@ -23,5 +24,8 @@ inline constexpr int IDB_INTERRUPT_IDLE = 302;
 // A null pixmap for an unknown id.
 QPixmap Bitmap(int id);
 QIcon AppIcon();
+// One size of the program's icon; the window's icon and the icons installed
+// for the desktop are both drawn by this, so they cannot differ.
+QImage AppIconImage(int size);
 
 }  // namespace bitmaps
