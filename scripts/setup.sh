@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libhidapi-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2 fonts-noto-color-emoji fonts-droid-fallback
+  fonts-symbola
 )
 
 missing=()
