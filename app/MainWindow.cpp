@@ -185,7 +185,6 @@ int CQV512XX::Run() {
   // click from the update dialog, which is a window of its own beside this one.
   setModal(false);
   show();
-  raise();
   activateWindow();
   QEventLoop loop;
   connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
