@@ -11,7 +11,7 @@ QVChip::QVChip() { corvel::SetChipRegistryPresent(true); }
 
 QVChip::~QVChip() {
   corvel::SetChipRegistryPresent(false);
-  delete g_pMainDialog;
+  m_mainDialog.reset();
   g_pMainDialog = nullptr;
 }
 
@@ -40,15 +40,16 @@ CQV512XX* QVChip::Prepare(std::int32_t id) {
   m_chipName = QString::fromUtf8(name ? name : "");
   m_chipVersion = QString::fromUtf8(version ? version : "");
   if (id != kMainWindowChip) return nullptr;
-  if (!g_pMainDialog) {
-    g_pMainDialog = new CQV512XX();
-    g_pMainDialog->InitDialog();
+  if (!m_mainDialog) {
+    m_mainDialog = std::make_unique<CQV512XX>();
+    g_pMainDialog = m_mainDialog.get();
+    m_mainDialog->InitDialog();
   }
-  return g_pMainDialog;
+  return m_mainDialog.get();
 }
 
 int QVChip::Launch(std::int32_t id) {
   CQV512XX* window = Prepare(id);
   if (!window) return kNoWindow;
-  return window->exec();
+  return window->Run();
 }

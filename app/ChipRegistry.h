@@ -5,6 +5,9 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <memory>
+
+class CQV512XX;
 
 struct ChipEntry {
   std::int32_t id;
@@ -32,18 +35,19 @@ class QVChip {
   QVChip& operator=(const QVChip&) = delete;
 
   static std::int32_t GetDefaultChipId();
-  // Records the entry and runs its window modally; returns the window's
-  // result, or kNoWindow.
+  // Records the entry and runs its window until it closes; returns the
+  // window's result, or kNoWindow.
   int Launch(std::int32_t id);
   // The recording half of Launch, without running anything: creates the main
   // window if needed and returns it (null for a chip without one).
-  class CQV512XX* Prepare(std::int32_t id);
+  CQV512XX* Prepare(std::int32_t id);
 
   QString GetChipName() const { return m_chipName; }
   QString GetChipVersion() const { return m_chipVersion; }
   std::int32_t ChipId() const { return m_chipId; }
 
  private:
+  std::unique_ptr<CQV512XX> m_mainDialog;  // reached through g_pMainDialog
   std::int32_t m_chipId = 0;
   QString m_chipName;
   QString m_chipVersion;

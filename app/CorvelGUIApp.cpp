@@ -49,7 +49,8 @@ class CorvelStyle final : public QProxyStyle {
 bool CCorvelGUIApp::CreateObjects() {
   platform::InstallQtDialogs();
   if (qApp && !dynamic_cast<CorvelStyle*>(QApplication::style())) QApplication::setStyle(new CorvelStyle);
-  g_pChip = new QVChip();
+  m_chip = std::make_unique<QVChip>();
+  g_pChip = m_chip.get();
 
   m_protocol = std::make_unique<CQVProtocol>();
   m_protocol->UseCrc16();
@@ -70,9 +71,9 @@ bool CCorvelGUIApp::CreateObjects() {
     m_monitor = std::make_unique<platform::DeviceMonitor>();
     backend = std::make_unique<HidapiBackend>();
   }
-  auto* comm = new QVCommunication(std::move(backend));
-  g_pCommunication = comm;
-  comm->Init();
+  m_communication = std::make_unique<QVCommunication>(std::move(backend));
+  g_pCommunication = m_communication.get();
+  m_communication->Init();
   return true;
 }
 
@@ -90,7 +91,7 @@ int CCorvelGUIApp::Run() {
       window->reject();
     });
   }
-  return window->exec();
+  return window->Run();
 }
 
 void CCorvelGUIApp::AddSimulationActions() {
@@ -118,9 +119,10 @@ void CCorvelGUIApp::AddSimulationActions() {
 }
 
 void CCorvelGUIApp::DestroyObjects() {
-  delete g_pChip;  // and with it the main window and its pages
+  m_chip.reset();  // and with it the main window and its pages
   g_pChip = nullptr;
-  if (QVCommunication* comm = g_pCommunication.exchange(nullptr)) delete comm;  // joins the reader thread
+  g_pCommunication = nullptr;
+  m_communication.reset();  // joins the reader thread
   g_pProtocol = nullptr;
   m_protocol.reset();
   if (m_board) m_board->SetDeviceEventListener({});

@@ -20,6 +20,8 @@ namespace platform {
 class DeviceMonitor;
 }
 class CQVProtocol;
+class QVChip;
+class QVCommunication;
 
 struct AppOptions {
   std::optional<std::uint8_t> simulateBoardId;  // set: run against the simulated board
@@ -34,7 +36,7 @@ class CCorvelGUIApp {
 
   // Builds the long-lived objects.
   bool CreateObjects();
-  // Runs the chip registry's window; returns when it closes.
+  // Shows the chip registry's window and runs it; returns when it closes.
   int Run();
   void DestroyObjects();
 
@@ -54,4 +56,7 @@ class CCorvelGUIApp {
   std::unique_ptr<sim::SimBoard> m_board;
   std::unique_ptr<platform::DeviceMonitor> m_monitor;
   std::unique_ptr<CQVProtocol> m_protocol;
+  // Reached by everyone through g_pChip and g_pCommunication; owned here.
+  std::unique_ptr<QVChip> m_chip;
+  std::unique_ptr<QVCommunication> m_communication;
 };

@@ -4,14 +4,17 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProcess>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QToolTip>
 #include <QWindow>
 
@@ -28,7 +31,7 @@
 #include "link/QVCommunication.h"
 #include "platform/DeviceMonitor.h"
 #include "platform/Messages.h"
-#include "platform/Sleep.h"
+#include "platform/qt/TimedStep.h"
 #include "resources/dialogs/MainWindowDialog.h"
 #include "ui/BitmapButton.h"
 #include "ui/Bitmaps.h"
@@ -77,7 +80,7 @@ std::function<void()> CQV512XX::s_restart = DefaultRestart;
 
 CQV512XX::CQV512XX(QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::FramelessWindowHint),
-      m_target(new platform::WindowTarget(this, this)),
+      m_target(std::make_unique<platform::WindowTarget>(nullptr, this)),
       m_bootContext(std::make_unique<BootTransferContext>()) {
   if (QVCommunication* comm = g_pCommunication.load()) comm->SetBootTransferContext(m_bootContext.get());
   BuildStandardDialog(this, kMainWindowDialog);
@@ -105,16 +108,18 @@ CQV512XX::CQV512XX(QWidget* parent)
   g_pRoundPage = nullptr;
 }
 
+// An update dialog left open is a child window and goes with this one.
 CQV512XX::~CQV512XX() {
-  delete g_pBootDialog;  // a dialog left open goes with the window
-  g_pBootDialog = nullptr;
-  if (QVCommunication* comm = g_pCommunication.load()) comm->SetBootTransferContext(nullptr);
+  if (QVCommunication* comm = g_pCommunication.load()) {
+    comm->SetBootTransferContext(nullptr);
+    comm->SetPauseScheduler({});  // a settle pause still running is ours and ends with us
+  }
   m_bootContext.reset();  // joins a worker that is still running
   if (g_pMainServices == this) g_pMainServices = nullptr;
   if (corvel::GetMainDialogHandle() == m_target->handle()) corvel::SetMainDialogHandle(platform::kNoHandle);
-  delete g_pRoundPage;
+  m_roundPage.reset();
   g_pRoundPage = nullptr;
-  delete m_target;  // nothing is delivered to a window on its way out
+  m_target.reset();  // nothing is delivered to a window on its way out
 }
 
 // ---- initialisation ---------------------------------------------------------
@@ -160,21 +165,39 @@ void CQV512XX::InitDialog() {
   // A display change (new resolution, another primary screen) is what may
   // change the work area; a panel that merely hides does not restart us.
   auto displayChanged = [this] {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) OnDisplayChange(s_workArea());
+    if (QGuiApplication::primaryScreen()) OnDisplayChange(s_workArea());
   };
   if (QScreen* screen = QGuiApplication::primaryScreen())
     connect(screen, &QScreen::geometryChanged, this, displayChanged);
   connect(qApp, &QGuiApplication::primaryScreenChanged, this, displayChanged);
 
   if (QVCommunication* comm = g_pCommunication.load()) {
+    // The settle pause runs on the event loop, so the window shows at once
+    // and answers while the board settles.
+    comm->SetPauseScheduler([this](std::uint32_t ms, std::function<void()> then) {
+      platform::RunAfterPause(this, ms, std::move(then));
+    });
     comm->RegisterForDeviceNotifications(m_target->handle());
     comm->Reconnect();
   }
 }
 
+int CQV512XX::Run() {
+  // An event loop of its own and no modality: a modal loop would keep every
+  // click from the update dialog, which is a window of its own beside this one.
+  setModal(false);
+  show();
+  activateWindow();
+  QEventLoop loop;
+  connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+  loop.exec();
+  return result();
+}
+
 void CQV512XX::CreateRoundPage() {
   g_boardKind = kBoardKindPage;
-  g_pRoundPage = new CRound(m_pageHost);
+  m_roundPage = std::make_unique<CRound>(m_pageHost);
+  g_pRoundPage = m_roundPage.get();
   g_pRoundPage->InitDialog();
   g_pRoundPage->move((m_pageHost->width() - g_pRoundPage->width()) / 2,
                      (m_pageHost->height() - g_pRoundPage->height()) / 2);
@@ -320,21 +343,33 @@ void CQV512XX::OnMessage(const Message& m) {
 void CQV512XX::OnLinkState(int code) {
   QVCommunication* comm = g_pCommunication.load();
   switch (code) {
-    case kLinkDeviceFound:
+    case kLinkDeviceFound: {
       g_bDevicePresent = 1;
       g_bBoardMatched = 0;
       ShowDots(true);
       if (g_pRoundPage) g_pRoundPage->SendI2cAddress();
-      platform::SleepMs(kConnectPauseMs);
-      SendBoardQuery();
-      platform::SleepMs(kConnectPauseMs);
-      if (comm && g_pChip) {
-        const std::uint8_t any = 0;
-        SendSystemCommand(kCmdVersionQuery, &any);
-      }
+      // The two pauses run on the event loop: the window paints and answers
+      // meanwhile, and as the board is not identified yet, the pages treat a
+      // click that would send as they do before identification.
+      const std::uint64_t sequence = ++m_connectSequence;
+      platform::RunAfterPause(this, kConnectPauseMs, [this, sequence] {
+        if (sequence != m_connectSequence) return;  // the link went down or started over
+        SendBoardQuery();
+        platform::RunAfterPause(this, kConnectPauseMs, [this, sequence] {
+          if (sequence != m_connectSequence) return;
+          if (g_pCommunication.load() && g_pChip) {
+            const std::uint8_t any = 0;
+            SendSystemCommand(kCmdVersionQuery, &any);
+          }
+        });
+      });
       break;
+    }
     case kLinkDeviceNotFound:
       g_bDevicePresent = 0;
+      ++m_connectSequence;  // nothing more goes to a board that has gone
+      // Its version goes with it; the next identification brings one again.
+      SetBandText(m_versionText, QString());
       [[fallthrough]];
     default:
       g_bBoardMatched = 0;
@@ -385,7 +420,9 @@ void CQV512XX::OnTimer(std::uint32_t id) {
 
 void CQV512XX::OnBootClicked() {
   if (g_pBootDialog) return;  // one update dialog at a time
-  g_pBootDialog = new CQV48XXX_Boot(*m_bootContext);
+  // Owned by this window and kept above it by the window manager, but a
+  // window of its own that takes input while this one runs.
+  g_pBootDialog = new CQV48XXX_Boot(*m_bootContext, this);
   g_pBootDialog->InitDialog();
   g_pBootDialog->show();
 }
@@ -474,9 +511,13 @@ void CQV512XX::RelayoutControls() {
 // moves every control: the anchored ones by their anchors (the first layout
 // remembers their rectangles, later ones keep the sizes), the rest scaled.
 void CQV512XX::PlaceControls(bool relayout) {
-  resize(Trunc(width() * g_ratioX), Trunc(height() * g_ratioY));
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
+  m_programSize = QSize(Trunc(width() * g_ratioX), Trunc(height() * g_ratioY));
+  // Fixed, so that the window manager offers no resizing of its own: the
+  // frame is drawn for the size given here.
+  setFixedSize(m_programSize);
+  // On the screen the window is on, which need not be the primary one.
+  if (QScreen* on = screen()) {
+    const QRect area = on->availableGeometry();
     move(area.center() - rect().center());
   }
   for (QObject* child : children()) {
@@ -523,6 +564,32 @@ void CQV512XX::OnDisplayChange(const QRect& workArea) {
   g_workArea = workArea;
   close();
   if (s_restart) s_restart();
+}
+
+// A window manager may resize or maximise a window whatever its size hints say
+// (keyboard maximise, edge snapping); the caption buttons and the bottom band
+// would then sit in the middle of it. Such a size does not last.
+void CQV512XX::KeepProgramSize() {
+  if (!m_programSize.isValid() || isMinimized()) return;
+  constexpr Qt::WindowStates kSized = Qt::WindowMaximized | Qt::WindowFullScreen;
+  // Asked of the window system's own window: the widget may not have heard
+  // of the new state yet, and a sized window ignores a plain resize.
+  if (QWindow* handle = windowHandle(); handle && (handle->windowStates() & kSized)) {
+    handle->setWindowStates(handle->windowStates() & ~kSized);
+  }
+  if (size() != m_programSize) resize(m_programSize);
+}
+
+void CQV512XX::resizeEvent(QResizeEvent* e) {
+  QDialog::resizeEvent(e);
+  // Queued: the window system is still in the middle of its own change.
+  if (e->size() != m_programSize) QTimer::singleShot(0, this, &CQV512XX::KeepProgramSize);
+}
+
+void CQV512XX::changeEvent(QEvent* e) {
+  QDialog::changeEvent(e);
+  if (e->type() == QEvent::WindowStateChange && (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+    QTimer::singleShot(0, this, &CQV512XX::KeepProgramSize);
 }
 
 // ---- painting and input -------------------------------------------------------

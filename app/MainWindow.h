@@ -17,6 +17,7 @@
 class QAction;
 class QSocketNotifier;
 class CMyRectButton;
+class CRound;
 class CMyStaticFont;
 class CBitmapButton;
 class QLabel;
@@ -61,6 +62,8 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
 
   // The window's initialisation, run once before it is shown.
   void InitDialog();
+  // Shows the window and runs it until it closes; returns its result.
+  int Run();
 
   // MainWindowServices
   void ShowStatus(const QString& text, bool ok) override;
@@ -82,6 +85,9 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   void OnDisplayChange(const QRect& workArea);
 
   platform::Handle Handle() const { return m_target->handle(); }
+  // The size the window was laid out at; a resize by the window system does
+  // not last.
+  QSize ProgramSize() const { return m_programSize; }
   platform::WindowTarget& Target() { return *m_target; }
   int DragRequests() const { return m_dragRequests; }
 
@@ -110,6 +116,8 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   void paintEvent(QPaintEvent*) override;
   void mousePressEvent(QMouseEvent*) override;
   void keyPressEvent(QKeyEvent*) override;
+  void resizeEvent(QResizeEvent*) override;
+  void changeEvent(QEvent*) override;
 
  private:
   void CreateRoundPage();
@@ -121,8 +129,9 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   void PlaceControls(bool relayout);
   void SizeCaptionButtonsToBitmaps();
   void PlaceMainWindow();
+  void KeepProgramSize();
 
-  platform::WindowTarget* m_target;
+  std::unique_ptr<platform::WindowTarget> m_target;
   std::unique_ptr<BootTransferContext> m_bootContext;  // the one transfer context
   CMyStaticFont* m_linkText = nullptr;
   CMyStaticFont* m_versionText = nullptr;
@@ -137,12 +146,17 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   CBitmapButton* m_maximize = nullptr;
   QWidget* m_pageHost = nullptr;
   QWidget* m_pageHost2 = nullptr;
+  std::unique_ptr<CRound> m_roundPage;  // in page host 1000; reached through g_pRoundPage
 
   std::map<int, QRect> m_anchored;  // remembered rectangles of the anchored controls
   QSocketNotifier* m_monitorNotifier = nullptr;
   platform::DeviceMonitor* m_monitor = nullptr;
   QList<QAction*> m_captionActions;
   int m_dragRequests = 0;
+  QSize m_programSize;
+  // Counts connect sequences, so that a step still waiting for its pause can
+  // tell that the link went down or started over meanwhile.
+  std::uint64_t m_connectSequence = 0;
 };
 
 extern CQV512XX* g_pMainDialog;

@@ -34,7 +34,7 @@ constexpr const char* kFileFilter = "Qvbin file(*.qvbin)|*.qvbin|";
 }  // namespace
 
 CQV48XXX_Boot::CQV48XXX_Boot(BootTransferContext& context, QWidget* parent)
-    : CPage(parent, Qt::Window | Qt::FramelessWindowHint), m_context(context),
+    : CPage(parent, Qt::Dialog | Qt::FramelessWindowHint), m_context(context),
       m_pImage(std::make_unique<ImageBuffer>()) {
   m_pImage->fill(kImageFill);
   BuildStandardDialog(this, kBootDialog);
@@ -49,6 +49,7 @@ CQV48XXX_Boot::CQV48XXX_Boot(BootTransferContext& context, QWidget* parent)
   connect(Button(IDC_BOOT_STOP), &QAbstractButton::clicked, this, &CQV48XXX_Boot::OnBnClickedStop);
   connect(Button(IDC_BOOT_OK), &QAbstractButton::clicked, this, &CQV48XXX_Boot::OnBnClickedOk);
   setWindowTitle(QStringLiteral("Update firmware"));
+  setWindowModality(Qt::NonModal);
   corvel::SetBootDialogHandle(Handle());
 }
 
@@ -79,6 +80,7 @@ void CQV48XXX_Boot::InitDialog() {
   m_progress->setValue(0);
   m_progress->setTextVisible(false);
   ApplyLook(Look::Idle);
+  m_shadow.Attach(this);
 }
 
 namespace {
@@ -252,4 +254,5 @@ void CQV48XXX_Boot::OnMessage(const platform::Message& message) {
 void CQV48XXX_Boot::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   PaintPlainBackground(this, painter);
+  m_shadow.Paint(painter);
 }

@@ -8,6 +8,7 @@
 
 #include "firmware/ImageFile.h"
 #include "ui/Page.h"
+#include "ui/WindowShadow.h"
 
 class BootTransferContext;
 class CMyRectButton;
@@ -23,6 +24,8 @@ class CQV48XXX_Boot : public CPage {
  public:
   enum class Look { Idle, Waiting, Connected, ImageReady, Transferring, Stopped };
 
+  // `parent` owns the dialog and is the window it stays above; the dialog is
+  // a window of its own and modeless.
   CQV48XXX_Boot(BootTransferContext& context, QWidget* parent = nullptr);
   ~CQV48XXX_Boot() override;
 
@@ -49,6 +52,7 @@ class CQV48XXX_Boot : public CPage {
   CMyStaticFont* MessageLine() const { return m_messageLine; }
   CMyStaticFont* Percent() const { return m_percent; }
   QProgressBar* Progress() const { return m_progress; }
+  const WindowShadow& Shadow() const { return m_shadow; }
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -70,4 +74,5 @@ class CQV48XXX_Boot : public CPage {
   CMyStaticFont* m_messageLine = nullptr;
   CMyStaticFont* m_percent = nullptr;
   QProgressBar* m_progress = nullptr;
+  WindowShadow m_shadow;
 };

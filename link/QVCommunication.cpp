@@ -44,8 +44,23 @@ void QVCommunication::Init() {
 int QVCommunication::Connect() {
   if (m_hid && m_hid->Open() && m_hid->IsConnected()) {
     m_engine.ResetLink();
-    if (!m_firmwareUpdate.load()) platform::SleepMs(kConnectSettleMs);
-    m_engine.SendHandshake();
+    const std::uint64_t link = ++m_linkGeneration;
+    if (m_firmwareUpdate.load()) {
+      m_engine.SendHandshake();
+      return 1;
+    }
+    auto handshake = [this, link] {
+      // Unplugged, closed or opened anew while the board settled: the
+      // handshake belonged to a link that is gone.
+      if (link != m_linkGeneration.load() || !m_hid || !m_hid->IsConnected()) return;
+      m_engine.SendHandshake();
+    };
+    if (m_pause) {
+      m_pause(kConnectSettleMs, std::move(handshake));
+    } else {
+      platform::SleepMs(kConnectSettleMs);
+      handshake();
+    }
     return 1;
   }
   SetLinkState(kLinkDeviceNotFound);
@@ -54,6 +69,7 @@ int QVCommunication::Connect() {
 }
 
 void QVCommunication::Disconnect() {
+  ++m_linkGeneration;
   if (m_hid) m_hid->Close();
   SetLinkState(kLinkDeviceNotFound);
 }
@@ -95,6 +111,8 @@ void QVCommunication::OnDeviceChange(std::uint32_t event, std::uintptr_t) {
       return;
   }
 }
+
+void QVCommunication::SetPauseScheduler(PauseScheduler scheduler) { m_pause = std::move(scheduler); }
 
 void QVCommunication::SetLinkState(int code) { m_linkState.store(code); }
 

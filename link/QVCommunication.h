@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -52,6 +53,9 @@ class QVCommunication final : public EngineHost {
   QVCommunication& operator=(const QVCommunication&) = delete;
 
   void Init();
+  // Opens the board and, after the settle pause, sends the handshake. Returns
+  // 1 when a board was opened: the handshake may still be waiting for its
+  // pause then.
   int Connect();
   void Disconnect();
   int Reconnect();
@@ -80,6 +84,13 @@ class QVCommunication final : public EngineHost {
   void SetBootTransferContext(BootReplySink* context);
   bool FirmwareUpdatePossible() const;
 
+  // How a pause is waited out: runs `then` once `ms` have passed. The default
+  // sleeps on the calling thread and then runs it (corvelctl has nothing else
+  // to do meanwhile); a window installs one that waits on its event loop so
+  // that it keeps painting. An empty scheduler restores the default.
+  using PauseScheduler = std::function<void(std::uint32_t ms, std::function<void()> then)>;
+  void SetPauseScheduler(PauseScheduler scheduler);
+
   CMUSBHid* Hid() { return m_hid.get(); }
   ProtocolEngine& Engine() { return m_engine; }
 
@@ -90,6 +101,10 @@ class QVCommunication final : public EngineHost {
   std::atomic<int> m_firmwareUpdate{0};
   std::atomic<int> m_linkState{0};
   std::atomic<int> m_bootMode{0};
+  PauseScheduler m_pause;
+  // Counts opened and closed links, so that a handshake still waiting for its
+  // settle pause can tell that its link has gone (or been opened again).
+  std::atomic<std::uint64_t> m_linkGeneration{0};
 
   mutable std::mutex m_sinkMutex;  // held while a boot record is handed over
   BootReplySink* m_bootContext = nullptr;

@@ -11,16 +11,19 @@ std::mutex g_hookMutex;
 std::shared_ptr<const SleepHook> g_hook;
 }  // namespace
 
-void SleepMs(std::uint32_t ms) {
+bool HandPauseToHook(std::uint32_t ms) {
   std::shared_ptr<const SleepHook> hook;
   {
     std::lock_guard lock(g_hookMutex);
     hook = g_hook;
   }
-  if (hook) {
-    (*hook)(ms);
-    return;
-  }
+  if (!hook) return false;
+  (*hook)(ms);  // outside the lock: a hook may take a while or install another
+  return true;
+}
+
+void SleepMs(std::uint32_t ms) {
+  if (HandPauseToHook(ms)) return;
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 

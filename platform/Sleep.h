@@ -14,4 +14,9 @@ using SleepHook = std::function<void(std::uint32_t ms)>;
 // Installs a replacement for SleepMs; an empty hook restores real sleeping.
 void SetSleepHook(SleepHook hook);
 
+// For a pause that is waited out some other way than by sleeping (a timed
+// step of the window): hands it to the installed hook and returns true, so
+// the caller need not wait; returns false when no hook is installed.
+bool HandPauseToHook(std::uint32_t ms);
+
 }  // namespace platform

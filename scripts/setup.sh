@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2 fonts-noto-color-emoji fonts-droid-fallback
   dpkg-dev file help2man lintian man-db  # the .deb: dependencies, manual pages, checks
+  fonts-symbola
 )
 
 missing=()

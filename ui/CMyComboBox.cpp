@@ -1,8 +1,11 @@
 #include "ui/CMyComboBox.h"
 
+#include <algorithm>
+
 #include <QAbstractItemView>
 #include <QEvent>
 #include <QLineEdit>
+#include <QScreen>
 
 #include "ui/TextControlColours.h"
 
@@ -11,6 +14,25 @@ CMyComboBox::CMyComboBox(QWidget* parent)
   // Pages only ever offer fixed choices; typing into the box is not a thing.
   setEditable(false);
   ApplyColours();
+}
+
+void CMyComboBox::showPopup() {
+  CTextControl<QComboBox>::showPopup();
+  QAbstractItemView* list = view();
+  QWidget* popup = list ? list->window() : nullptr;
+  if (!popup || popup == window() || !popup->isVisible()) return;
+  const QPoint below = mapToGlobal(QPoint(0, height()));
+  const QPoint above = mapToGlobal(QPoint(0, 0)) - QPoint(0, popup->height());
+  QPoint at = below;
+  if (QScreen* on = screen()) {
+    const QRect area = on->availableGeometry();
+    if (below.y() + popup->height() > area.bottom() + 1 && above.y() >= area.top()) at = above;
+    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - popup->width())));
+  }
+  popup->move(at);
+  // Opened over the box, the list was scrolled to put the current entry
+  // there; from below it shows the current entry where it is in the list.
+  list->scrollTo(list->currentIndex());
 }
 
 bool CMyComboBox::event(QEvent* event) {

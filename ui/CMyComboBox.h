@@ -13,6 +13,11 @@ class CMyComboBox : public CTextControl<QComboBox> {
  public:
   explicit CMyComboBox(QWidget* parent = nullptr);
 
+  // Drops the list down below the box, as a desktop list box does, rather
+  // than over it with the current entry on the box; above it only when the
+  // screen has no room below.
+  void showPopup() override;
+
  protected:
   void ApplyColours() override;
   bool event(QEvent* event) override;

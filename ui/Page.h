@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QWidget>
+#include <memory>
 
 #include "platform/qt/WindowTarget.h"
 
@@ -24,5 +25,5 @@ class CPage : public QWidget, public platform::MessageWindow {
   void KillTimer(std::uint32_t id) { m_target->KillTimer(id); }
 
  private:
-  platform::WindowTarget* m_target;
+  std::unique_ptr<platform::WindowTarget> m_target;
 };

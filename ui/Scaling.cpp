@@ -1,6 +1,8 @@
 #include "ui/Scaling.h"
 
+#include <QFontInfo>
 #include <QFontMetricsF>
+#include <QStringList>
 
 #include <algorithm>
 #include <array>
@@ -58,6 +60,14 @@ double WeightedAverageCharWidth(const QFont& font) {
 
 QFont LogicalFont(int cellHeight, int averageCharWidth, int weight, const QString& face) {
   QFont font(face);
+  // Status texts carry symbols (a check mark, a no-entry sign) that the text
+  // face lacks. Left to the system's fallback, the no-entry sign comes from a
+  // colour emoji font and draws red whatever the text colour: invisible on the
+  // red status line. A symbol face that draws them as plain glyphs is tried
+  // first, so they take the text colour like every letter. The face is named
+  // as the system resolved it ("Arial" is an alias): given a list, Qt takes
+  // the first name that is installed as such and would skip the alias.
+  font.setFamilies(QStringList{QFontInfo(font).family(), QString::fromLatin1(kSymbolFace)});
   font.setWeight(MapWeight(weight));
   font.setItalic(false);
   font.setUnderline(false);

@@ -27,6 +27,10 @@ extern int g_bMaximized;
 // The desktop work area read when the main window started.
 extern QRect g_workArea;
 
+// The face that draws the symbols of the status texts (U+2714, U+26D4, U+221A,
+// U+00D7) as monochrome glyphs; every font below falls back to it first.
+inline constexpr char kSymbolFace[] = "Symbola";
+
 // Creates the font the Windows way of describing one: a cell height in
 // pixels, an average character width in pixels (0 = the face's natural
 // width) and a weight on the 100..900 scale (0 = normal). Height is scaled

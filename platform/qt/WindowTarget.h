@@ -1,10 +1,10 @@
 // A window's end of posted messages and its timers.
 //
-// A window that wants link notifications and timers owns a WindowTarget (as a
-// child QObject) and implements MessageWindow. The target registers a handle;
-// messages posted to it from any thread arrive on the UI thread as events and
-// are handed to OnMessage. Timers are Qt timers keyed by id; tests ask which
-// are armed and call OnTimer themselves instead of waiting.
+// A window that wants link notifications and timers owns a WindowTarget (and
+// destroys it first when it goes) and implements MessageWindow. The target
+// registers a handle; messages posted to it from any thread arrive on the UI
+// thread as events and are handed to OnMessage. Timers are Qt timers keyed by
+// id; tests ask which are armed and call OnTimer themselves instead of waiting.
 #pragma once
 
 #include <QObject>

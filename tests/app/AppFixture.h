@@ -29,15 +29,20 @@ class AppFixture : public ::testing::Test {
   virtual std::uint8_t BoardId() const { return 1; }
   virtual bool PluggedAtStart() const { return true; }
   virtual QRect WorkArea() const { return QRect(0, 0, 1920, 1040); }
+  // Pauses are recorded and skipped unless said otherwise; then they run their
+  // real length on the event loop.
+  virtual bool RecordPauses() const { return true; }
 
   void SetUp() override {
     CQV512XX::s_workArea = [this] { return WorkArea(); };
     CQV512XX::s_restart = [this] { ++restarts; };
     CQV512XX::s_cursorPos = [this] { return cursor; };
-    platform::SetSleepHook([this](std::uint32_t ms) {
-      std::lock_guard lock(sleepMutex);
-      sleeps.push_back(ms);
-    });
+    if (RecordPauses()) {
+      platform::SetSleepHook([this](std::uint32_t ms) {
+        std::lock_guard lock(sleepMutex);
+        sleeps.push_back(ms);
+      });
+    }
     AppOptions options;
     options.simulateBoardId = BoardId();
     app = std::make_unique<CCorvelGUIApp>(options);

@@ -1,4 +1,7 @@
+#include <QApplication>
 #include <QDir>
+#include <QPointer>
+#include <QWindow>
 #include <QFile>
 #include <QProgressBar>
 #include <QTemporaryDir>
@@ -214,6 +217,52 @@ TEST_F(BootDialogTest, ClosingFromTheWindowSystemEndsItLikeOk) {
   EXPECT_EQ(g_pCommunication.load()->FirmwareUpdate(), 0);
 }
 
+TEST_F(BootDialogTest, AModelessWindowOwnedByTheMainWindow) {
+  window->show();
+  dialog->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+  // A window of its own, kept above the main window (its transient parent)
+  // and blocking nothing.
+  EXPECT_TRUE(dialog->isWindow());
+  EXPECT_EQ(dialog->parentWidget(), window);
+  ASSERT_NE(dialog->windowHandle(), nullptr);
+  EXPECT_EQ(dialog->windowHandle()->transientParent(), window->windowHandle());
+  EXPECT_EQ(dialog->windowModality(), Qt::NonModal);
+  EXPECT_FALSE(window->isModal());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+  // It goes with the main window, and no window is left behind.
+  const QPointer<CQV48XXX_Boot> watched(dialog);
+  app->DestroyObjects();
+  EXPECT_TRUE(watched.isNull());
+  EXPECT_EQ(g_pBootDialog, nullptr);
+  EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
+}
+
+TEST_F(BootDialogTest, FrameAndShadowSetItOffFromThePage) {
+  dialog->show();
+  const QRect face = dialog->Shadow().Face();
+  const int shadow = dialog->Shadow().Width();
+  ASSERT_GE(shadow, 3);
+  EXPECT_EQ(dialog->size(), face.size() + QSize(shadow, shadow));
+  const QImage image = uitest::GrabAndSave(dialog, QStringLiteral("boot_dialog_window"));
+  const QColor frame(160, 160, 160);
+  // The edge is drawn all round, in grey.
+  for (const QPoint p : {QPoint(face.left(), face.center().y()), QPoint(face.right(), face.center().y()),
+                         QPoint(face.center().x(), face.top()), QPoint(face.center().x(), face.bottom())})
+    EXPECT_TRUE(uitest::Near(image.pixel(p), frame)) << p.x() << "," << p.y() << " " << uitest::Describe(image.pixel(p));
+  // Beside the right and bottom edges a shadow fades from grey to the page.
+  const int mid = face.center().y();
+  const QRgb nearRight = image.pixel(face.right() + 1, mid), farRight = image.pixel(face.right() + shadow - 1, mid);
+  EXPECT_LT(qGray(nearRight), 235) << uitest::Describe(nearRight);
+  EXPECT_LT(qGray(nearRight), qGray(farRight));
+  EXPECT_LT(qGray(image.pixel(face.center().x(), face.bottom() + 1)), 235);
+  // The corners the shadow leaves free are not part of the window.
+  EXPECT_FALSE(dialog->mask().contains(QPoint(dialog->width() - 1, 0)));
+  EXPECT_FALSE(dialog->mask().contains(QPoint(0, dialog->height() - 1)));
+  EXPECT_TRUE(dialog->mask().contains(face.center()));
+}
+
 TEST_F(BootDialogTest, OnlyOneDialogAndOkClosesIt) {
   QTest::mouseClick(window->BootButton(), Qt::LeftButton);
   EXPECT_EQ(g_pBootDialog, dialog);  // a second press does nothing
@@ -232,6 +281,10 @@ class BootDialogEndToEndTest : public AppFixture {};
 TEST_F(BootDialogEndToEndTest, FlashesTheSimulatedBoardAndItComesBack) {
   window->show();
   ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }));
+  // The page's first brightness write goes out on its next tick; left
+  // pending while the board restarts, it would put the not-connected notice
+  // over the boot value's confirmation.
+  ASSERT_TRUE(PumpUntil([] { return g_bBrightnessPending == 0; }));
   QTemporaryDir dir;
   constexpr std::size_t kSize = 4096 + 17;
   const QString path = WriteImage(dir, "firmware.qvbin", kSize);

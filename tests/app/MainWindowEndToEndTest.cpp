@@ -1,4 +1,8 @@
+#include <QTest>
+
+#include "firmware/BootDialog.h"
 #include "link/QVCommunication.h"
+#include "resources/dialogs/BootDialog.h"
 #include "resources/dialogs/RoundPageDialog.h"
 #include "tests/app/AppFixture.h"
 #include "ui/CMyRectButton.h"
@@ -38,11 +42,68 @@ TEST_F(MainWindowEndToEndTest, IdentifiesTheBoardThenFollowsUnplugAndReplug) {
   EXPECT_TRUE(window->GreenDot()->isHidden());
   EXPECT_EQ(g_bDevicePresent, 0);
   EXPECT_EQ(g_bBoardMatched, 0);
+  EXPECT_EQ(window->VersionText()->text(), QString());  // no board, no version
   uitest::GrabAndSave(window, QStringLiteral("main_unplugged"));
 
   app->SimulatedBoard()->Plug();
   ASSERT_TRUE(PumpUntil([&] { return g_bBoardMatched == 1; }));
   EXPECT_EQ(window->LinkText()->text(), QString::fromUtf8(texts::kChipConnected));
   EXPECT_FALSE(window->GreenDot()->isHidden());
+  ASSERT_TRUE(PumpUntil([&] { return !window->VersionText()->text().isEmpty(); }));
+  EXPECT_EQ(window->VersionText()->text(), QStringLiteral("Mcu code version:V1.3.0"));
   uitest::GrabAndSave(window, QStringLiteral("main_replugged"));
+}
+
+// The settle and connect pauses take their real length, on the event loop:
+// the window is up and answers while they run.
+class MainWindowPauseTest : public AppFixture {
+ protected:
+  bool RecordPauses() const override { return false; }
+  sim::SimBoard& board() { return *app->SimulatedBoard(); }
+  // Where each command first reached the board; -1 if it never did.
+  int FirstDelivery(std::uint8_t cls, std::uint8_t cmd) {
+    const auto delivered = board().Delivered();
+    for (std::size_t i = 0; i < delivered.size(); ++i)
+      if (delivered[i].cls == cls && delivered[i].cmd == cmd) return static_cast<int>(i);
+    return -1;
+  }
+};
+
+TEST_F(MainWindowPauseTest, TheWindowAnswersWhileTheBoardSettlesAndIsIdentified) {
+  // The link is open but the board is still settling: the window is ready
+  // and nothing has gone to the board yet.
+  EXPECT_TRUE(board().Delivered().empty());
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+
+  // The handshake is answered; the board query waits for its pause. A click
+  // that would send meanwhile is answered as before identification.
+  ASSERT_TRUE(PumpUntil([] { return g_bDevicePresent == 1; }));
+  EXPECT_EQ(FirstDelivery(64, 1), -1);
+  QTest::mouseClick(window->BootButton(), Qt::LeftButton);
+  ASSERT_NE(g_pBootDialog, nullptr);
+  QTest::mouseClick(g_pBootDialog->Button(dialogs::IDC_BOOT_CONNECT), Qt::LeftButton);
+  EXPECT_EQ(window->StatusLine()->text(), QString::fromUtf8(texts::kNotConnectedPresent));
+  EXPECT_EQ(g_pCommunication.load()->FirmwareUpdate(), 0);
+  g_pBootDialog->OnBnClickedOk();
+
+  // Then the board is identified in the usual order.
+  ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }, 8000));
+  ASSERT_TRUE(PumpUntil([&] { return !window->VersionText()->text().isEmpty(); }, 3000));
+  const int handshake = FirstDelivery(1, 1), address = FirstDelivery(64, 10), query = FirstDelivery(64, 1),
+            version = FirstDelivery(1, 32);
+  EXPECT_GE(handshake, 0);
+  EXPECT_LT(handshake, address);
+  EXPECT_LT(address, query);
+  EXPECT_LT(query, version);
+
+  // A re-plug does not stop the window either: the arrival is handled and the
+  // handshake still waits for the board to settle.
+  board().Unplug();
+  ASSERT_TRUE(PumpUntil([] { return g_bDevicePresent == 0; }));
+  board().ClearDelivered();
+  board().Plug();
+  ASSERT_TRUE(PumpUntil([] { return g_pCommunication.load()->Hid()->IsConnected(); }));
+  EXPECT_EQ(FirstDelivery(1, 1), -1);
+  ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }, 8000));
 }

@@ -1,6 +1,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTest>
+#include <QWindow>
 #include <thread>
 
 #include "link/CommandSet.h"
@@ -289,6 +291,71 @@ TEST_F(MainWindowTest, MaximiseThenRestoreReturnsExactlyToTheBaseLayout) {
   EXPECT_EQ(window->size(), normal);
   EXPECT_EQ(window->MaximizeButton()->Normal().cacheKey(),
             bitmaps::Bitmap(bitmaps::IDB_MAXIMIZE).cacheKey());
+}
+
+TEST_F(MainWindowTest, ASizeFromTheWindowManagerDoesNotLast) {
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+  const QSize laidOut = window->size();
+  ASSERT_EQ(window->ProgramSize(), laidOut);
+  QWindow* handle = window->windowHandle();
+  ASSERT_NE(handle, nullptr);
+  // Edge snapping (half the screen) and keyboard maximise come from the
+  // window manager, not from the window's own buttons.
+  const std::function<void()> changes[] = {
+      [&] { handle->setGeometry(QRect(0, 0, 960, 1040)); },
+      [&] { handle->setWindowStates(Qt::WindowMaximized); },
+  };
+  for (const auto& change : changes) {
+    change();
+    Pump(20);
+    EXPECT_TRUE(PumpUntil([&] { return window->size() == laidOut && window->windowState() == Qt::WindowNoState; }));
+    EXPECT_EQ(window->size(), laidOut);
+    EXPECT_FALSE(window->windowState() & Qt::WindowMaximized);
+    EXPECT_EQ(platform::FindControl(window, 1005)->geometry().topLeft(), QPoint(laidOut.width() - 40, 8));
+    EXPECT_EQ(window->LinkText()->geometry().top(), laidOut.height() - 32);
+  }
+  // The window's own maximise still sizes it.
+  window->ToggleMaximize();
+  Pump(100);
+  EXPECT_EQ(window->size(), QSize(1920, 1040));
+  window->ToggleMaximize();
+  Pump(100);
+  EXPECT_EQ(window->size(), laidOut);
+}
+
+TEST_F(MainWindowTest, MaximiseAndRestoreCentreOnTheScreenTheWindowIsOn) {
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  ASSERT_GE(screens.size(), 2);
+  QScreen* second = screens[1];
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+  window->windowHandle()->setScreen(second);
+  window->move(second->availableGeometry().topLeft() + QPoint(100, 100));
+  Pump(20);
+  ASSERT_EQ(window->screen(), second);
+  for (int toggle = 0; toggle < 2; ++toggle) {
+    window->ToggleMaximize();
+    Pump(20);
+    EXPECT_EQ(window->geometry().center(), second->availableGeometry().center()) << "toggle " << toggle;
+  }
+}
+
+TEST_F(MainWindowTest, StatusSymbolsAreDrawnInTheTextColour) {
+  // In blue on the red line, a glyph drawn in the text colour leaves only
+  // blends of the two, none with any green in it; a colour emoji brings its own
+  // colours (the no-entry sign's white bar) whatever the text colour.
+  for (const char* symbol : {"✔", "⛔", "√", "×"}) {
+    window->ShowStatus(QString::fromUtf8(symbol), false);
+    window->StatusLine()->SetCtrlTextColor(QColor(0, 0, 255));
+    const QImage image = uitest::Grab(window->StatusLine());
+    const int inked = uitest::CountPixels(image, [](QRgb p) { return qBlue(p) > 128 && qRed(p) < 100; });
+    EXPECT_GT(inked, 10) << symbol << " is not drawn";
+    const QRect coloured = uitest::BoundingBox(image, [](QRgb p) { return qGreen(p) > 24; });
+    EXPECT_TRUE(coloured.isEmpty()) << symbol << " has colours of its own at " << coloured.x() << "," << coloured.y();
+  }
+  window->ShowStatus(QString::fromUtf8(texts::kStatusReadFailed), false);
+  uitest::GrabAndSave(window->StatusLine(), QStringLiteral("main_status_failed"));
 }
 
 TEST_F(MainWindowTest, DisplayChangeRestartsOnlyWhenTheWorkAreaChanged) {

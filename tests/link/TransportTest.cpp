@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <utility>
 
 #include "link/HidapiBackend.h"
 #include "support/SimLinkFixture.h"
@@ -51,6 +53,45 @@ TEST_F(TransportTest, ConnectSettlesThenHandshakes) {
   ASSERT_TRUE(m);
   EXPECT_EQ(m->wParam, 3u);
   EXPECT_STREQ(comm->GetLinkStateText(), " USB Hid device found, but chip not connected!");
+}
+
+TEST_F(TransportTest, ASettlePauseLeftToASchedulerHandshakesOnlyOnTheLinkItWasFor) {
+  std::vector<std::pair<std::uint32_t, std::function<void()>>> pending;
+  comm->SetPauseScheduler([&](std::uint32_t ms, std::function<void()> then) { pending.emplace_back(ms, std::move(then)); });
+  // Handshakes written since the last look (acknowledgements aside).
+  auto handshakes = [&] {
+    int n = 0;
+    for (const auto& report : backend->TakeWritten())
+      if (report[14] == 1 && report[15] == 1) ++n;
+    return n;
+  };
+  ASSERT_EQ(comm->Connect(), 1);
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_EQ(pending[0].first, 1200u);
+  EXPECT_TRUE(backend->TakeWritten().empty()) << "nothing goes out while the board settles";
+  EXPECT_TRUE(Sleeps().empty()) << "and nobody sleeps";
+  pending[0].second();
+  EXPECT_EQ(handshakes(), 1);
+  auto linked = Await(kMsgLinkState);
+  ASSERT_TRUE(linked);
+  EXPECT_EQ(linked->wParam, 3u);
+
+  // Opened anew, or closed, while the board settled: the waiting handshake
+  // belongs to a link that is gone and is not sent.
+  pending.clear();
+  ASSERT_EQ(comm->Reconnect(), 1);
+  ASSERT_EQ(comm->Reconnect(), 1);
+  ASSERT_EQ(pending.size(), 2u);
+  handshakes();
+  pending[0].second();
+  EXPECT_EQ(handshakes(), 0);
+  pending[1].second();
+  EXPECT_EQ(handshakes(), 1);
+  pending.clear();
+  ASSERT_EQ(comm->Reconnect(), 1);
+  comm->Disconnect();
+  pending[0].second();
+  EXPECT_EQ(handshakes(), 0);
 }
 
 TEST_F(TransportTest, FirmwareUpdateSkipsTheSettlePause) {

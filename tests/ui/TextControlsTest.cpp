@@ -2,6 +2,7 @@
 #include <QAbstractItemView>
 #include <QFontInfo>
 #include <QLineEdit>
+#include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -119,6 +120,42 @@ TEST(ComboBox, FaceStaysBlackOnWhiteListTakesTheTextColour) {
   ASSERT_NE(combo->lineEdit(), nullptr);
   EXPECT_EQ(combo->lineEdit()->palette().color(QPalette::Active, QPalette::Text), kBlue);
   EXPECT_EQ(combo->lineEdit()->palette().color(QPalette::Active, QPalette::Base), kRed);
+}
+
+TEST(ComboBox, ListDropsDownBelowTheBoxOrAboveWithoutRoom) {
+  struct Case {
+    const char* name;
+    int pageTop;  // on the 1040-pixel-high screen
+    bool below;
+  };
+  // The I2C address box sits under the caption band with its last entry
+  // chosen; at the foot of the screen there is no room below.
+  for (const Case& c : {Case{"under the caption band", 60, true}, Case{"at the foot of the screen", 1040 - 50, false}}) {
+    QWidget page;
+    page.setGeometry(400, c.pageTop, 300, 50);
+    auto* combo = new CMyComboBox(&page);
+    combo->setGeometry(10, 10, 200, 30);
+    combo->SetCtrlFont(20, 7, 400);
+    combo->addItems({QStringLiteral("0x58"), QStringLiteral("0x59"), QStringLiteral("0x5A"), QStringLiteral("0x5B")});
+    combo->setCurrentIndex(3);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+
+    combo->showPopup();
+    QWidget* list = combo->view()->window();
+    ASSERT_TRUE(list->isVisible()) << c.name;
+    const QRect box(combo->mapToGlobal(QPoint(0, 0)), combo->size());
+    const QRect shown = list->geometry();
+    EXPECT_FALSE(shown.intersects(box)) << c.name << ": the list covers the box";
+    if (c.below) {
+      EXPECT_EQ(shown.top(), box.bottom() + 1) << c.name;
+    } else {
+      EXPECT_EQ(shown.bottom(), box.top() - 1) << c.name;
+    }
+    EXPECT_EQ(shown.left(), box.left()) << c.name;
+    EXPECT_EQ(combo->view()->currentIndex().row(), 3) << c.name;
+    combo->hidePopup();
+  }
 }
 
 }  // namespace

@@ -2,14 +2,33 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QTemporaryFile>
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
 
+#include "platform/qt/HeadlessScreens.h"
+
 namespace {
+
+// Many desktops have fontconfig prefer the colour emoji font for symbols that
+// the text face lacks. The tests render as on such a desktop, so that a
+// symbol the program means to draw in the text colour is seen to be.
+constexpr char kEmojiFirstFonts[] = R"(<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
+<fontconfig>
+  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
+  <alias binding="strong">
+    <family>Liberation Sans</family>
+    <prefer><family>Liberation Sans</family><family>Noto Color Emoji</family></prefer>
+  </alias>
+</fontconfig>
+)";
 
 // gtest_main owns main(), so the application lives in a global environment:
 // created before the first test, destroyed after the last while everything it
@@ -20,14 +39,27 @@ class QtApplicationEnvironment : public ::testing::Environment {
     // The ctest entries set this; a hand run of the binary should not need a
     // display either.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("FONTCONFIG_FILE") && QFile::exists(QStringLiteral("/etc/fonts/fonts.conf"))) {
+      fonts_ = std::make_unique<QTemporaryFile>();
+      if (fonts_->open() && fonts_->write(kEmojiFirstFonts) > 0 && fonts_->flush())
+        qputenv("FONTCONFIG_FILE", fonts_->fileName().toLocal8Bit());
+    }
+    // The reference work area, as the program has headless, and a second,
+    // larger screen to its right for what depends on the screen a window is on.
+    const std::array screens = {QRect(0, 0, 1920, 1040), QRect(1920, 0, 2560, 1400)};
+    const platform::HeadlessScreens headless(screens);
     app_ = std::make_unique<QApplication>(argc_, argv_);
   }
-  void TearDown() override { app_.reset(); }
+  void TearDown() override {
+    app_.reset();
+    if (fonts_) qunsetenv("FONTCONFIG_FILE");
+  }
 
  private:
   int argc_ = 1;
   char name_[9] = "ui_tests";
   char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QTemporaryFile> fonts_;  // read by fontconfig while the application runs
   std::unique_ptr<QApplication> app_;
 };
 

@@ -1,0 +1,74 @@
+#include "app/GuiMain.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <array>
+#include <cstdio>
+#include <optional>
+
+#include "CorvelVersion.h"
+#include "app/CorvelGUIApp.h"
+#include "platform/qt/HeadlessScreens.h"
+
+namespace {
+// Headless, the window is laid out on the work area everything is drawn for,
+// so that a picture has the size and look it has on a desktop.
+constexpr std::array kHeadlessScreens = {QRect(0, 0, 1920, 1040)};
+}  // namespace
+
+int CorvelGuiMain(int argc, char** argv) {
+  std::optional<platform::HeadlessScreens> headless(std::in_place, kHeadlessScreens);
+  QApplication app(argc, argv);
+  headless.reset();  // the platform has its screens now
+  QApplication::setApplicationName(QStringLiteral("CorvelGUI"));
+  QApplication::setOrganizationName(QStringLiteral("CorvelGUI"));
+  QApplication::setApplicationVersion(QString::fromLatin1(kCorvelVersion));
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Evaluation tool for the QV6031..QV6035 lamp boards."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  QCommandLineOption simulate(QStringList{QStringLiteral("simulate")},
+                              QStringLiteral("Run against a simulated lamp board with the given board id "
+                                             "(0, 1, 3, 5 or 128; default 1)."),
+                              QStringLiteral("BOARD_ID"), QStringLiteral("1"));
+  parser.addOption(simulate);
+  QCommandLineOption screenshot(QStringList{QStringLiteral("screenshot")},
+                                QStringLiteral("Save a picture of the window to FILE after --after ms, then quit "
+                                               "(for documentation and checks without a display)."),
+                                QStringLiteral("FILE"));
+  QCommandLineOption after(QStringList{QStringLiteral("after")}, QStringLiteral("Delay for --screenshot."),
+                           QStringLiteral("MS"), QStringLiteral("3000"));
+  parser.addOption(screenshot);
+  parser.addOption(after);
+  // --simulate without a value means the default board; "--simulate 3" and
+  // "--simulate=3" name one.
+  QStringList args = QApplication::arguments();
+  for (int i = 0; i < args.size(); ++i) {
+    const bool valueFollows = i + 1 < args.size() && !args[i + 1].startsWith(QLatin1Char('-'));
+    if (args[i] == QLatin1String("--simulate") && !valueFollows) args[i] = QStringLiteral("--simulate=1");
+  }
+  parser.process(args);
+
+  AppOptions options;
+  if (parser.isSet(simulate)) {
+    bool ok = false;
+    const uint id = parser.value(simulate).toUInt(&ok, 0);
+    if (!ok || id > 255) {
+      std::fprintf(stderr, "corvelgui: --simulate takes a board id from 0 to 255\n");
+      return 2;
+    }
+    options.simulateBoardId = static_cast<std::uint8_t>(id);
+  }
+
+  if (parser.isSet(screenshot)) {
+    options.screenshotPath = parser.value(screenshot);
+    options.screenshotAfterMs = parser.value(after).toInt();
+  }
+
+  CCorvelGUIApp corvel(options);
+  if (!corvel.CreateObjects()) return 1;
+  corvel.Run();
+  corvel.DestroyObjects();
+  return 0;
+}
