@@ -1,5 +1,7 @@
 #include "app/SimRegisterPanel.h"
 
+#include "app/SimPinPanel.h"
+
 #include <QHeaderView>
 #include <QLabel>
 #include <QTableWidget>
@@ -56,10 +58,12 @@ SimRegisterPanel::SimRegisterPanel(sim::SimBoard& board, QWidget* parent)
   for (int row = 0; row < m_table->rowCount(); ++row) m_table->item(row, kValue)->setFont(mono);
   m_table->horizontalHeader()->setSectionResizeMode(kMeaning, QHeaderView::Stretch);
   layout->addWidget(m_table);
+  m_pins = new SimPinPanel(board, this);
+  layout->addWidget(m_pins);
   Refresh();
   m_table->resizeColumnsToContents();
   m_table->horizontalHeader()->setSectionResizeMode(kMeaning, QHeaderView::Stretch);
-  resize(static_cast<int>(640 * g_scaleX), static_cast<int>(760 * g_scaleY));
+  resize(static_cast<int>(640 * g_scaleX), static_cast<int>(900 * g_scaleY));
 
   m_timer = new QTimer(this);
   connect(m_timer, &QTimer::timeout, this, &SimRegisterPanel::Refresh);

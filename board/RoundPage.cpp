@@ -421,8 +421,27 @@ void CRound::OnModeGpio() {
   DestroyFadePage();
   DestroyBlinkPage();
   if (!g_pGpioInputPage) CreateGpioInputPage();
-  chip::WriteChipRegisters(chip::kRegMode, chip::kModeGpio);
+  WritePinSetup();
 }
+
+// The direction goes with the GPIO mode: the INPUT or OUTPUT box shows one,
+// and a chip left with the other (from its reset, or an earlier OUTPUT) would
+// have the input page read its own output levels.
+void CRound::WritePinSetup() {
+  if (ModeBox(IDC_MODE_LED)->isChecked()) {
+    chip::WriteChipRegisters(chip::kRegMode, chip::kModeLed);
+  } else if (ModeBox(IDC_MODE_GPIO)->isChecked()) {
+    chip::WriteChipRegisters(chip::kRegMode, chip::kModeGpio);
+    const bool output = ModeBox(IDC_DIR_OUTPUT)->isChecked();
+    chip::WriteChipRegisters(chip::kRegDirection, output ? chip::kDirectionOutput : chip::kDirectionInput);
+  }
+}
+
+// A board is selected before it is identified, so the writes of the
+// selection never went out. The mode the page shows must reach the chip all
+// the same: board 128 starts in GPIO mode with inputs and its mode boxes
+// cannot be clicked, and a re-plugged chip starts from its reset.
+void CRound::OnBoardMatched() { WritePinSetup(); }
 
 void CRound::OnDirectionInput() { SelectDirection(true); }
 void CRound::OnDirectionOutput() { SelectDirection(false); }
