@@ -352,12 +352,7 @@ void CRound::SelectChipBoard(int button) {
   layoutHost->show();
 
   if (board->boardId == 128) {
-    // The board with 16 LED or GPIO pins starts in GPIO mode with inputs,
-    // and the mode cannot be changed.
-    OnModeGpio();
-    ModeBox(IDC_MODE_LED)->setEnabled(false);
-    ModeBox(IDC_MODE_GPIO)->setEnabled(false);
-    OnDirectionInput();
+    StartGpioWithInputs();
   } else {
     ModeBox(IDC_MODE_LED)->setEnabled(true);
     ModeBox(IDC_MODE_GPIO)->setEnabled(true);
@@ -392,6 +387,15 @@ void CRound::UpdateModeTexts() {
   if (!g_pLayoutPage) return;
   if (ModeBox(IDC_MODE_LED)->isChecked()) g_pLayoutPage->SetGpioMode(false);
   else if (ModeBox(IDC_MODE_GPIO)->isChecked()) g_pLayoutPage->SetGpioMode(true);
+}
+
+// The board with 16 LED or GPIO pins works in GPIO mode only: it starts with
+// inputs, and its mode boxes cannot be changed.
+void CRound::StartGpioWithInputs() {
+  OnModeGpio();
+  ModeBox(IDC_MODE_LED)->setEnabled(false);
+  ModeBox(IDC_MODE_GPIO)->setEnabled(false);
+  OnDirectionInput();
 }
 
 void CRound::OnModeLed() {
@@ -537,6 +541,9 @@ void CRound::ResetPages() {
 void CRound::OnSoftwareReset() {
   ResetPages();
   chip::WriteChipRegisters(chip::kRegSoftwareReset, std::array{chip::kSoftwareResetValue});
+  // The reset unchecks both mode boxes; on board 128, whose boxes cannot be
+  // clicked, that would leave the page and the chip in no mode at all.
+  if (g_selectedBoardId == 128) StartGpioWithInputs();
 }
 
 // ---- brightness ---------------------------------------------------------------------------

@@ -120,6 +120,7 @@ class CRound : public CPage {
   void EnableDirectionBoxes(bool enabled);
   // 0x12 (and in GPIO mode 0x04) as the mode boxes show them.
   void WritePinSetup();
+  void StartGpioWithInputs();  // board 128
   void CentreInHost(QWidget* page, int hostId);
   QWidget* Host(int id) const;
   CPage* MakeSubPage(SubPage which, int hostId);

@@ -368,4 +368,17 @@ TEST_F(GpioBoard128Test, StartsInGpioModeWithInputsOnTheChipToo) {
   EXPECT_EQ(board().Register(0x04), 0xFF);
   EXPECT_EQ(board().Register(0x05), 0xFF);
   uitest::GrabAndSave(window, QStringLiteral("gpio_board_128"));
+
+  // The software reset brings it back to GPIO with inputs, its only mode.
+  board().ClearDelivered();
+  QTest::mouseClick(g_pRoundPage->ResetButton(), Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return RegisterWrites().size() >= 4; }));
+  const auto writes = RegisterWrites();  // the maximum current back to 40 mA first
+  EXPECT_EQ(std::vector<RegisterWrite>(writes.begin() + 1, writes.begin() + 4),
+            (std::vector<RegisterWrite>{{0x7F, {0x00}}, {0x12, {0xFF, 0xFF}}, {0x04, {0xFF, 0xFF}}}));
+  EXPECT_TRUE(Box(IDC_MODE_GPIO)->isChecked());
+  EXPECT_FALSE(Box(IDC_MODE_GPIO)->isEnabled());
+  ASSERT_TRUE(RegisterBecomes(0x04, 0xFF));
+  EXPECT_EQ(board().Register(0x12), 0xFF);
+  EXPECT_NE(Input(), nullptr);
 }
