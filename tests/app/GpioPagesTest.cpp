@@ -173,6 +173,8 @@ struct BoardCase {
   const char* trace;
 };
 
+void PrintTo(const BoardCase& c, std::ostream* os) { *os << "board " << int(c.boardId); }
+
 class GpioBoardsTest : public GpioPagesTest, public ::testing::WithParamInterface<BoardCase> {
  protected:
   std::uint8_t BoardId() const override { return GetParam().boardId; }
