@@ -110,7 +110,7 @@ class GpioPagesTest : public IdentifiedBoardFixture {
 
 TEST_F(GpioPagesTest, ReadInputStateReadsBothPortsAsAChain) {
   g_bBrightnessPending = 1;
-  SwitchToGpio();
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
   // The switch to inputs is not followed by a brightness write.
   EXPECT_EQ(g_bBrightnessPending, 0);
   EXPECT_EQ(Input()->PortText(0)->text(), QStringLiteral("P0:"));
@@ -136,7 +136,7 @@ TEST_F(GpioPagesTest, ReadInputStateReadsBothPortsAsAChain) {
 }
 
 TEST_F(GpioPagesTest, TheInputPageActsOnlyOnAnswersToItsOwnReads) {
-  SwitchToGpio();
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
   auto reply = [](std::uint8_t reg, Bytes data) {
     Bytes payload{1, 0x5B, reg, static_cast<std::uint8_t>(data.size()), 4, 0};
     payload.insert(payload.end(), data.begin(), data.end());
@@ -186,11 +186,11 @@ TEST_P(GpioBoardsTest, InterruptAndOutputBytesFollowTheBoardsMapping) {
   if (c.boardId == 128) {
     ASSERT_NE(Input(), nullptr);  // the board starts there
   } else {
-    SwitchToGpio();
+    ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
   }
 
   for (int pin : c.disabled) {
-    SelectPin(pin);
+    ASSERT_NO_FATAL_FAILURE(SelectPin(pin));
     Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kDisable);
   }
   ASSERT_TRUE(PumpUntil([&] { return !WritesTo(0x06).empty() && WritesTo(0x06).back() == Bytes(c.irq.begin(), c.irq.end()); }));
@@ -199,10 +199,10 @@ TEST_P(GpioBoardsTest, InterruptAndOutputBytesFollowTheBoardsMapping) {
   EXPECT_TRUE(g_pLayoutPage->LedButton(c.disabled.back())->Selected());
   uitest::GrabAndSave(window, QStringLiteral("gpio_input_board_") + id);
 
-  SwitchToOutputs();
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
   EXPECT_TRUE(MarkedPins().empty());
   for (int pin : c.high) {
-    SelectPin(pin);
+    ASSERT_NO_FATAL_FAILURE(SelectPin(pin));
     Choose(Output()->LevelCombo(), CQV512XX_Gpio_Output::kHighLevel);
   }
   ASSERT_TRUE(PumpUntil([&] { return WritesTo(0x02).size() == c.high.size(); })) << WritesTo(0x02).size();
@@ -225,8 +225,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return "Board" + std::to_string(info.param.boardId); });
 
 TEST_F(GpioPagesTest, DriverTypeIsChangedByReadModifyWrite) {
-  SwitchToGpio();
-  SwitchToOutputs();
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
   struct Case {
     std::uint8_t before;
     int choice;
@@ -243,8 +243,8 @@ TEST_F(GpioPagesTest, DriverTypeIsChangedByReadModifyWrite) {
 }
 
 TEST_F(GpioPagesTest, AnotherReadOf0x11DoesNotRewriteTheDriverType) {
-  SwitchToGpio();
-  SwitchToOutputs();
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
   board().SetRegister(0x11, 0x1F);
   board().ClearDelivered();
   // A read of 0x11 made elsewhere (the blink and fade chains make them): the
@@ -264,8 +264,8 @@ TEST_F(GpioPagesTest, AnotherReadOf0x11DoesNotRewriteTheDriverType) {
 }
 
 TEST_F(GpioPagesTest, PressingABoxShowsTheMarksItIsAbout) {
-  SwitchToGpio();
-  SelectPin(2);
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  ASSERT_NO_FATAL_FAILURE(SelectPin(2));
   Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kDisable);
   gpio::ClearPinColours();
   EXPECT_TRUE(MarkedPins().empty());
@@ -274,8 +274,8 @@ TEST_F(GpioPagesTest, PressingABoxShowsTheMarksItIsAbout) {
   EXPECT_TRUE(g_pLayoutPage->LedButton(2)->Selected());  // and the selection stays as it was
   Input()->InterruptCombo()->hidePopup();
 
-  SwitchToOutputs();
-  SelectPin(4);
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
+  ASSERT_NO_FATAL_FAILURE(SelectPin(4));
   Choose(Output()->LevelCombo(), CQV512XX_Gpio_Output::kHighLevel);
   EXPECT_EQ(MarkedPins(), std::vector<int>{4});
   // The driver type is for all pins: no pin is marked while it is chosen.
@@ -295,8 +295,8 @@ TEST_F(GpioPagesTest, ADrivenInputLightsTheIndicatorWhileItsInterruptIsEnabled) 
   ASSERT_NE(panel, nullptr);
   SimPinPanel* pins = panel->Pins();
 
-  SwitchToGpio();
-  SelectPin(3);
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  ASSERT_NO_FATAL_FAILURE(SelectPin(3));
   Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kDisable);
   ASSERT_TRUE(RegisterBecomes(0x06, 0x08));
   pins->Refresh();
@@ -322,8 +322,8 @@ TEST_F(GpioPagesTest, ADrivenInputLightsTheIndicatorWhileItsInterruptIsEnabled) 
   EXPECT_EQ(Input()->PortText(0)->text(), QStringLiteral("P0D1: 0xff"));
 
   // Outputs the page sets show in the panel.
-  SwitchToOutputs();
-  SelectPin(2);
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
+  ASSERT_NO_FATAL_FAILURE(SelectPin(2));
   Choose(Output()->LevelCombo(), CQV512XX_Gpio_Output::kHighLevel);
   ASSERT_TRUE(RegisterBecomes(0x03, 0x04));  // board 1: pin 2 is bit 2 of 0x03
   pins->Refresh();
@@ -333,8 +333,8 @@ TEST_F(GpioPagesTest, ADrivenInputLightsTheIndicatorWhileItsInterruptIsEnabled) 
 }
 
 TEST_F(GpioPagesTest, TheGpioBoxWritesTheDirectionItShows) {
-  SwitchToGpio();
-  SwitchToOutputs();
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
   QTest::mouseClick(Box(IDC_MODE_LED), Qt::LeftButton);
   ASSERT_TRUE(RegisterBecomes(0x12, 0x00));
   EXPECT_EQ(board().Register(0x04), 0x00);  // left as the outputs had it
