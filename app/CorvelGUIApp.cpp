@@ -10,6 +10,8 @@
 #include "app/MainWindow.h"
 #include "app/SimRegisterPanel.h"
 #include "board/RoundPage.h"
+#include "chip/GpioInputPage.h"
+#include "chip/GpioOutputPage.h"
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
@@ -51,6 +53,9 @@ bool CCorvelGUIApp::CreateObjects() {
   if (qApp && !dynamic_cast<CorvelStyle*>(QApplication::style())) QApplication::setStyle(new CorvelStyle);
   m_chip = std::make_unique<QVChip>();
   g_pChip = m_chip.get();
+  // The LED board page makes the GPIO pages, which live in chip/, through these.
+  CRound::SetSubPageFactory(CRound::SubPage::kGpioInput, &CQV512XX_Gpio_Input::Create);
+  CRound::SetSubPageFactory(CRound::SubPage::kGpioOutput, &CQV512XX_Gpio_Output::Create);
 
   m_protocol = std::make_unique<CQVProtocol>();
   m_protocol->UseCrc16();

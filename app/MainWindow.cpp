@@ -389,6 +389,7 @@ void CQV512XX::OnBoardId(const Message& reply) {
   const CRound::ChipBoard* board = id ? CRound::FindBoardById(*id) : nullptr;
   if (board && *id == g_selectedBoardId) {
     g_bBoardMatched = 1;
+    if (g_pRoundPage) g_pRoundPage->OnBoardMatched();
   } else if (board && g_pRoundPage) {
     g_pRoundPage->SelectChipBoard(board->button);
   }

@@ -1,11 +1,16 @@
 #include "app/SimRegisterPanel.h"
 
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
+#include "app/SimPinPanel.h"
 #include "chip/RegisterMap.h"
 #include "sim/SimBoard.h"
 #include "ui/Scaling.h"
@@ -56,10 +61,15 @@ SimRegisterPanel::SimRegisterPanel(sim::SimBoard& board, QWidget* parent)
   for (int row = 0; row < m_table->rowCount(); ++row) m_table->item(row, kValue)->setFont(mono);
   m_table->horizontalHeader()->setSectionResizeMode(kMeaning, QHeaderView::Stretch);
   layout->addWidget(m_table);
+  m_pins = new SimPinPanel(board, this);
+  layout->addWidget(m_pins);
   Refresh();
   m_table->resizeColumnsToContents();
   m_table->horizontalHeader()->setSectionResizeMode(kMeaning, QHeaderView::Stretch);
-  resize(static_cast<int>(640 * g_scaleX), static_cast<int>(760 * g_scaleY));
+  // Room for every register and the pins, but never taller than the screen.
+  const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  const int room = screen ? screen->availableGeometry().height() - 60 : 900;
+  resize(static_cast<int>(640 * g_scaleX), std::min(static_cast<int>(900 * g_scaleY), room));
 
   m_timer = new QTimer(this);
   connect(m_timer, &QTimer::timeout, this, &SimRegisterPanel::Refresh);

@@ -2,6 +2,7 @@
 // registers as the chip holds them now, so that a person can see what the
 // pages wrote. It reads the simulated board directly (not over the link) and
 // refreshes itself ten times a second; a value that just changed is marked.
+// Under the registers, the chip's pins, which a person can drive.
 #pragma once
 
 #include <QWidget>
@@ -10,6 +11,7 @@
 #include <cstdint>
 
 class QTableWidget;
+class SimPinPanel;
 class QTimer;
 namespace sim {
 class SimBoard;
@@ -26,12 +28,14 @@ class SimRegisterPanel : public QWidget {
   // Reads every register again and updates the rows.
   void Refresh();
   QTableWidget* Table() const { return m_table; }
+  SimPinPanel* Pins() const { return m_pins; }
   // The row of a register, or -1.
   int RowOf(std::uint8_t reg) const;
 
  private:
   sim::SimBoard& m_board;
   QTableWidget* m_table = nullptr;
+  SimPinPanel* m_pins = nullptr;
   QTimer* m_timer = nullptr;
   std::array<int, 256> m_last{};  // -1: not read yet
   std::array<std::chrono::steady_clock::time_point, 256> m_changed{};

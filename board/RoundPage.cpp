@@ -352,12 +352,7 @@ void CRound::SelectChipBoard(int button) {
   layoutHost->show();
 
   if (board->boardId == 128) {
-    // The board with 16 LED or GPIO pins starts in GPIO mode with inputs,
-    // and the mode cannot be changed.
-    OnModeGpio();
-    ModeBox(IDC_MODE_LED)->setEnabled(false);
-    ModeBox(IDC_MODE_GPIO)->setEnabled(false);
-    OnDirectionInput();
+    StartGpioWithInputs();
   } else {
     ModeBox(IDC_MODE_LED)->setEnabled(true);
     ModeBox(IDC_MODE_GPIO)->setEnabled(true);
@@ -394,6 +389,15 @@ void CRound::UpdateModeTexts() {
   else if (ModeBox(IDC_MODE_GPIO)->isChecked()) g_pLayoutPage->SetGpioMode(true);
 }
 
+// The board with 16 LED or GPIO pins works in GPIO mode only: it starts with
+// inputs, and its mode boxes cannot be changed.
+void CRound::StartGpioWithInputs() {
+  OnModeGpio();
+  ModeBox(IDC_MODE_LED)->setEnabled(false);
+  ModeBox(IDC_MODE_GPIO)->setEnabled(false);
+  OnDirectionInput();
+}
+
 void CRound::OnModeLed() {
   m_relationship->hide();
   SetModeBoxes(true, false, true, false);
@@ -421,8 +425,27 @@ void CRound::OnModeGpio() {
   DestroyFadePage();
   DestroyBlinkPage();
   if (!g_pGpioInputPage) CreateGpioInputPage();
-  chip::WriteChipRegisters(chip::kRegMode, chip::kModeGpio);
+  WritePinSetup();
 }
+
+// The direction goes with the GPIO mode: the INPUT or OUTPUT box shows one,
+// and a chip left with the other (from its reset, or an earlier OUTPUT) would
+// have the input page read its own output levels.
+void CRound::WritePinSetup() {
+  if (ModeBox(IDC_MODE_LED)->isChecked()) {
+    chip::WriteChipRegisters(chip::kRegMode, chip::kModeLed);
+  } else if (ModeBox(IDC_MODE_GPIO)->isChecked()) {
+    chip::WriteChipRegisters(chip::kRegMode, chip::kModeGpio);
+    const bool output = ModeBox(IDC_DIR_OUTPUT)->isChecked();
+    chip::WriteChipRegisters(chip::kRegDirection, output ? chip::kDirectionOutput : chip::kDirectionInput);
+  }
+}
+
+// A board is selected before it is identified, so the writes of the
+// selection never went out. The mode the page shows must reach the chip all
+// the same: board 128 starts in GPIO mode with inputs and its mode boxes
+// cannot be clicked, and a re-plugged chip starts from its reset.
+void CRound::OnBoardMatched() { WritePinSetup(); }
 
 void CRound::OnDirectionInput() { SelectDirection(true); }
 void CRound::OnDirectionOutput() { SelectDirection(false); }
@@ -518,6 +541,9 @@ void CRound::ResetPages() {
 void CRound::OnSoftwareReset() {
   ResetPages();
   chip::WriteChipRegisters(chip::kRegSoftwareReset, std::array{chip::kSoftwareResetValue});
+  // The reset unchecks both mode boxes; on board 128, whose boxes cannot be
+  // clicked, that would leave the page and the chip in no mode at all.
+  if (g_selectedBoardId == 128) StartGpioWithInputs();
 }
 
 // ---- brightness ---------------------------------------------------------------------------

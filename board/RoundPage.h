@@ -62,6 +62,8 @@ class CRound : public CPage {
   void OnModeGpio();
   void OnDirectionInput();
   void OnDirectionOutput();
+  // The main window's board query found the board selected here.
+  void OnBoardMatched();
 
   void OnMessage(const platform::Message& message) override;
   void OnTimer(std::uint32_t id) override;
@@ -116,6 +118,9 @@ class CRound : public CPage {
   void SetModeBoxes(bool led, bool gpio, bool input, bool output);
   void SelectDirection(bool input);
   void EnableDirectionBoxes(bool enabled);
+  // 0x12 (and in GPIO mode 0x04) as the mode boxes show them.
+  void WritePinSetup();
+  void StartGpioWithInputs();  // board 128
   void CentreInHost(QWidget* page, int hostId);
   QWidget* Host(int id) const;
   CPage* MakeSubPage(SubPage which, int hostId);

@@ -124,22 +124,47 @@ std::array<std::uint8_t, 2> InterruptDisableBytes(std::span<const std::uint8_t> 
 
 bool HasOutputLevelMapping(std::uint8_t boardId) { return boardId == 0 || boardId == 1 || boardId == 3 || boardId == 5; }
 
+std::optional<PinBit> OutputLevelBit(int pin, std::uint8_t boardId) {
+  if (!HasOutputLevelMapping(boardId) || pin < 0 || pin >= kMaxPins) return std::nullopt;
+  const int limit = (boardId == 1 || boardId == 3) ? 4 : 8;
+  // The mapping never reaches past bit 7 on the boards it covers; a pin that
+  // would is left out rather than shifted off the byte.
+  const PinBit where = pin < limit ? PinBit{1, pin} : PinBit{0, pin - limit};
+  if (where.bit >= 8) return std::nullopt;
+  return where;
+}
+
 std::array<std::uint8_t, 2> OutputLevelBytes(std::span<const std::uint8_t> high, int pinCount, std::uint8_t boardId) {
   std::array<std::uint8_t, 2> out{};  // {0x02, 0x03}
-  if (!HasOutputLevelMapping(boardId)) return out;
-  const int limit = (boardId == 1 || boardId == 3) ? 4 : 8;
   const int n = std::min<int>(pinCount, std::min<int>(static_cast<int>(high.size()), kMaxPins));
   for (int i = 0; i < n; ++i) {
     if (!high[static_cast<std::size_t>(i)]) continue;
-    // The mapping never reaches past bit 7 on the boards it covers; a pin
-    // that would is left out rather than shifted off the byte.
-    if (i < limit) {
-      if (i < 8) out[1] |= static_cast<std::uint8_t>(1u << i);
-    } else if (i - limit < 8) {
-      out[0] |= static_cast<std::uint8_t>(1u << (i - limit));
-    }
+    if (const auto where = OutputLevelBit(i, boardId))
+      out[static_cast<std::size_t>(where->byte)] |= static_cast<std::uint8_t>(1u << where->bit);
   }
   return out;
+}
+
+std::array<std::uint8_t, kMaxPins> OutputLevelPins(std::array<std::uint8_t, 2> bytes, int pinCount,
+                                                    std::uint8_t boardId) {
+  std::array<std::uint8_t, kMaxPins> high{};
+  for (int i = 0; i < std::min(pinCount, kMaxPins); ++i)
+    if (const auto where = OutputLevelBit(i, boardId))
+      high[static_cast<std::size_t>(i)] = (bytes[static_cast<std::size_t>(where->byte)] >> where->bit) & 1u;
+  return high;
+}
+
+std::array<std::uint8_t, kMaxPins> InterruptDisabledPins(std::array<std::uint8_t, 2> bytes, int pinCount) {
+  std::array<std::uint8_t, kMaxPins> disabled{};
+  for (int i = 0; i < std::min(pinCount, kMaxPins); ++i)
+    disabled[static_cast<std::size_t>(i)] = (bytes[static_cast<std::size_t>(i / 8)] >> (i % 8)) & 1u;
+  return disabled;
+}
+
+std::string PortInputText(int port, std::uint8_t value) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "P%dD1: 0x%x", port == 0 ? 0 : 1, value);
+  return buf;
 }
 
 int BrightnessPercent(std::uint8_t value) { return value * 100 / 255; }

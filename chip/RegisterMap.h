@@ -99,6 +99,24 @@ std::array<std::uint8_t, 2> InterruptDisableBytes(std::span<const std::uint8_t> 
 std::array<std::uint8_t, 2> OutputLevelBytes(std::span<const std::uint8_t> high, int pinCount, std::uint8_t boardId);
 // Whether a board id has an output-level mapping at all.
 bool HasOutputLevelMapping(std::uint8_t boardId);
+// Where an output pin's level goes: byte 0 (register 0x02) or 1 (0x03), and
+// the bit in it. Nothing for a board without a mapping.
+struct PinBit {
+  int byte;
+  int bit;
+};
+std::optional<PinBit> OutputLevelBit(int pin, std::uint8_t boardId);
+
+// The other way round, for commands that change some pins and keep the rest:
+// which of the first `pinCount` pins the bytes of 0x06/0x07 disable, and which
+// the bytes of 0x02/0x03 set high on a board (none without a mapping).
+std::array<std::uint8_t, kMaxPins> InterruptDisabledPins(std::array<std::uint8_t, 2> bytes, int pinCount);
+std::array<std::uint8_t, kMaxPins> OutputLevelPins(std::array<std::uint8_t, 2> bytes, int pinCount,
+                                                    std::uint8_t boardId);
+
+// What the GPIO input page shows for an input port (0 or 1): "P0D1: 0x" and
+// the value in lower-case hex without leading zeros, e.g. "P0D1: 0xa5".
+std::string PortInputText(int port, std::uint8_t value);
 
 // ---- brightness ------------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -55,6 +56,8 @@ constexpr const char* kToolHelp =
     "  mode led|gpio            use the chip's pins as LED drivers or as GPIO\n"
     "  current MILLIAMPS        set the global maximum LED current (1..40 mA)\n"
     "  reset                    software reset of the chip\n"
+    "  gpio read|out|drive|irq|dir|wait-irq ...  the chip's pins as GPIO\n"
+    "  sim drive PIN=high|low ...                drive the simulated chip's pins (--sim)\n"
     "  wait                     wait until a lamp board is attached\n"
     "  batch 'CMD ARGS' ...     run several commands on one connection\n"
     "  image make RAW -o OUT    build a .qvbin firmware image from raw data\n"
@@ -89,6 +92,31 @@ const std::map<std::string, std::string> kCommandHelp = {
     {"reset", "Usage: corvelctl reset\n\nSoftware reset of the chip (0x00 to register 0x7F): every register it\n"
               "drives goes back to its reset value.\n"},
     {"wait", "Usage: corvelctl wait\n\nWaits until a lamp board is attached (up to --timeout ms).\n"},
+    {"gpio", "Usage: corvelctl gpio read\n"
+             "       corvelctl gpio out PIN=high|low ...\n"
+             "       corvelctl gpio drive open-drain|push-pull\n"
+             "       corvelctl gpio irq PIN=enable|disable ...\n"
+             "       corvelctl gpio dir input|output\n"
+             "       corvelctl gpio wait-irq\n\n"
+             "The chip's pins as GPIO (switch them with 'mode gpio' first). PIN is a pin as\n"
+             "numbered on the board (0..5, 0..9 or 0..15).\n\n"
+             "read:     reads input port 0 (register 0x00), then port 1 (0x01), and prints\n"
+             "          each as hex and as bits 7..0.\n"
+             "out:      sets the output level of the pins named; the others keep what the chip\n"
+             "          holds (0x02-0x03, mapped to bits as the board wires its pins; the QV6034\n"
+             "          has no such mapping and is refused).\n"
+             "drive:    output driver type of all pins (bit 4 of 0x11; the other bits are kept).\n"
+             "irq:      lets the pins named raise an interrupt, or not (0x06-0x07); the others\n"
+             "          keep what the chip holds.\n"
+             "dir:      all pins inputs (0xFF 0xFF to 0x04-0x05) or outputs (0x00 0x00).\n"
+             "wait-irq: waits up to --timeout ms for the board's interrupt report. A report\n"
+             "          that came during an earlier command of the same batch counts.\n"},
+    {"sim", "Usage: corvelctl --sim sim drive PIN=high|low ...\n\n"
+            "Drives the simulated chip's pins from outside, as a person would with a wire\n"
+            "(pins P0_0..P0_7 and P1_0..P1_7 of the chip's two ports, or 'all'; all are high\n"
+            "at start). A GPIO input whose interrupt is enabled makes the board send its\n"
+            "interrupt report when its level changes. Useful in a batch, e.g.\n"
+            "  corvelctl --sim batch 'mode gpio' 'gpio dir input' 'sim drive P0_3=low' 'gpio wait-irq'\n"},
     {"batch", "Usage: corvelctl batch 'COMMAND ARGS' ...\n\nRuns each argument as a command on one connection and stops at the\n"
               "first that fails, e.g.  corvelctl --sim batch 'reg write 0x20 0x10 0x20' 'reg read 0x20 2'\n"},
     {"image", "Usage: corvelctl image make RAW -o OUT [--check-word auto|0|HEX]\n"
@@ -302,6 +330,8 @@ class Runner {
     if (name == "mode") return ModeCommand(args);
     if (name == "current") return Current(args);
     if (name == "reset") return Reset(args);
+    if (name == "gpio") return Gpio(args);
+    if (name == "sim") return SimCommand(args);
     if (name == "wait") return Wait(args);
     if (name == "batch") return Batch(args);
     if (name == "image") return Image(args);
@@ -556,6 +586,235 @@ class Runner {
       out_ << "{\"reset\":true}\n";
     } else {
       out_ << "Chip reset.\n";
+    }
+    return kExitOk;
+  }
+
+  // ---- gpio: the chip's pins, on the same register access and bit mappings as the GPIO pages ----
+
+  int Gpio(const std::vector<std::string>& args) {
+    if (args.size() < 2) throw UsageError{"gpio needs read, out, drive, irq, dir or wait-irq"};
+    const std::string& verb = args[1];
+    if (verb == "read") return GpioRead(args);
+    if (verb == "out") return GpioOut(args);
+    if (verb == "drive") return GpioDrive(args);
+    if (verb == "irq") return GpioIrq(args);
+    if (verb == "dir") return GpioDir(args);
+    if (verb == "wait-irq") return GpioWaitIrq(args);
+    throw UsageError{"gpio needs read, out, drive, irq, dir or wait-irq, not '" + verb + "'"};
+  }
+
+  // PIN=WORD arguments from args[2] on: the pin numbers, and for each whether
+  // it got `on` (true) or `off`.
+  static std::vector<std::pair<int, bool>> PinSettings(const std::vector<std::string>& args, const char* on,
+                                                       const char* off) {
+    const std::string usage = "usage: gpio " + args[1] + " PIN=" + on + "|" + off + " ...";
+    if (args.size() < 3) throw UsageError{usage};
+    std::vector<std::pair<int, bool>> settings;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+      const auto eq = args[i].find('=');
+      if (eq == std::string::npos) throw UsageError{usage + " (not '" + args[i] + "')"};
+      const std::string word = args[i].substr(eq + 1);
+      if (word != on && word != off) throw UsageError{usage + " (not '" + args[i] + "')"};
+      const int pin = static_cast<int>(NumberIn(args[i].substr(0, eq), 0, chip::kMaxPins - 1, "PIN"));
+      settings.emplace_back(pin, word == on);
+    }
+    return settings;
+  }
+
+  // The identified board's pin count; a pin past it is a usage error.
+  int BoardPins(const std::vector<std::pair<int, bool>>& settings) {
+    const int count = FindChipBoard(*info_.boardId)->ledCount;
+    for (const auto& [pin, value] : settings)
+      if (pin >= count)
+        throw UsageError{"pin " + std::to_string(pin) + " is not on this board: the " + info_.chipBoard +
+                         " has pins 0.." + std::to_string(count - 1)};
+    return count;
+  }
+
+  // Reads a register pair, lets `change` edit it, writes it back.
+  int ChangeRegisterPair(std::uint8_t reg, const std::function<std::array<std::uint8_t, 2>(std::array<std::uint8_t, 2>)>& change,
+                         std::array<std::uint8_t, 2>& written) {
+    std::string error;
+    std::vector<std::uint8_t> now;
+    if (!S().ReadRegisters(reg, 2, now, error)) return Fail(error);
+    written = change({now[0], now[1]});
+    return WriteChip(reg, written);
+  }
+
+  static std::string Bits(std::uint8_t v) {
+    std::string bits;
+    for (int bit = 7; bit >= 0; --bit) bits += (v >> bit) & 1 ? '1' : '0';
+    return bits;
+  }
+
+  // The pins set in `set`, e.g. "3 5" (or "3,5" for JSON).
+  static std::string PinList(const std::array<std::uint8_t, chip::kMaxPins>& set, int count, const char* separator) {
+    std::string out;
+    for (int i = 0; i < count; ++i) {
+      if (!set[static_cast<std::size_t>(i)]) continue;
+      if (!out.empty()) out += separator;
+      out += std::to_string(i);
+    }
+    return out;
+  }
+
+  int GpioRead(const std::vector<std::string>& args) {
+    NoArgs(args, 2);
+    std::string error;
+    if (!RequireBoard(error)) return Fail(error);
+    // Port 1 after port 0, as the input page reads them.
+    std::array<std::uint8_t, 2> ports{};
+    for (std::uint8_t port : {chip::kRegPort0Input, chip::kRegPort1Input}) {
+      std::vector<std::uint8_t> value;
+      if (!S().ReadRegisters(port, 1, value, error)) return Fail(error);
+      ports[port - chip::kRegPort0Input] = value[0];
+    }
+    if (g_.json) {
+      out_ << "{\"port0\":" << int(ports[0]) << ",\"port1\":" << int(ports[1]) << ",\"bits0\":"
+           << JsonString(Bits(ports[0])) << ",\"bits1\":" << JsonString(Bits(ports[1])) << "}\n";
+    } else {
+      for (int port = 0; port < 2; ++port)
+        out_ << chip::PortInputText(port, ports[static_cast<std::size_t>(port)]) << "\tbits 7..0: "
+             << Bits(ports[static_cast<std::size_t>(port)]) << "\n";
+    }
+    return kExitOk;
+  }
+
+  int GpioOut(const std::vector<std::string>& args) {
+    const auto settings = PinSettings(args, "high", "low");
+    std::string error;
+    if (!RequireBoard(error)) return Fail(error);
+    const int count = BoardPins(settings);
+    const std::uint8_t id = *info_.boardId;
+    if (!chip::HasOutputLevelMapping(id))
+      return Fail("The " + info_.chipBoard + " (board " + std::to_string(id) +
+                  ") has no output level mapping for its pins: nothing written. 'reg write 0x02 P0 P1' sets "
+                  "the chip's output registers directly.");
+    std::array<std::uint8_t, chip::kMaxPins> high{};
+    std::array<std::uint8_t, 2> written{};
+    const int rc = ChangeRegisterPair(
+        chip::kRegOutputLevels,
+        [&](std::array<std::uint8_t, 2> now) {
+          high = chip::OutputLevelPins(now, count, id);
+          for (const auto& [pin, on] : settings) high[static_cast<std::size_t>(pin)] = on ? 1 : 0;
+          return chip::OutputLevelBytes(high, count, id);
+        },
+        written);
+    if (rc != kExitOk) return rc;
+    if (g_.json) {
+      out_ << "{\"high\":[" << PinList(high, count, ",") << "],\"output_levels\":[" << int(written[0]) << ","
+           << int(written[1]) << "]}\n";
+    } else {
+      const std::string list = PinList(high, count, " ");
+      out_ << "Pins high: " << (list.empty() ? "none" : list) << " (0x02 = " << Hex2(written[0])
+           << ", 0x03 = " << Hex2(written[1]) << ").\n";
+    }
+    return kExitOk;
+  }
+
+  int GpioIrq(const std::vector<std::string>& args) {
+    const auto settings = PinSettings(args, "enable", "disable");
+    std::string error;
+    if (!RequireBoard(error)) return Fail(error);
+    const int count = BoardPins(settings);
+    std::array<std::uint8_t, chip::kMaxPins> disabled{};
+    std::array<std::uint8_t, 2> written{};
+    const int rc = ChangeRegisterPair(
+        chip::kRegInterruptDisable,
+        [&](std::array<std::uint8_t, 2> now) {
+          disabled = chip::InterruptDisabledPins(now, count);
+          for (const auto& [pin, enable] : settings) disabled[static_cast<std::size_t>(pin)] = enable ? 0 : 1;
+          return chip::InterruptDisableBytes(disabled, count);
+        },
+        written);
+    if (rc != kExitOk) return rc;
+    if (g_.json) {
+      out_ << "{\"disabled\":[" << PinList(disabled, count, ",") << "],\"interrupt_disable\":[" << int(written[0])
+           << "," << int(written[1]) << "]}\n";
+    } else {
+      const std::string list = PinList(disabled, count, " ");
+      out_ << "Interrupts disabled on pins: " << (list.empty() ? "none" : list) << " (0x06 = " << Hex2(written[0])
+           << ", 0x07 = " << Hex2(written[1]) << ").\n";
+    }
+    return kExitOk;
+  }
+
+  int GpioDrive(const std::vector<std::string>& args) {
+    if (args.size() != 3 || (args[2] != "open-drain" && args[2] != "push-pull"))
+      throw UsageError{"usage: gpio drive open-drain|push-pull"};
+    const bool pushPull = args[2] == "push-pull";
+    std::string error;
+    if (!RequireBoard(error)) return Fail(error);
+    std::vector<std::uint8_t> now;
+    if (!S().ReadRegisters(chip::kRegGlobalControl, 1, now, error)) return Fail(error);
+    const std::uint8_t value = chip::WithDriverType(now[0], pushPull);
+    if (int rc = WriteChip(chip::kRegGlobalControl, std::array{value}); rc != kExitOk) return rc;
+    if (g_.json) {
+      out_ << "{\"driver\":" << JsonString(args[2]) << ",\"before\":" << int(now[0]) << ",\"after\":" << int(value)
+           << "}\n";
+    } else {
+      out_ << "Output driver " << args[2] << ": register 0x11 " << Hex2(now[0]) << " -> " << Hex2(value) << ".\n";
+    }
+    return kExitOk;
+  }
+
+  int GpioDir(const std::vector<std::string>& args) {
+    if (args.size() != 3 || (args[2] != "input" && args[2] != "output"))
+      throw UsageError{"usage: gpio dir input|output"};
+    const bool input = args[2] == "input";
+    std::string error;
+    if (!RequireBoard(error)) return Fail(error);
+    if (int rc = WriteChip(chip::kRegDirection, input ? chip::kDirectionInput : chip::kDirectionOutput); rc != kExitOk)
+      return rc;
+    if (g_.json) {
+      out_ << "{\"direction\":" << JsonString(args[2]) << "}\n";
+    } else {
+      out_ << "Pins are " << (input ? "inputs" : "outputs") << ".\n";
+    }
+    return kExitOk;
+  }
+
+  int GpioWaitIrq(const std::vector<std::string>& args) {
+    NoArgs(args, 2);
+    std::string error;
+    if (!RequireBoard(error)) return Fail(error);
+    if (!S().TakeInterrupt(g_.timeoutMs, error)) return Fail(error);
+    if (g_.json) {
+      out_ << "{\"interrupt\":true}\n";
+    } else {
+      out_ << "Interrupt reported.\n";
+    }
+    return kExitOk;
+  }
+
+  // ---- sim: the simulated board's side, for scripts ----
+
+  int SimCommand(const std::vector<std::string>& args) {
+    if (args.size() < 3 || args[1] != "drive") throw UsageError{"usage: sim drive PIN=high|low ..."};
+    if (!g_.sim) throw UsageError{"sim drive needs the simulated board (--sim)"};
+    std::vector<std::pair<std::uint16_t, bool>> drives;  // pins, level
+    for (std::size_t i = 2; i < args.size(); ++i) {
+      const auto eq = args[i].find('=');
+      const std::string name = args[i].substr(0, eq);
+      const std::string word = eq == std::string::npos ? std::string() : args[i].substr(eq + 1);
+      const auto pin = sim::PinFromName(name);
+      if ((!pin && name != "all") || (word != "high" && word != "low"))
+        throw UsageError{"usage: sim drive PIN=high|low ... with PIN P0_0..P1_7 or all (not '" + args[i] + "')"};
+      drives.emplace_back(pin ? static_cast<std::uint16_t>(1u << *pin) : sim::kAllPins, word == "high");
+    }
+    // Connected first, so that an interrupt report it causes reaches us.
+    std::string error;
+    if (!EnsureIdentified(error)) return Fail(error);
+    sim::SimBoard& board = *S().Sim();
+    std::uint16_t levels = board.Pins().driven;
+    for (const auto& [pins, high] : drives) levels = static_cast<std::uint16_t>(high ? levels | pins : levels & ~pins);
+    board.DrivePins(levels);
+    if (g_.json) {
+      out_ << "{\"driven\":" << levels << "}\n";
+    } else {
+      out_ << "Simulated pins outside, bits 7..0: P0 " << Bits(static_cast<std::uint8_t>(levels)) << ", P1 "
+           << Bits(static_cast<std::uint8_t>(levels >> 8)) << ".\n";
     }
     return kExitOk;
   }

@@ -51,6 +51,13 @@ class ReportTracer {
   FrameTracer in, out;
 };
 
+// What lights the window's interrupt indicator.
+bool IsInterruptReport(const Message& m) {
+  if (m.id != platform::kMsgInterrupt) return false;
+  const auto* bytes = m.Bytes();
+  return bytes && !bytes->empty() && (*bytes)[0] == 1;
+}
+
 std::string Hex2(unsigned v) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "0x%02X", v);
@@ -138,6 +145,7 @@ std::optional<Message> Session::Pump(const std::function<bool(const Message&)>& 
     auto m = main_->Wait(slice);
     if (!m) continue;
     if (m->id == platform::WM_DEVICECHANGE) comm_->OnDeviceChange(static_cast<std::uint32_t>(m->wParam), 0);
+    if (IsInterruptReport(*m)) ++pendingInterrupts_;
     if (want(*m)) return m;
   }
 }
@@ -312,4 +320,28 @@ bool Session::WaitForBoard(int timeoutMs) {
     if (accepted()) return true;
   }
   return false;
+}
+
+bool Session::TakeInterrupt(int timeoutMs, std::string& error) {
+  if (pendingInterrupts_ == 0) {
+    bool linkLost = false;
+    Pump(
+        [&](const Message& m) {
+          if (m.id == platform::kMsgLinkState && m.wParam != kLinkDeviceFound) linkLost = true;
+          return linkLost || IsInterruptReport(m);
+        },
+        std::chrono::milliseconds(timeoutMs));
+    if (linkLost) {
+      connected_ = identified_ = false;
+      g_bBoardMatched = 0;
+      error = "The link went down while waiting for an interrupt report.";
+      return false;
+    }
+  }
+  if (pendingInterrupts_ == 0) {
+    error = "No interrupt report within " + std::to_string(timeoutMs) + " ms.";
+    return false;
+  }
+  --pendingInterrupts_;
+  return true;
 }

@@ -56,6 +56,12 @@ class Session {
   bool WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> values, std::string& error);
   // Returns once a board is attached, or false after the timeout.
   bool WaitForBoard(int timeoutMs);
+  // Interrupt reports (32, 37) with byte 0 = 1 come unasked. The session
+  // counts each one it sees, whatever it waits for at the time, so that a
+  // script's wait also catches a report that came during an earlier command.
+  // Takes one such report, waiting up to `timeoutMs` for it; false (with the
+  // reason) when none came or the link went down.
+  bool TakeInterrupt(int timeoutMs, std::string& error);
 
   bool Connected() const { return connected_; }
   int TimeoutMs() const { return options_.timeoutMs; }
@@ -82,4 +88,5 @@ class Session {
   std::unique_ptr<QVCommunication> comm_;
   bool connected_ = false;
   bool identified_ = false;
+  int pendingInterrupts_ = 0;
 };

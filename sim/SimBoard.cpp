@@ -64,7 +64,6 @@ constexpr std::uint8_t kRegInputPort0 = 0x00;
 constexpr std::uint8_t kRegInputPort1 = 0x01;
 constexpr std::uint8_t kRegSoftwareReset = 0x7F;
 constexpr std::uint8_t kSoftwareResetValue = 0x00;
-constexpr std::uint8_t kInputPortsAtPowerOn = 0xFF;  // pins pulled up, nothing driving them
 constexpr std::uint8_t kUnmappedRegisterRead = 0xFF;  // an I2C read past the last register
 
 constexpr std::size_t kResendHistory = 16;
@@ -84,25 +83,16 @@ thread_local bool t_inDeviceListener = false;
 
 enum class Mode { kApplication, kBootloader };
 
-// The LED driver's registers as the bridge reaches them over I2C.
+// The LED driver's registers as the bridge reaches them over I2C, and its
+// pins (sim/SimPins.h): the input ports read the pins' levels.
 class ChipRegisters {
  public:
   ChipRegisters() { PowerOn(); }
 
-  void PowerOn() {
-    SoftwareReset();
-    values_[kRegInputPort0] = kInputPortsAtPowerOn;
-    values_[kRegInputPort1] = kInputPortsAtPowerOn;
-  }
-  // Everything the chip drives goes back to 0; the input ports show the pin
-  // levels, which a reset does not change.
-  void SoftwareReset() {
-    const std::uint8_t port0 = values_[kRegInputPort0];
-    const std::uint8_t port1 = values_[kRegInputPort1];
-    values_.fill(0);
-    values_[kRegInputPort0] = port0;
-    values_[kRegInputPort1] = port1;
-  }
+  // Everything the chip drives goes back to 0. What is outside its pins is
+  // not the chip's: it stays through a reset and a re-plug.
+  void PowerOn() { SoftwareReset(); }
+  void SoftwareReset() { values_.fill(0); }
   // A write over I2C: the input ports are read-only, and the reset register
   // resets the chip when it is given its reset value.
   void WriteFromBus(std::uint8_t reg, std::uint8_t value) {
@@ -113,11 +103,24 @@ class ChipRegisters {
     }
     values_[reg] = value;
   }
-  std::uint8_t Get(std::uint8_t reg) const { return values_[reg]; }
-  void Set(std::uint8_t reg, std::uint8_t value) { values_[reg] = value; }
+  std::uint8_t Get(std::uint8_t reg) const {
+    if (reg == kRegInputPort0 || reg == kRegInputPort1) return pins_.PortLevels(reg - kRegInputPort0, PinConfig());
+    return values_[reg];
+  }
+  // For tests: an input port set this way is what is outside that port.
+  void Set(std::uint8_t reg, std::uint8_t value) {
+    if (reg == kRegInputPort0 || reg == kRegInputPort1) return pins_.SetPort(reg - kRegInputPort0, value);
+    values_[reg] = value;
+  }
+  // True when the change makes the chip raise its interrupt line.
+  bool DrivePins(PinMask levels) { return pins_.Drive(levels, PinConfig()); }
+  PinSnapshot Pins() const { return {pins_.Driven(), pins_.Levels(PinConfig()), PinConfig()}; }
 
  private:
+  PinRegisters PinConfig() const { return PinRegisters::FromRegisters(values_); }
+
   std::array<std::uint8_t, kRegisterCount> values_{};
+  SimPins pins_;
 };
 
 }  // namespace
@@ -235,6 +238,13 @@ struct SimBoard::Impl {
     pendingRestart = PendingRestart{target, reportsRead + toHost.size(), Clock::now() + kRestartGrace};
     inputHalted = true;
     control.notify_all();
+  }
+
+  void RaiseInterruptLocked(std::uint8_t value) {
+    // The interrupt line is watched by the application firmware only.
+    if (!plugged || mode != Mode::kApplication) return;
+    const std::array<std::uint8_t, 1> payload{value};
+    ReplyLocked(kClassEvent, kCmdInterrupt, payload);
   }
 
   // ---- application firmware --------------------------------------------------
@@ -634,10 +644,25 @@ std::uint8_t SimBoard::ChipAddress() const {
 
 void SimBoard::RaiseInterrupt(std::uint8_t value) {
   std::lock_guard lock(impl_->mu);
-  // The interrupt line is watched by the application firmware only.
-  if (!impl_->plugged || impl_->mode != Mode::kApplication) return;
-  const std::array<std::uint8_t, 1> payload{value};
-  impl_->ReplyLocked(kClassEvent, kCmdInterrupt, payload);
+  impl_->RaiseInterruptLocked(value);
+}
+
+void SimBoard::DrivePins(std::uint16_t levels) {
+  std::lock_guard lock(impl_->mu);
+  if (impl_->chip.DrivePins(levels)) impl_->RaiseInterruptLocked(1);
+}
+
+void SimBoard::DrivePin(int pin, bool high) {
+  if (pin < 0 || pin >= kPinCount) return;
+  std::lock_guard lock(impl_->mu);
+  const auto bit = static_cast<PinMask>(1u << pin);
+  const PinMask driven = impl_->chip.Pins().driven;
+  if (impl_->chip.DrivePins(static_cast<PinMask>(high ? driven | bit : driven & ~bit))) impl_->RaiseInterruptLocked(1);
+}
+
+PinSnapshot SimBoard::Pins() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->chip.Pins();
 }
 
 void SimBoard::SendFrame(std::uint8_t endpoint, std::uint8_t cls, std::uint8_t cmd,

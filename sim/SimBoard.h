@@ -22,6 +22,8 @@
 #include <memory>
 #include <vector>
 
+#include "sim/SimPins.h"
+
 namespace sim {
 
 inline constexpr std::size_t kReportSize = 64;
@@ -104,9 +106,21 @@ class SimBoard {
   int HostRead(Report& out, std::chrono::milliseconds timeout);
 
   // ---- the chip ----------------------------------------------------------
+  // The input ports 0x00/0x01 read the pins' levels (sim/SimPins.h).
   std::uint8_t Register(std::uint8_t reg) const;
-  void SetRegister(std::uint8_t reg, std::uint8_t value);  // input ports 0x00/0x01 included
+  // Sets a register as it is; for 0x00/0x01, what is outside that port's
+  // pins, without an interrupt report.
+  void SetRegister(std::uint8_t reg, std::uint8_t value);
   std::uint8_t ChipAddress() const;                       // set by (64,10); 0x5B at start
+
+  // ---- the chip's pins ---------------------------------------------------
+  // What is outside the sixteen GPIO pins (bit 8 * port + n is pin Pport_n,
+  // set = high; all high until driven otherwise). When the change reaches a
+  // GPIO input whose interrupt is enabled, the board sends the interrupt
+  // report (32, 37) with byte 0 = 1, as the chip's interrupt line makes it.
+  void DrivePins(std::uint16_t levels);
+  void DrivePin(int pin, bool high);
+  PinSnapshot Pins() const;
 
   // ---- unasked reports ---------------------------------------------------
   void RaiseInterrupt(std::uint8_t value = 1);  // (32,37), payload byte 0 = value

@@ -55,7 +55,21 @@ TEST(RegisterMapTest, PinBitMappings) {
     for (int p : c.pins) marked[static_cast<std::size_t>(p)] = 1;
     EXPECT_EQ(InterruptDisableBytes(marked, c.pinCount), c.interrupt) << "board " << int(c.boardId);
     EXPECT_EQ(OutputLevelBytes(marked, c.pinCount, c.boardId), c.output) << "board " << int(c.boardId);
+    // And back, for commands that keep the pins they do not name.
+    std::array<std::uint8_t, 16> onBoard{};
+    for (int p : c.pins)
+      if (p < c.pinCount) onBoard[static_cast<std::size_t>(p)] = 1;
+    EXPECT_EQ(InterruptDisabledPins(c.interrupt, c.pinCount), onBoard) << "board " << int(c.boardId);
+    if (HasOutputLevelMapping(c.boardId))
+      EXPECT_EQ(OutputLevelPins(c.output, c.pinCount, c.boardId), onBoard) << "board " << int(c.boardId);
   }
+  EXPECT_EQ(OutputLevelPins({0xFF, 0xFF}, 16, 128), (std::array<std::uint8_t, 16>{}));
+}
+
+TEST(RegisterMapTest, PortInputTexts) {
+  EXPECT_EQ(PortInputText(0, 0xA5), "P0D1: 0xa5");
+  EXPECT_EQ(PortInputText(1, 0x00), "P1D1: 0x0");
+  EXPECT_EQ(PortInputText(0, 0x05), "P0D1: 0x5");
 }
 
 TEST(RegisterMapTest, DriverTypeChangesOnlyBitFour) {

@@ -1,0 +1,100 @@
+#include "chip/GpioInputPage.h"
+
+#include <QPainter>
+
+#include "board/BoardGlobals.h"
+#include "chip/GpioPins.h"
+#include "chip/RegisterMap.h"
+#include "platform/Messages.h"
+#include "resources/dialogs/GpioInputDialog.h"
+#include "ui/CMyComboBox.h"
+#include "ui/CMyRectButton.h"
+#include "ui/CMyStatic.h"
+#include "ui/CMyStaticFont.h"
+#include "ui/ControlFactory.h"
+#include "ui/PagePainting.h"
+#include "ui/Scaling.h"
+
+using namespace dialogs;
+
+CQV512XX_Gpio_Input::CQV512XX_Gpio_Input(QWidget* parent) : CPage(parent) {
+  BuildStandardDialog(this, kGpioInputDialog);
+  m_interrupt = platform::Control<CMyComboBox>(this, IDC_GPIO_INTERRUPT);
+  m_read = platform::Control<CMyRectButton>(this, IDC_GPIO_READ_INPUT);
+  m_port0 = platform::Control<CMyStaticFont>(this, IDC_GPIO_PORT0_TEXT);
+  m_port1 = platform::Control<CMyStaticFont>(this, IDC_GPIO_PORT1_TEXT);
+  connect(m_read, &QAbstractButton::clicked, this, &CQV512XX_Gpio_Input::OnReadInputState);
+  // Every pick counts, the entry already shown too: the box is shared by all
+  // pins, so it may show another pin's choice.
+  connect(m_interrupt, &QComboBox::activated, this, &CQV512XX_Gpio_Input::OnInterruptChanged);
+  // Before the list opens, the drawing shows which pins are disabled.
+  new gpio::LeftPressWatcher(m_interrupt, [] { gpio::ColourPins(g_interruptDisabled, gpio::Redraw::kPlain); });
+  m_interrupt->setCursor(Qt::ArrowCursor);
+}
+
+CQV512XX_Gpio_Input::~CQV512XX_Gpio_Input() {
+  if (g_pGpioInputPage == this) g_pGpioInputPage = nullptr;
+}
+
+CPage* CQV512XX_Gpio_Input::Create(QWidget* host) {
+  auto* page = new CQV512XX_Gpio_Input(host);
+  page->InitDialog();
+  return page;
+}
+
+void CQV512XX_Gpio_Input::InitDialog() {
+  ScaleDialogLayout(this, g_baseRatioX, g_baseRatioX, false);
+  for (int id : {IDC_GPIO_INTERRUPT_LABEL, IDC_GPIO_PORT0_TEXT, IDC_GPIO_PORT1_TEXT})
+    platform::Control<CMyStaticFont>(this, id)->SetCtrlFont(20, 7, 400, QStringLiteral("Arial"));
+  m_interrupt->SetCtrlFont(20, 7, 400, QStringLiteral("Arial"));
+  m_interrupt->addItem(QStringLiteral("Enable"));
+  m_interrupt->addItem(QStringLiteral("Disable"));
+  m_interrupt->setCurrentIndex(kEnable);
+  g_interruptDisabled.fill(0);
+  // Marks left by the other page (or an earlier one) would mean something
+  // else here: the drawing shows this page's choices, none yet.
+  gpio::ColourPins(g_interruptDisabled, gpio::Redraw::kPlain);
+  // The switch to GPIO input must not be followed by a brightness write.
+  g_bBrightnessPending = 0;
+}
+
+void CQV512XX_Gpio_Input::Read(std::uint8_t port) {
+  // Only a read that went out is waited for: otherwise a later reply to
+  // someone else's read would pass for it.
+  if (chip::ReadChipRegisters(port, 1)) m_wait.Expect(port);
+}
+
+void CQV512XX_Gpio_Input::OnReadInputState() { Read(chip::kRegPort0Input); }
+
+void CQV512XX_Gpio_Input::OnInterruptChanged(int index) {
+  const int pin = gpio::SelectedPin();
+  if (pin < 0 || index < 0) return;
+  g_interruptDisabled[static_cast<std::size_t>(pin)] = static_cast<std::uint8_t>(index);
+  gpio::ColourPins(g_interruptDisabled, gpio::Redraw::kMarkSelected);
+  chip::WriteChipRegisters(chip::kRegInterruptDisable, chip::InterruptDisableBytes(g_interruptDisabled, g_ledCount));
+}
+
+void CQV512XX_Gpio_Input::OnMessage(const platform::Message& message) {
+  if (message.id == platform::kMsgGpioInputRead) OnRegisterRead(message);
+}
+
+void CQV512XX_Gpio_Input::OnRegisterRead(const platform::Message& message) {
+  const auto* bytes = message.Bytes();
+  const auto reply = bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
+  // Replies to reads the page did not make (the main window hands it every
+  // one) change nothing.
+  if (!reply || !m_wait.Take(*reply)) return;
+  if (reply->first == chip::kRegPort0Input) {
+    m_port0->setText(QString::fromStdString(chip::PortInputText(0, reply->Value())));
+    update();
+    Read(chip::kRegPort1Input);
+  } else if (reply->first == chip::kRegPort1Input) {
+    m_port1->setText(QString::fromStdString(chip::PortInputText(1, reply->Value())));
+    update();
+  }
+}
+
+void CQV512XX_Gpio_Input::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  PaintFramedBackground(this, painter);
+}

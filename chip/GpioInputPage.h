@@ -1,0 +1,50 @@
+// The GPIO input page: below the board drawing while the pins are GPIO inputs.
+// It reads the two input ports (0x00, then 0x01 once the first answer is in)
+// and sets, pin by pin, whether a pin may raise an interrupt (0x06-0x07). The
+// pins whose interrupt is disabled are marked on the drawing.
+#pragma once
+
+#include <cstdint>
+
+#include "chip/ChipAccess.h"
+#include "ui/Page.h"
+
+class CMyComboBox;
+class CMyRectButton;
+class CMyStaticFont;
+
+class CQV512XX_Gpio_Input : public CPage {
+  Q_OBJECT
+ public:
+  // Entries of the interrupt box; the index is what g_interruptDisabled keeps.
+  static constexpr int kEnable = 0;
+  static constexpr int kDisable = 1;
+
+  explicit CQV512XX_Gpio_Input(QWidget* parent = nullptr);
+  ~CQV512XX_Gpio_Input() override;
+
+  // The LED board page's factory: the page made and initialised in `host`.
+  static CPage* Create(QWidget* host);
+  void InitDialog();
+
+  void OnReadInputState();
+  void OnInterruptChanged(int index);
+  void OnMessage(const platform::Message& message) override;
+
+  CMyComboBox* InterruptCombo() const { return m_interrupt; }
+  CMyRectButton* ReadButton() const { return m_read; }
+  CMyStaticFont* PortText(int port) const { return port == 0 ? m_port0 : m_port1; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void OnRegisterRead(const platform::Message& message);
+  void Read(std::uint8_t port);
+
+  CMyComboBox* m_interrupt = nullptr;
+  CMyRectButton* m_read = nullptr;
+  CMyStaticFont* m_port0 = nullptr;
+  CMyStaticFont* m_port1 = nullptr;
+  chip::ReplyWait m_wait;
+};

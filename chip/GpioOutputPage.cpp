@@ -1,0 +1,106 @@
+#include "chip/GpioOutputPage.h"
+
+#include <QPainter>
+
+#include <cstdio>
+
+#include "board/BoardGlobals.h"
+#include "chip/GpioPins.h"
+#include "chip/RegisterMap.h"
+#include "link/LinkHost.h"
+#include "platform/Messages.h"
+#include "resources/dialogs/GpioOutputDialog.h"
+#include "ui/CMyComboBox.h"
+#include "ui/CMyStatic.h"
+#include "ui/CMyStaticFont.h"
+#include "ui/ControlFactory.h"
+#include "ui/PagePainting.h"
+#include "ui/Scaling.h"
+
+using namespace dialogs;
+
+CQV512XX_Gpio_Output::CQV512XX_Gpio_Output(QWidget* parent) : CPage(parent) {
+  BuildStandardDialog(this, kGpioOutputDialog);
+  m_mode = platform::Control<CMyComboBox>(this, IDC_GPIO_OUTPUT_MODE);
+  m_level = platform::Control<CMyComboBox>(this, IDC_GPIO_OUTPUT_LEVEL);
+  m_noMapping = platform::Control<CMyStaticFont>(this, IDC_GPIO_NO_MAPPING);
+  // Every pick counts, the entry already shown too: the level box is shared
+  // by all pins, and the driver type may have been changed by someone else.
+  connect(m_mode, &QComboBox::activated, this, &CQV512XX_Gpio_Output::OnOutputModeChanged);
+  connect(m_level, &QComboBox::activated, this, &CQV512XX_Gpio_Output::OnOutputLevelChanged);
+  new gpio::LeftPressWatcher(m_level, [] { gpio::ColourPins(g_outputHigh, gpio::Redraw::kPlain); });
+  // The driver type is not kept per pin: no pin is marked while it is chosen.
+  new gpio::LeftPressWatcher(m_mode, [] { gpio::ClearPinColours(); });
+}
+
+CQV512XX_Gpio_Output::~CQV512XX_Gpio_Output() {
+  if (g_pGpioOutputPage == this) g_pGpioOutputPage = nullptr;
+}
+
+CPage* CQV512XX_Gpio_Output::Create(QWidget* host) {
+  auto* page = new CQV512XX_Gpio_Output(host);
+  page->InitDialog();
+  return page;
+}
+
+void CQV512XX_Gpio_Output::InitDialog() {
+  ScaleDialogLayout(this, g_baseRatioX, g_baseRatioX, false);
+  for (int id : {IDC_GPIO_MODE_LABEL, IDC_GPIO_LEVEL_LABEL, IDC_GPIO_NO_MAPPING})
+    platform::Control<CMyStaticFont>(this, id)->SetCtrlFont(20, 7, 400, QStringLiteral("Arial"));
+  for (CMyComboBox* box : {m_mode, m_level}) box->SetCtrlFont(20, 7, 400, QStringLiteral("Arial"));
+  m_mode->addItem(QStringLiteral("open drain"));
+  m_mode->addItem(QStringLiteral("push_pull"));
+  m_mode->setCurrentIndex(kPushPull);
+  m_level->addItem(QStringLiteral("low-level"));
+  m_level->addItem(QStringLiteral("high-level"));
+  m_level->setCurrentIndex(kLowLevel);
+  g_outputHigh.fill(0);
+  // Marks left by the other page (or an earlier one) would mean something
+  // else here: the drawing shows this page's choices, none yet.
+  gpio::ColourPins(g_outputHigh, gpio::Redraw::kPlain);
+  // A board without an output-level mapping gets 0x00, 0x00 whatever is
+  // chosen; the note says so instead of letting a marked pin suggest a level.
+  m_noMapping->setVisible(!chip::HasOutputLevelMapping(g_selectedBoardId));
+}
+
+void CQV512XX_Gpio_Output::OnOutputModeChanged(int) {
+  // Only a read that went out is waited for: otherwise a later reply to
+  // someone else's read of 0x11 would be written back.
+  if (chip::ReadChipRegisters(chip::kRegGlobalControl, 1)) m_wait.Expect(chip::kRegGlobalControl);
+}
+
+void CQV512XX_Gpio_Output::OnMessage(const platform::Message& message) {
+  if (message.id == platform::kMsgGpioOutputRead) OnRegisterRead(message);
+}
+
+void CQV512XX_Gpio_Output::OnRegisterRead(const platform::Message& message) {
+  const auto* bytes = message.Bytes();
+  const auto reply = bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
+  // Only the answer to this page's own read: the blink and fade chains read
+  // 0x11 too, and their answers must not rewrite the driver type.
+  if (!reply || !m_wait.Take(*reply)) return;
+  std::uint8_t value = reply->Value();
+  const int selected = m_mode->currentIndex();
+  if (selected == kOpenDrain || selected == kPushPull) value = chip::WithDriverType(value, selected == kPushPull);
+  char line[32];
+  std::snprintf(line, sizeof line, "0x11 = %x\n", value);
+  corvel::TraceLine(line);
+  chip::WriteChipRegisters(chip::kRegGlobalControl, std::array{value});
+}
+
+void CQV512XX_Gpio_Output::OnOutputLevelChanged(int index) {
+  const int pin = gpio::SelectedPin();
+  if (pin < 0 || index < 0) return;
+  g_outputHigh[static_cast<std::size_t>(pin)] = static_cast<std::uint8_t>(index);
+  gpio::ColourPins(g_outputHigh, gpio::Redraw::kMarkSelected);
+  const auto levels = chip::OutputLevelBytes(g_outputHigh, g_ledCount, g_selectedBoardId);
+  char line[48];
+  std::snprintf(line, sizeof line, "0x02 = %x, 0x03 =  %x\n", levels[0], levels[1]);
+  corvel::TraceLine(line);
+  chip::WriteChipRegisters(chip::kRegOutputLevels, levels);
+}
+
+void CQV512XX_Gpio_Output::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  PaintFramedBackground(this, painter);
+}

@@ -1,0 +1,50 @@
+// The GPIO output page: below the board drawing while the pins are GPIO
+// outputs. It sets the output driver type of all pins (bit 4 of 0x11, by
+// reading the register and writing it back changed) and the output level of
+// the selected pin (0x02-0x03, mapped to bits as the chip board wires them).
+// The pins set high are marked on the drawing.
+#pragma once
+
+#include <cstdint>
+
+#include "chip/ChipAccess.h"
+#include "ui/Page.h"
+
+class CMyComboBox;
+class CMyStaticFont;
+
+class CQV512XX_Gpio_Output : public CPage {
+  Q_OBJECT
+ public:
+  // Entries of the two boxes.
+  static constexpr int kOpenDrain = 0;
+  static constexpr int kPushPull = 1;
+  static constexpr int kLowLevel = 0;
+  static constexpr int kHighLevel = 1;
+
+  explicit CQV512XX_Gpio_Output(QWidget* parent = nullptr);
+  ~CQV512XX_Gpio_Output() override;
+
+  // The LED board page's factory: the page made and initialised in `host`.
+  static CPage* Create(QWidget* host);
+  void InitDialog();
+
+  void OnOutputModeChanged(int index);
+  void OnOutputLevelChanged(int index);
+  void OnMessage(const platform::Message& message) override;
+
+  CMyComboBox* ModeCombo() const { return m_mode; }
+  CMyComboBox* LevelCombo() const { return m_level; }
+  CMyStaticFont* NoMappingNote() const { return m_noMapping; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void OnRegisterRead(const platform::Message& message);
+
+  CMyComboBox* m_mode = nullptr;
+  CMyComboBox* m_level = nullptr;
+  CMyStaticFont* m_noMapping = nullptr;
+  chip::ReplyWait m_wait;  // the read of 0x11 whose reply is to be written back
+};

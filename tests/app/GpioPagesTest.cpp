@@ -1,0 +1,386 @@
+// The GPIO input and output pages, driven as a person would against the
+// simulated board with the real reader thread: what reaches the simulated
+// chip, what the pages show, and pins driven on the simulated chip.
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QTest>
+
+#include <mutex>
+
+#include "app/SimPinPanel.h"
+#include "app/SimRegisterPanel.h"
+#include "board/LedLayoutPage.h"
+#include "chip/GpioInputPage.h"
+#include "chip/GpioOutputPage.h"
+#include "chip/GpioPins.h"
+#include "link/LinkHost.h"
+#include "platform/Messages.h"
+#include "resources/dialogs/RoundPageDialog.h"
+#include "tests/app/IdentifiedBoardFixture.h"
+#include "ui/BitmapButton.h"
+#include "ui/CMyComboBox.h"
+#include "ui/CMyRectButton.h"
+#include "ui/CMyRoundButton.h"
+#include "ui/CMyStaticFont.h"
+
+using namespace dialogs;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+const QColor kMark = QColor::fromRgb(gpio::kMarkedPin);
+const QColor kNoMark(0, 0, 0);
+}  // namespace
+
+class GpioPagesTest : public IdentifiedBoardFixture {
+ protected:
+  void SetUp() override {
+    IdentifiedBoardFixture::SetUp();
+    corvel::SetTraceSink([this](const std::string& line) {
+      std::lock_guard lock(traceMutex);
+      traces.push_back(line);
+    });
+  }
+  void TearDown() override {
+    corvel::SetTraceSink({});
+    IdentifiedBoardFixture::TearDown();
+  }
+
+  CQV512XX_Gpio_Input* Input() { return qobject_cast<CQV512XX_Gpio_Input*>(g_pGpioInputPage); }
+  CQV512XX_Gpio_Output* Output() { return qobject_cast<CQV512XX_Gpio_Output*>(g_pGpioOutputPage); }
+  QCheckBox* Box(int id) { return g_pRoundPage->ModeBox(id); }
+
+  // GPIO mode with inputs, as the GPIO box leaves it.
+  void SwitchToGpio() {
+    QTest::mouseClick(Box(IDC_MODE_GPIO), Qt::LeftButton);
+    ASSERT_TRUE(RegisterBecomes(0x12, 0xFF));
+    ASSERT_TRUE(RegisterBecomes(0x04, 0xFF));
+    ASSERT_NE(Input(), nullptr);
+  }
+  void SwitchToOutputs() {
+    QTest::mouseClick(Box(IDC_DIR_OUTPUT), Qt::LeftButton);
+    ASSERT_TRUE(RegisterBecomes(0x04, 0x00));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_NE(Output(), nullptr);
+  }
+  void SelectPin(int pin) {
+    QTest::mouseClick(g_pLayoutPage->LedButton(pin), Qt::LeftButton, {}, QPoint(10, 10));
+    ASSERT_TRUE(PumpUntil([] { return g_bClickPending == 0; }, 1000));
+    ASSERT_EQ(g_selectedLed, pin);
+  }
+  // A pick from the box's list, as the person makes it.
+  static void Choose(CMyComboBox* box, int index) {
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+  }
+  bool RegisterBecomes(std::uint8_t reg, std::uint8_t value, int timeoutMs = 2000) {
+    return PumpUntil([&] { return board().Register(reg) == value; }, timeoutMs);
+  }
+  std::vector<std::uint8_t> ReadsCarried() {
+    std::vector<std::uint8_t> regs;
+    for (const auto& d : Carried(16, 1))
+      if (d.payload.size() >= 6) regs.push_back(d.payload[2]);
+    return regs;
+  }
+  std::vector<Bytes> WritesTo(std::uint8_t reg) {
+    std::vector<Bytes> out;
+    for (auto& w : RegisterWrites())
+      if (w.first == reg) out.push_back(w.second);
+    return out;
+  }
+  std::string LastTrace(const std::string& prefix) {
+    std::lock_guard lock(traceMutex);
+    for (auto it = traces.rbegin(); it != traces.rend(); ++it)
+      if (it->rfind(prefix, 0) == 0) return *it;
+    return {};
+  }
+  std::vector<int> MarkedPins() {
+    std::vector<int> marked;
+    for (int i = 0; i < g_ledCount; ++i) {
+      const QColor c = g_pLayoutPage->LedButton(i)->ButtonColor();
+      EXPECT_TRUE(c == kMark || c == kNoMark) << "pin " << i;
+      if (c == kMark) marked.push_back(i);
+    }
+    return marked;
+  }
+
+  std::mutex traceMutex;
+  std::vector<std::string> traces;
+};
+
+TEST_F(GpioPagesTest, ReadInputStateReadsBothPortsAsAChain) {
+  g_bBrightnessPending = 1;
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  // The switch to inputs is not followed by a brightness write.
+  EXPECT_EQ(g_bBrightnessPending, 0);
+  EXPECT_EQ(Input()->PortText(0)->text(), QStringLiteral("P0:"));
+  EXPECT_EQ(Input()->PortText(1)->text(), QStringLiteral("P1:"));
+  Pump(250);
+  EXPECT_TRUE(WritesTo(0x20).empty());
+
+  struct Case {
+    std::uint16_t driven;  // port 0 in the low byte
+    const char* port0;
+    const char* port1;
+  };
+  for (const Case& c : {Case{0x00A5, "P0D1: 0xa5", "P1D1: 0x0"}, Case{0x3C05, "P0D1: 0x5", "P1D1: 0x3c"}}) {
+    board().DrivePins(c.driven);
+    board().ClearDelivered();
+    QTest::mouseClick(Input()->ReadButton(), Qt::LeftButton);
+    ASSERT_TRUE(PumpUntil([&] { return Input()->PortText(1)->text() == QString::fromUtf8(c.port1); }));
+    EXPECT_EQ(Input()->PortText(0)->text(), QString::fromUtf8(c.port0));
+    // Port 1 is read once port 0's answer is in, and only then.
+    EXPECT_EQ(ReadsCarried(), (std::vector<std::uint8_t>{0x00, 0x01}));
+  }
+  uitest::GrabAndSave(window, QStringLiteral("gpio_input_read"));
+}
+
+TEST_F(GpioPagesTest, TheInputPageActsOnlyOnAnswersToItsOwnReads) {
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  auto reply = [](std::uint8_t reg, Bytes data) {
+    Bytes payload{1, 0x5B, reg, static_cast<std::uint8_t>(data.size()), 4, 0};
+    payload.insert(payload.end(), data.begin(), data.end());
+    return platform::Message{platform::kMsgGpioInputRead, 0, std::make_shared<platform::BytesPayload>(payload)};
+  };
+  board().ClearDelivered();
+  // Someone else's answer, while the page waits for nothing.
+  Input()->OnMessage(reply(0x00, {0x77}));
+  EXPECT_EQ(Input()->PortText(0)->text(), QStringLiteral("P0:"));
+
+  // The page's own read, left unanswered by the board.
+  board().SetFaults({.silent = true});
+  QTest::mouseClick(Input()->ReadButton(), Qt::LeftButton);
+  Input()->OnMessage(reply(0x01, {0x12}));  // another register
+  Bytes truncated{1, 0x5B, 0x00, 1, 4, 0};  // announces a byte it does not carry
+  Input()->OnMessage({platform::kMsgGpioInputRead, 0, std::make_shared<platform::BytesPayload>(truncated)});
+  EXPECT_EQ(Input()->PortText(0)->text(), QStringLiteral("P0:"));
+  EXPECT_EQ(Input()->PortText(1)->text(), QStringLiteral("P1:"));
+  Input()->OnMessage(reply(0x00, {0x80}));
+  EXPECT_EQ(Input()->PortText(0)->text(), QStringLiteral("P0D1: 0x80"));
+  board().SetFaults({});
+  Pump(100);
+  EXPECT_EQ(ReadsCarried(), (std::vector<std::uint8_t>{}));  // the silent board took none of them
+}
+
+// Both pages on each kind of board: the bytes they write, the trace line, and
+// the pins they mark on the drawing.
+struct BoardCase {
+  std::uint8_t boardId;
+  std::vector<int> disabled;        // "Disable" on the input page
+  std::array<std::uint8_t, 2> irq;  // 0x06, 0x07
+  std::vector<int> high;            // "high-level" on the output page
+  std::array<std::uint8_t, 2> out;  // 0x02, 0x03
+  const char* trace;
+};
+
+void PrintTo(const BoardCase& c, std::ostream* os) { *os << "board " << int(c.boardId); }
+
+class GpioBoardsTest : public GpioPagesTest, public ::testing::WithParamInterface<BoardCase> {
+ protected:
+  std::uint8_t BoardId() const override { return GetParam().boardId; }
+};
+
+TEST_P(GpioBoardsTest, InterruptAndOutputBytesFollowTheBoardsMapping) {
+  const BoardCase& c = GetParam();
+  const QString id = QString::number(c.boardId);
+  if (c.boardId == 128) {
+    ASSERT_NE(Input(), nullptr);  // the board starts there
+  } else {
+    ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  }
+
+  for (int pin : c.disabled) {
+    ASSERT_NO_FATAL_FAILURE(SelectPin(pin));
+    Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kDisable);
+  }
+  ASSERT_TRUE(PumpUntil([&] { return !WritesTo(0x06).empty() && WritesTo(0x06).back() == Bytes(c.irq.begin(), c.irq.end()); }));
+  EXPECT_EQ(board().Register(0x07), c.irq[1]);
+  EXPECT_EQ(MarkedPins(), c.disabled);
+  EXPECT_TRUE(g_pLayoutPage->LedButton(c.disabled.back())->Selected());
+  uitest::GrabAndSave(window, QStringLiteral("gpio_input_board_") + id);
+
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
+  EXPECT_TRUE(MarkedPins().empty());
+  for (int pin : c.high) {
+    ASSERT_NO_FATAL_FAILURE(SelectPin(pin));
+    Choose(Output()->LevelCombo(), CQV512XX_Gpio_Output::kHighLevel);
+  }
+  ASSERT_TRUE(PumpUntil([&] { return WritesTo(0x02).size() == c.high.size(); })) << WritesTo(0x02).size();
+  EXPECT_EQ(WritesTo(0x02).back(), Bytes(c.out.begin(), c.out.end()));
+  EXPECT_EQ(board().Register(0x02), c.out[0]);
+  EXPECT_EQ(board().Register(0x03), c.out[1]);
+  EXPECT_EQ(LastTrace("0x02 ="), c.trace);
+  EXPECT_EQ(MarkedPins(), c.high);
+  // A board whose pins have no output mapping says so on the page.
+  EXPECT_EQ(Output()->NoMappingNote()->isVisible(), c.boardId == 128);
+  uitest::GrabAndSave(window, QStringLiteral("gpio_output_board_") + id);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, GpioBoardsTest,
+    ::testing::Values(BoardCase{0, {9}, {0x00, 0x02}, {9}, {0x02, 0x00}, "0x02 = 2, 0x03 =  0\n"},
+                      BoardCase{1, {0, 5}, {0x21, 0x00}, {3, 5}, {0x02, 0x08}, "0x02 = 2, 0x03 =  8\n"},
+                      BoardCase{3, {2, 9}, {0x04, 0x02}, {1, 8}, {0x10, 0x02}, "0x02 = 10, 0x03 =  2\n"},
+                      BoardCase{128, {0, 15}, {0x01, 0x80}, {4}, {0x00, 0x00}, "0x02 = 0, 0x03 =  0\n"}),
+    [](const auto& info) { return "Board" + std::to_string(info.param.boardId); });
+
+TEST_F(GpioPagesTest, DriverTypeIsChangedByReadModifyWrite) {
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
+  struct Case {
+    std::uint8_t before;
+    int choice;
+    std::uint8_t after;
+    const char* trace;
+  };
+  for (const Case& c : {Case{0x1F, CQV512XX_Gpio_Output::kOpenDrain, 0x0F, "0x11 = f\n"},
+                        Case{0x00, CQV512XX_Gpio_Output::kPushPull, 0x10, "0x11 = 10\n"}}) {
+    board().SetRegister(0x11, c.before);
+    Choose(Output()->ModeCombo(), c.choice);
+    ASSERT_TRUE(RegisterBecomes(0x11, c.after)) << c.trace;
+    EXPECT_EQ(LastTrace("0x11 ="), c.trace);
+  }
+}
+
+TEST_F(GpioPagesTest, AnotherReadOf0x11DoesNotRewriteTheDriverType) {
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
+  board().SetRegister(0x11, 0x1F);
+  board().ClearDelivered();
+  // A read of 0x11 made elsewhere (the blink and fade chains make them): the
+  // main window hands the answer to the output page too.
+  ASSERT_EQ(chip::ReadChipRegisters(0x11, 1), 1);
+  ASSERT_TRUE(PumpUntil([&] { return ReadsCarried().size() == 1; }));
+  Pump(300);
+  EXPECT_TRUE(WritesTo(0x11).empty());
+  EXPECT_EQ(board().Register(0x11), 0x1F);
+
+  // The page's own read is written back once, however many answers for 0x11 follow it.
+  Choose(Output()->ModeCombo(), CQV512XX_Gpio_Output::kOpenDrain);
+  ASSERT_EQ(chip::ReadChipRegisters(0x11, 1), 1);
+  ASSERT_TRUE(RegisterBecomes(0x11, 0x0F));
+  Pump(300);
+  EXPECT_EQ(WritesTo(0x11), (std::vector<Bytes>{{0x0F}}));
+}
+
+TEST_F(GpioPagesTest, PressingABoxShowsTheMarksItIsAbout) {
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  ASSERT_NO_FATAL_FAILURE(SelectPin(2));
+  Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kDisable);
+  gpio::ClearPinColours();
+  EXPECT_TRUE(MarkedPins().empty());
+  QTest::mousePress(Input()->InterruptCombo(), Qt::LeftButton);
+  EXPECT_EQ(MarkedPins(), std::vector<int>{2});  // before the list opens
+  EXPECT_TRUE(g_pLayoutPage->LedButton(2)->Selected());  // and the selection stays as it was
+  Input()->InterruptCombo()->hidePopup();
+
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
+  ASSERT_NO_FATAL_FAILURE(SelectPin(4));
+  Choose(Output()->LevelCombo(), CQV512XX_Gpio_Output::kHighLevel);
+  EXPECT_EQ(MarkedPins(), std::vector<int>{4});
+  // The driver type is for all pins: no pin is marked while it is chosen.
+  QTest::mousePress(Output()->ModeCombo(), Qt::LeftButton);
+  EXPECT_TRUE(MarkedPins().empty());
+  Output()->ModeCombo()->hidePopup();
+  QTest::mousePress(Output()->LevelCombo(), Qt::LeftButton);
+  EXPECT_EQ(MarkedPins(), std::vector<int>{4});
+  Output()->LevelCombo()->hidePopup();
+}
+
+TEST_F(GpioPagesTest, ADrivenInputLightsTheIndicatorWhileItsInterruptIsEnabled) {
+  app->AddSimulationActions();
+  for (QAction* a : window->actions())
+    if (a->text().startsWith(QStringLiteral("Simulated chip registers"))) a->trigger();
+  auto* panel = window->findChild<SimRegisterPanel*>();
+  ASSERT_NE(panel, nullptr);
+  SimPinPanel* pins = panel->Pins();
+
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  ASSERT_NO_FATAL_FAILURE(SelectPin(3));
+  Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kDisable);
+  ASSERT_TRUE(RegisterBecomes(0x06, 0x08));
+  pins->Refresh();
+  EXPECT_EQ(pins->StateLabel(3)->text(), QStringLiteral("in\n1"));
+  EXPECT_EQ(pins->StateLabel(4)->text(), QStringLiteral("in, irq\n1"));
+  QTest::mouseClick(pins->DriveButton(3), Qt::LeftButton);  // P0_3 low: disabled, nothing reported
+  EXPECT_EQ(pins->DriveButton(3)->text(), QStringLiteral("low"));
+  Pump(300);
+  EXPECT_FALSE(g_pRoundPage->InterruptLit());
+
+  Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kEnable);
+  ASSERT_TRUE(RegisterBecomes(0x06, 0x00));
+  QTest::mouseClick(pins->DriveButton(3), Qt::LeftButton);  // back high: reported
+  ASSERT_TRUE(PumpUntil([] { return g_pRoundPage->InterruptLit(); }, 2000));
+  EXPECT_EQ(g_pRoundPage->Timers().ArmedTimers().at(CRound::kInterruptTimer), 200u);
+  uitest::GrabAndSave(window, QStringLiteral("gpio_interrupt"));
+  ASSERT_TRUE(PumpUntil([] { return !g_pRoundPage->InterruptLit(); }, 1000));
+
+  // The page reads what was driven.
+  QTest::mouseClick(pins->DriveButton(9), Qt::LeftButton);  // P1_1 low
+  QTest::mouseClick(Input()->ReadButton(), Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return Input()->PortText(1)->text() == QStringLiteral("P1D1: 0xfd"); }));
+  EXPECT_EQ(Input()->PortText(0)->text(), QStringLiteral("P0D1: 0xff"));
+
+  // Outputs the page sets show in the panel.
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
+  ASSERT_NO_FATAL_FAILURE(SelectPin(2));
+  Choose(Output()->LevelCombo(), CQV512XX_Gpio_Output::kHighLevel);
+  ASSERT_TRUE(RegisterBecomes(0x03, 0x04));  // board 1: pin 2 is bit 2 of 0x03
+  pins->Refresh();
+  EXPECT_EQ(pins->StateLabel(10)->text(), QStringLiteral("out, od\n1"));
+  EXPECT_EQ(pins->StateLabel(11)->text(), QStringLiteral("out, od\n0"));
+  uitest::GrabAndSave(panel, QStringLiteral("sim_pin_panel"));
+}
+
+TEST_F(GpioPagesTest, TheGpioBoxWritesTheDirectionItShows) {
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
+  QTest::mouseClick(Box(IDC_MODE_LED), Qt::LeftButton);
+  ASSERT_TRUE(RegisterBecomes(0x12, 0x00));
+  EXPECT_EQ(board().Register(0x04), 0x00);  // left as the outputs had it
+  // Back to GPIO: INPUT is checked and the input page shows, so the pins are
+  // inputs again, not the outputs they were.
+  QTest::mouseClick(Box(IDC_MODE_GPIO), Qt::LeftButton);
+  EXPECT_TRUE(Box(IDC_DIR_INPUT)->isChecked());
+  ASSERT_TRUE(RegisterBecomes(0x04, 0xFF));
+  EXPECT_EQ(board().Register(0x05), 0xFF);
+}
+
+class GpioBoard128Test : public GpioPagesTest {
+ protected:
+  std::uint8_t BoardId() const override { return 128; }
+};
+
+TEST_F(GpioBoard128Test, StartsInGpioModeWithInputsOnTheChipToo) {
+  EXPECT_EQ(g_selectedBoardId, 128);
+  EXPECT_EQ(g_ledCount, 16);
+  EXPECT_TRUE(g_pLayoutPage->LedButton(15)->isVisible());
+  EXPECT_TRUE(Box(IDC_MODE_GPIO)->isChecked());
+  EXPECT_FALSE(Box(IDC_MODE_GPIO)->isEnabled());
+  EXPECT_FALSE(Box(IDC_MODE_LED)->isEnabled());
+  EXPECT_TRUE(Box(IDC_DIR_INPUT)->isChecked());
+  EXPECT_TRUE(Box(IDC_DIR_INPUT)->isEnabled());
+  ASSERT_NE(Input(), nullptr);
+  EXPECT_TRUE(Input()->isVisible());
+  EXPECT_EQ(g_pBrightnessPage, nullptr);
+  // The selection happened before the board was identified; the chip gets
+  // the mode once it is.
+  EXPECT_EQ(board().Register(0x12), 0xFF);
+  EXPECT_EQ(board().Register(0x13), 0xFF);
+  EXPECT_EQ(board().Register(0x04), 0xFF);
+  EXPECT_EQ(board().Register(0x05), 0xFF);
+  uitest::GrabAndSave(window, QStringLiteral("gpio_board_128"));
+
+  // The software reset brings it back to GPIO with inputs, its only mode.
+  board().ClearDelivered();
+  QTest::mouseClick(g_pRoundPage->ResetButton(), Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return RegisterWrites().size() >= 4; }));
+  const auto writes = RegisterWrites();  // the maximum current back to 40 mA first
+  EXPECT_EQ(std::vector<RegisterWrite>(writes.begin() + 1, writes.begin() + 4),
+            (std::vector<RegisterWrite>{{0x7F, {0x00}}, {0x12, {0xFF, 0xFF}}, {0x04, {0xFF, 0xFF}}}));
+  EXPECT_TRUE(Box(IDC_MODE_GPIO)->isChecked());
+  EXPECT_FALSE(Box(IDC_MODE_GPIO)->isEnabled());
+  ASSERT_TRUE(RegisterBecomes(0x04, 0xFF));
+  EXPECT_EQ(board().Register(0x12), 0xFF);
+  EXPECT_NE(Input(), nullptr);
+}
