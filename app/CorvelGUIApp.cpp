@@ -10,6 +10,7 @@
 #include "app/MainWindow.h"
 #include "app/SimRegisterPanel.h"
 #include "board/RoundPage.h"
+#include "chip/EffectPages.h"
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
@@ -49,6 +50,7 @@ class CorvelStyle final : public QProxyStyle {
 bool CCorvelGUIApp::CreateObjects() {
   platform::InstallQtDialogs();
   if (qApp && !dynamic_cast<CorvelStyle*>(QApplication::style())) QApplication::setStyle(new CorvelStyle);
+  effectpages::RegisterEffectPages();
   g_pChip = new QVChip();
 
   m_protocol = std::make_unique<CQVProtocol>();

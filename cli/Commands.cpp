@@ -19,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#include "cli/EffectCommands.h"
 #include "cli/Flasher.h"
 #include "cli/Session.h"
 #include "chip/RegisterMap.h"
@@ -53,6 +54,8 @@ constexpr const char* kToolHelp =
     "  mode led|gpio            use the chip's pins as LED drivers or as GPIO\n"
     "  current MILLIAMPS        set the global maximum LED current (1..40 mA)\n"
     "  reset                    software reset of the chip\n"
+    "  blink --ramp-on T ...    start the chip's blink effect (T: 315ms .. 5040ms)\n"
+    "  fade on|off --ramp-on T  start the chip's fade effect towards on or off\n"
     "  wait                     wait until a lamp board is attached\n"
     "  batch 'CMD ARGS' ...     run several commands on one connection\n"
     "  image make RAW -o OUT    build a .qvbin firmware image from raw data\n"
@@ -86,6 +89,8 @@ const std::map<std::string, std::string> kCommandHelp = {
                 "window's \"Global Max Current\" writes it (the whole byte).\n"},
     {"reset", "Usage: corvelctl reset\n\nSoftware reset of the chip (0x00 to register 0x7F): every register it\n"
               "drives goes back to its reset value.\n"},
+    {"blink", kBlinkHelp},
+    {"fade", kFadeHelp},
     {"wait", "Usage: corvelctl wait\n\nWaits until a lamp board is attached (up to --timeout ms).\n"},
     {"batch", "Usage: corvelctl batch 'COMMAND ARGS' ...\n\nRuns each argument as a command on one connection and stops at the\n"
               "first that fails, e.g.  corvelctl --sim batch 'reg write 0x20 0x10 0x20' 'reg read 0x20 2'\n"},
@@ -300,6 +305,7 @@ class Runner {
     if (name == "mode") return ModeCommand(args);
     if (name == "current") return Current(args);
     if (name == "reset") return Reset(args);
+    if (name == "blink" || name == "fade") return Effect(args);
     if (name == "wait") return Wait(args);
     if (name == "batch") return Batch(args);
     if (name == "image") return Image(args);
@@ -555,6 +561,15 @@ class Runner {
     } else {
       out_ << "Chip reset.\n";
     }
+    return kExitOk;
+  }
+
+  int Effect(const std::vector<std::string>& args) {
+    EffectRequest request;
+    if (auto usage = ParseEffectArgs(args, request)) throw UsageError{*usage};
+    std::string error;
+    if (!RequireBoard(error)) return Fail(error);
+    if (!RunEffect(S(), request, FindChipBoard(*info_.boardId)->ledCount, g_.json, out_, error)) return Fail(error);
     return kExitOk;
   }
 

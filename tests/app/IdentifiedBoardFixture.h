@@ -34,4 +34,18 @@ class IdentifiedBoardFixture : public AppFixture {
       if (d.payload.size() >= 6) out.emplace_back(d.payload[2], std::vector<std::uint8_t>(d.payload.begin() + 6, d.payload.end()));
     return out;
   }
+  // Waits until register `reg` of the simulated chip holds `value`.
+  bool RegisterBecomes(std::uint8_t reg, std::uint8_t value, int timeoutMs = 2000) {
+    return PumpUntil([&] { return board().Register(reg) == value; }, timeoutMs);
+  }
+  // Waits until the board has carried out a write of `data` from `reg`.
+  bool Wrote(std::uint8_t reg, const std::vector<std::uint8_t>& data, int timeoutMs = 2000) {
+    return PumpUntil(
+        [&] {
+          for (const auto& w : RegisterWrites())
+            if (w.first == reg && w.second == data) return true;
+          return false;
+        },
+        timeoutMs);
+  }
 };

@@ -5,35 +5,7 @@
 
 #include <map>
 
-#include "cli/Session.h"
-#include "support/CliRun.h"
-
-namespace {
-
-// Runs corvelctl and keeps the simulated chip's registers as they were when
-// the session closed.
-struct ChipRun {
-  CliResult result;
-  std::map<int, int> reg;
-  std::vector<std::pair<int, std::vector<std::uint8_t>>> writes;  // first register, data
-};
-
-ChipRun RunOnChip(const std::vector<std::string>& args) {
-  ChipRun run;
-  cli::SetSessionHooks({nullptr, [&run](Session& s) {
-                          if (!s.Sim()) return;
-                          for (int r = 0; r < 0x80; ++r) run.reg[r] = s.Sim()->Register(static_cast<std::uint8_t>(r));
-                          for (const auto& d : s.Sim()->Delivered())
-                            if (d.cls == 16 && d.cmd == 3 && d.payload.size() >= 6)
-                              run.writes.emplace_back(d.payload[2],
-                                                      std::vector<std::uint8_t>(d.payload.begin() + 6, d.payload.end()));
-                        }});
-  run.result = Ctl(args);
-  cli::SetSessionHooks({});
-  return run;
-}
-
-}  // namespace
+#include "support/ChipRun.h"
 
 TEST(ChipCommandsTest, LedSetsTheBrightnessBlockAfterStoppingTheEffect) {
   auto r = RunOnChip({"--sim", "led", "128"});
