@@ -30,16 +30,13 @@ BlinkMode::BlinkMode(QWidget* parent) : CPage(parent) {
 
 CMyComboBox* BlinkMode::TimeCombo(int id) const { return platform::Control<CMyComboBox>(this, id); }
 
-std::uint8_t BlinkMode::Code(int id) const {
-  const int index = TimeCombo(id)->currentIndex();
-  return static_cast<std::uint8_t>(index < 0 ? 0 : index);
-}
+std::uint8_t BlinkMode::Code(int id) const { return effectpages::TimeCode(TimeCombo(id)); }
 
 void BlinkMode::InitDialog() {
   effectpages::ScalePage(this);
   effectpages::ShowReady(m_go);
   for (int id : {IDC_BLINK_RAMP_ON_LABEL, IDC_BLINK_RAMP_OFF_LABEL, IDC_BLINK_KEEP_ON_LABEL, IDC_BLINK_KEEP_OFF_LABEL})
-    platform::Control<CMyStaticFont>(this, id)->SetCtrlFont(20, 7, 400, QStringLiteral("Arial"));
+    effectpages::SetUpLabel(platform::Control<CMyStaticFont>(this, id));
   for (int id : {IDC_BLINK_RAMP_ON, IDC_BLINK_RAMP_OFF, IDC_BLINK_KEEP_ON, IDC_BLINK_KEEP_OFF})
     effectpages::SetUpTimeCombo(TimeCombo(id));
   // Connected after the start selection: it is not written to the chip.
@@ -67,7 +64,7 @@ void BlinkMode::OnKeepChanged() {
 void BlinkMode::OnBlinkGo() {
   if (chip::AnyZeroTime({Code(IDC_BLINK_RAMP_ON), Code(IDC_BLINK_RAMP_OFF), Code(IDC_BLINK_KEEP_ON),
                          Code(IDC_BLINK_KEEP_OFF)})) {
-    platform::MessageBox(chip::kZeroTimeWarning, chip::kWarningCaption, platform::MessageIcon::Question);
+    effectpages::WarnZeroTime();
     return;
   }
   g_bBlinkActive = 1;

@@ -4,9 +4,12 @@
 #include "ui/Page.h"
 #include "chip/BlinkMode.h"
 #include "chip/FadeMode.h"
+#include "chip/EffectChain.h"
 #include "chip/RegisterMap.h"
+#include "platform/MessageBox.h"
 #include "ui/CMyComboBox.h"
 #include "ui/CMyRectButton.h"
+#include "ui/CMyStaticFont.h"
 #include "ui/PagePainting.h"
 #include "ui/Scaling.h"
 
@@ -40,6 +43,17 @@ void SetUpTimeCombo(CMyComboBox* combo) {
   combo->clear();
   for (const char* text : chip::kTimeTexts) combo->addItem(QString::fromLatin1(text));
   combo->setCurrentIndex(0);
+}
+
+std::uint8_t TimeCode(const CMyComboBox* combo) {
+  const int index = combo->currentIndex();
+  return static_cast<std::uint8_t>(index < 0 ? 0 : index);
+}
+
+void SetUpLabel(CMyStaticFont* label) { label->SetCtrlFont(20, 7, 400, QStringLiteral("Arial")); }
+
+void WarnZeroTime() {
+  platform::MessageBox(chip::kZeroTimeWarning, chip::kWarningCaption, platform::MessageIcon::Question);
 }
 
 void ShowReady(CMyRectButton* button) { button->SetButtonColor(kReadyFace); }

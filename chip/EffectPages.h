@@ -8,6 +8,7 @@
 #include "platform/MessageTarget.h"
 
 class CMyComboBox;
+class CMyStaticFont;
 class CMyRectButton;
 class CPage;
 class QWidget;
@@ -27,6 +28,12 @@ void RegisterEffectPages();
 // A time list as both pages show it: the six times, "0ms" chosen, nothing
 // to type into.
 void SetUpTimeCombo(CMyComboBox* combo);
+// The time code chosen in a time list (its index).
+std::uint8_t TimeCode(const CMyComboBox* combo);
+// The labels beside the time lists.
+void SetUpLabel(CMyStaticFont* label);
+// The box that refuses an effect with a time left at "0ms".
+void WarnZeroTime();
 // The colour of a start button that may be pressed.
 void ShowReady(CMyRectButton* button);
 // The page's layout for the screen, as every page of the LED board page has it.

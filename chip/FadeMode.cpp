@@ -5,7 +5,6 @@
 #include "board/BoardGlobals.h"
 #include "chip/EffectPages.h"
 #include "chip/RegisterMap.h"
-#include "platform/MessageBox.h"
 #include "platform/Messages.h"
 #include "resources/dialogs/EffectModeDialogs.h"
 #include "ui/CMyComboBox.h"
@@ -21,17 +20,14 @@ FadeMode::FadeMode(QWidget* parent) : CPage(parent) { BuildStandardDialog(this, 
 CMyComboBox* FadeMode::TimeCombo(int id) const { return platform::Control<CMyComboBox>(this, id); }
 CMyRectButton* FadeMode::Button(int id) const { return platform::Control<CMyRectButton>(this, id); }
 
-std::uint8_t FadeMode::Code(int id) const {
-  const int index = TimeCombo(id)->currentIndex();
-  return static_cast<std::uint8_t>(index < 0 ? 0 : index);
-}
+std::uint8_t FadeMode::Code(int id) const { return effectpages::TimeCode(TimeCombo(id)); }
 
 void FadeMode::InitDialog() {
   effectpages::ScalePage(this);
   effectpages::ShowReady(Button(IDC_FADE_ON));
   effectpages::ShowReady(Button(IDC_FADE_OFF));
   for (int id : {IDC_FADE_RAMP_ON_LABEL, IDC_FADE_RAMP_OFF_LABEL})
-    platform::Control<CMyStaticFont>(this, id)->SetCtrlFont(20, 7, 400, QStringLiteral("Arial"));
+    effectpages::SetUpLabel(platform::Control<CMyStaticFont>(this, id));
   for (int id : {IDC_FADE_RAMP_ON, IDC_FADE_RAMP_OFF}) {
     effectpages::SetUpTimeCombo(TimeCombo(id));
     // Connected after the start selection: it is not written to the chip.
@@ -53,7 +49,7 @@ void FadeMode::OnFadeOff() { StartFade(false); }
 
 void FadeMode::StartFade(bool on) {
   if (chip::AnyZeroTime({Code(IDC_FADE_RAMP_ON), Code(IDC_FADE_RAMP_OFF)})) {
-    platform::MessageBox(chip::kZeroTimeWarning, chip::kWarningCaption, platform::MessageIcon::Question);
+    effectpages::WarnZeroTime();
     return;
   }
   g_bBlinkActive = 0;

@@ -261,6 +261,27 @@ TEST_F(EffectPagesTest, CancellingTheResetLeavesEverything) {
   EXPECT_TRUE(RegisterWrites().empty());
 }
 
+// The question runs an event loop of its own; whatever happens in it may take
+// the page down (another board chosen, say). The handler must not go on with
+// a page that is gone.
+TEST_F(EffectPagesTest, ThePageMayGoWhileTheResetQuestionIsOpen) {
+  g_blinkGoCount = 2;  // as after a first Blink Go
+  BlinkTimes("315ms", "315ms", "315ms", "315ms");
+  Settle();
+  Clear();
+  const QPointer<BlinkMode> page(&blink());
+  platform::SetMessageBoxHook([&](auto&&...) {
+    g_pRoundPage->DestroyBlinkPage();
+    delete page.data();  // what the question's event loop would do with the retired page
+    return platform::MessageResult::Ok;
+  });
+  page->OnBlinkGo();
+  EXPECT_TRUE(page.isNull());
+  EXPECT_EQ(g_blinkGoCount, 2);
+  Settle();
+  EXPECT_TRUE(RegisterWrites().empty());
+}
+
 TEST_F(EffectPagesTest, FadeOnAndOffChainsEndWithTheOutputLevels) {
   board().SetRegister(0x11, 0x80);
   FadeTimes("315ms", "1260ms");

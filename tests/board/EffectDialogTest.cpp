@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
-#include <QThread>
 
 #include "board/BoardGlobals.h"
 #include "board/EffectPlayDialog.h"
@@ -20,18 +18,6 @@
 #include "ui/PictureEx.h"
 
 namespace {
-
-template <typename Pred>
-bool PumpUntil(Pred done, int timeoutMs = 5000) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QThread::msleep(1);
-  }
-  return true;
-}
 
 QByteArray ProgramGif() {
   QFile file(QStringLiteral(":/Gif/189"));
@@ -69,7 +55,7 @@ TEST(EffectAnimationTest, TheProgramsGifIsEightFramesOf48By48) {
   // drawn again.
   EXPECT_NE(pic.Frames()[0].picture, pic.Frames()[1].picture);
   pic.Show();
-  ASSERT_TRUE(PumpUntil([&] { return pic.FramesDrawn() >= 9; }));
+  ASSERT_TRUE(uitest::PumpUntil([&] { return pic.FramesDrawn() >= 9; }));
   EXPECT_EQ(pic.Canvas().convertToFormat(QImage::Format_RGB32),
             pic.Frames()[0].picture.convertToFormat(QImage::Format_RGB32));
 }
@@ -108,13 +94,13 @@ TEST_F(EffectDialogTest, MessagePictureAndStop) {
   const QRect text = dialog->Message()->geometry();
   EXPECT_EQ(pic->x(), text.left() - 80);
   EXPECT_EQ(pic->y(), text.top() - 1);
-  EXPECT_TRUE(PumpUntil([&] { return pic->IsAnimating(); }));
+  EXPECT_TRUE(uitest::PumpUntil([&] { return pic->IsAnimating(); }));
 
   // Two moments of the animation, for a person to look at.
-  ASSERT_TRUE(PumpUntil([&] { return pic->FramesDrawn() >= 2; }));
+  ASSERT_TRUE(uitest::PumpUntil([&] { return pic->FramesDrawn() >= 2; }));
   const int first = pic->CurrentFrame();
   const QImage a = uitest::GrabAndSave(dialog, QStringLiteral("effect_dialog_frame_a"));
-  ASSERT_TRUE(PumpUntil([&] { return pic->CurrentFrame() == (first + 3) % 8; }));
+  ASSERT_TRUE(uitest::PumpUntil([&] { return pic->CurrentFrame() == (first + 3) % 8; }));
   const QImage b = uitest::GrabAndSave(dialog, QStringLiteral("effect_dialog_frame_b"));
   EXPECT_NE(a.copy(pic->geometry()), b.copy(pic->geometry()));
   EXPECT_EQ(a.copy(text), b.copy(text));

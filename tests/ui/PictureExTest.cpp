@@ -6,9 +6,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QImage>
-#include <QThread>
 
 #include <memory>
 
@@ -22,18 +20,6 @@ using giftest::Frame;
 namespace {
 
 const QColor kRed(255, 0, 0), kGreen(0, 255, 0), kBlue(0, 0, 255);
-
-template <typename Pred>
-bool PumpUntil(Pred done, int timeoutMs = 5000) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QThread::msleep(1);
-  }
-  return true;
-}
 
 Bytes Png(int w, int h, QColor colour) {
   QImage image(w, h, QImage::Format_RGB32);
@@ -52,7 +38,7 @@ class PictureExTest : public ::testing::Test {
   // The canvas once exactly `n` frames have been drawn (each frame stays for
   // its delay, so the canvas holds still long enough to be read).
   QImage CanvasAfter(std::uint64_t n) {
-    EXPECT_TRUE(PumpUntil([&] { return pic->FramesDrawn() >= n; })) << n;
+    EXPECT_TRUE(uitest::PumpUntil([&] { return pic->FramesDrawn() >= n; })) << n;
     const QImage canvas = pic->Canvas();
     EXPECT_EQ(pic->FramesDrawn(), n) << "the canvas moved on while it was read";
     return canvas;
@@ -140,13 +126,13 @@ TEST_F(PictureExTest, StopWakesTheWorkerAndShowResumesWhereItStopped) {
   // Frames that would stay for ten minutes: only the stop event ends a wait.
   ASSERT_TRUE(pic->LoadFromMemory(giftest::MakeGif(2, 2, {Frame{0, 0, 2, 2, 1, 60000}, Frame{0, 0, 2, 2, 2, 60000}})));
   pic->Show();
-  ASSERT_TRUE(PumpUntil([&] { return pic->FramesDrawn() == 1; }));
+  ASSERT_TRUE(uitest::PumpUntil([&] { return pic->FramesDrawn() == 1; }));
   pic->StopAnimation();
   EXPECT_FALSE(pic->IsAnimating());
   EXPECT_EQ(pic->CurrentFrame(), 0);
 
   pic->Show();
-  ASSERT_TRUE(PumpUntil([&] { return pic->FramesDrawn() == 2; }));
+  ASSERT_TRUE(uitest::PumpUntil([&] { return pic->FramesDrawn() == 2; }));
   EXPECT_EQ(pic->CurrentFrame(), 0);  // the same frame again
   EXPECT_TRUE(pic->IsAnimating());
   pic->Show();  // a second Show while it runs starts nothing more
@@ -163,7 +149,7 @@ TEST_F(PictureExTest, StopWakesTheWorkerAndShowResumesWhereItStopped) {
   // Going away while it animates stops the worker first.
   ASSERT_TRUE(pic->LoadFromMemory(giftest::MakeGif(2, 2, {Frame{0, 0, 2, 2, 1, 60000}, Frame{}})));
   pic->Show();
-  ASSERT_TRUE(PumpUntil([&] { return pic->IsAnimating(); }));
+  ASSERT_TRUE(uitest::PumpUntil([&] { return pic->IsAnimating(); }));
   pic.reset();
   QCoreApplication::processEvents();  // the repaint it posted goes nowhere
 }
