@@ -75,3 +75,18 @@ TEST(EffectCommandsTest, ArgumentsAreCheckedBeforeAnythingIsSent) {
     EXPECT_TRUE(r.delivered.empty()) << c.message;
   }
 }
+
+TEST(EffectCommandsTest, AChainTheBoardCannotFinishFailsWithWhatHappened) {
+  // The board cannot read the chip: the chain stops at its read of 0x11.
+  cli::SetSessionHooks({[](Session& s) {
+                          sim::SimFaults f;
+                          f.failRegisterRead = true;
+                          s.Sim()->SetFaults(f);
+                        },
+                        nullptr});
+  auto r = Ctl({"--sim", "fade", "on", "--ramp-on", "315", "--ramp-off", "315"});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.err.find("could not read register 0x11"), std::string::npos) << r.err;
+
+  cli::SetSessionHooks({});
+}
