@@ -14,7 +14,17 @@ class IdentifiedBoardFixture : public AppFixture {
     AppFixture::SetUp();
     window->show();
     ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }));
-    Pump(300);  // the first brightness write after the match
+    // The first brightness write after the match comes with a tick of the
+    // page's timer: wait until the board has carried it out (not for a fixed
+    // time, which a busy machine outlasts), so it cannot land in a test's own
+    // record.
+    PumpUntil(
+        [this] {
+          for (const auto& w : RegisterWrites())
+            if (w.first == 0x20) return true;
+          return false;
+        },
+        3000);
     board().ClearDelivered();
   }
   sim::SimBoard& board() { return *app->SimulatedBoard(); }
