@@ -12,6 +12,7 @@
 #include "board/RoundPage.h"
 #include "chip/GpioInputPage.h"
 #include "chip/GpioOutputPage.h"
+#include "chip/EffectPages.h"
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
@@ -53,7 +54,9 @@ bool CCorvelGUIApp::CreateObjects() {
   if (qApp && !dynamic_cast<CorvelStyle*>(QApplication::style())) QApplication::setStyle(new CorvelStyle);
   m_chip = std::make_unique<QVChip>();
   g_pChip = m_chip.get();
-  // The LED board page makes the GPIO pages, which live in chip/, through these.
+  // The LED board page makes the pages that live in chip/ (blink and fade,
+  // GPIO input and output) through these.
+  effectpages::RegisterEffectPages();
   CRound::SetSubPageFactory(CRound::SubPage::kGpioInput, &CQV512XX_Gpio_Input::Create);
   CRound::SetSubPageFactory(CRound::SubPage::kGpioOutput, &CQV512XX_Gpio_Output::Create);
 

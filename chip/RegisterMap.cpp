@@ -185,6 +185,7 @@ std::string DescribeValue(std::uint8_t address, std::uint8_t value) {
       std::string s = Format("current range %d (up to %d mA), ", code, CurrentRangeMilliamps(code));
       s += (value & kDriverPushPull) ? "push-pull" : "open drain";
       if (value & kBlinkEnableBits) s += ", blink bit set";
+      if ((value & kFadeEnableBits) == kFadeEnableBits) s += ", fade bits set";
       return s;
     }
     case kRegMode:

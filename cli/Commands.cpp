@@ -21,6 +21,7 @@
 #endif
 
 #include "CorvelVersion.h"
+#include "cli/EffectCommands.h"
 #include "cli/Flasher.h"
 #include "cli/Session.h"
 #include "chip/RegisterMap.h"
@@ -58,6 +59,8 @@ constexpr const char* kToolHelp =
     "  reset                    software reset of the chip\n"
     "  gpio read|out|drive|irq|dir|wait-irq ...  the chip's pins as GPIO\n"
     "  sim drive PIN=high|low ...                drive the simulated chip's pins (--sim)\n"
+    "  blink --ramp-on T ...    start the chip's blink effect (T: 315ms .. 5040ms)\n"
+    "  fade on|off --ramp-on T  start the chip's fade effect towards on or off\n"
     "  wait                     wait until a lamp board is attached\n"
     "  batch 'CMD ARGS' ...     run several commands on one connection\n"
     "  image make RAW -o OUT    build a .qvbin firmware image from raw data\n"
@@ -91,6 +94,8 @@ const std::map<std::string, std::string> kCommandHelp = {
                 "window's \"Global Max Current\" writes it (the whole byte).\n"},
     {"reset", "Usage: corvelctl reset\n\nSoftware reset of the chip (0x00 to register 0x7F): every register it\n"
               "drives goes back to its reset value.\n"},
+    {"blink", kBlinkHelp},
+    {"fade", kFadeHelp},
     {"wait", "Usage: corvelctl wait\n\nWaits until a lamp board is attached (up to --timeout ms).\n"},
     {"gpio", "Usage: corvelctl gpio read\n"
              "       corvelctl gpio out PIN=high|low ...\n"
@@ -332,6 +337,7 @@ class Runner {
     if (name == "reset") return Reset(args);
     if (name == "gpio") return Gpio(args);
     if (name == "sim") return SimCommand(args);
+    if (name == "blink" || name == "fade") return Effect(args);
     if (name == "wait") return Wait(args);
     if (name == "batch") return Batch(args);
     if (name == "image") return Image(args);
@@ -816,6 +822,15 @@ class Runner {
       out_ << "Simulated pins outside, bits 7..0: P0 " << Bits(static_cast<std::uint8_t>(levels)) << ", P1 "
            << Bits(static_cast<std::uint8_t>(levels >> 8)) << ".\n";
     }
+    return kExitOk;
+  }
+
+  int Effect(const std::vector<std::string>& args) {
+    EffectRequest request;
+    if (auto usage = ParseEffectArgs(args, request)) throw UsageError{*usage};
+    std::string error;
+    if (!RequireBoard(error)) return Fail(error);
+    if (!RunEffect(S(), request, FindChipBoard(*info_.boardId)->ledCount, g_.json, out_, error)) return Fail(error);
     return kExitOk;
   }
 

@@ -33,8 +33,7 @@ void BuildDialog(QWidget* dialog, const DialogTemplate& tmpl, const ControlFacto
   for (const ControlTemplate& c : tmpl.controls) {
     QWidget* w = factory(c, dialog);
     if (!w) continue;
-    w->setProperty(kIdProperty, c.id);
-    w->setObjectName(QStringLiteral("ctl%1").arg(c.id));
+    TagControl(w, c.id);
     w->setGeometry(DialogUnitsToPixels(tmpl, c.x, c.y, c.cx, c.cy));
     if (c.style & kStyleDisabled) w->setEnabled(false);
     w->setVisible(!(c.style & kStyleHidden));
@@ -48,6 +47,11 @@ QWidget* FindControl(const QWidget* dialog, int id) {
     if (w && w->property(kIdProperty).toInt() == id) return w;
   }
   return nullptr;
+}
+
+void TagControl(QWidget* control, int id) {
+  control->setProperty(kIdProperty, id);
+  control->setObjectName(QStringLiteral("ctl%1").arg(id));
 }
 
 int ControlId(const QWidget* control) { return control ? control->property(kIdProperty).toInt() : 0; }

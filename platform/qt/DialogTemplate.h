@@ -70,5 +70,7 @@ T* Control(const QWidget* dialog, int id) {
   return qobject_cast<T*>(FindControl(dialog, id));
 }
 int ControlId(const QWidget* control);  // 0 when the widget is not a template control
+// Gives a control made at run time its id, as if it came from the template.
+void TagControl(QWidget* control, int id);
 
 }  // namespace platform

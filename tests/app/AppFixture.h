@@ -66,14 +66,7 @@ class AppFixture : public ::testing::Test {
   // Runs the event loop until `done` holds or the time is up.
   template <typename Pred>
   bool PumpUntil(Pred done, int timeoutMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-      if (t.elapsed() > timeoutMs) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-      QThread::msleep(2);
-    }
-    return true;
+    return uitest::PumpUntil(done, timeoutMs);
   }
   void Pump(int ms) {
     PumpUntil([] { return false; }, ms);

@@ -14,7 +14,17 @@ class IdentifiedBoardFixture : public AppFixture {
     AppFixture::SetUp();
     window->show();
     ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }));
-    Pump(300);  // the first brightness write after the match
+    // The first brightness write after the match comes with a tick of the
+    // page's timer: wait until the board has carried it out (not for a fixed
+    // time, which a busy machine outlasts), so it cannot land in a test's own
+    // record.
+    PumpUntil(
+        [this] {
+          for (const auto& w : RegisterWrites())
+            if (w.first == 0x20) return true;
+          return false;
+        },
+        3000);
     board().ClearDelivered();
   }
   sim::SimBoard& board() { return *app->SimulatedBoard(); }
@@ -33,5 +43,19 @@ class IdentifiedBoardFixture : public AppFixture {
     for (const auto& d : Carried(16, 3))
       if (d.payload.size() >= 6) out.emplace_back(d.payload[2], std::vector<std::uint8_t>(d.payload.begin() + 6, d.payload.end()));
     return out;
+  }
+  // Waits until register `reg` of the simulated chip holds `value`.
+  bool RegisterBecomes(std::uint8_t reg, std::uint8_t value, int timeoutMs = 2000) {
+    return PumpUntil([&] { return board().Register(reg) == value; }, timeoutMs);
+  }
+  // Waits until the board has carried out a write of `data` from `reg`.
+  bool Wrote(std::uint8_t reg, const std::vector<std::uint8_t>& data, int timeoutMs = 2000) {
+    return PumpUntil(
+        [&] {
+          for (const auto& w : RegisterWrites())
+            if (w.first == reg && w.second == data) return true;
+          return false;
+        },
+        timeoutMs);
   }
 };

@@ -41,19 +41,6 @@ class LedBoardTest : public IdentifiedBoardFixture {
     QTest::keyClicks(dialPage().ValueEdit(), text);
     QTest::keyClick(dialPage().ValueEdit(), Qt::Key_Return);
   }
-  // Waits until register `reg` of the simulated chip holds `value`.
-  bool RegisterBecomes(std::uint8_t reg, std::uint8_t value, int timeoutMs = 2000) {
-    return PumpUntil([&] { return board().Register(reg) == value; }, timeoutMs);
-  }
-  bool Wrote(std::uint8_t reg, const Bytes& data, int timeoutMs = 2000) {
-    return PumpUntil(
-        [&] {
-          for (const auto& w : RegisterWrites())
-            if (w.first == reg && w.second == data) return true;
-          return false;
-        },
-        timeoutMs);
-  }
   void Clear() { board().ClearDelivered(); }
 };
 

@@ -1,6 +1,6 @@
-// Runs corvelctl on the simulated board and keeps what the simulated chip
-// holds when the session closes: its registers, the register writes it
-// carried out, and its pins.
+// Runs corvelctl in-process on the simulated board and keeps what the
+// simulated chip holds when the session closes: its registers, its pins, and
+// every command (register writes among them) the board carried out.
 #pragma once
 
 #include <map>
@@ -15,6 +15,7 @@ struct ChipRun {
   std::map<int, int> reg;
   std::vector<std::pair<int, std::vector<std::uint8_t>>> writes;  // first register, data
   sim::PinSnapshot pins;
+  std::vector<sim::DeliveredCommand> delivered;                   // everything the board carried out
 };
 
 inline ChipRun RunOnChip(const std::vector<std::string>& args) {
@@ -22,7 +23,8 @@ inline ChipRun RunOnChip(const std::vector<std::string>& args) {
   cli::SetSessionHooks({nullptr, [&run](Session& s) {
                           if (!s.Sim()) return;
                           for (int r = 0; r < 0x80; ++r) run.reg[r] = s.Sim()->Register(static_cast<std::uint8_t>(r));
-                          for (const auto& d : s.Sim()->Delivered())
+                          run.delivered = s.Sim()->Delivered();
+                          for (const auto& d : run.delivered)
                             if (d.cls == 16 && d.cmd == 3 && d.payload.size() >= 6)
                               run.writes.emplace_back(d.payload[2],
                                                       std::vector<std::uint8_t>(d.payload.begin() + 6, d.payload.end()));

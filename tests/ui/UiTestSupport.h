@@ -3,7 +3,10 @@
 #pragma once
 
 #include <QColor>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QThread>
 #include <QRect>
 #include <QString>
 
@@ -35,5 +38,18 @@ QRect BoundingBox(const QImage& image, const std::function<bool(QRgb)>& match);
 
 // Readable colours in assertion messages.
 std::string Describe(QRgb pixel);
+
+// Runs the event loop until `done` holds (true) or the time is up (false).
+template <typename Pred>
+bool PumpUntil(Pred done, int timeoutMs = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+  return true;
+}
 
 }  // namespace uitest

@@ -1,0 +1,116 @@
+#include "chip/BlinkMode.h"
+
+#include <QPainter>
+#include <QPointer>
+
+#include "board/BoardGlobals.h"
+#include "board/EffectPlayDialog.h"
+#include "board/RoundPage.h"
+#include "chip/EffectPages.h"
+#include "chip/RegisterMap.h"
+#include "platform/MessageBox.h"
+#include "platform/Messages.h"
+#include "resources/dialogs/EffectModeDialogs.h"
+#include "ui/CMyComboBox.h"
+#include "ui/CMyRectButton.h"
+#include "ui/CMyStaticFont.h"
+#include "ui/ControlFactory.h"
+#include "ui/PagePainting.h"
+
+using namespace dialogs;
+
+namespace {
+const QColor kStartedFace(128, 128, 128);
+}  // namespace
+
+BlinkMode::BlinkMode(QWidget* parent) : CPage(parent) {
+  BuildStandardDialog(this, kBlinkModeDialog);
+  m_go = platform::Control<CMyRectButton>(this, IDC_BLINK_GO);
+}
+
+CMyComboBox* BlinkMode::TimeCombo(int id) const { return platform::Control<CMyComboBox>(this, id); }
+
+std::uint8_t BlinkMode::Code(int id) const { return effectpages::TimeCode(TimeCombo(id)); }
+
+void BlinkMode::InitDialog() {
+  effectpages::ScalePage(this);
+  effectpages::ShowReady(m_go);
+  for (int id : {IDC_BLINK_RAMP_ON_LABEL, IDC_BLINK_RAMP_OFF_LABEL, IDC_BLINK_KEEP_ON_LABEL, IDC_BLINK_KEEP_OFF_LABEL})
+    effectpages::SetUpLabel(platform::Control<CMyStaticFont>(this, id));
+  for (int id : {IDC_BLINK_RAMP_ON, IDC_BLINK_RAMP_OFF, IDC_BLINK_KEEP_ON, IDC_BLINK_KEEP_OFF})
+    effectpages::SetUpTimeCombo(TimeCombo(id));
+  // Connected after the start selection: it is not written to the chip.
+  for (int id : {IDC_BLINK_RAMP_ON, IDC_BLINK_RAMP_OFF})
+    connect(TimeCombo(id), &QComboBox::currentIndexChanged, this, &BlinkMode::OnRampChanged);
+  for (int id : {IDC_BLINK_KEEP_ON, IDC_BLINK_KEEP_OFF})
+    connect(TimeCombo(id), &QComboBox::currentIndexChanged, this, &BlinkMode::OnKeepChanged);
+  connect(m_go, &QAbstractButton::clicked, this, &BlinkMode::OnBlinkGo);
+}
+
+void BlinkMode::OnRampChanged() {
+  g_bBlinkActive = 1;
+  g_bFadeActive = 0;
+  chip::WriteChipRegisters(chip::kRegRampTimes,
+                           std::array{chip::TimeByte(Code(IDC_BLINK_RAMP_ON), Code(IDC_BLINK_RAMP_OFF))});
+}
+
+void BlinkMode::OnKeepChanged() {
+  g_bBlinkActive = 1;
+  g_bFadeActive = 0;
+  chip::WriteChipRegisters(chip::kRegKeepTimes,
+                           std::array{chip::TimeByte(Code(IDC_BLINK_KEEP_ON), Code(IDC_BLINK_KEEP_OFF))});
+}
+
+void BlinkMode::OnBlinkGo() {
+  if (chip::AnyZeroTime({Code(IDC_BLINK_RAMP_ON), Code(IDC_BLINK_RAMP_OFF), Code(IDC_BLINK_KEEP_ON),
+                         Code(IDC_BLINK_KEEP_OFF)})) {
+    effectpages::WarnZeroTime();
+    return;
+  }
+  g_bBlinkActive = 1;
+  g_bFadeActive = 0;
+  if (g_blinkGoCount == 1) {
+    m_chain.Start(chip::Effect::kBlink);
+    m_go->SetButtonColor(kStartedFace);
+    ++g_blinkGoCount;
+    return;
+  }
+
+  // The question runs an event loop of its own, in which this page may be
+  // taken down (another board selected meanwhile): then there is nothing left
+  // to reset for.
+  const QPointer<BlinkMode> self(this);
+  const auto answer = platform::MessageBox(chip::kBlinkResetQuestion, chip::kWarningCaption,
+                                           platform::MessageIcon::Question, platform::MessageButtons::OkCancel);
+  if (answer != platform::MessageResult::Ok || !self) return;
+  effectpages::ShowReady(m_go);
+  g_blinkGoCount = 1;
+  // The reset retires this page (it is deleted once control is back in the
+  // event loop) and makes a new one: from here on only process-wide state.
+  if (g_pRoundPage) g_pRoundPage->ResetPages();
+  chip::WriteChipRegisters(chip::kRegSoftwareReset, std::array{chip::kSoftwareResetValue});
+}
+
+void BlinkMode::ChainStep(chip::EffectChain::Outcome outcome) {
+  if (outcome != chip::EffectChain::Outcome::kFinished) return;
+  g_strEffectMessage = QString::fromUtf8(chip::kBlinkRunningMessage);
+  CLamp_Effect_Play::Open(this);
+}
+
+void BlinkMode::OnWriteAcknowledged(const platform::Message& message) {
+  ChainStep(m_chain.OnWriteAcknowledged(effectpages::Payload(message)));
+}
+
+void BlinkMode::OnRegisterRead(const platform::Message& message) {
+  ChainStep(m_chain.OnRegisterRead(effectpages::Payload(message)));
+}
+
+void BlinkMode::OnMessage(const platform::Message& message) {
+  if (message.id == platform::kMsgBlinkWriteAck) OnWriteAcknowledged(message);
+  else if (message.id == platform::kMsgBlinkRead) OnRegisterRead(message);
+}
+
+void BlinkMode::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  PaintFramedBackground(this, painter);
+}

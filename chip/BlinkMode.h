@@ -1,0 +1,43 @@
+// The blink page: ramp and keep times for the chip's blink effect, and
+// "Blink Go", which starts it. The chip must be reset before blink starts a
+// second time, so the second press offers the reset instead; the press after
+// that starts the effect again. Once the chip confirms the effect, the effect
+// dialog opens.
+#pragma once
+
+#include <cstdint>
+
+#include "chip/EffectChain.h"
+#include "ui/Page.h"
+
+class CMyComboBox;
+class CMyRectButton;
+
+class BlinkMode : public CPage {
+  Q_OBJECT
+ public:
+  explicit BlinkMode(QWidget* parent = nullptr);
+
+  void InitDialog();
+
+  void OnRampChanged();
+  void OnKeepChanged();
+  void OnBlinkGo();
+  void OnWriteAcknowledged(const platform::Message& message);
+  void OnRegisterRead(const platform::Message& message);
+  void OnMessage(const platform::Message& message) override;
+
+  CMyComboBox* TimeCombo(int id) const;
+  CMyRectButton* GoButton() const { return m_go; }
+  const chip::EffectChain& Chain() const { return m_chain; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+
+ private:
+  std::uint8_t Code(int id) const;
+  void ChainStep(chip::EffectChain::Outcome outcome);
+
+  CMyRectButton* m_go = nullptr;
+  chip::EffectChain m_chain;
+};

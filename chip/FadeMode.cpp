@@ -1,0 +1,79 @@
+#include "chip/FadeMode.h"
+
+#include <QPainter>
+
+#include "board/BoardGlobals.h"
+#include "chip/EffectPages.h"
+#include "chip/RegisterMap.h"
+#include "platform/Messages.h"
+#include "resources/dialogs/EffectModeDialogs.h"
+#include "ui/CMyComboBox.h"
+#include "ui/CMyRectButton.h"
+#include "ui/CMyStaticFont.h"
+#include "ui/ControlFactory.h"
+#include "ui/PagePainting.h"
+
+using namespace dialogs;
+
+FadeMode::FadeMode(QWidget* parent) : CPage(parent) { BuildStandardDialog(this, kFadeModeDialog); }
+
+CMyComboBox* FadeMode::TimeCombo(int id) const { return platform::Control<CMyComboBox>(this, id); }
+CMyRectButton* FadeMode::Button(int id) const { return platform::Control<CMyRectButton>(this, id); }
+
+std::uint8_t FadeMode::Code(int id) const { return effectpages::TimeCode(TimeCombo(id)); }
+
+void FadeMode::InitDialog() {
+  effectpages::ScalePage(this);
+  effectpages::ShowReady(Button(IDC_FADE_ON));
+  effectpages::ShowReady(Button(IDC_FADE_OFF));
+  for (int id : {IDC_FADE_RAMP_ON_LABEL, IDC_FADE_RAMP_OFF_LABEL})
+    effectpages::SetUpLabel(platform::Control<CMyStaticFont>(this, id));
+  for (int id : {IDC_FADE_RAMP_ON, IDC_FADE_RAMP_OFF}) {
+    effectpages::SetUpTimeCombo(TimeCombo(id));
+    // Connected after the start selection: it is not written to the chip.
+    connect(TimeCombo(id), &QComboBox::currentIndexChanged, this, &FadeMode::OnRampChanged);
+  }
+  connect(Button(IDC_FADE_ON), &QAbstractButton::clicked, this, &FadeMode::OnFadeOn);
+  connect(Button(IDC_FADE_OFF), &QAbstractButton::clicked, this, &FadeMode::OnFadeOff);
+}
+
+void FadeMode::OnRampChanged() {
+  g_bBlinkActive = 0;
+  g_bFadeActive = 1;
+  chip::WriteChipRegisters(chip::kRegRampTimes,
+                           std::array{chip::TimeByte(Code(IDC_FADE_RAMP_ON), Code(IDC_FADE_RAMP_OFF))});
+}
+
+void FadeMode::OnFadeOn() { StartFade(true); }
+void FadeMode::OnFadeOff() { StartFade(false); }
+
+void FadeMode::StartFade(bool on) {
+  if (chip::AnyZeroTime({Code(IDC_FADE_RAMP_ON), Code(IDC_FADE_RAMP_OFF)})) {
+    effectpages::WarnZeroTime();
+    return;
+  }
+  g_bBlinkActive = 0;
+  g_bFadeActive = 1;
+  g_bFadeOn = on ? 1 : 0;
+  g_bFadeOff = on ? 0 : 1;
+  m_chain.Start(on ? chip::Effect::kFadeOn : chip::Effect::kFadeOff);
+}
+
+void FadeMode::OnWriteAcknowledged(const platform::Message& message) {
+  // The fade ends without a word: nothing to do with the outcome.
+  m_chain.OnWriteAcknowledged(effectpages::Payload(message));
+}
+
+void FadeMode::OnRegisterRead(const platform::Message& message) {
+  m_chain.OnRegisterRead(effectpages::Payload(message));
+}
+
+void FadeMode::OnMessage(const platform::Message& message) {
+  if (message.id == platform::kMsgFadeWriteAck) OnWriteAcknowledged(message);
+  else if (message.id == platform::kMsgFadeRead) OnRegisterRead(message);
+}
+
+void FadeMode::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  PaintFramedBackground(this, painter);
+}

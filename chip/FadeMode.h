@@ -1,0 +1,39 @@
+// The fade page: ramp times for the chip's fade effect, and "Fade On" and
+// "Fade Off", each of which starts the fade towards its end.
+#pragma once
+
+#include <cstdint>
+
+#include "chip/EffectChain.h"
+#include "ui/Page.h"
+
+class CMyComboBox;
+class CMyRectButton;
+
+class FadeMode : public CPage {
+  Q_OBJECT
+ public:
+  explicit FadeMode(QWidget* parent = nullptr);
+
+  void InitDialog();
+
+  void OnRampChanged();
+  void OnFadeOn();
+  void OnFadeOff();
+  void OnWriteAcknowledged(const platform::Message& message);
+  void OnRegisterRead(const platform::Message& message);
+  void OnMessage(const platform::Message& message) override;
+
+  CMyComboBox* TimeCombo(int id) const;
+  CMyRectButton* Button(int id) const;
+  const chip::EffectChain& Chain() const { return m_chain; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+
+ private:
+  std::uint8_t Code(int id) const;
+  void StartFade(bool on);
+
+  chip::EffectChain m_chain;
+};
