@@ -13,7 +13,7 @@
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
 #include "link/QVProtocol.h"
-#include "link/SimBackend.h"
+#include "sim/SimBackend.h"
 #include "platform/DeviceMonitor.h"
 #include "platform/Messages.h"
 #include "platform/qt/QtDialogs.h"

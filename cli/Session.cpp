@@ -10,7 +10,7 @@
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
 #include "link/MUSBHid.h"
-#include "link/SimBackend.h"
+#include "sim/SimBackend.h"
 #include "platform/Messages.h"
 
 using namespace std::chrono_literals;

@@ -58,7 +58,11 @@ struct SimFaults {
   bool wrongBlockEcho = false;          // bootloader 0xE3 echo with one byte changed
   bool failRegisterRead = false;        // (16,1) answered with (16,48)
   bool refuseAddress = false;           // (64,10) answered with (64,12)
-  std::chrono::microseconds reportLatency{0};  // per input report, models USB polling
+  // Each report, in and out, waits this long: the USB poll of its endpoint.
+  std::chrono::microseconds reportLatency{0};
+  // Erasing the whole flash takes this long; an erase takes its sectors'
+  // share, and the bootloader answers nothing until it is done.
+  std::chrono::milliseconds eraseTime{0};
 };
 
 // One data frame the board accepted from the host (after its checksum passed

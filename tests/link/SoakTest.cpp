@@ -33,7 +33,7 @@ TEST_F(SoakTest, AcknowledgedCommandsAreDeliveredExactlyOnce) {
 
   std::mutex ackedMutex;
   std::map<std::uint16_t, int> acked;  // command number -> ACKs seen
-  comm->Engine().SetAckObserver([&](std::uint8_t cls, std::uint8_t cmd, std::span<const std::uint8_t> p) {
+  comm->Engine().SetAckObserverForTest([&](std::uint8_t cls, std::uint8_t cmd, std::span<const std::uint8_t> p) {
     if (cls != 16 || cmd != 3 || p.size() != 8) return;
     std::lock_guard lock(ackedMutex);
     ++acked[static_cast<std::uint16_t>(p[6] | (p[7] << 8))];
@@ -56,7 +56,7 @@ TEST_F(SoakTest, AcknowledgedCommandsAreDeliveredExactlyOnce) {
   }
   std::this_thread::sleep_for(100ms);
   board->SetFaults({});
-  comm->Engine().SetAckObserver({});
+  comm->Engine().SetAckObserverForTest({});
 
   std::map<std::uint16_t, int> delivered;
   for (const auto& d : board->Delivered())
