@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QToolTip>
 #include <QWindow>
 
@@ -331,8 +332,12 @@ void CQV512XX::OnLinkState(int code) {
         SendSystemCommand(kCmdVersionQuery, &any);
       }
       break;
+    case kLinkFailed:
+      OnLinkFailed();
+      return;
     case kLinkDeviceNotFound:
       g_bDevicePresent = 0;
+      m_linkRecoveries = 0;  // the next board plugged in starts afresh
       [[fallthrough]];
     default:
       g_bBoardMatched = 0;
@@ -343,8 +348,32 @@ void CQV512XX::OnLinkState(int code) {
     if (const char* text = comm->GetLinkStateText()) SetBandText(m_linkText, QString::fromUtf8(text));
 }
 
+void CQV512XX::OnLinkFailed() {
+  // The command in flight and those behind it are lost: the reply timer
+  // would only call the board frozen later, so the band says what happened.
+  m_target->KillTimer(kReplyTimer);
+  g_bBoardMatched = 0;
+  ShowDots(false);
+  SetBandText(m_linkText, QString::fromUtf8(LinkStateText(kLinkFailed)));
+  QVCommunication* comm = g_pCommunication.load();
+  if (!comm) return;
+  if (m_linkRecoveries >= kMaxLinkRecoveries) {
+    // Reconnecting did not help: the board needs a re-plug, whose arrival
+    // connects it again.
+    ShowStatus(QString::fromUtf8(texts::kStatusLinkFailed), false);
+    return;
+  }
+  ++m_linkRecoveries;
+  // After the band has been drawn: the reconnect starts the usual connect
+  // sequence, and the handshake's answer brings the board back.
+  QTimer::singleShot(0, this, [] {
+    if (QVCommunication* c = g_pCommunication.load()) c->Reconnect();
+  });
+}
+
 void CQV512XX::OnBoardId(const Message& reply) {
   m_target->KillTimer(kReplyTimer);
+  m_linkRecoveries = 0;  // the link carries commands again
   g_bBoardMatched = 0;
   const auto* bytes = reply.Bytes();
   // A reply too short to carry an id names no board.

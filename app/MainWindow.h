@@ -45,6 +45,8 @@ inline constexpr const char* kNotConnectedPresent = "  ⛔  Device not connected
 inline constexpr const char* kNotConnectedAbsent =
     "  ⛔  USB Hid device not found. Please connect the device through USB to the computer!";
 inline constexpr const char* kVersionPrefix = "Mcu code version:";
+inline constexpr const char* kStatusLinkFailed =
+    "  ⛔  The board does not answer. Please plug the USB device to reset!";
 }  // namespace texts
 
 class CQV512XX : public QDialog, public platform::MessageWindow, public MainWindowServices {
@@ -55,6 +57,9 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   static constexpr std::uint32_t kStatusPeriodMs = 5000;
   static constexpr std::uint32_t kNotConnectedPeriodMs = 3000;
   static constexpr std::uint32_t kConnectPauseMs = 500;
+  // Resets and reconnects after a failed link before the window gives up and
+  // asks for a re-plug; the count starts again once the board answers.
+  static constexpr int kMaxLinkRecoveries = 2;
 
   explicit CQV512XX(QWidget* parent = nullptr);
   ~CQV512XX() override;
@@ -138,6 +143,9 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   QWidget* m_pageHost = nullptr;
   QWidget* m_pageHost2 = nullptr;
 
+  void OnLinkFailed();
+
+  int m_linkRecoveries = 0;  // since the board last answered a query
   std::map<int, QRect> m_anchored;  // remembered rectangles of the anchored controls
   QSocketNotifier* m_monitorNotifier = nullptr;
   platform::DeviceMonitor* m_monitor = nullptr;

@@ -25,6 +25,7 @@
 #include "link/BoardIds.h"
 #include "link/MUSBHid.h"
 #include "platform/MessageBox.h"
+#include "sim/SimKnobs.h"
 
 namespace cli {
 namespace {
@@ -36,6 +37,9 @@ constexpr const char* kToolHelp =
     "\n"
     "Options:\n"
     "  --sim[=BOARD_ID]  use a simulated lamp board (board id 0, 1, 3, 5 or 128; default 1)\n"
+    "  --sim-latency MS  the simulated board's delay per report, each way (default 1, as on USB)\n"
+    "  --sim-faults drop=P,corrupt=P,nak=P\n"
+    "                    the simulated board loses, spoils or refuses P percent of the frames\n"
     "  --trace           show every report in and out, with a decode of each frame, on stderr\n"
     "  --timeout MS      how long to wait for each answer (default 5000)\n"
     "  --address ADDR    chip I2C address for register commands: 0x58..0x5B (default 0x5B)\n"
@@ -89,6 +93,8 @@ const std::map<std::string, std::string> kCommandHelp = {
 struct Globals {
   bool sim = false;
   std::uint8_t simBoardId = 1;
+  sim::SimFaults simFaults = sim::RealisticTiming();
+  bool simKnobsGiven = false;  // they mean nothing without --sim
   bool trace = false;
   bool json = false;
   int timeoutMs = 5000;
@@ -293,6 +299,7 @@ class Runner {
       SessionOptions o;
       o.sim = g_.sim;
       o.simBoardId = g_.simBoardId;
+      o.simFaults = g_.simFaults;
       o.trace = g_.trace;
       o.timeoutMs = g_.timeoutMs;
       o.chipAddress = g_.address;
@@ -641,6 +648,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       } else if (a.rfind("--sim=", 0) == 0) {
         g.sim = true;
         g.simBoardId = static_cast<std::uint8_t>(NumberIn(a.substr(6), 0, 255, "BOARD_ID"));
+      } else if (a == "--sim-latency" || a.rfind("--sim-latency=", 0) == 0) {
+        std::string error;
+        if (!sim::ParseLatency(value("--sim-latency"), g.simFaults, error)) throw UsageError{error};
+        g.simKnobsGiven = true;
+      } else if (a == "--sim-faults" || a.rfind("--sim-faults=", 0) == 0) {
+        std::string error;
+        if (!sim::ParseFaultSpec(value("--sim-faults"), g.simFaults, error)) throw UsageError{error};
+        g.simKnobsGiven = true;
       } else if (a == "--trace") {
         g.trace = true;
       } else if (a == "--json") {
@@ -654,6 +669,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       }
     }
     if (i >= args.size()) throw UsageError{"no command given"};
+    if (g.simKnobsGiven && !g.sim) throw UsageError{"--sim-latency and --sim-faults need --sim"};
     Runner runner(g, out, err);
     return runner.Command(std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i), args.end()));
   } catch (const UsageError& e) {

@@ -21,10 +21,6 @@ constexpr const char* kWhatNext =
     "The board is left in its bootloader or with incomplete firmware: re-plug it, then run "
     "'corvelctl flash' again (it also works while the board is still in its bootloader).";
 
-bool IsText(const Message& m, std::uint32_t id, const char* text) {
-  return m.id == id && m.wParam != 0 && std::string(reinterpret_cast<const char*>(m.wParam)) == text;
-}
-
 }  // namespace
 
 Flasher::Flasher(Session& session, BootTransferTiming timing)
@@ -108,8 +104,8 @@ bool Flasher::EnterBootloader(const std::atomic<bool>& interrupted, const FlashE
     }
     auto m = Await(
         [](const Message& msg) {
-          return IsText(msg, platform::kMsgTextOk, kTextBootValueOk) ||
-                 IsText(msg, platform::kMsgTextFailed, kTextBootValueFailed);
+          return IsTextMessage(msg, platform::kMsgTextOk, kTextBootValueOk) ||
+                 IsTextMessage(msg, platform::kMsgTextFailed, kTextBootValueFailed);
         },
         timeout, interrupted);
     if (interrupted.load()) return interruptedBefore();

@@ -68,10 +68,6 @@ constexpr std::uint8_t kInputPortsAtPowerOn = 0xFF;  // pins pulled up, nothing 
 constexpr std::uint8_t kUnmappedRegisterRead = 0xFF;  // an I2C read past the last register
 
 constexpr std::size_t kResendHistory = 16;
-// A host retransmits at once when our ACK reached it as a NAK. Past this, an
-// identical frame is a new request (e.g. a fresh handshake after the host
-// reset its numbering) and must not be swallowed.
-constexpr auto kDuplicateWindow = std::chrono::seconds(2);
 // After replying to a restart request, the firmware waits for the host to
 // collect the reply before it resets, but not for ever.
 constexpr auto kRestartGrace = std::chrono::milliseconds(500);
@@ -162,8 +158,10 @@ struct SimBoard::Impl {
     std::optional<std::size_t> flipAt;
     std::uint8_t flipMask = 0;
   } frameFault;
-  std::vector<std::uint8_t> lastAccepted;
-  Clock::time_point lastAcceptedAt{};
+  // The host's numbering as the firmware follows it: the number and the
+  // checksummed bytes of the last frame it carried out.
+  std::optional<std::uint16_t> lastNumber;
+  std::vector<std::uint8_t> lastProtected;
   std::deque<std::pair<std::uint16_t, std::vector<std::uint8_t>>> sentFrames;
   std::uint16_t nextSequence = 0;
   std::uint8_t chipAddress = kChipAddressAtStart;
@@ -223,7 +221,8 @@ struct SimBoard::Impl {
     inputHalted = false;
     assembler.Reset();
     frameFault = {};
-    lastAccepted.clear();
+    lastNumber.reset();
+    lastProtected.clear();
     sentFrames.clear();
     nextSequence = 0;
     chipAddress = kChipAddressAtStart;
@@ -262,10 +261,10 @@ struct SimBoard::Impl {
     const std::vector<std::uint8_t> frame = assembler.TakeFrame();
     const bool lost = frameFault.drop;
     frameFault = {};
-    if (!lost) HandleHostFrameLocked(frame, now);
+    if (!lost) HandleHostFrameLocked(frame);
   }
 
-  void HandleHostFrameLocked(std::span<const std::uint8_t> frame, Clock::time_point now) {
+  void HandleHostFrameLocked(std::span<const std::uint8_t> frame) {
     ++counters.framesFromHost;
     const wire::DecodedFrame decoded = wire::DecodeFrame(frame);
     if (decoded.receiverEndpoint != wire::kBoardEndpoint) return;  // not addressed to us
@@ -287,16 +286,31 @@ struct SimBoard::Impl {
       QueueFrameLocked(wire::EncodeLinkFrame(ackAddress, wire::kTypeNak, decoded.sequence));
       return;
     }
-    QueueFrameLocked(wire::EncodeLinkFrame(ackAddress, wire::kTypeAck, decoded.sequence));
-    // The host sends a frame again only after a NAK; if the same bytes (same
-    // sequence number included) come straight back, our ACK was spoiled on
-    // the way and the command has been carried out already.
-    if (std::ranges::equal(frame, lastAccepted) && now - lastAcceptedAt < kDuplicateWindow) {
-      ++counters.duplicates;
-      return;
+    // The host numbers its frames one after another and sends one again
+    // (same number, same bytes) when our ACK did not reach it. The number is
+    // not covered by the checksum, so it is held against what it must be:
+    // the last frame's again (a repeat: acknowledged again, not carried out
+    // twice) or the next. Any other number was spoiled on the way; carrying
+    // the frame out would do it a second time when the host repeats it under
+    // its real number, so it is refused. A handshake is always carried out:
+    // the host resets its numbering before each one.
+    const bool handshake =
+        decoded.command && decoded.command->cls == kClassSystem && decoded.command->cmd == kCmdHandshake;
+    if (lastNumber && !handshake) {
+      if (decoded.sequence == *lastNumber && std::ranges::equal(decoded.protectedBytes, lastProtected)) {
+        ++counters.duplicates;
+        QueueFrameLocked(wire::EncodeLinkFrame(ackAddress, wire::kTypeAck, decoded.sequence));
+        return;
+      }
+      if (decoded.sequence != static_cast<std::uint16_t>(*lastNumber + 1)) {
+        ++counters.spoiledNumbers;
+        QueueFrameLocked(wire::EncodeLinkFrame(ackAddress, wire::kTypeNak, decoded.sequence));
+        return;
+      }
     }
-    lastAccepted.assign(frame.begin(), frame.end());
-    lastAcceptedAt = now;
+    QueueFrameLocked(wire::EncodeLinkFrame(ackAddress, wire::kTypeAck, decoded.sequence));
+    lastNumber = decoded.sequence;
+    lastProtected.assign(decoded.protectedBytes.begin(), decoded.protectedBytes.end());
     if (!decoded.command) return;  // checksum fine, body malformed: acknowledged, nothing to do
     const wire::HostCommand& command = *decoded.command;
     delivered.push_back(DeliveredCommand{command.cls, command.cmd, decoded.sequence,

@@ -138,6 +138,7 @@ class SimBoard {
     std::uint64_t framesFromHost = 0;   // complete frames decoded
     std::uint64_t badChecksums = 0;     // answered with NAK
     std::uint64_t duplicates = 0;       // retransmits acknowledged but not delivered
+    std::uint64_t spoiledNumbers = 0;   // frames whose number was neither the last nor the next
     std::uint64_t acksFromHost = 0;
     std::uint64_t naksFromHost = 0;     // each one makes the board resend
     std::uint64_t framesToHost = 0;

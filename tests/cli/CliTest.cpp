@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 
+#include "cli/Session.h"
 #include "support/CliRun.h"
 
 
@@ -92,4 +94,115 @@ TEST(CliTest, ListAndAddressOnTheSimulatedBoard) {
   r = Ctl({"--sim", "address", "0x59"});
   EXPECT_EQ(r.rc, 0) << r.err;
   EXPECT_EQ(r.out, "√ Lamp set IIC address successfully!\n");
+}
+
+namespace {
+
+// The 65-byte report carries a frame whose class and command are these (the
+// first report of a data frame: magic, then the header).
+bool Carries(const std::uint8_t* report, std::uint8_t cls, std::uint8_t cmd) {
+  return report[1] == 0x5A && report[2] == 0x5A && report[8] == 0x00 && report[14] == cls && report[15] == cmd;
+}
+
+// Runs corvelctl with hooks on its one session: `tap` sees every report the
+// host writes (before the board gets it), with the session at hand.
+struct HookedRun {
+  std::function<void(Session&, const std::uint8_t* report)> tap;
+  int recoveries = -1;
+
+  CliResult operator()(std::vector<std::string> args) {
+    cli::SetSessionHooks({[this](Session& s) {
+                            Session* session = &s;
+                            s.Communication().Hid()->SetReportTap(
+                                [this, session](bool out, const std::uint8_t* report, std::size_t) {
+                                  if (out && tap) tap(*session, report);
+                                });
+                          },
+                          [this](Session& s) { recoveries = s.Recoveries(); }});
+    CliResult r = Ctl(std::move(args));
+    cli::SetSessionHooks({});
+    return r;
+  }
+};
+
+}  // namespace
+
+TEST(CliTest, ABoardThatStopsAnsweringIsReconnectedAndTheCommandGoesThrough) {
+  // Every frame from the board is lost from the first register write on, so
+  // the write goes unacknowledged through all its sends; the reconnect's
+  // handshake finds the board answering again.
+  bool failing = false;
+  HookedRun run;
+  run.tap = [&](Session& s, const std::uint8_t* report) {
+    if (Carries(report, 16, 3) && !failing && run.recoveries < 0) {
+      failing = true;
+      sim::SimFaults lost;
+      lost.dropToHostPpm = 1'000'000;
+      s.Sim()->SetFaults(lost);
+    } else if (Carries(report, 1, 1) && failing) {
+      failing = false;
+      s.Sim()->SetFaults({});
+      run.recoveries = 0;  // once only
+    }
+  };
+  const auto r = run({"--sim", "batch", "reg write 0x20 0x5A", "reg read 0x20"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(r.out, "Wrote 1 byte from register 0x20.\n0x20: 0x5A\n");
+  EXPECT_EQ(run.recoveries, 1);
+}
+
+TEST(CliTest, AnAnswerLostAfterItsAckIsAskedForAgain) {
+  // The read's ACK and answer are lost; its retransmission is acknowledged
+  // but, being the same frame, not carried out again: no answer comes, and
+  // the read is asked once more.
+  int reads = 0;
+  HookedRun run;
+  run.tap = [&](Session& s, const std::uint8_t* report) {
+    if (!Carries(report, 16, 1)) return;
+    ++reads;
+    sim::SimFaults faults;
+    if (reads == 1) faults.dropToHostPpm = 1'000'000;
+    s.Sim()->SetFaults(faults);
+  };
+  const auto r = run({"--sim", "reg", "read", "0x7F"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(r.out, "0x7F: 0x00\n");
+  EXPECT_EQ(reads, 3);
+  EXPECT_EQ(run.recoveries, 0);
+}
+
+TEST(CliTest, AProtocolEventDuringAWaitIsNotALostLink) {
+  // The board reports (1, 8) (link state 1) just before it answers.
+  HookedRun run;
+  run.tap = [&](Session& s, const std::uint8_t* report) {
+    if (Carries(report, 16, 1)) s.Sim()->SendFrame(4, 1, 8, {}, 4000);
+  };
+  const auto r = run({"--sim", "reg", "read", "0x00"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(r.out, "0x00: 0xFF\n");
+}
+
+TEST(CliTest, HundredsOfRegisterCommandsOverALossyLinkReadBackWhatWasWritten) {
+  std::vector<std::string> args{"--sim", "--sim-faults", "drop=2,corrupt=2", "batch"};
+  for (int i = 0; i < 200; ++i) {
+    char write[48], read[24];
+    const int reg = 0x20 + i % 16;
+    std::snprintf(write, sizeof write, "reg write 0x%02X 0x%02X", reg, (i * 37 + 11) & 0xFF);
+    std::snprintf(read, sizeof read, "reg read 0x%02X", reg);
+    args.push_back(write);
+    args.push_back(read);
+  }
+  const auto r = Ctl(args);
+  ASSERT_EQ(r.rc, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::string line;
+  for (int i = 0; i < 200; ++i) {
+    char wrote[48], value[24];
+    std::snprintf(wrote, sizeof wrote, "Wrote 1 byte from register 0x%02X.", 0x20 + i % 16);
+    std::snprintf(value, sizeof value, "0x%02X: 0x%02X", 0x20 + i % 16, (i * 37 + 11) & 0xFF);
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line, wrote);
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line, value) << "step " << i;
+  }
 }
