@@ -59,6 +59,7 @@ bool CCorvelGUIApp::CreateObjects() {
     sim::SimConfig config;
     config.boardId = *m_options.simulateBoardId;
     m_board = std::make_unique<sim::SimBoard>(config);
+    m_board->SetFaults(m_options.simFaults);
     // The simulated board raises arrival and removal like the system would.
     m_board->SetDeviceEventListener([](std::uint32_t event) {
       platform::PostMessage(corvel::GetMainDialogHandle(), platform::WM_DEVICECHANGE, event);

@@ -168,6 +168,10 @@ struct SimBoard::Impl {
   ChipRegisters chip;
 
   SimBootloader bootloader;
+  // While the bootloader erases it takes no record, and its answer goes out
+  // when it is done.
+  Clock::time_point bootloaderBusyUntil{};
+  std::optional<Report> answerWhenIdle;
 
   std::vector<DeliveredCommand> delivered;
   Counters counters;
@@ -217,6 +221,9 @@ struct SimBoard::Impl {
     mode = newMode;
     ++generation;
     toHost.clear();
+    answerWhenIdle.reset();
+    bootloaderBusyUntil = {};
+    if (newMode == Mode::kBootloader) bootloader.Restart();
     pendingRestart.reset();
     inputHalted = false;
     assembler.Reset();
@@ -424,16 +431,30 @@ struct SimBoard::Impl {
   // ---- bootloader -----------------------------------------------------------
   void TakeBootRecordLocked(Report record) {
     if (Chance(faults.dropFromHostPpm)) return;
+    ReleaseAnswerWhenIdleLocked();
+    if (Clock::now() < bootloaderBusyUntil) return;  // erasing: the record is not taken
     if (Chance(faults.corruptFromHostPpm)) record[rng() % kReportSize] ^= FlipMask();
     const auto outcome = bootloader.Handle(record, config, faults, rng);
     if (outcome.reply) {
       Report reply = *outcome.reply;
       if (!Chance(faults.dropToHostPpm)) {
         if (Chance(faults.corruptToHostPpm)) reply[rng() % kReportSize] ^= FlipMask();
-        QueueReportLocked(reply);
+        if (outcome.busyFor.count() > 0) {
+          bootloaderBusyUntil = Clock::now() + outcome.busyFor;
+          answerWhenIdle = reply;
+        } else {
+          QueueReportLocked(reply);
+        }
       }
     }
     if (outcome.restartIntoApplication) ScheduleRestartLocked(Mode::kApplication);
+  }
+
+  // Queues the answer of an erase that has finished.
+  void ReleaseAnswerWhenIdleLocked() {
+    if (!answerWhenIdle || Clock::now() < bootloaderBusyUntil) return;
+    QueueReportLocked(*answerWhenIdle);
+    answerWhenIdle.reset();
   }
 
   // ---- device events ----------------------------------------------------------
@@ -573,6 +594,14 @@ bool SimBoard::HostWrite(std::span<const std::uint8_t, kReportSize> report) {
 }
 
 bool SimBoard::HostWrite(std::span<const std::uint8_t, kReportSize> report, std::uint64_t connection) {
+  std::chrono::microseconds latency{0};
+  {
+    std::lock_guard lock(impl_->mu);
+    latency = impl_->faults.reportLatency;
+  }
+  // An output report goes over at the next poll of the board's OUT endpoint;
+  // the write returns once it has.
+  if (latency.count() > 0) std::this_thread::sleep_for(latency);
   std::lock_guard lock(impl_->mu);
   if (!impl_->plugged || impl_->generation != connection) return false;
   if (impl_->faults.silent || impl_->inputHalted) {
@@ -603,6 +632,7 @@ int SimBoard::HostRead(Report& out, std::chrono::milliseconds timeout, std::uint
   bool waitedLatency = false;
   while (true) {
     if (!impl_->plugged || impl_->generation != generation) return -1;
+    impl_->ReleaseAnswerWhenIdleLocked();
     if (!impl_->toHost.empty()) {
       const auto latency = impl_->faults.reportLatency;
       if (latency.count() > 0 && !waitedLatency) {
@@ -620,13 +650,17 @@ int SimBoard::HostRead(Report& out, std::chrono::milliseconds timeout, std::uint
       if (impl_->pendingRestart) impl_->control.notify_all();
       return 1;
     }
+    if (!forever && Clock::now() >= deadline) return 0;
     const auto ready = [&] {
       return !impl_->toHost.empty() || !impl_->plugged || impl_->generation != generation;
     };
-    if (forever) {
+    // An erase that ends before the deadline has its answer to hand over.
+    auto wakeAt = forever ? Clock::time_point::max() : deadline;
+    if (impl_->answerWhenIdle) wakeAt = std::min(wakeAt, impl_->bootloaderBusyUntil);
+    if (wakeAt == Clock::time_point::max()) {
       impl_->readable.wait(lock, ready);
-    } else if (!impl_->readable.wait_until(lock, deadline, ready)) {
-      return 0;
+    } else {
+      impl_->readable.wait_until(lock, wakeAt, ready);
     }
   }
 }

@@ -60,6 +60,10 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
       {"--sim", "address", "0x57"},
       {"--sim", "info", "extra"},
       {"--sim", "batch"},
+      {"--sim-latency", "5", "info"},
+      {"--sim", "--sim-latency", "soon", "info"},
+      {"--sim", "--sim-faults", "drop=200", "info"},
+      {"--sim", "--sim-faults", "lose=2", "info"},
   };
   for (const auto& args : cases) {
     auto r = Ctl(args);

@@ -50,12 +50,14 @@ class FlashCliTest : public ::testing::Test {
   std::string Path(const std::string& name) const { return (dir / name).string(); }
 
   // Runs the commands with hooks that set the board up when the session
-  // opens and read its flash back before it closes.
+  // opens and read its flash back before it closes. Unless `setUp` says
+  // otherwise the board answers at once (no USB latency, no erase time).
   Result WithBoard(std::vector<std::string> args, std::function<void(Session&)> setUp = {}) {
     flashed.clear();
     sessions = 0;
     cli::SetSessionHooks({[&, setUp](Session& s) {
                             ++sessions;
+                            if (s.Sim()) s.Sim()->SetFaults({});
                             if (setUp) setUp(s);
                           },
                           [&](Session& s) {

@@ -289,10 +289,12 @@ TEST_F(SimLinkTest, AllOrNothingFaultKnobs) {
   }
 }
 
-TEST_F(SimLinkTest, EveryReportWaitsForTheLatency) {
+TEST_F(SimLinkTest, EveryReportWaitsForTheLatencyBothWays) {
   board_.SetFaults({.reportLatency = 15ms});
-  Send(1, 1, {});
-  const auto start = std::chrono::steady_clock::now();
+  auto start = std::chrono::steady_clock::now();
+  Send(1, 1, {});  // one report out
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 15ms);
+  start = std::chrono::steady_clock::now();
   ASSERT_TRUE(ReadFrame());  // ACK
   ASSERT_TRUE(ReadFrame());  // reply
   EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
