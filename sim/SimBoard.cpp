@@ -68,6 +68,7 @@ constexpr std::uint8_t kInputPortsAtPowerOn = 0xFF;  // pins pulled up, nothing 
 constexpr std::uint8_t kUnmappedRegisterRead = 0xFF;  // an I2C read past the last register
 
 constexpr std::size_t kResendHistory = 16;
+constexpr std::size_t kWaitingRecordsMax = 16;
 // After replying to a restart request, the firmware waits for the host to
 // collect the reply before it resets, but not for ever.
 constexpr auto kRestartGrace = std::chrono::milliseconds(500);
@@ -168,10 +169,11 @@ struct SimBoard::Impl {
   ChipRegisters chip;
 
   SimBootloader bootloader;
-  // While the bootloader erases it takes no record, and its answer goes out
-  // when it is done.
+  // While the bootloader erases, records wait (as at a USB endpoint the
+  // firmware does not serve) and its answer goes out when it is done.
   Clock::time_point bootloaderBusyUntil{};
   std::optional<Report> answerWhenIdle;
+  std::deque<Report> waitingRecords;
 
   std::vector<DeliveredCommand> delivered;
   Counters counters;
@@ -222,6 +224,7 @@ struct SimBoard::Impl {
     ++generation;
     toHost.clear();
     answerWhenIdle.reset();
+    waitingRecords.clear();
     bootloaderBusyUntil = {};
     if (newMode == Mode::kBootloader) bootloader.Restart();
     pendingRestart.reset();
@@ -431,31 +434,39 @@ struct SimBoard::Impl {
   // ---- bootloader -----------------------------------------------------------
   void TakeBootRecordLocked(Report record) {
     if (Chance(faults.dropFromHostPpm)) return;
-    ReleaseAnswerWhenIdleLocked();
-    if (Clock::now() < bootloaderBusyUntil) return;  // erasing: the record is not taken
     if (Chance(faults.corruptFromHostPpm)) record[rng() % kReportSize] ^= FlipMask();
-    const auto outcome = bootloader.Handle(record, config, faults, rng);
-    if (outcome.reply) {
-      Report reply = *outcome.reply;
-      if (!Chance(faults.dropToHostPpm)) {
-        if (Chance(faults.corruptToHostPpm)) reply[rng() % kReportSize] ^= FlipMask();
-        if (outcome.busyFor.count() > 0) {
-          bootloaderBusyUntil = Clock::now() + outcome.busyFor;
-          answerWhenIdle = reply;
-        } else {
-          QueueReportLocked(reply);
-        }
-      }
-    }
-    if (outcome.restartIntoApplication) ScheduleRestartLocked(Mode::kApplication);
+    // A host that writes faster than an erase ends is held up, not lost; the
+    // endpoint holds only so much, though.
+    if (waitingRecords.size() < kWaitingRecordsMax) waitingRecords.push_back(record);
+    RunBootloaderLocked();
   }
 
-  // Queues the answer of an erase that has finished.
-  void ReleaseAnswerWhenIdleLocked() {
-    if (!answerWhenIdle || Clock::now() < bootloaderBusyUntil) return;
-    QueueReportLocked(*answerWhenIdle);
-    answerWhenIdle.reset();
+  // Carries out the records that came, unless an erase is still going on;
+  // the erase's answer goes out once it is done.
+  void RunBootloaderLocked() {
+    while (Clock::now() >= bootloaderBusyUntil) {
+      if (answerWhenIdle) {
+        QueueReportLocked(*answerWhenIdle);
+        answerWhenIdle.reset();
+      }
+      if (waitingRecords.empty() || pendingRestart) return;
+      const Report record = waitingRecords.front();
+      waitingRecords.pop_front();
+      const auto outcome = bootloader.Handle(record, config, faults, rng);
+      std::optional<Report> reply = outcome.reply;
+      if (reply && Chance(faults.dropToHostPpm)) reply.reset();
+      if (reply && Chance(faults.corruptToHostPpm)) (*reply)[rng() % kReportSize] ^= FlipMask();
+      if (outcome.busyFor.count() > 0) {
+        bootloaderBusyUntil = Clock::now() + outcome.busyFor;
+        answerWhenIdle = reply;
+      } else if (reply) {
+        QueueReportLocked(*reply);  // before a restart is set up: it waits for this to be read
+      }
+      if (outcome.restartIntoApplication) ScheduleRestartLocked(Mode::kApplication);
+    }
   }
+
+  bool BootloaderWaitingLocked() const { return answerWhenIdle.has_value() || !waitingRecords.empty(); }
 
   // ---- device events ----------------------------------------------------------
   // Never called with `mu` held: a listener may call straight back into the board.
@@ -632,7 +643,7 @@ int SimBoard::HostRead(Report& out, std::chrono::milliseconds timeout, std::uint
   bool waitedLatency = false;
   while (true) {
     if (!impl_->plugged || impl_->generation != generation) return -1;
-    impl_->ReleaseAnswerWhenIdleLocked();
+    if (impl_->BootloaderWaitingLocked()) impl_->RunBootloaderLocked();
     if (!impl_->toHost.empty()) {
       const auto latency = impl_->faults.reportLatency;
       if (latency.count() > 0 && !waitedLatency) {
@@ -656,7 +667,7 @@ int SimBoard::HostRead(Report& out, std::chrono::milliseconds timeout, std::uint
     };
     // An erase that ends before the deadline has its answer to hand over.
     auto wakeAt = forever ? Clock::time_point::max() : deadline;
-    if (impl_->answerWhenIdle) wakeAt = std::min(wakeAt, impl_->bootloaderBusyUntil);
+    if (impl_->BootloaderWaitingLocked()) wakeAt = std::min(wakeAt, impl_->bootloaderBusyUntil);
     if (wakeAt == Clock::time_point::max()) {
       impl_->readable.wait(lock, ready);
     } else {

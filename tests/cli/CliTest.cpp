@@ -53,6 +53,9 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
       {"--timeout"},
       {"--timeout", "soon", "info"},
       {"--sim", "reg", "read", "0x100"},
+      {"--sim", "reg", "read", "-0"},
+      {"--sim", "reg", "read", "0x-0"},
+      {"--sim", "reg", "write", "0x20", "-1"},
       {"--sim", "reg", "read", "0xFF", "2"},
       {"--sim", "reg", "write", "0x20"},
       {"--sim", "reg", "write", "0x20", "256"},
@@ -89,6 +92,14 @@ TEST(CliTest, NoBoardIsAFailureWithAHint) {
   EXPECT_NE(r.err.find("No lamp board found"), std::string::npos) << r.err;
   r = Ctl({"--timeout", "200", "wait"});
   EXPECT_EQ(r.rc, 1);
+  // Listing nothing is still a listing: empty, with a note beside it.
+  r = Ctl({"list"});
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "No lamp board attached.\n");
+  r = Ctl({"--json", "list"});
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.out, "[]\n");
 }
 
 TEST(CliTest, ListAndAddressOnTheSimulatedBoard) {
@@ -209,4 +220,42 @@ TEST(CliTest, HundredsOfRegisterCommandsOverALossyLinkReadBackWhatWasWritten) {
     ASSERT_TRUE(std::getline(lines, line));
     EXPECT_EQ(line, value) << "step " << i;
   }
+}
+
+TEST(CliTest, AddressRangesAreNamedInHex) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--sim", "address", "0x57"},
+                                                                 {"--address", "92", "info"}}) {
+    const auto r = Ctl(args);
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(r.err.find("must be a number from 0x58 to 0x5B"), std::string::npos) << r.err;
+  }
+}
+
+TEST(CliTest, InfoFailsWhenTheBoardRefusesTheChipAddress) {
+  cli::SetSessionHooks({[](Session& s) { s.Sim()->SetFaults({.refuseAddress = true}); }, {}});
+  const auto r = Ctl({"--sim", "info"});
+  cli::SetSessionHooks({});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.out.find("Board id:      1 (QV6033)"), std::string::npos) << "the rest is still shown: " << r.out;
+  EXPECT_NE(r.err.find("the board refused chip address 0x5B: × Lamp set IIC address failed!"), std::string::npos)
+      << r.err;
+}
+
+TEST(CliTest, BatchChecksEveryStepBeforeItSendsAnything) {
+  int sessions = 0;
+  cli::SetSessionHooks({[&](Session&) { ++sessions; }, {}});
+  for (const auto& bad : std::vector<std::string>{"reg read 0x100", "reg frob", "address 0x60", "image make x",
+                                                  "frob", "flash"}) {
+    const auto r = Ctl({"--sim", "batch", "reg write 0x20 0x11", "reg read 0x20", bad});
+    EXPECT_EQ(r.rc, 2) << bad;
+    EXPECT_EQ(r.out, "") << bad;
+    EXPECT_NE(r.err.find("Try 'corvelctl --help'."), std::string::npos) << bad;
+  }
+  EXPECT_EQ(sessions, 0) << "no board was opened";
+  // Help in a step is shown once, when the step's turn comes.
+  const auto r = Ctl({"--sim", "batch", "reg --help", "list"});
+  cli::SetSessionHooks({});
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.out.find("Usage: corvelctl reg"), r.out.rfind("Usage: corvelctl reg")) << r.out;
+  EXPECT_NE(r.out.find("sim:lamp-board"), std::string::npos) << r.out;
 }
