@@ -216,7 +216,11 @@ void CQV512XX::ShowStatus(const QString& text, bool ok) {
 }
 
 void CQV512XX::ShowNotConnected() {
-  m_status->setText(QString::fromUtf8(g_bDevicePresent == 1 ? texts::kNotConnectedPresent : texts::kNotConnectedAbsent));
+  // A board that is attached but has stopped answering is not "not found".
+  const char* text = m_linkFailed               ? texts::kStatusLinkFailed
+                     : g_bDevicePresent == 1 ? texts::kNotConnectedPresent
+                                             : texts::kNotConnectedAbsent;
+  m_status->setText(QString::fromUtf8(text));
   m_status->SetCtrlTextColor(Qt::white);
   m_status->SetCtrlBkColor(kStatusRed);
   m_status->show();
@@ -318,6 +322,7 @@ void CQV512XX::OnMessage(const Message& m) {
 
 void CQV512XX::OnLinkState(int code) {
   QVCommunication* comm = g_pCommunication.load();
+  if (code == kLinkDeviceFound || code == kLinkDeviceNotFound) m_linkFailed = false;
   switch (code) {
     case kLinkDeviceFound:
       g_bDevicePresent = 1;
@@ -352,6 +357,7 @@ void CQV512XX::OnLinkFailed() {
   // The command in flight and those behind it are lost: the reply timer
   // would only call the board frozen later, so the band says what happened.
   m_target->KillTimer(kReplyTimer);
+  m_linkFailed = true;
   g_bBoardMatched = 0;
   ShowDots(false);
   SetBandText(m_linkText, QString::fromUtf8(LinkStateText(kLinkFailed)));

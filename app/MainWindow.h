@@ -122,6 +122,7 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   void SetBandText(CMyStaticFont* label, const QString& text);
   void ForwardTo(const CPage* page, std::uint32_t message, const platform::Message& original);
   void OnBootClicked();
+  void OnLinkFailed();
   QRect AnchoredRect(int id, bool relayout) const;
   void PlaceControls(bool relayout);
   void SizeCaptionButtonsToBitmaps();
@@ -143,9 +144,8 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   QWidget* m_pageHost = nullptr;
   QWidget* m_pageHost2 = nullptr;
 
-  void OnLinkFailed();
-
   int m_linkRecoveries = 0;  // since the board last answered a query
+  bool m_linkFailed = false;  // attached, but not answering since the link failed
   std::map<int, QRect> m_anchored;  // remembered rectangles of the anchored controls
   QSocketNotifier* m_monitorNotifier = nullptr;
   platform::DeviceMonitor* m_monitor = nullptr;

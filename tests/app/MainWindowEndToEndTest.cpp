@@ -117,6 +117,9 @@ TEST_F(LinkRecoveryTest, ABoardThatStaysSilentIsLeftForTheUserToReplug) {
   EXPECT_FALSE(window->RedDot()->isHidden());
   EXPECT_FALSE(window->Target().IsTimerArmed(CQV512XX::kReplyTimer)) << "no 'mcu is frozen' later";
   uitest::GrabAndSave(window, QStringLiteral("main_link_gave_up"));
+  // The pages' "not connected" notice says the same, not that no board is there.
+  window->ShowNotConnected();
+  EXPECT_EQ(window->StatusLine()->text(), QString::fromUtf8(texts::kStatusLinkFailed));
   // No more reconnects: nothing goes out any more.
   const int before = sent;
   Pump(1500);

@@ -2,7 +2,8 @@
 // sends is answered from the input, which decides per record whether to
 // answer with its next 64 bytes, with a correct echo (so that the worker
 // gets through blocks to the check and the end), with nothing, or to ask the
-// worker to stop or say the board went. Whatever comes back, the worker must
+// worker to stop or say the board went; past the input's end it answers
+// correctly. Whatever comes back, the worker must
 // not read or write out of bounds, must end, and must never send the end
 // record for an image it did not write whole.
 #include <algorithm>
@@ -37,8 +38,10 @@ struct Script {
       const std::uint32_t blocks = (imageLength + boot::kBlockSize - 1) / boot::kBlockSize;
       if (blocksEchoed < blocks) endSentEarly = true;
     }
-    std::uint8_t control = 0;
-    if (!Take(control)) return true;  // silent from here on: the worker times out
+    // Once the input is used up the bootloader behaves, so that the worker
+    // ends without waiting out a timeout.
+    std::uint8_t control = 2;
+    Take(control);
     boot::Record reply{};
     switch (control & 7) {
       case 0:
