@@ -145,13 +145,16 @@ std::optional<Message> Session::Pump(const std::function<bool(const Message&)>& 
   }
 }
 
-void Session::DropStaleMessages() {
+bool Session::DropStaleMessages(std::string& error, const char* what) {
+  bool up = true;
   for (const Message& m : main_->Drain()) {
     if (m.id == platform::WM_DEVICECHANGE) comm_->OnDeviceChange(static_cast<std::uint32_t>(m.wParam), 0);
     if (m.id != platform::kMsgLinkState) continue;  // a late answer to a request that is over
-    std::string ignored;
-    NoteLinkState(m, ignored, "");
+    // A link that went down since the last request is not used blindly,
+    // even if a board has been linked again meanwhile (it may be another).
+    if (!NoteLinkState(m, error, what)) up = false;
   }
+  return up;
 }
 
 bool Session::NoteLinkState(const Message& m, std::string& error, const char* what) {
@@ -201,9 +204,10 @@ std::optional<Message> Session::Request(const std::function<int()>& send,
                                         const std::function<bool(const Message&)>& isAnswer, std::string& error,
                                         const char* what) {
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(options_.timeoutMs);
+  const auto timeout = std::chrono::milliseconds(options_.timeoutMs);
+  auto deadline = Clock::now() + timeout;
   int recoveries = 0;
-  DropStaleMessages();
+  if (!DropStaleMessages(error, what)) return std::nullopt;
   for (;;) {
     if (linkFailed_) {
       if (recoveries++ == kMaxRecoveries) {
@@ -212,6 +216,7 @@ std::optional<Message> Session::Request(const std::function<int()>& send,
         return std::nullopt;
       }
       if (!RecoverLink(error, what)) return std::nullopt;
+      deadline = Clock::now() + timeout;  // the fresh link gets its own time
     }
     if (!send()) {
       error = std::string("The link refused the ") + what + " (too many commands unanswered).";

@@ -99,8 +99,9 @@ class Session {
                                            const std::function<bool(const platform::Message&)>& isAnswer,
                                            std::string& error, const char* what);
   // Looks at what arrived since the last request: device changes are
-  // handled, a failed link is noted, late answers are dropped.
-  void DropStaleMessages();
+  // handled, a failed link is noted, late answers are dropped. False (with
+  // `error`) when the link went down meanwhile.
+  bool DropStaleMessages(std::string& error, const char* what);
   // Notes a link-state message; false when the link is gone.
   bool NoteLinkState(const platform::Message& m, std::string& error, const char* what);
   bool RecoverLink(std::string& error, const char* what);

@@ -259,3 +259,19 @@ TEST(CliTest, BatchChecksEveryStepBeforeItSendsAnything) {
   EXPECT_EQ(r.out.find("Usage: corvelctl reg"), r.out.rfind("Usage: corvelctl reg")) << r.out;
   EXPECT_NE(r.out.find("sim:lamp-board"), std::string::npos) << r.out;
 }
+
+TEST(CliTest, ABoardReplugedBetweenTwoCommandsIsNotUsedBlindly) {
+  SessionOptions options;
+  options.sim = true;
+  options.simFaults = {};
+  Session session(options);
+  BoardInfo info;
+  std::string error;
+  ASSERT_TRUE(session.Identify(info, error)) << error;
+  ASSERT_TRUE(session.WriteRegisters(0x20, std::vector<std::uint8_t>{0x42}, error)) << error;
+  session.Sim()->Unplug();
+  session.Sim()->Plug();
+  std::vector<std::uint8_t> values;
+  EXPECT_FALSE(session.ReadRegisters(0x20, 1, values, error));
+  EXPECT_NE(error.find("Link lost during the register read: USB Hid device not found!"), std::string::npos) << error;
+}
