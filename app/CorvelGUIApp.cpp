@@ -17,7 +17,7 @@
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
 #include "link/QVProtocol.h"
-#include "link/SimBackend.h"
+#include "sim/SimBackend.h"
 #include "platform/DeviceMonitor.h"
 #include "platform/Messages.h"
 #include "platform/qt/QtDialogs.h"
@@ -69,6 +69,7 @@ bool CCorvelGUIApp::CreateObjects() {
     sim::SimConfig config;
     config.boardId = *m_options.simulateBoardId;
     m_board = std::make_unique<sim::SimBoard>(config);
+    m_board->SetFaults(m_options.simFaults);
     // The simulated board raises arrival and removal like the system would.
     m_board->SetDeviceEventListener([](std::uint32_t event) {
       platform::PostMessage(corvel::GetMainDialogHandle(), platform::WM_DEVICECHANGE, event);

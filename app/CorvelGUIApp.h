@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "platform/MessageTarget.h"
+#include "sim/SimKnobs.h"
 
 namespace sim {
 class SimBoard;
@@ -25,6 +26,7 @@ class QVCommunication;
 
 struct AppOptions {
   std::optional<std::uint8_t> simulateBoardId;  // set: run against the simulated board
+  sim::SimFaults simFaults = sim::RealisticTiming();  // its timing and faults
   QString screenshotPath;                       // set: save a picture and quit
   int screenshotAfterMs = 3000;
 };

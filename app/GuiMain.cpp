@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #include "CorvelVersion.h"
 #include "app/CorvelGUIApp.h"
@@ -33,6 +34,16 @@ int CorvelGuiMain(int argc, char** argv) {
                                              "(0, 1, 3, 5 or 128; default 1)."),
                               QStringLiteral("BOARD_ID"), QStringLiteral("1"));
   parser.addOption(simulate);
+  QCommandLineOption simLatency(QStringList{QStringLiteral("sim-latency")},
+                                QStringLiteral("The simulated board's delay per report, each way (default 1, as on "
+                                               "USB)."),
+                                QStringLiteral("MS"));
+  QCommandLineOption simFaults(QStringList{QStringLiteral("sim-faults")},
+                               QStringLiteral("The simulated board loses, spoils or refuses P percent of the "
+                                              "frames: drop=P,corrupt=P,nak=P."),
+                               QStringLiteral("SPEC"));
+  parser.addOption(simLatency);
+  parser.addOption(simFaults);
   QCommandLineOption screenshot(QStringList{QStringLiteral("screenshot")},
                                 QStringLiteral("Save a picture of the window to FILE after --after ms, then quit "
                                                "(for documentation and checks without a display)."),
@@ -59,6 +70,18 @@ int CorvelGuiMain(int argc, char** argv) {
       return 2;
     }
     options.simulateBoardId = static_cast<std::uint8_t>(id);
+  }
+  if ((parser.isSet(simLatency) || parser.isSet(simFaults)) && !options.simulateBoardId) {
+    std::fprintf(stderr, "corvelgui: --sim-latency and --sim-faults need --simulate\n");
+    return 2;
+  }
+  std::string knobError;
+  if ((parser.isSet(simLatency) &&
+       !sim::ParseLatency(parser.value(simLatency).toStdString(), options.simFaults, knobError)) ||
+      (parser.isSet(simFaults) &&
+       !sim::ParseFaultSpec(parser.value(simFaults).toStdString(), options.simFaults, knobError))) {
+    std::fprintf(stderr, "corvelgui: %s\n", knobError.c_str());
+    return 2;
   }
 
   if (parser.isSet(screenshot)) {

@@ -240,7 +240,11 @@ void CQV512XX::ShowStatus(const QString& text, bool ok) {
 }
 
 void CQV512XX::ShowNotConnected() {
-  m_status->setText(QString::fromUtf8(g_bDevicePresent == 1 ? texts::kNotConnectedPresent : texts::kNotConnectedAbsent));
+  // A board that is attached but has stopped answering is not "not found".
+  const char* text = m_linkFailed               ? texts::kStatusLinkFailed
+                     : g_bDevicePresent == 1 ? texts::kNotConnectedPresent
+                                             : texts::kNotConnectedAbsent;
+  m_status->setText(QString::fromUtf8(text));
   m_status->SetCtrlTextColor(Qt::white);
   m_status->SetCtrlBkColor(kStatusRed);
   m_status->show();
@@ -342,6 +346,7 @@ void CQV512XX::OnMessage(const Message& m) {
 
 void CQV512XX::OnLinkState(int code) {
   QVCommunication* comm = g_pCommunication.load();
+  if (code == kLinkDeviceFound || code == kLinkDeviceNotFound) m_linkFailed = false;
   switch (code) {
     case kLinkDeviceFound: {
       g_bDevicePresent = 1;
@@ -365,8 +370,12 @@ void CQV512XX::OnLinkState(int code) {
       });
       break;
     }
+    case kLinkFailed:
+      OnLinkFailed();
+      return;
     case kLinkDeviceNotFound:
       g_bDevicePresent = 0;
+      m_linkRecoveries = 0;  // the next board plugged in starts afresh
       ++m_connectSequence;  // nothing more goes to a board that has gone
       // Its version goes with it; the next identification brings one again.
       SetBandText(m_versionText, QString());
@@ -380,8 +389,34 @@ void CQV512XX::OnLinkState(int code) {
     if (const char* text = comm->GetLinkStateText()) SetBandText(m_linkText, QString::fromUtf8(text));
 }
 
+void CQV512XX::OnLinkFailed() {
+  // The command in flight and those behind it are lost: the reply timer
+  // would only call the board frozen later, so the band says what happened.
+  m_target->KillTimer(kReplyTimer);
+  m_linkFailed = true;
+  ++m_connectSequence;  // the steps of the connect sequence under way are for the lost link
+  g_bBoardMatched = 0;
+  ShowDots(false);
+  SetBandText(m_linkText, QString::fromUtf8(LinkStateText(kLinkFailed)));
+  QVCommunication* comm = g_pCommunication.load();
+  if (!comm) return;
+  if (m_linkRecoveries >= kMaxLinkRecoveries) {
+    // Reconnecting did not help: the board needs a re-plug, whose arrival
+    // connects it again.
+    ShowStatus(QString::fromUtf8(texts::kStatusLinkFailed), false);
+    return;
+  }
+  ++m_linkRecoveries;
+  // After the band has been drawn: the reconnect starts the usual connect
+  // sequence, and the handshake's answer brings the board back.
+  QTimer::singleShot(0, this, [] {
+    if (QVCommunication* c = g_pCommunication.load()) c->Reconnect();
+  });
+}
+
 void CQV512XX::OnBoardId(const Message& reply) {
   m_target->KillTimer(kReplyTimer);
+  m_linkRecoveries = 0;  // the link carries commands again
   g_bBoardMatched = 0;
   const auto* bytes = reply.Bytes();
   // A reply too short to carry an id names no board.

@@ -46,6 +46,8 @@ inline constexpr const char* kNotConnectedPresent = "  ⛔  Device not connected
 inline constexpr const char* kNotConnectedAbsent =
     "  ⛔  USB Hid device not found. Please connect the device through USB to the computer!";
 inline constexpr const char* kVersionPrefix = "Mcu code version:";
+inline constexpr const char* kStatusLinkFailed =
+    "  ⛔  The board does not answer. Please plug the USB device to reset!";
 }  // namespace texts
 
 class CQV512XX : public QDialog, public platform::MessageWindow, public MainWindowServices {
@@ -56,6 +58,9 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   static constexpr std::uint32_t kStatusPeriodMs = 5000;
   static constexpr std::uint32_t kNotConnectedPeriodMs = 3000;
   static constexpr std::uint32_t kConnectPauseMs = 500;
+  // Resets and reconnects after a failed link before the window gives up and
+  // asks for a re-plug; the count starts again once the board answers.
+  static constexpr int kMaxLinkRecoveries = 2;
 
   explicit CQV512XX(QWidget* parent = nullptr);
   ~CQV512XX() override;
@@ -125,6 +130,7 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   void SetBandText(CMyStaticFont* label, const QString& text);
   void ForwardTo(const CPage* page, std::uint32_t message, const platform::Message& original);
   void OnBootClicked();
+  void OnLinkFailed();
   QRect AnchoredRect(int id, bool relayout) const;
   void PlaceControls(bool relayout);
   void SizeCaptionButtonsToBitmaps();
@@ -148,6 +154,8 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   QWidget* m_pageHost2 = nullptr;
   std::unique_ptr<CRound> m_roundPage;  // in page host 1000; reached through g_pRoundPage
 
+  int m_linkRecoveries = 0;  // since the board last answered a query
+  bool m_linkFailed = false;  // attached, but not answering since the link failed
   std::map<int, QRect> m_anchored;  // remembered rectangles of the anchored controls
   QSocketNotifier* m_monitorNotifier = nullptr;
   platform::DeviceMonitor* m_monitor = nullptr;

@@ -29,6 +29,7 @@
 #include "link/BoardIds.h"
 #include "link/MUSBHid.h"
 #include "platform/MessageBox.h"
+#include "sim/SimKnobs.h"
 
 namespace cli {
 namespace {
@@ -40,6 +41,9 @@ constexpr const char* kToolHelp =
     "\n"
     "Options:\n"
     "  --sim[=BOARD_ID]  use a simulated lamp board (board id 0, 1, 3, 5 or 128; default 1)\n"
+    "  --sim-latency MS  the simulated board's delay per report, each way (default 1, as on USB)\n"
+    "  --sim-faults drop=P,corrupt=P,nak=P\n"
+    "                    the simulated board loses, spoils or refuses P percent of the frames\n"
     "  --trace           show every report in and out, with a decode of each frame, on stderr\n"
     "  --timeout MS      how long to wait for each answer (default 5000)\n"
     "  --address ADDR    chip I2C address for register commands: 0x58..0x5B (default 0x5B)\n"
@@ -71,7 +75,8 @@ constexpr const char* kToolHelp =
 
 const std::map<std::string, std::string> kCommandHelp = {
     {"list", "Usage: corvelctl list\n\nLists attached lamp boards (USB 0483:5750): device path, release number\n"
-             "and mode (application firmware 0x1000, bootloader 0x0100).\n"},
+             "and mode (application firmware 0x1000, bootloader 0x0100). With none attached the list\n"
+             "is empty (exit status 0) and a note goes to stderr; 'corvelctl wait' waits for one.\n"},
     {"info", "Usage: corvelctl info\n\nConnects (handshake), sends the chip address, queries the board id and\n"
              "the firmware version, and prints them.\n"},
     {"reg", "Usage: corvelctl reg read REG [COUNT]\n       corvelctl reg write REG BYTE...\n\n"
@@ -136,14 +141,17 @@ const std::map<std::string, std::string> kCommandHelp = {
               "Updates the lamp board's firmware with the .qvbin image FILE: checks the image,\n"
               "asks the board to restart into its bootloader, erases, writes the image in\n"
               "32-byte blocks, has the bootloader check it, and starts the new firmware.\n"
-              "Progress goes to stderr. Ctrl-C stops after the current block (the board is then\n"
-              "left without complete firmware: run the update again). A board still in its\n"
-              "bootloader after a failed update is flashed directly.\n"},
+              "Progress goes to stderr. Ctrl-C stops after the current block, or at once while the\n"
+              "flash is erased; the board then stays in its bootloader, and running the update again\n"
+              "finishes it (a board in its bootloader is flashed directly). A second Ctrl-C quits\n"
+              "at once.\n"},
 };
 
 struct Globals {
   bool sim = false;
   std::uint8_t simBoardId = 1;
+  sim::SimFaults simFaults = sim::RealisticTiming();
+  bool simKnobsGiven = false;  // they mean nothing without --sim
   bool trace = false;
   bool json = false;
   int timeoutMs = 5000;
@@ -153,6 +161,10 @@ struct Globals {
 struct UsageError {
   std::string message;
 };
+
+// Thrown where a command, run only to check its arguments, would first
+// reach the board: its arguments have passed.
+struct ArgumentsChecked {};
 
 std::optional<long> ParseNumber(const std::string& text) {
   if (text.empty()) return std::nullopt;
@@ -165,17 +177,22 @@ std::optional<long> ParseNumber(const std::string& text) {
   long value = 0;
   const char* first = text.data() + start;
   const char* last = text.data() + text.size();
+  // from_chars takes a minus sign: "-0" and "0x-0" are not numbers here.
+  if (first == last || *first == '-') return std::nullopt;
   auto [ptr, ec] = std::from_chars(first, last, value, base);
   if (ec != std::errc() || ptr != last) return std::nullopt;
   return value;
 }
 
-long NumberIn(const std::string& text, long lo, long hi, const char* what) {
+// `hexRange`: the range is named in hex, as addresses are.
+long NumberIn(const std::string& text, long lo, long hi, const char* what, bool hexRange = false) {
   auto v = ParseNumber(text);
   if (!v || *v < lo || *v > hi) {
-    char buf[160];
-    std::snprintf(buf, sizeof buf, "%s must be a number from %ld to %ld (decimal or 0x hex), not '%s'", what, lo,
-                  hi, text.c_str());
+    char buf[200];
+    std::snprintf(buf, sizeof buf,
+                  hexRange ? "%s must be a number from 0x%lX to 0x%lX (decimal or 0x hex), not '%s'"
+                           : "%s must be a number from %ld to %ld (decimal or 0x hex), not '%s'",
+                  what, lo, hi, text.c_str());
     throw UsageError{buf};
   }
   return *v;
@@ -219,24 +236,38 @@ SessionHooks& Hooks() {
 }
 
 // Ctrl-C during an update: the handler only raises the flag; the update
-// loop sees it and stops the worker like the window's Stop button.
+// loop sees it and stops the worker like the window's Stop button. A second
+// Ctrl-C is someone who will not wait: the program ends at once, as it would
+// without the handler.
 std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
+extern "C" void OnInterrupt(int) {
+  if (!g_interrupted.exchange(true)) return;
+  std::signal(SIGINT, SIG_DFL);
+  std::raise(SIGINT);  // delivered as this handler returns
+}
 
 class ScopedInterruptHandler {
  public:
   ScopedInterruptHandler() {
     g_interrupted.store(false);
-    previous_ = std::signal(SIGINT, OnInterrupt);
+    // Started with SIGINT ignored (in the background, under nohup): it
+    // stays ignored. Looking means setting something; SIG_IGN for that
+    // moment loses nothing.
+    previous_ = std::signal(SIGINT, SIG_IGN);
+    installed_ = previous_ != SIG_IGN && previous_ != SIG_ERR;
+    if (installed_) std::signal(SIGINT, OnInterrupt);
   }
-  ~ScopedInterruptHandler() { std::signal(SIGINT, previous_ == SIG_ERR ? SIG_DFL : previous_); }
+  ~ScopedInterruptHandler() {
+    if (installed_) std::signal(SIGINT, previous_);
+  }
   ScopedInterruptHandler(const ScopedInterruptHandler&) = delete;
   ScopedInterruptHandler& operator=(const ScopedInterruptHandler&) = delete;
   const std::atomic<bool>& Flag() const { return g_interrupted; }
 
  private:
   void (*previous_)(int) = SIG_DFL;
+  bool installed_ = false;
 };
 
 // Message boxes of the image checks become plain lines: collected here and
@@ -323,6 +354,7 @@ class Runner {
     const std::string& name = args[0];
     for (const auto& a : args)
       if (a == "--help" || a == "-h") {
+        if (validating_) return kExitOk;
         auto it = kCommandHelp.find(name);
         out_ << (it != kCommandHelp.end() ? it->second : kToolHelp);
         return kExitOk;
@@ -351,10 +383,12 @@ class Runner {
 
  private:
   Session& S() {
+    if (validating_) throw ArgumentsChecked{};
     if (!session_) {
       SessionOptions o;
       o.sim = g_.sim;
       o.simBoardId = g_.simBoardId;
+      o.simFaults = g_.simFaults;
       o.trace = g_.trace;
       o.timeoutMs = g_.timeoutMs;
       o.chipAddress = g_.address;
@@ -435,6 +469,11 @@ class Runner {
       std::osyncstream(err_) << "corvelctl: the board reports an id that names no known chip board.\n";
       return kExitFailure;
     }
+    if (!info_.addressAccepted) {
+      std::osyncstream(err_) << "corvelctl: the board refused chip address " << Hex2(g_.address) << ": "
+                             << info_.addressText << "\n";
+      return kExitFailure;
+    }
     return kExitOk;
   }
 
@@ -483,12 +522,13 @@ class Runner {
     throw UsageError{"reg needs 'read' or 'write', not '" + verb + "'"};
   }
 
-  bool RequireBoard(std::string& error) {
+  // `refusal` says what is not done for a board that names no chip board.
+  bool RequireBoard(std::string& error, const char* refusal = "register access is refused") {
     if (!EnsureIdentified(error)) return false;
     if (info_.chipBoard.empty()) {
       error = "The board reports id " +
               (info_.boardId ? std::to_string(*info_.boardId) : std::string("(none)")) +
-              ", which names no known chip board: register access is refused.";
+              ", which names no known chip board: " + refusal + ".";
       return false;
     }
     return true;
@@ -836,7 +876,7 @@ class Runner {
 
   int Address(const std::vector<std::string>& args) {
     if (args.size() != 2) throw UsageError{"usage: address ADDR"};
-    const long a = NumberIn(args[1], 0x58, 0x5B, "ADDR");
+    const long a = NumberIn(args[1], 0x58, 0x5B, "ADDR", true);
     std::string answer, error;
     if (!S().SetChipAddress(static_cast<std::uint8_t>(a), answer, error)) return Fail(error);
     g_.address = static_cast<std::uint8_t>(a);
@@ -859,13 +899,30 @@ class Runner {
 
   int Batch(const std::vector<std::string>& args) {
     if (args.size() < 2) throw UsageError{"batch needs at least one command"};
+    std::vector<std::vector<std::string>> steps;
     for (std::size_t i = 1; i < args.size(); ++i) {
       std::istringstream words(args[i]);
       std::vector<std::string> sub;
       for (std::string w; words >> w;) sub.push_back(w);
       if (sub.empty()) continue;
       if (sub[0] == "batch") throw UsageError{"batch cannot be nested"};
-      const int rc = Command(sub);
+      steps.push_back(std::move(sub));
+    }
+    // Every step's arguments first: a mistake in the last step must not
+    // leave the board with the first steps done.
+    validating_ = true;
+    for (const auto& step : steps) {
+      try {
+        Command(step);
+      } catch (const ArgumentsChecked&) {
+      } catch (...) {
+        validating_ = false;
+        throw;
+      }
+    }
+    validating_ = false;
+    for (const auto& step : steps) {
+      const int rc = Command(step);
       if (rc != kExitOk) return rc;
     }
     return kExitOk;
@@ -876,7 +933,7 @@ class Runner {
     if (args[1] == "make") return ImageMake(args);
     if (args[1] == "check") {
       if (args.size() != 3) throw UsageError{"usage: image check FILE"};
-      return ImageCheck(args[2]);
+      return validating_ ? kExitOk : ImageCheck(args[2]);
     }
     throw UsageError{"image needs 'make' or 'check', not '" + args[1] + "'"};
   }
@@ -909,6 +966,7 @@ class Runner {
       if (!checkWord)
         throw UsageError{"--check-word must be 'auto' or up to 8 hex digits, not '" + *checkWordText + "'"};
     }
+    if (validating_) return kExitOk;
 
     std::error_code ec;
     if (!std::filesystem::is_regular_file(*raw, ec)) return Fail("cannot read '" + *raw + "': not a file");
@@ -972,24 +1030,25 @@ class Runner {
 
   int Flash(const std::vector<std::string>& args) {
     if (args.size() != 2) throw UsageError{"usage: flash FILE"};
+    if (validating_) return kExitOk;
     auto buffer = std::make_unique<ImageBuffer>();
     std::uint32_t length = 0, checkWord = 0;
     if (!LoadImage(args[1], *buffer, length, checkWord)) return kExitFailure;
 
     Flasher flasher(S());
     std::string error;
-    if (!flasher.BootloaderAttached() && !RequireBoard(error)) return Fail(error);
+    if (!flasher.BootloaderAttached() && !RequireBoard(error, "it is not updated (the window would not offer it)"))
+      return Fail(error);
 
     ProgressView progress(err_, StderrIsTerminal(err_));
     std::vector<std::string> notes;
     FlashEvents events;
+    // Notes are progress, not data: standard error, beside the bar (and in
+    // the JSON log).
     events.note = [&](const std::string& line) {
       progress.Break();
-      if (g_.json) {
-        notes.push_back(line);
-      } else {
-        out_ << line << "\n" << std::flush;
-      }
+      if (g_.json) notes.push_back(line);
+      std::osyncstream(err_) << line << "\n" << std::flush;
     };
     events.progress = [&](unsigned percent) { progress.Update(percent); };
 
@@ -1016,6 +1075,7 @@ class Runner {
   std::ostream& err_;
   std::unique_ptr<Session> session_;
   bool identified_ = false;
+  bool validating_ = false;  // only checking the arguments of batch steps
   BoardInfo info_;
 };
 
@@ -1046,6 +1106,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       } else if (a.rfind("--sim=", 0) == 0) {
         g.sim = true;
         g.simBoardId = static_cast<std::uint8_t>(NumberIn(a.substr(6), 0, 255, "BOARD_ID"));
+      } else if (a == "--sim-latency" || a.rfind("--sim-latency=", 0) == 0) {
+        std::string error;
+        if (!sim::ParseLatency(value("--sim-latency"), g.simFaults, error)) throw UsageError{error};
+        g.simKnobsGiven = true;
+      } else if (a == "--sim-faults" || a.rfind("--sim-faults=", 0) == 0) {
+        std::string error;
+        if (!sim::ParseFaultSpec(value("--sim-faults"), g.simFaults, error)) throw UsageError{error};
+        g.simKnobsGiven = true;
       } else if (a == "--trace") {
         g.trace = true;
       } else if (a == "--json") {
@@ -1053,12 +1121,13 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       } else if (a == "--timeout" || a.rfind("--timeout=", 0) == 0) {
         g.timeoutMs = static_cast<int>(NumberIn(value("--timeout"), 1, 3600000, "--timeout"));
       } else if (a == "--address" || a.rfind("--address=", 0) == 0) {
-        g.address = static_cast<std::uint8_t>(NumberIn(value("--address"), 0x58, 0x5B, "--address"));
+        g.address = static_cast<std::uint8_t>(NumberIn(value("--address"), 0x58, 0x5B, "--address", true));
       } else {
         throw UsageError{"unknown option '" + a + "'"};
       }
     }
     if (i >= args.size()) throw UsageError{"no command given"};
+    if (g.simKnobsGiven && !g.sim) throw UsageError{"--sim-latency and --sim-faults need --sim"};
     Runner runner(g, out, err);
     return runner.Command(std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i), args.end()));
   } catch (const UsageError& e) {

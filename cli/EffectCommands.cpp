@@ -51,7 +51,7 @@ bool RunChain(Session& session, chip::EffectChain& chain, chip::Effect effect, s
         [](const platform::Message& msg) {
           return msg.id == platform::kMsgRegisterWritten || msg.id == platform::kMsgRegisterRead ||
                  msg.id == platform::kMsgRegisterReadFailed ||
-                 (msg.id == platform::kMsgLinkState && msg.wParam != static_cast<std::uintptr_t>(kLinkDeviceFound));
+                 (msg.id == platform::kMsgLinkState && LinkStateIsDown(static_cast<int>(msg.wParam)));
         },
         timeout);
     if (!m) {

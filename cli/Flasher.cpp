@@ -17,13 +17,12 @@ namespace {
 constexpr std::chrono::milliseconds kRestartAllowance{10000};
 constexpr std::chrono::milliseconds kPollSlice{100};
 
-constexpr const char* kWhatNext =
-    "The board is left in its bootloader or with incomplete firmware: re-plug it, then run "
-    "'corvelctl flash' again (it also works while the board is still in its bootloader).";
-
-bool IsText(const Message& m, std::uint32_t id, const char* text) {
-  return m.id == id && m.wParam != 0 && std::string(reinterpret_cast<const char*>(m.wParam)) == text;
-}
+// Where an update that did not finish leaves the user.
+constexpr const char* kWhatNextInBootloader =
+    "The board stays in its bootloader: run 'corvelctl flash' again to finish the update.";
+constexpr const char* kWhatNextReplug =
+    "Re-plug the board, then run 'corvelctl flash' again (it also works while the board is still in its "
+    "bootloader).";
 
 }  // namespace
 
@@ -57,7 +56,11 @@ void Flasher::Observe(const Message& m) {
   // while the restart's removal and arrival are handled. Each report gets a
   // connect record, as in the window; the context refuses it once the
   // transfer runs.
-  if (m.wParam == kBootStatusBootloaderFound) context_.SendConnectRecord();
+  if (m.wParam == kBootStatusBootloaderFound) {
+    connectAttempts_ = 1;
+    nextConnectAttempt_ = std::chrono::steady_clock::now() + kBootConnectRetry;
+    context_.SendConnectRecord();
+  }
   if (m.wParam == kBootStatusConnected && !bootVersion_) bootVersion_ = m.Value();
 }
 
@@ -84,8 +87,37 @@ FlashOutcome Flasher::Run(std::span<const std::uint8_t> image, std::uint32_t len
   return outcome;
 }
 
-bool Flasher::EnterBootloader(const std::atomic<bool>& interrupted, const FlashEvents& events, std::string& error) {
+bool Flasher::AskForBootloader(const std::atomic<bool>& interrupted, const FlashEvents& events,
+                               std::string& error) {
+  const std::uint8_t bootValue = 0;
+  if (!SendBootCommand(kCmdSetBootValue, &bootValue, 1)) {
+    error = "The link refused the boot value command (too many commands unanswered).";
+    return false;
+  }
   const auto timeout = std::chrono::milliseconds(session_.TimeoutMs());
+  auto m = Await(
+      [](const Message& msg) {
+        return IsTextMessage(msg, platform::kMsgTextOk, kTextBootValueOk) ||
+               IsTextMessage(msg, platform::kMsgTextFailed, kTextBootValueFailed);
+      },
+      timeout, interrupted);
+  if (interrupted.load()) return false;
+  if (!m) {
+    error = "No answer to the boot value command within " + std::to_string(timeout.count()) +
+            " ms. Re-plug the board and try again.";
+    return false;
+  }
+  if (m->id == platform::kMsgTextFailed) {
+    error = std::string(kTextBootValueFailed) +
+            "\nThe board refused to restart into its bootloader; it still runs its application firmware.";
+    return false;
+  }
+  events.note(kTextBootValueOk);
+  return true;
+}
+
+bool Flasher::EnterBootloader(const std::atomic<bool>& interrupted, const FlashEvents& events, std::string& error) {
+  using Clock = std::chrono::steady_clock;
   const auto interruptedBefore = [&] {
     error = "Interrupted before the transfer began. The board may be running its bootloader now: "
             "run 'corvelctl flash' again, or re-plug it.";
@@ -94,6 +126,7 @@ bool Flasher::EnterBootloader(const std::atomic<bool>& interrupted, const FlashE
   // The board comes back without the settle pause a fresh connection takes.
   comm_.SetFirmwareUpdate(1);
 
+  bool bootValueSent = false;
   if (BootloaderAttached()) {
     events.note("The board is running its bootloader already.");
     if (!comm_.Connect()) {
@@ -101,42 +134,65 @@ bool Flasher::EnterBootloader(const std::atomic<bool>& interrupted, const FlashE
       return false;
     }
   } else {
-    const std::uint8_t bootValue = 0;
-    if (!SendBootCommand(kCmdSetBootValue, &bootValue, 1)) {
-      error = "The link refused the boot value command (too many commands unanswered).";
-      return false;
-    }
-    auto m = Await(
-        [](const Message& msg) {
-          return IsText(msg, platform::kMsgTextOk, kTextBootValueOk) ||
-                 IsText(msg, platform::kMsgTextFailed, kTextBootValueFailed);
-        },
-        timeout, interrupted);
-    if (interrupted.load()) return interruptedBefore();
-    if (!m) {
-      error = "No answer to the boot value command within " + std::to_string(timeout.count()) +
-              " ms. Re-plug the board and try again.";
-      return false;
-    }
-    if (m->id == platform::kMsgTextFailed) {
-      error = std::string(kTextBootValueFailed) +
-              "\nThe board refused to restart into its bootloader; it still runs its application firmware.";
-      return false;
-    }
-    events.note(kTextBootValueOk);
+    if (!AskForBootloader(interrupted, events, error)) return interrupted.load() ? interruptedBefore() : false;
+    bootValueSent = true;
   }
 
-  const auto arrival = std::max(timeout, kRestartAllowance);
-  if (!bootVersion_) {
-    Await([&](const Message&) { return bootVersion_.has_value(); }, arrival, interrupted);
-  }
-  if (interrupted.load()) return interruptedBefore();
-  if (!bootVersion_) {
-    error = comm_.BootMode() == 1
-                ? "The bootloader did not answer the connect record. " + std::string(kWhatNext)
-                : "The board did not come back as its bootloader within " + std::to_string(arrival.count()) +
-                      " ms. Re-plug it and try again.";
-    return false;
+  // Now the bootloader: found (status 12), asked to connect (again while it
+  // does not answer), and its answer (status 0). On the way the board may
+  // instead come back as its application firmware (a bootloader that gave
+  // up and started it): then it is asked for the bootloader as above. A
+  // bootloader that goes while nothing is attached was unplugged.
+  const auto arrival = std::max(std::chrono::milliseconds(session_.TimeoutMs()), kRestartAllowance);
+  auto deadline = Clock::now() + arrival;
+  bool applicationBack = false;  // the bootloader went and the firmware came instead
+  while (!bootVersion_) {
+    if (interrupted.load()) return interruptedBefore();
+    if (Clock::now() >= deadline) {
+      error = "The board did not come back as its bootloader within " + std::to_string(arrival.count()) +
+              " ms. Re-plug it and try again.";
+      return false;
+    }
+    if (connectAttempts_ > 0 && Clock::now() >= nextConnectAttempt_) {
+      if (connectAttempts_ == kBootConnectAttempts) {
+        error = std::string(kTextBootloaderSilent) + "\nIt did not answer the connect record " +
+                std::to_string(kBootConnectAttempts) + " times. " + kWhatNextReplug;
+        return false;
+      }
+      ++connectAttempts_;
+      nextConnectAttempt_ = Clock::now() + kBootConnectRetry;
+      context_.SendConnectRecord();
+    }
+    auto m = Await([](const Message& msg) {
+      return msg.id == platform::kMsgBootStatus || msg.id == platform::kMsgLinkState;
+    }, kPollSlice, interrupted);
+    if (!m) continue;
+    if (m->id == platform::kMsgBootStatus && m->wParam == kBootStatusDeviceRemoved) {
+      connectAttempts_ = 0;
+      const auto devices = session_.List();
+      if (devices.empty()) {
+        error = "The board was unplugged while connecting to its bootloader. Plug it in and run "
+                "'corvelctl flash' again.";
+        return false;
+      }
+      applicationBack = std::any_of(devices.begin(), devices.end(),
+                                    [](const HidDeviceInfo& d) { return d.releaseNumber == kReleaseApplication; });
+      continue;
+    }
+    // The firmware is linked again (its handshake answered): ask it.
+    if (m->id == platform::kMsgLinkState && m->wParam == static_cast<std::uintptr_t>(kLinkDeviceFound) &&
+        comm_.BootMode() == 0 && (applicationBack || !bootValueSent)) {
+      if (bootValueSent) {
+        error = "The board came back in its application firmware instead of its bootloader. Re-plug it and try "
+                "again.";
+        return false;
+      }
+      events.note("The board left its bootloader and runs its application firmware: asking it to restart.");
+      if (!AskForBootloader(interrupted, events, error)) return interrupted.load() ? interruptedBefore() : false;
+      bootValueSent = true;
+      applicationBack = false;
+      deadline = Clock::now() + arrival;
+    }
   }
   events.note("Connected! Boot version is " + BootVersionText(*bootVersion_));
   return true;
@@ -161,7 +217,7 @@ FlashOutcome Flasher::Transfer(std::span<const std::uint8_t> image, std::uint32_
     if (interrupted.load() && !stopAsked) {
       stopAsked = true;
       context_.RequestStop();
-      events.note("Stopping after the current block...");
+      events.note("Stopping after the current block (Ctrl-C again quits at once)...");
     }
     auto m = Await(wanted, kPollSlice, never);
     if (!m) {
@@ -169,7 +225,7 @@ FlashOutcome Flasher::Transfer(std::span<const std::uint8_t> image, std::uint32_
       // Ended: its last word is posted before it ends, so one more look finds it.
       m = Await([](const Message& msg) { return msg.id == platform::kMsgBootStatus; }, kPollSlice, never);
       if (!m) {
-        error = std::string("The transfer ended without a result. ") + kWhatNext;
+        error = std::string("The transfer ended without a result. ") + kWhatNextReplug;
         return FlashOutcome::kFailed;
       }
     }
@@ -197,7 +253,9 @@ FlashOutcome Flasher::Transfer(std::span<const std::uint8_t> image, std::uint32_
     error = text;
     if (removed && status == kBootStatusTimeout) error += "\nThe board was unplugged during the update.";
     if (status == kBootStatusStopped) error += "\nStopped on request before the whole image was written.";
-    error += std::string("\n") + kWhatNext;
+    // Stopped or refused, the bootloader was not asked to run what it got.
+    const bool inBootloader = !removed && (status == kBootStatusStopped || status == kBootStatusUpdateError);
+    error += std::string("\n") + (inBootloader ? kWhatNextInBootloader : kWhatNextReplug);
     return status == kBootStatusStopped ? FlashOutcome::kStopped : FlashOutcome::kFailed;
   }
 }

@@ -45,6 +45,9 @@ class Flasher {
   std::optional<platform::Message> Await(const std::function<bool(const platform::Message&)>& want,
                                          std::chrono::milliseconds timeout, const std::atomic<bool>& interrupted);
   bool EnterBootloader(const std::atomic<bool>& interrupted, const FlashEvents& events, std::string& error);
+  // Boot value command (48, 1) and its answer: the firmware restarts into
+  // its bootloader.
+  bool AskForBootloader(const std::atomic<bool>& interrupted, const FlashEvents& events, std::string& error);
   FlashOutcome Transfer(std::span<const std::uint8_t> image, std::uint32_t length, std::uint32_t checkWord,
                         const std::atomic<bool>& interrupted, const FlashEvents& events, std::string& error);
   void AwaitApplication(const FlashEvents& events);
@@ -53,4 +56,7 @@ class Flasher {
   QVCommunication& comm_;
   BootTransferContext context_;
   std::optional<std::intptr_t> bootVersion_;  // from the connect answer
+  // Connect records sent to the bootloader found last, and when the next is due.
+  int connectAttempts_ = 0;
+  std::chrono::steady_clock::time_point nextConnectAttempt_{};
 };

@@ -11,7 +11,7 @@
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
 #include "link/MUSBHid.h"
-#include "link/SimBackend.h"
+#include "sim/SimBackend.h"
 #include "platform/Messages.h"
 
 using namespace std::chrono_literals;
@@ -64,7 +64,12 @@ std::string Hex2(unsigned v) {
   return buf;
 }
 
+
 }  // namespace
+
+bool IsTextMessage(const Message& m, std::uint32_t id, const char* text) {
+  return m.id == id && m.wParam != 0 && std::string(reinterpret_cast<const char*>(m.wParam)) == text;
+}
 
 Session::Session(SessionOptions options) : options_(std::move(options)) {
   corvel::SetMainDialogHandle(main_.handle());
@@ -81,6 +86,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
     sim::SimConfig config;
     config.boardId = options_.simBoardId;
     board_ = std::make_unique<sim::SimBoard>(config);
+    board_->SetFaults(options_.simFaults);
     const platform::Handle main = main_.handle();
     board_->SetDeviceEventListener(
         [main](std::uint32_t event) { platform::PostMessage(main, platform::WM_DEVICECHANGE, event); });
@@ -150,40 +156,34 @@ std::optional<Message> Session::Pump(const std::function<bool(const Message&)>& 
   }
 }
 
-std::optional<Message> Session::AwaitReply(std::initializer_list<std::uint32_t> ids, std::string& error,
-                                           const char* what) {
-  std::vector<std::uint32_t> wanted(ids);
-  auto m = Pump(
-      [&](const Message& msg) {
-        if (msg.id == platform::kMsgLinkState && msg.wParam != kLinkDeviceFound) return true;
-        return std::find(wanted.begin(), wanted.end(), msg.id) != wanted.end();
-      },
-      std::chrono::milliseconds(options_.timeoutMs));
-  if (!m) {
-    error = std::string("No answer to the ") + what + " within " + std::to_string(options_.timeoutMs) +
-            " ms. The board may be frozen: re-plug it and try again.";
-    return std::nullopt;
+bool Session::DropStaleMessages(std::string& error, const char* what) {
+  bool up = true;
+  for (const Message& m : main_->Drain()) {
+    if (m.id == platform::WM_DEVICECHANGE) comm_->OnDeviceChange(static_cast<std::uint32_t>(m.wParam), 0);
+    if (IsInterruptReport(m)) ++pendingInterrupts_;
+    if (m.id != platform::kMsgLinkState) continue;  // a late answer to a request that is over
+    // A link that went down since the last request is not used blindly,
+    // even if a board has been linked again meanwhile (it may be another).
+    if (!NoteLinkState(m, error, what)) up = false;
   }
-  if (m->id == platform::kMsgLinkState) {
-    const char* text = LinkStateText(static_cast<int>(m->wParam));
-    error = std::string("Link lost during the ") + what + ":" + (text ? text : " unknown link state");
-    connected_ = identified_ = false;
-    g_bBoardMatched = 0;
-    return std::nullopt;
-  }
-  return m;
+  return up;
 }
 
-bool Session::Connect(std::string& error) {
-  if (connected_) return true;
-  if (!comm_->Connect()) {
-    const std::string reason = comm_->Hid()->LastError();
-    error = reason.empty() ? std::string("No lamp board found (USB 0483:5750). Check the cable; "
-                                         "'corvelctl list' shows what is attached.")
-                           : reason;
-    main_->Drain();
-    return false;
+bool Session::NoteLinkState(const Message& m, std::string& error, const char* what) {
+  const int code = static_cast<int>(m.wParam);
+  if (code == kLinkFailed) {
+    linkFailed_ = true;
+    return true;  // recovered from before the request goes again
   }
+  if (!LinkStateIsDown(code)) return true;  // a protocol event, or the link coming up
+  const char* text = LinkStateText(code);
+  error = std::string("Link lost during the ") + what + ":" + (text ? text : " unknown link state");
+  connected_ = identified_ = false;
+  g_bBoardMatched = 0;
+  return false;
+}
+
+bool Session::AwaitHandshake(std::string& error) {
   auto m = Pump([](const Message& msg) { return msg.id == platform::kMsgLinkState; },
                 std::chrono::milliseconds(options_.timeoutMs));
   if (!m) {
@@ -196,7 +196,91 @@ bool Session::Connect(std::string& error) {
     error = std::string("Handshake failed:") + (text ? text : " unknown link state");
     return false;
   }
+  return true;
+}
+
+bool Session::RecoverLink(std::string& error, const char* what) {
+  linkFailed_ = false;
+  ++recoveries_;
+  // Only the link is reset: the board keeps what it was told (chip address,
+  // registers), as it does when the window reconnects.
+  const bool ok = comm_->Reconnect() && AwaitHandshake(error);
+  if (ok) return true;
+  connected_ = identified_ = false;
+  g_bBoardMatched = 0;
+  error = std::string("The link failed during the ") + what +
+          " (the board stopped answering) and could not be set up again: " +
+          (error.empty() ? std::string("no board found.") : error) + " Re-plug the board and try again.";
+  return false;
+}
+
+std::optional<Message> Session::Request(const std::function<int()>& send,
+                                        const std::function<bool(const Message&)>& isAnswer, std::string& error,
+                                        const char* what) {
+  using Clock = std::chrono::steady_clock;
+  const auto timeout = std::chrono::milliseconds(options_.timeoutMs);
+  auto deadline = Clock::now() + timeout;
+  int recoveries = 0;
+  if (!DropStaleMessages(error, what)) return std::nullopt;
+  for (;;) {
+    if (linkFailed_) {
+      if (recoveries++ == kMaxRecoveries) {
+        error = std::string("The link failed again and again during the ") + what +
+                ": the board does not answer. Re-plug it and try again.";
+        return std::nullopt;
+      }
+      if (!RecoverLink(error, what)) return std::nullopt;
+      deadline = Clock::now() + timeout;  // the fresh link gets its own time
+    }
+    if (!send()) {
+      error = std::string("The link refused the ") + what + " (too many commands unanswered).";
+      return std::nullopt;
+    }
+    // Wait for the answer. Once the board has acknowledged the request (the
+    // engine's window is empty), its answer is due soon; if it does not come
+    // it was lost, and the request goes again.
+    std::optional<Clock::time_point> acknowledged;
+    bool again = false;
+    while (!again) {
+      const auto now = Clock::now();
+      if (now >= deadline) {
+        error = std::string("No answer to the ") + what + " within " + std::to_string(options_.timeoutMs) +
+                " ms. The board may be frozen: re-plug it and try again.";
+        return std::nullopt;
+      }
+      auto m = Pump([&](const Message& msg) { return msg.id == platform::kMsgLinkState || isAnswer(msg); },
+                    std::min<std::chrono::milliseconds>(
+                        20ms, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + 1ms));
+      if (m && m->id != platform::kMsgLinkState) return m;
+      if (m) {
+        if (!NoteLinkState(*m, error, what)) return std::nullopt;
+        if (linkFailed_) again = true;
+        continue;
+      }
+      if (comm_->Engine().GetStats().windowCount != 0) {
+        acknowledged.reset();
+      } else if (!acknowledged) {
+        acknowledged = Clock::now();
+      } else if (Clock::now() - *acknowledged > kAnswerAfterAck) {
+        again = true;
+      }
+    }
+  }
+}
+
+bool Session::Connect(std::string& error) {
+  if (connected_) return true;
+  if (!comm_->Connect()) {
+    const std::string reason = comm_->Hid()->LastError();
+    error = reason.empty() ? std::string("No lamp board found (USB 0483:5750). Check the cable; "
+                                         "'corvelctl list' shows what is attached.")
+                           : reason;
+    main_->Drain();
+    return false;
+  }
+  if (!AwaitHandshake(error)) return false;
   connected_ = true;
+  linkFailed_ = false;
   return true;
 }
 
@@ -205,8 +289,12 @@ bool Session::SetChipAddress(std::uint8_t address, std::string& answer, std::str
   // Register commands use the new address only once the board has taken it.
   const std::uint8_t previous = g_i2cAddress.load();
   g_i2cAddress = address;
-  SendChipCommand(kCmdSetChipAddress, &address, 1);
-  auto m = AwaitReply({platform::kMsgTextOk, platform::kMsgTextFailed}, error, "chip address command");
+  auto m = Request([&] { return SendChipCommand(kCmdSetChipAddress, &address, 1); },
+                   [](const Message& msg) {
+                     return IsTextMessage(msg, platform::kMsgTextOk, kTextAddressOk) ||
+                            IsTextMessage(msg, platform::kMsgTextFailed, kTextAddressFailed);
+                   },
+                   error, "chip address command");
   if (m && m->id == platform::kMsgTextOk) {
     answer = reinterpret_cast<const char*>(m->wParam);
     return true;
@@ -225,7 +313,8 @@ bool Session::Identify(BoardInfo& info, std::string& error) {
   info.linkText = text ? text : "";
 
   std::string addressError;
-  if (!SetChipAddress(g_i2cAddress.load(), info.addressText, addressError)) {
+  info.addressAccepted = SetChipAddress(g_i2cAddress.load(), info.addressText, addressError);
+  if (!info.addressAccepted) {
     if (!connected_) {
       error = addressError;
       return false;
@@ -234,8 +323,11 @@ bool Session::Identify(BoardInfo& info, std::string& error) {
   }
 
   const std::uint8_t header[kChipBlockHeaderSize] = {kBoardKindRoundPage, 0, 0, 0};
-  SendChipCommandBlock(kCmdBoardData, header, nullptr);
-  auto m = AwaitReply({platform::kMsgBoardQueryOk, platform::kMsgBoardQueryFailed}, error, "board query");
+  auto m = Request([&] { return SendChipCommandBlock(kCmdBoardData, header, nullptr); },
+                   [](const Message& msg) {
+                     return msg.id == platform::kMsgBoardQueryOk || msg.id == platform::kMsgBoardQueryFailed;
+                   },
+                   error, "board query");
   if (!m) return false;
   if (const auto* bytes = m->Bytes()) info.boardId = BoardIdFromReply(*bytes);
   if (info.boardId) {
@@ -243,8 +335,9 @@ bool Session::Identify(BoardInfo& info, std::string& error) {
   }
 
   const std::uint8_t any = 0;
-  SendSystemCommand(kCmdVersionQuery, &any);
-  m = AwaitReply({platform::kMsgFirmwareVersion}, error, "firmware version query");
+  m = Request([&] { return SendSystemCommand(kCmdVersionQuery, &any); },
+              [](const Message& msg) { return msg.id == platform::kMsgFirmwareVersion; }, error,
+              "firmware version query");
   if (!m) return false;
   if (const auto* record = m->PayloadAs<VersionRecord>()) info.versions = record->strings;
 
@@ -258,27 +351,29 @@ bool Session::Identify(BoardInfo& info, std::string& error) {
 
 bool Session::ReadRegisters(std::uint8_t reg, std::uint8_t count, std::vector<std::uint8_t>& values,
                             std::string& error) {
-  if (!chip::ReadChipRegisters(reg, count)) {
-    error = chip::AccessAllowed() ? "The link refused the read request (too many commands unanswered)."
-                                  : "The board is not identified: register access is refused.";
+  if (!chip::AccessAllowed()) {
+    error = "The board is not identified: register access is refused.";
     return false;
   }
-  // A late answer to an earlier read must not pass for this one.
-  for (;;) {
-    auto m = AwaitReply({platform::kMsgRegisterRead, platform::kMsgRegisterReadFailed}, error, "register read");
-    if (!m) return false;
-    if (m->id == platform::kMsgRegisterReadFailed) {
-      error = "The board could not read the chip at address " + Hex2(g_i2cAddress.load()) + " (register " +
-              Hex2(reg) + "). Check the chip address.";
-      return false;
-    }
-    const auto* bytes = m->Bytes();
-    const auto reply = bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
-    if (reply && reply->first == reg && reply->data.size() == count) {
-      values.assign(reply->data.begin(), reply->data.end());
-      return true;
-    }
+  // Only the answer to this read counts: a late one to an earlier read (of
+  // other registers, or of these before a write) must not pass for it.
+  const auto isAnswer = [&](const Message& m) {
+    const auto* bytes = m.Bytes();
+    if (m.id == platform::kMsgRegisterReadFailed)
+      return !bytes || bytes->size() <= kI2cFirstRegister || (*bytes)[kI2cFirstRegister] == reg;
+    const auto reply = m.id == platform::kMsgRegisterRead && bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
+    return reply && reply->first == reg && reply->data.size() == count;
+  };
+  auto m = Request([&] { return chip::ReadChipRegisters(reg, count); }, isAnswer, error, "register read");
+  if (!m) return false;
+  if (m->id == platform::kMsgRegisterReadFailed) {
+    error = "The board could not read the chip at address " + Hex2(g_i2cAddress.load()) +
+            " (register " + Hex2(reg) + "). Check the chip address.";
+    return false;
   }
+  const auto reply = chip::ParseRegisterReply(*m->Bytes());
+  values.assign(reply->data.begin(), reply->data.end());
+  return true;
 }
 
 bool Session::WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> values, std::string& error) {
@@ -286,19 +381,19 @@ bool Session::WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> val
     error = "A register write carries 1 to " + std::to_string(kMaxI2cTransferData) + " bytes.";
     return false;
   }
-  if (!chip::WriteChipRegisters(reg, values)) {
-    error = chip::AccessAllowed() ? "The link refused the write request (too many commands unanswered)."
-                                  : "The board is not identified: register access is refused.";
+  if (!chip::AccessAllowed()) {
+    error = "The board is not identified: register access is refused.";
     return false;
   }
-  // A late acknowledgement of an earlier write must not pass for this one.
-  for (;;) {
-    auto m = AwaitReply({platform::kMsgRegisterWritten}, error, "register write");
-    if (!m) return false;
-    const auto* bytes = m->Bytes();
-    const auto reply = bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
-    if (reply && reply->first == reg && reply->data.size() == values.size()) return true;
-  }
+  // The board echoes what it wrote: a late acknowledgement of an earlier
+  // write (other registers, other bytes) must not pass for this one.
+  const auto isAnswer = [&](const Message& m) {
+    const auto* bytes = m.Bytes();
+    const auto reply = m.id == platform::kMsgRegisterWritten && bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
+    return reply && reply->first == reg && std::equal(values.begin(), values.end(), reply->data.begin(), reply->data.end());
+  };
+  return Request([&] { return chip::WriteChipRegisters(reg, values); }, isAnswer, error, "register write")
+      .has_value();
 }
 
 bool Session::WaitForBoard(int timeoutMs) {
@@ -327,7 +422,7 @@ bool Session::TakeInterrupt(int timeoutMs, std::string& error) {
     bool linkLost = false;
     Pump(
         [&](const Message& m) {
-          if (m.id == platform::kMsgLinkState && m.wParam != kLinkDeviceFound) linkLost = true;
+          if (m.id == platform::kMsgLinkState && LinkStateIsDown(static_cast<int>(m.wParam))) linkLost = true;
           return linkLost || IsInterruptReport(m);
         },
         std::chrono::milliseconds(timeoutMs));

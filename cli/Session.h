@@ -18,10 +18,14 @@
 #include "platform/DeviceMonitor.h"
 #include "platform/MessageTarget.h"
 #include "sim/SimBoard.h"
+#include "sim/SimKnobs.h"
 
 struct SessionOptions {
   bool sim = false;
   std::uint8_t simBoardId = 1;
+  // The simulated board's timing and faults: a real board's timing unless
+  // the user (--sim-latency, --sim-faults) or a test says otherwise.
+  sim::SimFaults simFaults = sim::RealisticTiming();
   bool trace = false;
   int timeoutMs = 5000;
   std::uint8_t chipAddress = 0x5B;
@@ -35,7 +39,11 @@ struct BoardInfo {
   std::string chipBoard;  // empty for an unknown id
   std::array<std::string, 3> versions;
   std::string addressText;  // the board's answer to the address command
+  bool addressAccepted = false;
 };
+
+// A text notification (kMsgTextOk / kMsgTextFailed) carrying this text.
+bool IsTextMessage(const platform::Message& m, std::uint32_t id, const char* text);
 
 class Session {
  public:
@@ -75,9 +83,35 @@ class Session {
   std::optional<platform::Message> Pump(const std::function<bool(const platform::Message&)>& want,
                                         std::chrono::milliseconds timeout);
 
+  // A board answers soon after it has acknowledged a request; past this its
+  // answer was lost on the way and the request is sent again. Its own
+  // largest frame (91 reports at 1 ms) and the I2C work of the largest
+  // transfer fit more than twice.
+  static constexpr std::chrono::milliseconds kAnswerAfterAck{250};
+  // Link failures reset and reconnected within one request before it fails.
+  static constexpr int kMaxRecoveries = 2;
+
+  // Link resets and reconnects after a failed link, so far.
+  int Recoveries() const { return recoveries_; }
+
  private:
-  std::optional<platform::Message> AwaitReply(std::initializer_list<std::uint32_t> ids, std::string& error,
-                                              const char* what);
+  // Sends a request (`send` returns the sender's result) and waits for the
+  // message that `isAnswer` takes as its answer. An answer lost on the way
+  // is asked for again, and a failed link is reset and reconnected first:
+  // every request made here may safely be repeated (reads, writes of the
+  // same bytes, queries). Link state 1 (a protocol event) does not end the
+  // wait; a link that is gone does. Null with `error` set on failure.
+  std::optional<platform::Message> Request(const std::function<int()>& send,
+                                           const std::function<bool(const platform::Message&)>& isAnswer,
+                                           std::string& error, const char* what);
+  // Looks at what arrived since the last request: device changes are
+  // handled, a failed link is noted, late answers are dropped. False (with
+  // `error`) when the link went down meanwhile.
+  bool DropStaleMessages(std::string& error, const char* what);
+  // Notes a link-state message; false when the link is gone.
+  bool NoteLinkState(const platform::Message& m, std::string& error, const char* what);
+  bool RecoverLink(std::string& error, const char* what);
+  bool AwaitHandshake(std::string& error);
 
   SessionOptions options_;
   platform::ScopedQueueTarget main_;
@@ -89,4 +123,6 @@ class Session {
   bool connected_ = false;
   bool identified_ = false;
   int pendingInterrupts_ = 0;
+  bool linkFailed_ = false;  // the engine gave up on a frame; reset and reconnect before the next request
+  int recoveries_ = 0;
 };

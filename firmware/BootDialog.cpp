@@ -100,6 +100,8 @@ constexpr LookRow kLooks[] = {
     /* ImageReady   */ {Btn::Off, Btn::On, Btn::On, Btn::Off, Btn::On, false, true, false},
     /* Transferring */ {Btn::Off, Btn::Off, Btn::Off, Btn::On, Btn::Off, true, true, true},
     /* Stopped      */ {Btn::Keep, Btn::Off, Btn::Keep, Btn::Off, Btn::On, true, true, true},
+    /* Ended        */ {Btn::Off, Btn::On, Btn::On, Btn::Off, Btn::On, true, true, true},
+    /* Finished     */ {Btn::On, Btn::Off, Btn::Off, Btn::Off, Btn::On, true, true, true},
 };
 
 }  // namespace
@@ -158,23 +160,26 @@ void CQV48XXX_Boot::OnBnClickedOpenFile() {
     return;
   }
   const QFileInfo info(m_strPath);
-  m_fileName->setText(info.fileName());
   // The extension in any case of its letters; any other file is not read and
-  // the image checked before stays.
+  // the image checked before stays, so its name stays too: the line names
+  // what DownLoad writes.
   if (info.suffix().toLower() == QLatin1String("qvbin")) {
     std::uint32_t checkWord = 0;
     m_nImageLength = CheckImageFile(std::filesystem::path(m_strPath.toStdU16String()), *m_pImage, &checkWord);
     if (m_nImageLength) m_nCheckWord = checkWord;
+    m_strImageName = m_nImageLength ? info.fileName() : QString();
     // A rejected image leaves nothing to download: offer Open File again
     // rather than a DownLoad that can only fail and strand the dialog.
     if (m_nImageLength == 0 && m_look == Look::ImageReady) ApplyLook(Look::Connected);
   }
+  m_fileName->setText(m_nImageLength ? m_strImageName : info.fileName());
   if (m_nImageLength != 0) ApplyLook(Look::ImageReady);
 }
 
 void CQV48XXX_Boot::OnBnClickedDownload() {
   const bool started = m_context.StartTransfer(std::span<const std::uint8_t>(m_pImage->data(), m_pImage->size()),
                                                m_nImageLength, m_nCheckWord);
+  if (started) m_flash = Flash::kWriting;
   ApplyLook(started ? Look::Transferring : Look::Idle);
 }
 
@@ -184,7 +189,11 @@ void CQV48XXX_Boot::OnBnClickedStop() {
 }
 
 void CQV48XXX_Boot::OnBnClickedOk() {
-  if (m_bConnected) m_context.SendEndRecord();
+  // The end record runs the firmware in the flash: the one that was there
+  // if nothing was written; never one that is half written (the board then
+  // stays in its bootloader until it is flashed or re-plugged).
+  if (m_bConnected && m_flash == Flash::kUntouched) m_context.SendEndRecord();
+  KillTimer(kConnectRetryTimer);
   if (QVCommunication* comm = g_pCommunication.load()) comm->SetFirmwareUpdate(0);
   // The worker keeps its own copy of the image, so the buffer may go now.
   if (g_pBootDialog == this) g_pBootDialog = nullptr;
@@ -205,12 +214,53 @@ void CQV48XXX_Boot::OnBootCommandFailed() {
   m_statusLine->setText(QStringLiteral("Fail!"));
 }
 
+void CQV48XXX_Boot::StartConnectAttempts() {
+  m_connectAttempts = 1;
+  m_context.SendConnectRecord();
+  SetTimer(kConnectRetryTimer, static_cast<std::uint32_t>(kBootConnectRetry.count()));
+}
+
+void CQV48XXX_Boot::OnTimer(std::uint32_t id) {
+  if (id != kConnectRetryTimer) return;
+  if (m_bConnected) {
+    KillTimer(kConnectRetryTimer);
+    return;
+  }
+  if (m_connectAttempts < kBootConnectAttempts) {
+    ++m_connectAttempts;
+    m_context.SendConnectRecord();
+    return;
+  }
+  // The bootloader is there but does not answer: a re-plug restarts it,
+  // and its arrival starts the attempts again.
+  KillTimer(kConnectRetryTimer);
+  SetLine(m_statusLine, QString::fromUtf8(kTextBootloaderSilent), true);
+  ApplyLook(Look::Idle);
+}
+
+void CQV48XXX_Boot::OnTransferEnded(std::uintptr_t status) {
+  if (status == kBootStatusDone) {
+    m_flash = Flash::kWritten;
+    // The board restarts into the new firmware; its removal may have been
+    // reported first, and was no error.
+    if (!m_bConnected) SetLine(m_statusLine, QStringLiteral("Disconnect! "), false);
+    ApplyLook(Look::Finished);
+    return;
+  }
+  m_flash = Flash::kIncomplete;
+  // The board is still in its bootloader, unless it went: another DownLoad
+  // (or another image) may finish the update from here.
+  ApplyLook(m_bConnected ? Look::Ended : Look::Finished);
+}
+
 void CQV48XXX_Boot::OnBootStatus(std::uintptr_t status, std::intptr_t value) {
   switch (status) {
     case kBootStatusConnected:
+      KillTimer(kConnectRetryTimer);
       SetLine(m_statusLine, QStringLiteral("Connected! Boot version is ") +
                                 QString::fromStdString(BootVersionText(value)), false);
       m_bConnected = true;
+      m_flash = Flash::kUntouched;
       ApplyLook(Look::Connected);
       return;
     case kBootStatusProgress: {
@@ -223,21 +273,29 @@ void CQV48XXX_Boot::OnBootStatus(std::uintptr_t status, std::intptr_t value) {
       }
       return;
     }
-    case kBootStatusImageRejected: ApplyLook(Look::Idle); return;
-    case kBootStatusDeviceRemoved:
+    // A file that cannot be used leaves a connected bootloader connected.
+    case kBootStatusImageRejected: ApplyLook(m_bConnected ? Look::Connected : Look::Idle); return;
+    case kBootStatusDeviceRemoved: {
       if (!m_bConnected) return;
-      SetLine(m_statusLine, QStringLiteral("Disconnect! "), true);
+      // After a successful update the bootloader is expected to go.
+      SetLine(m_statusLine, QStringLiteral("Disconnect! "), m_flash != Flash::kWritten);
       m_context.OnDeviceRemoved();
       m_context.RequestStop();
       m_bConnected = false;
-      ApplyLook(Look::Idle);
+      KillTimer(kConnectRetryTimer);
+      // Whatever a transfer came to stays in view; its worker may still
+      // have its last word to say.
+      ApplyLook(m_flash == Flash::kUntouched ? Look::Idle : Look::Finished);
       return;
-    case kBootStatusBootloaderFound: m_context.SendConnectRecord(); return;
+    }
+    case kBootStatusBootloaderFound: StartConnectAttempts(); return;
     default:
       if (const char* text = BootStatusText(status)) {
         const bool red = status == kBootStatusTimeout || status == kBootStatusEraseFailed ||
                          status == kBootStatusUpdateError || status == kBootStatusStopped;
         SetLine(m_messageLine, QString::fromUtf8(text), red);
+        if (status == kBootStatusStarted) m_flash = Flash::kWriting;
+        if (IsFinalBootStatus(status)) OnTransferEnded(status);
       }
       return;
   }

@@ -22,7 +22,14 @@ extern CQV48XXX_Boot* g_pBootDialog;
 class CQV48XXX_Boot : public CPage {
   Q_OBJECT
  public:
-  enum class Look { Idle, Waiting, Connected, ImageReady, Transferring, Stopped };
+  // Ended: a transfer ended with the board still in its bootloader (Open
+  // File and DownLoad may try again). Finished: the transfer is over and the
+  // board has gone or is going; its outcome stays in view.
+  enum class Look { Idle, Waiting, Connected, ImageReady, Transferring, Stopped, Ended, Finished };
+
+  // Timer that sends the connect record again while the bootloader has not
+  // answered it.
+  static constexpr std::uint32_t kConnectRetryTimer = 1;
 
   // `parent` owns the dialog and is the window it stays above; the dialog is
   // a window of its own and modeless.
@@ -40,6 +47,7 @@ class CQV48XXX_Boot : public CPage {
   void OnBootCommandFailed();
 
   void OnMessage(const platform::Message& message) override;
+  void OnTimer(std::uint32_t id) override;
 
   void ApplyLook(Look look);
   Look CurrentLook() const { return m_look; }
@@ -60,9 +68,17 @@ class CQV48XXX_Boot : public CPage {
 
  private:
   void SetLine(CMyStaticFont* line, const QString& text, bool red);
+  void StartConnectAttempts();
+  void OnTransferEnded(std::uintptr_t status);
+
+  // What the last transfer since connecting left in the flash.
+  enum class Flash { kUntouched, kWriting, kWritten, kIncomplete };
 
   BootTransferContext& m_context;
   QString m_strPath;
+  QString m_strImageName;  // the file the loaded image came from
+  Flash m_flash = Flash::kUntouched;
+  int m_connectAttempts = 0;
   std::uint32_t m_nImageLength = 0;
   std::uint32_t m_nCheckWord = 0;
   std::unique_ptr<ImageBuffer> m_pImage;

@@ -22,9 +22,9 @@ const char* BootStatusText(std::uintptr_t status) {
     case kBootStatusStarted: return "Begin update firmware...";
     case kBootStatusErased: return "Flash pages erase succeed! Downloading firmware...";
     case kBootStatusEraseFailed: return "Flash pages erase failed! Please plug the USB device to reset!";
-    case kBootStatusUpdateError: return "Update error! Please plug the USB device to reset!";
+    case kBootStatusUpdateError: return "Update error! The board stays in its bootloader, ready for another try.";
     case kBootStatusDone: return "Update ended and execute new firmware!";
-    case kBootStatusStopped: return "Update stop! Please plug the USB device to reset!";
+    case kBootStatusStopped: return "Update stop! The board stays in its bootloader, ready for another try.";
     default: return nullptr;
   }
 }
@@ -107,11 +107,16 @@ BootTransferContext::Answer BootTransferContext::SendAndWait(std::chrono::millis
   // for the end record only the answer or the time ends the wait.
   const bool ending = m_request[boot::kOpcodeOffset] == boot::kOpEnd;
   const auto gone = [&] { return m_deviceGone && !ending; };
+  // Nothing is written while the flash is erased: a stop may end that wait
+  // (the erase may take half a minute).
+  const bool erasing = m_request[boot::kOpcodeOffset] == boot::kOpErase;
+  const auto stopped = [&] { return erasing && m_bStop.load(); };
   {
     // An answer can only be to this request: forget any signal left by a
     // stray or repeated record since the last wait.
     std::lock_guard lock(m_replyMutex);
     if (m_quit) return Answer::kQuit;
+    if (stopped()) return Answer::kStopped;
     if (gone()) return Answer::kNone;
     m_replySignalled = false;
   }
@@ -119,10 +124,10 @@ BootTransferContext::Answer BootTransferContext::SendAndWait(std::chrono::millis
   // waiting out the full time (30 s for the erase) would tell nobody more.
   if (!Send()) return Answer::kNone;
   std::unique_lock lock(m_replyMutex);
-  if (!m_hReplyEvent.wait_for(lock, limit, [&] { return m_replySignalled || m_quit || gone(); }))
+  if (!m_hReplyEvent.wait_for(lock, limit, [&] { return m_replySignalled || m_quit || gone() || stopped(); }))
     return Answer::kNone;
   if (m_quit) return Answer::kQuit;
-  if (!m_replySignalled) return Answer::kNone;  // the board went away instead
+  if (!m_replySignalled) return stopped() ? Answer::kStopped : Answer::kNone;
   m_replySignalled = false;  // auto-reset
   reply = m_reply;
   return Answer::kReceived;
@@ -163,7 +168,13 @@ bool BootTransferContext::StartTransfer(std::span<const std::uint8_t> image, std
   return true;
 }
 
-void BootTransferContext::RequestStop() { m_bStop.store(true); }
+void BootTransferContext::RequestStop() {
+  {
+    std::lock_guard lock(m_replyMutex);  // so that a wait cannot miss it
+    m_bStop.store(true);
+  }
+  m_hReplyEvent.notify_all();
+}
 
 void BootTransferContext::OnDeviceRemoved() {
   {  // cleared by the next StartTransfer, which talks to the board that is there then
@@ -198,6 +209,7 @@ void BootTransferContext::BootTransferThread(std::shared_ptr<const std::vector<s
     switch (SendAndWait(limit, reply)) {
       case Answer::kReceived: return true;
       case Answer::kNone: PostBootStatus(kBootStatusTimeout, 0); return false;
+      case Answer::kStopped: PostBootStatus(kBootStatusStopped, 0); return false;
       case Answer::kQuit: return false;  // the context is going; nobody is listening
     }
     return false;
@@ -232,8 +244,9 @@ void BootTransferContext::BootTransferThread(std::shared_ptr<const std::vector<s
                         std::equal(reply.begin() + boot::kEchoFirst, reply.begin() + boot::kEchoEnd,
                                    m_request.begin() + boot::kEchoFirst);
     if (!echoed) {
-      m_request[boot::kOpcodeOffset] = boot::kOpEnd;
-      if (!answered(m_timing.replyWait)) return;
+      // The end record would ask the bootloader to run a firmware that is
+      // only partly written: the board stays in its bootloader instead,
+      // where the update can be tried again.
       PostBootStatus(kBootStatusUpdateError, 0);
       return;
     }
@@ -241,9 +254,7 @@ void BootTransferContext::BootTransferThread(std::shared_ptr<const std::vector<s
     PostBootStatus(kBootStatusProgress, static_cast<std::intptr_t>(confirmed * kProgressScale / length));
 
     if (m_bStop.load()) {
-      m_request[boot::kOpcodeOffset] = boot::kOpEnd;
-      Send();  // not waited for: the user asked to stop, and the board may be going
-      PostBootStatus(kBootStatusStopped, 0);
+      PostBootStatus(kBootStatusStopped, 0);  // and no end record, as above
       return;
     }
   }

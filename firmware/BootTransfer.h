@@ -47,6 +47,14 @@ std::string BootVersionText(std::intptr_t statusValue);
 inline constexpr std::chrono::milliseconds kBootEraseWait{30000};
 inline constexpr std::chrono::milliseconds kBootReplyWait{1000};
 
+// The connect record goes again when its answer has not come within this
+// (a bootloader that has just enumerated may miss the first), this many
+// times in all before the connection counts as failed.
+inline constexpr std::chrono::milliseconds kBootConnectRetry{1000};
+inline constexpr int kBootConnectAttempts = 3;
+inline constexpr const char* kTextBootloaderSilent =
+    "No answer from the bootloader! Please plug the USB device to reset!";
+
 // How long the worker waits for each answer. Tests shorten them.
 struct BootTransferTiming {
   std::chrono::milliseconds eraseWait = kBootEraseWait;
@@ -91,7 +99,9 @@ class BootTransferContext final : public BootReplySink {
   // `image`; a thread that cannot be created shows a message box.
   bool StartTransfer(std::span<const std::uint8_t> image, std::uint32_t imageLength,
                      std::uint32_t checkWord);
-  // The worker stops after the block it is waiting for is confirmed.
+  // The worker stops after the block it is waiting for is confirmed, or at
+  // once while it waits for the erase (nothing has been written then). It
+  // never asks the bootloader to run the part it wrote.
   void RequestStop();
   // The board has gone (status 11): no answer can come, so a worker waiting
   // for one ends at once with status 1 instead of waiting out its time. The
@@ -108,7 +118,7 @@ class BootTransferContext final : public BootReplySink {
   std::uint32_t CheckWord() const { return m_nCheckWord.load(); }
 
  private:
-  enum class Answer { kReceived, kNone, kQuit };
+  enum class Answer { kReceived, kNone, kStopped, kQuit };
 
   void BootTransferThread(std::shared_ptr<const std::vector<std::uint8_t>> image, std::uint32_t length,
                           std::uint32_t checkWord);

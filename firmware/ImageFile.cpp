@@ -53,16 +53,22 @@ std::uint32_t CheckImageFile(const std::filesystem::path& path, ImageBuffer& buf
   if (static_cast<std::size_t>(file.gcount()) != length) return RejectData();
   file.close();
 
-  // The length test comes first, so that no trailer word is read from before
-  // the buffer and the checksum never runs past the loaded bytes.
-  if (length < kImageTrailerSize) return RejectData();
-  const std::uint32_t n = boot::GetU32(buffer.data() + length - kTrailerLengthFromEnd);
-  if (n != length - kImageTrailerSize) return RejectData();
-  const std::uint32_t stored = boot::GetU32(buffer.data() + length - kTrailerChecksumFromEnd);
-  if (ComputeImageChecksum(std::span<const std::uint8_t>(buffer.data(), n)) != stored) return RejectData();
+  const auto n = CheckImageData(std::span<const std::uint8_t>(buffer.data(), length), checkWord);
+  if (!n) return RejectData();
+  return *n;  // 0 for an image without data: never offered for download
+}
 
-  if (checkWord) *checkWord = boot::GetU32(buffer.data() + length - kTrailerCheckWordFromEnd);
-  return n;  // 0 for an image without data: never offered for download
+std::optional<std::uint32_t> CheckImageData(std::span<const std::uint8_t> file, std::uint32_t* checkWord) {
+  // The length test comes first, so that no trailer word is read from before
+  // the data and the checksum never runs past the loaded bytes.
+  const std::size_t length = file.size();
+  if (length < kImageTrailerSize) return std::nullopt;
+  const std::uint32_t n = boot::GetU32(file.data() + length - kTrailerLengthFromEnd);
+  if (n != length - kImageTrailerSize) return std::nullopt;
+  const std::uint32_t stored = boot::GetU32(file.data() + length - kTrailerChecksumFromEnd);
+  if (ComputeImageChecksum(file.first(n)) != stored) return std::nullopt;
+  if (checkWord) *checkWord = boot::GetU32(file.data() + length - kTrailerCheckWordFromEnd);
+  return n;
 }
 
 std::vector<std::uint8_t> BuildImageFile(std::span<const std::uint8_t> data, std::uint32_t checkWord) {

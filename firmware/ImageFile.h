@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -40,6 +41,11 @@ inline constexpr std::uintptr_t kBootStatusImageRejected = 9;
 // half folded in twice, complemented: a full 32-bit value. No data gives
 // 0xFFFFFFFF.
 std::uint32_t ComputeImageChecksum(std::span<const std::uint8_t> data);
+
+// The trailer checks on a file's bytes: at least the trailer, a length word
+// that matches, a checksum that matches. Returns N (0 for an image without
+// data), or nothing when the file is refused. Reads only within `file`.
+std::optional<std::uint32_t> CheckImageData(std::span<const std::uint8_t> file, std::uint32_t* checkWord);
 
 // Loads and checks an image file into `buffer` (filled with 0xFF first).
 // Returns N, or 0 when the file is rejected (after a message box) or holds no

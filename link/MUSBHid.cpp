@@ -10,8 +10,10 @@
 
 namespace {
 
-// Reads wake up this often to notice Close and shutdown.
-constexpr int kReadPollMs = 100;
+// Reads wake up this often to notice Close and shutdown, and to give the
+// engine its clock: an overdue ACK is noticed within this much of its
+// deadline (a tenth of the engine's ACK timeout).
+constexpr int kReadPollMs = 20;
 
 struct AcceptedDevice {
   std::uint16_t vendorId;
@@ -238,7 +240,10 @@ void CMUSBHid::ReaderLoop() {
         if (m_stop || m_openCount != seenOpen) break;
       }
       const int n = device->Read(report, sizeof report, kReadPollMs);
-      if (n == 0) continue;
+      if (n == 0) {
+        m_manager.OnReaderTick(fromBootloader);
+        continue;
+      }
       if (n < 0) {
         // The board is gone: handle it as a removal, not as a quiet read
         // error, so the link is torn down and the user told.
@@ -261,8 +266,11 @@ void CMUSBHid::ReaderLoop() {
         tap = m_reportTap;
       }
       if (tap) (*tap)(false, report, static_cast<std::size_t>(n));
-      if (n != static_cast<int>(kHidReportSize) || report[0] != 0) continue;
-      m_manager.OnReport(report + 1, static_cast<int>(kHidReportSize - 1), fromBootloader);
+      if (n == static_cast<int>(kHidReportSize) && report[0] == 0)
+        m_manager.OnReport(report + 1, static_cast<int>(kHidReportSize - 1), fromBootloader);
+      // Also while reports keep coming: a board that chatters (interrupt
+      // reports) must not hide an ACK that never came.
+      m_manager.OnReaderTick(fromBootloader);
     }
     device.reset();
     // After a failed read wait for the next open; after a close or reopen

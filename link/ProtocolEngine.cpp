@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "link/CommandSet.h"
+#include "link/LinkState.h"
 #include "link/QVProtocol.h"
 #include "platform/Sleep.h"
 
@@ -32,11 +33,6 @@ static_assert(std::size(kAcceptedCommands) == 63);
 
 constexpr std::uint8_t kHandshakeAnswer[] = {0x5A, 0x5A, 0x00, 0x01};
 
-// Link-state codes the engine raises.
-constexpr int kLinkProtocolMismatch = 0;
-constexpr int kLinkEventIdError = 1;
-constexpr int kLinkDeviceFound = 3;
-
 }  // namespace
 
 ProtocolEngine::ProtocolEngine() = default;
@@ -60,9 +56,14 @@ void ProtocolEngine::ClearHost(EngineHost* host) {
   if (host_ == host) host_ = nullptr;
 }
 
-void ProtocolEngine::SetAckObserver(AckObserver observer) {
+void ProtocolEngine::SetAckObserverForTest(AckObserver observer) {
   std::lock_guard lock(mutex_);
   ackObserver_ = std::move(observer);
+}
+
+void ProtocolEngine::SetAckTimeout(std::chrono::milliseconds timeout) {
+  std::lock_guard lock(mutex_);
+  ackTimeout_ = timeout;
 }
 
 std::uint8_t ProtocolEngine::EndpointForClass(std::uint8_t cls) {
@@ -119,6 +120,7 @@ void ProtocolEngine::ResetLink() {
   head_ = tail_ = 0;
   inFlight_ = false;
   currentSequence_ = nextSequence_ = 0;
+  retransmissions_ = 0;
   lastSequenceFromEndpoint8_ = -1;
 }
 
@@ -163,13 +165,9 @@ void ProtocolEngine::EnqueueFrame(Packet* p, std::uint8_t endpoint) {
   frame::WriteU16(f + frame::kChecksumOffset, Checksum(f + frame::kMarkerOffset, p->length));
   p->length = static_cast<std::uint16_t>(p->length + 6);  // now counted from offset 6
   window_[tail_] = Slot{p, endpoint};
-  if (!inFlight_) {
-    frame::WriteU16(f + frame::kSequenceOffset, nextSequence_);
-    currentSequence_ = nextSequence_++;
-    inFlight_ = true;
-    TransmitFrame(p, endpoint, false);
-  }
   tail_ = (tail_ + 1) % kWindowSlots;
+  // With nothing in flight the window is empty, so this frame is at its head.
+  if (!inFlight_) StartNextFrame();
 }
 
 void ProtocolEngine::StartNextFrame() {
@@ -178,7 +176,49 @@ void ProtocolEngine::StartNextFrame() {
   frame::WriteU16(slot.packet->frame.data() + frame::kSequenceOffset, nextSequence_);
   currentSequence_ = nextSequence_++;
   inFlight_ = true;
-  TransmitFrame(slot.packet, slot.endpoint, false);
+  retransmissions_ = 0;
+  TransmitInFlight(false);
+}
+
+void ProtocolEngine::TransmitInFlight(bool resend) {
+  const Slot& slot = window_[head_];
+  TransmitFrame(slot.packet, slot.endpoint, resend);
+  // Counted from the last report: a long frame's own pacing is not the
+  // board's delay.
+  ackDeadline_ = Clock::now() + ackTimeout_;
+}
+
+void ProtocolEngine::RetransmitOrFail() {
+  if (retransmissions_ >= kMaxRetransmissions) {
+    FailLink();
+    return;
+  }
+  ++retransmissions_;
+  ++totalRetransmissions_;
+  TransmitInFlight(true);  // the same bytes, sequence number included
+}
+
+void ProtocolEngine::FailLink() {
+  // The board does not take our frames: what waits behind the one in flight
+  // would fare no better. The records go back to the pool, so the next
+  // command after a reconnect finds room, and the owner hears of it.
+  for (Slot& slot : window_) {
+    if (slot.packet) ReleasePacket(slot.packet);
+    slot = Slot{};
+  }
+  head_ = tail_ = 0;
+  inFlight_ = false;
+  retransmissions_ = 0;
+  ++linkFailures_;
+  if (!host_) return;
+  host_->SetLinkState(kLinkFailed);
+  host_->PostLinkState();
+}
+
+void ProtocolEngine::Poll(Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  if (!inFlight_ || now < ackDeadline_) return;
+  RetransmitOrFail();
 }
 
 void ProtocolEngine::TransmitFrame(Packet* p, std::uint8_t endpoint, bool resend) {
@@ -229,7 +269,12 @@ int ProtocolEngine::ProcessReport() {
 
   if (remaining_ == 0) {
     if (report[0] != frame::kMagicByte || report[1] != frame::kMagicByte) return 0;  // stray report
-    frameTotal_ = remaining_ = frame::ReadU16(report.data() + frame::kLengthOffset) + std::uint32_t{6};
+    // A frame that could never be accepted is not started: it would swallow
+    // the reports after it (ACKs included) only to be dropped at the end.
+    // The next report may start a frame again.
+    const std::uint32_t lengthField = frame::ReadU16(report.data() + frame::kLengthOffset);
+    if (lengthField < frame::kMinLengthField || lengthField > frame::kMaxLengthField) return 0;
+    frameTotal_ = remaining_ = lengthField + std::uint32_t{frame::kHeaderSize};
     chunksLeft_ = (remaining_ - 1) / frame::kReportSize + 1;
     nextChunk_ = chunksLeft_ > 1 ? frame::kReportSize : remaining_;
     assembly_.assign(frameTotal_, 0);
@@ -325,7 +370,9 @@ void ProtocolEngine::HandleAcknowledgement(Packet* ack) {
       return;
     }
     case frame::kTypeNak & 0x0F:
-      TransmitFrame(slot.packet, slot.endpoint, true);
+      // Bounded like a missing ACK: a board that refuses every frame must
+      // not keep the link (and this lock) busy for ever.
+      RetransmitOrFail();
       return;
     default:
       return;
@@ -386,7 +433,7 @@ void ProtocolEngine::DispatchReply(Packet* p, std::size_t bodySize) {
       return;
     if (!host_) return;
     const bool match = std::equal(payload.begin(), payload.begin() + 4, std::begin(kHandshakeAnswer));
-    host_->SetLinkState(match ? kLinkDeviceFound : kLinkProtocolMismatch);
+    host_->SetLinkState(match ? kLinkDeviceFound : kLinkProtocolNotMatch);
     host_->PostLinkState();
     return;
   }
@@ -412,5 +459,7 @@ ProtocolEngine::Stats ProtocolEngine::GetStats() const {
   s.nextSequence = nextSequence_;
   s.queuedReports = reports_.size();
   s.reassembling = remaining_ != 0;
+  s.retransmissions = totalRetransmissions_;
+  s.linkFailures = linkFailures_;
   return s;
 }

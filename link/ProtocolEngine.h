@@ -7,13 +7,17 @@
 // callbacks. All packet memory is a fixed pool of 128 records: at most 64 of
 // each kind, so neither direction can starve the other.
 //
-// There is no retransmission timer: a frame whose ACK never arrives stalls the
-// window until the next ResetLink (the command senders' reply timer tells the
-// user). Entry points are serialised by one lock; the reader thread runs the
-// whole receive side, including transmissions it triggers.
+// The frame in flight waits for its ACK for a bounded time (Poll gives the
+// engine its clock: the reader thread calls it between reads); a missing ACK
+// or a NAK has the same bytes sent again a bounded number of times. When they
+// are used up the board is not answering: everything waiting is dropped and
+// the link is reported failed, for its owner to reset and reconnect. Entry
+// points are serialised by one lock; the reader thread runs the whole receive
+// side, including transmissions it triggers.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -44,9 +48,25 @@ struct Packet {
 
 class ProtocolEngine {
  public:
+  using Clock = std::chrono::steady_clock;
+
   static constexpr std::size_t kPoolSize = 128;
   static constexpr int kKindLimit = 64;
   static constexpr std::size_t kWindowSlots = 64;
+
+  // How long the frame in flight waits for its ACK, counted from its last
+  // report. The link moves one 64-byte report per 1 ms USB poll each way, so
+  // a 12-byte ACK takes a poll or two; but the board may have queued a frame
+  // of its own ahead of it, and its largest (5800 bytes, 91 reports) takes
+  // 91 ms, and it may finish the command's I2C transfer first (249 bytes at
+  // 400 kHz: about 6 ms). 200 ms is twice that worst case, so only a lost
+  // frame or ACK runs into it.
+  static constexpr std::chrono::milliseconds kAckTimeout{200};
+  // Sends of one frame after its first, for missing ACKs and NAKs together.
+  // Five sends in all: a board that answers at all gets one through; one
+  // that does not is reported within about a second, well before the
+  // senders' 5 s reply timer would call it frozen.
+  static constexpr int kMaxRetransmissions = 4;
 
   ProtocolEngine();
   ProtocolEngine(const ProtocolEngine&) = delete;
@@ -66,6 +86,14 @@ class ProtocolEngine {
   void QueueReport(const std::uint8_t* report);  // 64 bytes
   int ProcessReport();
 
+  // The engine's clock: retransmits the frame in flight once its ACK is
+  // overdue, or reports the link failed when its sends are used up. Called
+  // regularly by the reader thread while the board's firmware is open.
+  void Poll(Clock::time_point now);
+  // A link slower than USB full speed (or a test's instant board) may wait
+  // longer (or less) for each ACK.
+  void SetAckTimeout(std::chrono::milliseconds timeout);
+
   struct Stats {
     int outgoingInUse = 0;
     int incomingInUse = 0;
@@ -76,16 +104,21 @@ class ProtocolEngine {
     std::uint16_t nextSequence = 0;
     std::size_t queuedReports = 0;
     bool reassembling = false;
+    std::uint64_t retransmissions = 0;  // since the engine was made
+    std::uint64_t linkFailures = 0;
   };
   Stats GetStats() const;
 
-  // Told of every frame of ours the board acknowledged (on the reader thread,
-  // under the engine's lock: observers must not call back into the engine).
+  static std::uint8_t EndpointForClass(std::uint8_t cls);
+
+  // ---- test seam -------------------------------------------------------------
+  // Told of every frame of ours the board acknowledged, so that a test can
+  // hold the board's record of what it carried out against it. Runs on the
+  // reader thread inside the engine's lock: it must not call back into the
+  // engine. Nothing in the program uses it.
   using AckObserver = std::function<void(std::uint8_t cls, std::uint8_t cmd,
                                          std::span<const std::uint8_t> payload)>;
-  void SetAckObserver(AckObserver observer);
-
-  static std::uint8_t EndpointForClass(std::uint8_t cls);
+  void SetAckObserverForTest(AckObserver observer);
 
  private:
   struct Slot {
@@ -99,6 +132,9 @@ class ProtocolEngine {
                         const std::uint8_t* payload);
   void EnqueueFrame(Packet* packet, std::uint8_t endpoint);
   void StartNextFrame();
+  void TransmitInFlight(bool resend);
+  void RetransmitOrFail();
+  void FailLink();
   void TransmitFrame(Packet* packet, std::uint8_t endpoint, bool resend);
   void WriteFrameReports(const std::uint8_t* data, std::size_t size);
   void AcceptFrame(const std::uint8_t* data, std::size_t size);
@@ -125,6 +161,11 @@ class ProtocolEngine {
   bool inFlight_ = false;
   std::uint16_t currentSequence_ = 0;
   std::uint16_t nextSequence_ = 0;
+  std::chrono::milliseconds ackTimeout_ = kAckTimeout;
+  Clock::time_point ackDeadline_{};
+  int retransmissions_ = 0;  // of the frame in flight
+  std::uint64_t totalRetransmissions_ = 0;
+  std::uint64_t linkFailures_ = 0;
 
   std::deque<std::array<std::uint8_t, frame::kReportSize>> reports_;
 

@@ -6,17 +6,6 @@
 
 std::atomic<QVCommunication*> g_pCommunication{nullptr};
 
-const char* LinkStateText(int code) {
-  switch (code) {
-    case kLinkProtocolNotMatch: return " USB Hid protocol not match!";
-    case kLinkEventIdError: return " USB Hid protocol event id error!";
-    case kLinkDeviceNotFound: return " USB Hid device not found!";
-    case kLinkDeviceFound: return " USB Hid device found, but chip not connected!";
-    case kLinkGpioError: return " Control QV gpio error!";
-    default: return nullptr;
-  }
-}
-
 void PostBootStatus(std::uintptr_t code, std::intptr_t value) {
   platform::PostMessage(corvel::GetBootDialogHandle(), platform::kMsgBootStatus, code,
                         std::make_shared<const platform::ValuePayload>(value));
@@ -134,6 +123,13 @@ void QVCommunication::OnReport(const std::uint8_t* data, int length, bool fromBo
   }
   m_engine.QueueReport(data);
   m_engine.ProcessReport();
+}
+
+void QVCommunication::OnReaderTick(bool fromBootloader) {
+  // The bootloader does not speak frames: while it is open, whatever the
+  // engine still holds waits for the reconnect to the firmware, which resets
+  // it, instead of failing a link that is busy with an update.
+  if (!fromBootloader) m_engine.Poll(ProtocolEngine::Clock::now());
 }
 
 int QVCommunication::WriteReport(const std::uint8_t* data, int length) {

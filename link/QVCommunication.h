@@ -12,19 +12,10 @@
 #include <mutex>
 
 #include "link/HidBackend.h"
+#include "link/LinkState.h"
 #include "link/MUSBHid.h"
 #include "link/ProtocolEngine.h"
 #include "platform/MessageTarget.h"
-
-// Link-state codes.
-inline constexpr int kLinkProtocolNotMatch = 0;
-inline constexpr int kLinkEventIdError = 1;
-inline constexpr int kLinkDeviceNotFound = 2;
-inline constexpr int kLinkDeviceFound = 3;
-inline constexpr int kLinkGpioError = 5;
-
-// Text of a link-state code, or null for a code that has none.
-const char* LinkStateText(int code);
 
 // Settle pause between opening the board and the handshake.
 inline constexpr std::uint32_t kConnectSettleMs = 1200;
@@ -69,6 +60,8 @@ class QVCommunication final : public EngineHost {
 
   // `fromBootloader`: the report was read from the bootloader device.
   void OnReport(const std::uint8_t* data, int length, bool fromBootloader);
+  // The reader thread, between reads of an open device: the engine's clock.
+  void OnReaderTick(bool fromBootloader);
   // The engine's frame pieces; refused while the bootloader is open.
   int WriteReport(const std::uint8_t* data, int length) override;
   // The transfer context's raw records; refused unless the bootloader is open.

@@ -67,10 +67,7 @@ constexpr std::uint8_t kSoftwareResetValue = 0x00;
 constexpr std::uint8_t kUnmappedRegisterRead = 0xFF;  // an I2C read past the last register
 
 constexpr std::size_t kResendHistory = 16;
-// A host retransmits at once when our ACK reached it as a NAK. Past this, an
-// identical frame is a new request (e.g. a fresh handshake after the host
-// reset its numbering) and must not be swallowed.
-constexpr auto kDuplicateWindow = std::chrono::seconds(2);
+constexpr std::size_t kWaitingRecordsMax = 16;
 // After replying to a restart request, the firmware waits for the host to
 // collect the reply before it resets, but not for ever.
 constexpr auto kRestartGrace = std::chrono::milliseconds(500);
@@ -165,14 +162,21 @@ struct SimBoard::Impl {
     std::optional<std::size_t> flipAt;
     std::uint8_t flipMask = 0;
   } frameFault;
-  std::vector<std::uint8_t> lastAccepted;
-  Clock::time_point lastAcceptedAt{};
+  // The host's numbering as the firmware follows it: the number and the
+  // checksummed bytes of the last frame it carried out.
+  std::optional<std::uint16_t> lastNumber;
+  std::vector<std::uint8_t> lastProtected;
   std::deque<std::pair<std::uint16_t, std::vector<std::uint8_t>>> sentFrames;
   std::uint16_t nextSequence = 0;
   std::uint8_t chipAddress = kChipAddressAtStart;
   ChipRegisters chip;
 
   SimBootloader bootloader;
+  // While the bootloader erases, records wait (as at a USB endpoint the
+  // firmware does not serve) and its answer goes out when it is done.
+  Clock::time_point bootloaderBusyUntil{};
+  std::optional<Report> answerWhenIdle;
+  std::deque<Report> waitingRecords;
 
   std::vector<DeliveredCommand> delivered;
   Counters counters;
@@ -222,11 +226,16 @@ struct SimBoard::Impl {
     mode = newMode;
     ++generation;
     toHost.clear();
+    answerWhenIdle.reset();
+    waitingRecords.clear();
+    bootloaderBusyUntil = {};
+    if (newMode == Mode::kBootloader) bootloader.Restart();
     pendingRestart.reset();
     inputHalted = false;
     assembler.Reset();
     frameFault = {};
-    lastAccepted.clear();
+    lastNumber.reset();
+    lastProtected.clear();
     sentFrames.clear();
     nextSequence = 0;
     chipAddress = kChipAddressAtStart;
@@ -272,10 +281,10 @@ struct SimBoard::Impl {
     const std::vector<std::uint8_t> frame = assembler.TakeFrame();
     const bool lost = frameFault.drop;
     frameFault = {};
-    if (!lost) HandleHostFrameLocked(frame, now);
+    if (!lost) HandleHostFrameLocked(frame);
   }
 
-  void HandleHostFrameLocked(std::span<const std::uint8_t> frame, Clock::time_point now) {
+  void HandleHostFrameLocked(std::span<const std::uint8_t> frame) {
     ++counters.framesFromHost;
     const wire::DecodedFrame decoded = wire::DecodeFrame(frame);
     if (decoded.receiverEndpoint != wire::kBoardEndpoint) return;  // not addressed to us
@@ -297,16 +306,31 @@ struct SimBoard::Impl {
       QueueFrameLocked(wire::EncodeLinkFrame(ackAddress, wire::kTypeNak, decoded.sequence));
       return;
     }
-    QueueFrameLocked(wire::EncodeLinkFrame(ackAddress, wire::kTypeAck, decoded.sequence));
-    // The host sends a frame again only after a NAK; if the same bytes (same
-    // sequence number included) come straight back, our ACK was spoiled on
-    // the way and the command has been carried out already.
-    if (std::ranges::equal(frame, lastAccepted) && now - lastAcceptedAt < kDuplicateWindow) {
-      ++counters.duplicates;
-      return;
+    // The host numbers its frames one after another and sends one again
+    // (same number, same bytes) when our ACK did not reach it. The number is
+    // not covered by the checksum, so it is held against what it must be:
+    // the last frame's again (a repeat: acknowledged again, not carried out
+    // twice) or the next. Any other number was spoiled on the way; carrying
+    // the frame out would do it a second time when the host repeats it under
+    // its real number, so it is refused. A handshake is always carried out:
+    // the host resets its numbering before each one.
+    const bool handshake =
+        decoded.command && decoded.command->cls == kClassSystem && decoded.command->cmd == kCmdHandshake;
+    if (lastNumber && !handshake) {
+      if (decoded.sequence == *lastNumber && std::ranges::equal(decoded.protectedBytes, lastProtected)) {
+        ++counters.duplicates;
+        QueueFrameLocked(wire::EncodeLinkFrame(ackAddress, wire::kTypeAck, decoded.sequence));
+        return;
+      }
+      if (decoded.sequence != static_cast<std::uint16_t>(*lastNumber + 1)) {
+        ++counters.spoiledNumbers;
+        QueueFrameLocked(wire::EncodeLinkFrame(ackAddress, wire::kTypeNak, decoded.sequence));
+        return;
+      }
     }
-    lastAccepted.assign(frame.begin(), frame.end());
-    lastAcceptedAt = now;
+    QueueFrameLocked(wire::EncodeLinkFrame(ackAddress, wire::kTypeAck, decoded.sequence));
+    lastNumber = decoded.sequence;
+    lastProtected.assign(decoded.protectedBytes.begin(), decoded.protectedBytes.end());
     if (!decoded.command) return;  // checksum fine, body malformed: acknowledged, nothing to do
     const wire::HostCommand& command = *decoded.command;
     delivered.push_back(DeliveredCommand{command.cls, command.cmd, decoded.sequence,
@@ -421,16 +445,38 @@ struct SimBoard::Impl {
   void TakeBootRecordLocked(Report record) {
     if (Chance(faults.dropFromHostPpm)) return;
     if (Chance(faults.corruptFromHostPpm)) record[rng() % kReportSize] ^= FlipMask();
-    const auto outcome = bootloader.Handle(record, config, faults, rng);
-    if (outcome.reply) {
-      Report reply = *outcome.reply;
-      if (!Chance(faults.dropToHostPpm)) {
-        if (Chance(faults.corruptToHostPpm)) reply[rng() % kReportSize] ^= FlipMask();
-        QueueReportLocked(reply);
-      }
-    }
-    if (outcome.restartIntoApplication) ScheduleRestartLocked(Mode::kApplication);
+    // A host that writes faster than an erase ends is held up, not lost; the
+    // endpoint holds only so much, though.
+    if (waitingRecords.size() < kWaitingRecordsMax) waitingRecords.push_back(record);
+    RunBootloaderLocked();
   }
+
+  // Carries out the records that came, unless an erase is still going on;
+  // the erase's answer goes out once it is done.
+  void RunBootloaderLocked() {
+    while (Clock::now() >= bootloaderBusyUntil) {
+      if (answerWhenIdle) {
+        QueueReportLocked(*answerWhenIdle);
+        answerWhenIdle.reset();
+      }
+      if (waitingRecords.empty() || pendingRestart) return;
+      const Report record = waitingRecords.front();
+      waitingRecords.pop_front();
+      const auto outcome = bootloader.Handle(record, config, faults, rng);
+      std::optional<Report> reply = outcome.reply;
+      if (reply && Chance(faults.dropToHostPpm)) reply.reset();
+      if (reply && Chance(faults.corruptToHostPpm)) (*reply)[rng() % kReportSize] ^= FlipMask();
+      if (outcome.busyFor.count() > 0) {
+        bootloaderBusyUntil = Clock::now() + outcome.busyFor;
+        answerWhenIdle = reply;
+      } else if (reply) {
+        QueueReportLocked(*reply);  // before a restart is set up: it waits for this to be read
+      }
+      if (outcome.restartIntoApplication) ScheduleRestartLocked(Mode::kApplication);
+    }
+  }
+
+  bool BootloaderWaitingLocked() const { return answerWhenIdle.has_value() || !waitingRecords.empty(); }
 
   // ---- device events ----------------------------------------------------------
   // Never called with `mu` held: a listener may call straight back into the board.
@@ -569,6 +615,14 @@ bool SimBoard::HostWrite(std::span<const std::uint8_t, kReportSize> report) {
 }
 
 bool SimBoard::HostWrite(std::span<const std::uint8_t, kReportSize> report, std::uint64_t connection) {
+  std::chrono::microseconds latency{0};
+  {
+    std::lock_guard lock(impl_->mu);
+    latency = impl_->faults.reportLatency;
+  }
+  // An output report goes over at the next poll of the board's OUT endpoint;
+  // the write returns once it has.
+  if (latency.count() > 0) std::this_thread::sleep_for(latency);
   std::lock_guard lock(impl_->mu);
   if (!impl_->plugged || impl_->generation != connection) return false;
   if (impl_->faults.silent || impl_->inputHalted) {
@@ -599,6 +653,7 @@ int SimBoard::HostRead(Report& out, std::chrono::milliseconds timeout, std::uint
   bool waitedLatency = false;
   while (true) {
     if (!impl_->plugged || impl_->generation != generation) return -1;
+    if (impl_->BootloaderWaitingLocked()) impl_->RunBootloaderLocked();
     if (!impl_->toHost.empty()) {
       const auto latency = impl_->faults.reportLatency;
       if (latency.count() > 0 && !waitedLatency) {
@@ -616,13 +671,17 @@ int SimBoard::HostRead(Report& out, std::chrono::milliseconds timeout, std::uint
       if (impl_->pendingRestart) impl_->control.notify_all();
       return 1;
     }
+    if (!forever && Clock::now() >= deadline) return 0;
     const auto ready = [&] {
       return !impl_->toHost.empty() || !impl_->plugged || impl_->generation != generation;
     };
-    if (forever) {
+    // An erase that ends before the deadline has its answer to hand over.
+    auto wakeAt = forever ? Clock::time_point::max() : deadline;
+    if (impl_->BootloaderWaitingLocked()) wakeAt = std::min(wakeAt, impl_->bootloaderBusyUntil);
+    if (wakeAt == Clock::time_point::max()) {
       impl_->readable.wait(lock, ready);
-    } else if (!impl_->readable.wait_until(lock, deadline, ready)) {
-      return 0;
+    } else {
+      impl_->readable.wait_until(lock, wakeAt, ready);
     }
   }
 }

@@ -60,7 +60,11 @@ struct SimFaults {
   bool wrongBlockEcho = false;          // bootloader 0xE3 echo with one byte changed
   bool failRegisterRead = false;        // (16,1) answered with (16,48)
   bool refuseAddress = false;           // (64,10) answered with (64,12)
-  std::chrono::microseconds reportLatency{0};  // per input report, models USB polling
+  // Each report, in and out, waits this long: the USB poll of its endpoint.
+  std::chrono::microseconds reportLatency{0};
+  // Erasing the whole flash takes this long; an erase takes its sectors'
+  // share, and the bootloader answers nothing until it is done.
+  std::chrono::milliseconds eraseTime{0};
 };
 
 // One data frame the board accepted from the host (after its checksum passed
@@ -148,6 +152,7 @@ class SimBoard {
     std::uint64_t framesFromHost = 0;   // complete frames decoded
     std::uint64_t badChecksums = 0;     // answered with NAK
     std::uint64_t duplicates = 0;       // retransmits acknowledged but not delivered
+    std::uint64_t spoiledNumbers = 0;   // frames whose number was neither the last nor the next
     std::uint64_t acksFromHost = 0;
     std::uint64_t naksFromHost = 0;     // each one makes the board resend
     std::uint64_t framesToHost = 0;

@@ -1,6 +1,7 @@
 #include "sim/SimBootloader.h"
 
 #include <algorithm>
+#include <span>
 
 namespace sim {
 namespace {
@@ -48,16 +49,24 @@ std::uint32_t ImageChecksum(std::span<const std::uint8_t> data) {
   return ~u;
 }
 
-SimBootloader::SimBootloader() : flash_(kFlashSize, kErasedByte) {}
+SimBootloader::SimBootloader() : flash_(kFlashSize, kErasedByte), written_(kFlashSize / kBlockSize, false) {}
+
+void SimBootloader::Restart() {
+  erasedLength_ = 0;
+  erasedRange_ = 0;
+  erasedSinceStart_ = false;
+  std::fill(written_.begin(), written_.end(), false);
+  checked_ = Checked::kNot;
+}
 
 SimBootloader::Outcome SimBootloader::Handle(const Report& request, const SimConfig& config,
                                              const SimFaults& faults, std::mt19937& rng) {
   switch (request[kOpcodeOffset]) {
-    case kOpConnect: return {Connect(config), false};
-    case kOpErase: return {Erase(request, faults), false};
-    case kOpBlock: return {WriteBlock(request, faults, rng), false};
-    case kOpCheck: return {Check(request), false};
-    case kOpEnd: return {Answer(kOpEnd), true};
+    case kOpConnect: return {Connect(config)};
+    case kOpErase: return Erase(request, faults);
+    case kOpBlock: return {WriteBlock(request, faults, rng)};
+    case kOpCheck: return {Check(request)};
+    case kOpEnd: return End();
     default: return {};  // a bootloader ignores what it does not know
   }
 }
@@ -75,14 +84,20 @@ Report SimBootloader::Connect(const SimConfig& config) const {
   return reply;
 }
 
-Report SimBootloader::Erase(const Report& request, const SimFaults& faults) {
-  Report reply = Answer(kOpErase);
+SimBootloader::Outcome SimBootloader::Erase(const Report& request, const SimFaults& faults) {
+  Outcome outcome{Answer(kOpErase)};
   const std::uint32_t length = ReadU32(request, kNumberOffset);
-  if (faults.refuseErase || length > flash_.size()) return reply;
-  std::fill_n(flash_.begin(), length, kErasedByte);
+  if (faults.refuseErase || length > flash_.size()) return outcome;
+  const std::size_t sectors = (std::size_t{length} + kSectorSize - 1) / kSectorSize;
+  erasedRange_ = sectors * kSectorSize;
+  std::fill_n(flash_.begin(), erasedRange_, kErasedByte);
+  std::fill(written_.begin(), written_.end(), false);
   erasedLength_ = length;
-  reply[kResultOffset] = 1;
-  return reply;
+  erasedSinceStart_ = true;
+  checked_ = Checked::kNot;
+  outcome.busyFor = faults.eraseTime * static_cast<int>(sectors) / static_cast<int>(kSectors);
+  (*outcome.reply)[kResultOffset] = 1;
+  return outcome;
 }
 
 Report SimBootloader::WriteBlock(const Report& request, const SimFaults& faults,
@@ -91,16 +106,20 @@ Report SimBootloader::WriteBlock(const Report& request, const SimFaults& faults,
   reply.fill(0xFF);
   reply[kOpcodeOffset] = kOpBlockEcho;
   const std::size_t offset = ReadU32(request, kNumberOffset);
-  if (offset > flash_.size() - kBlockSize) {
-    // Nowhere to put it: answer with every echoed byte changed, so the host
-    // cannot take the block as written.
+  // Flash takes a block only where the last erase cleared it and nothing
+  // has been written since; the host's last block, which runs past N into
+  // the trailer and padding, still lies in the erased sectors.
+  const bool writable = offset % kBlockSize == 0 && offset < erasedRange_ &&
+                        erasedRange_ - offset >= kBlockSize && !written_[offset / kBlockSize];
+  if (!writable) {
+    // Answer with every echoed byte changed, so the host cannot take the
+    // block as written.
     for (std::size_t i = 1; i < kEchoEnd; ++i) reply[i] = static_cast<std::uint8_t>(~request[i]);
     return reply;
   }
-  // The host's last block may run past the erased length (trailer and 0xFF
-  // padding); it is stored as written, like any other block.
   std::copy_n(request.begin() + kBlockDataOffset, kBlockSize,
               flash_.begin() + static_cast<std::ptrdiff_t>(offset));
+  written_[offset / kBlockSize] = true;
   std::copy(request.begin() + 1, request.begin() + kEchoEnd, reply.begin() + 1);
   if (faults.wrongBlockEcho) {
     reply[kBlockDataOffset + rng() % kBlockSize] ^= 0xFF;
@@ -108,12 +127,37 @@ Report SimBootloader::WriteBlock(const Report& request, const SimFaults& faults,
   return reply;
 }
 
-Report SimBootloader::Check(const Report& request) const {
+bool SimBootloader::ImageComplete() const {
+  if (!erasedSinceStart_ || erasedLength_ == 0) return false;
+  const std::size_t blocks = (std::size_t{erasedLength_} + kBlockSize - 1) / kBlockSize;
+  return std::all_of(written_.begin(), written_.begin() + static_cast<std::ptrdiff_t>(blocks),
+                     [](bool w) { return w; });
+}
+
+Report SimBootloader::Check(const Report& request) {
   Report reply = Answer(kOpCheck);
+  // The host says how much it wrote: whole blocks covering the image. Less
+  // (or more) is not the image that was erased for.
+  const std::uint32_t written = ReadU32(request, kNumberOffset);
+  const std::uint32_t expected =
+      static_cast<std::uint32_t>((std::size_t{erasedLength_} + kBlockSize - 1) / kBlockSize * kBlockSize);
   const std::uint32_t checkWord = ReadU32(request, kCheckWordOffset);
   const auto image = std::span<const std::uint8_t>(flash_).first(erasedLength_);
-  reply[kResultOffset] = checkWord == ImageChecksum(image) ? 1 : 0;
+  const bool good = ImageComplete() && written == expected && checkWord == ImageChecksum(image);
+  checked_ = good ? Checked::kPassed : Checked::kFailed;
+  reply[kResultOffset] = good ? 1 : 0;
   return reply;
+}
+
+SimBootloader::Outcome SimBootloader::End() {
+  // The firmware that was there runs again if nothing was erased; a new one
+  // runs if it was written whole and no check refused it. Anything else
+  // would start a broken firmware: the bootloader says no and stays.
+  const bool runnable = !erasedSinceStart_ || (ImageComplete() && checked_ != Checked::kFailed);
+  Outcome outcome{Answer(kOpEnd)};
+  (*outcome.reply)[kResultOffset] = runnable ? 1 : 0;
+  outcome.restartIntoApplication = runnable;
+  return outcome;
 }
 
 }  // namespace sim

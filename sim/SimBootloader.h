@@ -3,6 +3,7 @@
 // place of the simulated board that names the record layout.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <random>
@@ -18,13 +19,25 @@ namespace sim {
 // complemented.
 std::uint32_t ImageChecksum(std::span<const std::uint8_t> data);
 
+// It behaves like the flash it programs: an erase takes its time, a block
+// goes only into memory the last erase cleared and nothing has been written
+// to since, the check is made only over what the host says it wrote, and the
+// end record starts the firmware only when that can work.
 class SimBootloader {
  public:
-  SimBootloader();  // flash blank (0xFF)
+  // The flash erases in sectors: a sector is the least an erase clears, and
+  // the time an erase takes goes by its sectors.
+  static constexpr std::size_t kSectorSize = 0x20000;
+  static constexpr std::size_t kSectors = kFlashSize / kSectorSize;  // 15
+
+  SimBootloader();  // flash blank (0xFF), nothing erased by this bootloader yet
 
   struct Outcome {
     std::optional<Report> reply;
     bool restartIntoApplication = false;  // after the reply has gone out
+    // The bootloader is busy this long (erasing) before the reply goes out,
+    // and takes no record meanwhile.
+    std::chrono::milliseconds busyFor{0};
   };
   // Carries out one record from the host. `rng` picks the byte the
   // wrongBlockEcho fault spoils.
@@ -33,15 +46,27 @@ class SimBootloader {
 
   std::vector<std::uint8_t> Flash(std::size_t offset, std::size_t length) const;
   std::uint32_t ErasedLength() const { return erasedLength_; }
+  // A restart into the bootloader: it remembers nothing of an earlier update
+  // but the flash itself.
+  void Restart();
 
  private:
+  Outcome Erase(const Report& request, const SimFaults& faults);
   Report Connect(const SimConfig& config) const;
-  Report Erase(const Report& request, const SimFaults& faults);
   Report WriteBlock(const Report& request, const SimFaults& faults, std::mt19937& rng);
-  Report Check(const Report& request) const;
+  Report Check(const Report& request);
+  Outcome End();
+  // Every block of the announced image has been written since the erase.
+  bool ImageComplete() const;
+
+  enum class Checked { kNot, kPassed, kFailed };
 
   std::vector<std::uint8_t> flash_;
-  std::uint32_t erasedLength_ = 0;
+  std::uint32_t erasedLength_ = 0;    // N of the last erase
+  std::size_t erasedRange_ = 0;       // whole sectors from 0 that it cleared
+  bool erasedSinceStart_ = false;     // the firmware that was there is gone
+  std::vector<bool> written_;         // per block, since the last erase
+  Checked checked_ = Checked::kNot;   // the last check of this image
 };
 
 }  // namespace sim

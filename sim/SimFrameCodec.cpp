@@ -98,6 +98,7 @@ DecodedFrame DecodeFrame(std::span<const std::uint8_t> frame) {
   }
   const auto body = frame.subspan(kMarkerOffset);
   decoded.checksumOk = CCRC16::Update(0, body) == ReadU16(frame, kChecksumOffset);
+  decoded.protectedBytes = frame.subspan(kChecksumOffset);
   if (!decoded.checksumOk || frame.size() < kPayloadOffset || frame[kMarkerOffset] != kFormatMarker) {
     return decoded;
   }

@@ -74,6 +74,9 @@ struct DecodedFrame {
   std::uint8_t receiverEndpoint = 0;  // low nibble
   std::uint16_t sequence = 0;
   bool checksumOk = false;            // data frames only
+  // Data frames: the checksum and the bytes it covers, i.e. everything but
+  // the header the checksum leaves out (sequence number included).
+  std::span<const std::uint8_t> protectedBytes;
   // Data frames with a checksum that holds and a body that fits the frame.
   std::optional<HostCommand> command;
 };

@@ -45,6 +45,7 @@ class AppFixture : public ::testing::Test {
     }
     AppOptions options;
     options.simulateBoardId = BoardId();
+    options.simFaults = {};  // a board that answers at once: the tests stay fast
     app = std::make_unique<CCorvelGUIApp>(options);
     ASSERT_TRUE(app->CreateObjects());
     platform::SetMessageBoxHook([this](const std::string& text, auto&&...) {

@@ -6,7 +6,10 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 
+#include <atomic>
+
 #include "firmware/BootDialog.h"
+#include "firmware/BootRecord.h"
 #include "firmware/BootTransfer.h"
 #include "platform/FileDialog.h"
 #include "platform/Messages.h"
@@ -75,8 +78,10 @@ TEST_F(BootDialogTest, EachLookEnablesAndShowsItsControls) {
       {Look::ImageReady, false, true, true, false, true, false, true, false},
       {Look::Transferring, false, false, false, true, false, true, true, true},
       {Look::Stopped, false, false, false, false, true, true, true, true},  // after Transferring
+      {Look::Ended, false, true, true, false, true, true, true, true},
+      {Look::Finished, true, false, false, false, true, true, true, true},
   };
-  const char* names[] = {"idle", "waiting", "connected", "image_ready", "transferring", "stopped"};
+  const char* names[] = {"idle", "waiting", "connected", "image_ready", "transferring", "stopped", "ended", "finished"};
   dialog->show();
   int i = 0;
   for (const Row& r : rows) {
@@ -134,27 +139,54 @@ TEST_F(BootDialogTest, StatusesDriveTheLooksAndTexts) {
     std::uintptr_t status;
     const char* text;
     bool red;
+    Look after;  // a transfer that ended in the bootloader may be tried again
   };
-  for (const Message& m : {Message{2, "Begin update firmware...", false},
-                           Message{3, "Flash pages erase succeed! Downloading firmware...", false},
-                           Message{1, "Timeout, Please plug the USB device to reset!", true},
-                           Message{4, "Flash pages erase failed! Please plug the USB device to reset!", true},
-                           Message{6, "Update error! Please plug the USB device to reset!", true},
-                           Message{10, "Update stop! Please plug the USB device to reset!", true},
-                           Message{7, "Update ended and execute new firmware!", false}}) {
+  for (const Message& m :
+       {Message{2, "Begin update firmware...", false, Look::Transferring},
+        Message{3, "Flash pages erase succeed! Downloading firmware...", false, Look::Transferring},
+        Message{1, "Timeout, Please plug the USB device to reset!", true, Look::Ended},
+        Message{4, "Flash pages erase failed! Please plug the USB device to reset!", true, Look::Ended},
+        Message{6, "Update error! The board stays in its bootloader, ready for another try.", true, Look::Ended},
+        Message{10, "Update stop! The board stays in its bootloader, ready for another try.", true, Look::Ended},
+        Message{7, "Update ended and execute new firmware!", false, Look::Finished}}) {
+    dialog->ApplyLook(Look::Transferring);
     Status(m.status);
     EXPECT_EQ(dialog->MessageLine()->text(), QString::fromUtf8(m.text));
     EXPECT_EQ(dialog->MessageLine()->CtrlTextColor() == QColor(255, 0, 0), m.red) << m.status;
-    EXPECT_EQ(dialog->CurrentLook(), Look::Transferring) << "messages leave the buttons alone";
+    EXPECT_EQ(dialog->CurrentLook(), m.after) << m.status;
   }
   Status(42);  // unknown: ignored
   EXPECT_EQ(dialog->MessageLine()->text(), QStringLiteral("Update ended and execute new firmware!"));
 
+  // The bootloader goes as the new firmware starts: the outcome stays in
+  // view, and its going is no error.
+  dialog->show();
   Status(kBootStatusDeviceRemoved);
   EXPECT_EQ(dialog->StatusLine()->text(), QStringLiteral("Disconnect! "));
+  EXPECT_NE(dialog->StatusLine()->CtrlTextColor(), QColor(255, 0, 0));
+  EXPECT_EQ(dialog->CurrentLook(), Look::Finished);
+  EXPECT_TRUE(dialog->MessageLine()->isVisible());
+  EXPECT_EQ(dialog->MessageLine()->text(), QStringLiteral("Update ended and execute new firmware!"));
+  EXPECT_TRUE(dialog->Button(IDC_BOOT_OK)->isEnabled());
+  EXPECT_FALSE(dialog->Connected());
+  uitest::GrabAndSave(dialog, QStringLiteral("boot_dialog_finished"));
+
+  // The restart may be reported before the worker's last word.
+  Status(kBootStatusConnected, 0x01020007);
+  dialog->ApplyLook(Look::Transferring);
+  Status(kBootStatusStarted);
+  Status(kBootStatusDeviceRemoved);
+  EXPECT_EQ(dialog->StatusLine()->CtrlTextColor(), QColor(255, 0, 0));
+  EXPECT_EQ(dialog->CurrentLook(), Look::Finished);
+  Status(kBootStatusDone);
+  EXPECT_NE(dialog->StatusLine()->CtrlTextColor(), QColor(255, 0, 0));
+  EXPECT_EQ(dialog->CurrentLook(), Look::Finished);
+
+  // Pulled before anything was written: back to the start, in red.
+  Status(kBootStatusConnected, 0x01020007);
+  Status(kBootStatusDeviceRemoved);
   EXPECT_EQ(dialog->StatusLine()->CtrlTextColor(), QColor(255, 0, 0));
   EXPECT_EQ(dialog->CurrentLook(), Look::Idle);
-  EXPECT_FALSE(dialog->Connected());
 
   dialog->ApplyLook(Look::Waiting);
   dialog->OnMessage(platform::Message{platform::kMsgBootCommandFailed, 0, {}});
@@ -180,7 +212,7 @@ TEST_F(BootDialogTest, OpenFileChecksTheImageAndKeepsTheLastGoodOne) {
   dialog->OnBnClickedOpenFile();
   EXPECT_EQ(dialog->ImageLength(), 33u);
   EXPECT_EQ(dialog->CurrentLook(), Look::ImageReady);
-  EXPECT_EQ(dialog->FileName()->text(), QStringLiteral("other.bin"));
+  EXPECT_EQ(dialog->FileName()->text(), QStringLiteral("IMAGE.QVBIN")) << "the name of what DownLoad writes";
 
   // A damaged image offers Open File again instead of a DownLoad that fails.
   const QString damaged = WriteImage(dir, "damaged.qvbin", 40);
@@ -201,12 +233,17 @@ TEST_F(BootDialogTest, OpenFileChecksTheImageAndKeepsTheLastGoodOne) {
   EXPECT_EQ(boxes.back(), "The file path cannot be empty!");
   EXPECT_EQ(dialog->CurrentLook(), Look::Connected);
 
+  // A file that cannot be opened leaves the bootloader connected: Open File
+  // stays on offer (without a bootloader the dialog starts over).
   nextFile = dir.filePath("missing.qvbin").toStdString();
-  dialog->OnBnClickedOpenFile();
-  EXPECT_EQ(boxes.back(), "qvbin file open failed!");
-  EXPECT_EQ(dialog->ImageLength(), 0u);
-  Pump(50);  // status 9 comes as a message
-  EXPECT_EQ(dialog->CurrentLook(), Look::Idle);
+  for (const bool connected : {true, false}) {
+    if (!connected) Status(kBootStatusDeviceRemoved);
+    dialog->OnBnClickedOpenFile();
+    EXPECT_EQ(boxes.back(), "qvbin file open failed!");
+    EXPECT_EQ(dialog->ImageLength(), 0u);
+    Pump(50);  // status 9 comes as a message
+    EXPECT_EQ(dialog->CurrentLook(), connected ? Look::Connected : Look::Idle);
+  }
 }
 
 TEST_F(BootDialogTest, ClosingFromTheWindowSystemEndsItLikeOk) {
@@ -275,8 +312,65 @@ TEST_F(BootDialogTest, OnlyOneDialogAndOkClosesIt) {
   EXPECT_NE(g_pBootDialog, nullptr);  // and a new one can be opened
 }
 
+TEST_F(BootDialogTest, TheConnectRecordIsSentAgainUntilTheBootloaderAnswers) {
+  // A bootloader that takes the records but does not answer.
+  std::atomic<int> connectRecords{0};
+  g_pCommunication.load()->Hid()->SetReportTap([&](bool out, const std::uint8_t* r, std::size_t) {
+    if (out && r[1] == boot::kOpConnect) ++connectRecords;
+  });
+  sim::SimBoard& board = *app->SimulatedBoard();
+  board.SetFaults({.silent = true});
+  board.Plug();
+  board.RestartIntoBootloader();
+  ASSERT_TRUE(PumpUntil([&] { return connectRecords == 1; }));
+  EXPECT_TRUE(dialog->Timers().IsTimerArmed(CQV48XXX_Boot::kConnectRetryTimer));
+  EXPECT_EQ(dialog->Timers().ArmedTimers()[CQV48XXX_Boot::kConnectRetryTimer], 1000u);
+  for (int attempt = 2; attempt <= kBootConnectAttempts; ++attempt) {
+    dialog->OnTimer(CQV48XXX_Boot::kConnectRetryTimer);
+    EXPECT_EQ(connectRecords, attempt);
+  }
+  dialog->OnTimer(CQV48XXX_Boot::kConnectRetryTimer);
+  EXPECT_EQ(connectRecords, kBootConnectAttempts) << "given up";
+  EXPECT_FALSE(dialog->Timers().IsTimerArmed(CQV48XXX_Boot::kConnectRetryTimer));
+  EXPECT_EQ(dialog->StatusLine()->text(), QString::fromUtf8(kTextBootloaderSilent));
+  EXPECT_EQ(dialog->StatusLine()->CtrlTextColor(), QColor(255, 0, 0));
+  EXPECT_EQ(dialog->CurrentLook(), Look::Idle);
+
+  // Restarted (re-plugged), it answers: the attempts start again and end
+  // with the first answer.
+  board.SetFaults({});
+  board.RestartIntoBootloader();
+  ASSERT_TRUE(PumpUntil([&] { return dialog->Connected(); }));
+  EXPECT_FALSE(dialog->Timers().IsTimerArmed(CQV48XXX_Boot::kConnectRetryTimer));
+  g_pCommunication.load()->Hid()->SetReportTap({});
+}
+
 // The whole update through the window on the simulated board.
-class BootDialogEndToEndTest : public AppFixture {};
+class BootDialogEndToEndTest : public AppFixture {
+ protected:
+  // Identified, the dialog open, connected to the bootloader, `kSize` bytes
+  // of image chosen.
+  void OpenAndConnect(const QString& image) {
+    window->show();
+    ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1 && g_bBrightnessPending == 0; }));
+    platform::SetOpenFileDialogHook([image](auto&&...) { return std::optional<std::string>(image.toStdString()); });
+    QTest::mouseClick(window->BootButton(), Qt::LeftButton);
+    dialog = g_pBootDialog;
+    ASSERT_NE(dialog, nullptr);
+    dialog->show();
+    dialog->OnBnClickedConnect();
+    ASSERT_TRUE(PumpUntil([&] { return dialog->Connected(); }, 8000)) << dialog->StatusLine()->text().toStdString();
+    dialog->OnBnClickedOpenFile();
+    ASSERT_EQ(dialog->CurrentLook(), Look::ImageReady);
+  }
+  void TearDown() override {
+    platform::SetOpenFileDialogHook({});
+    AppFixture::TearDown();
+  }
+  bool MessageIs(const char* text) const { return dialog->MessageLine()->text() == QString::fromUtf8(text); }
+
+  CQV48XXX_Boot* dialog = nullptr;
+};
 
 TEST_F(BootDialogEndToEndTest, FlashesTheSimulatedBoardAndItComesBack) {
   window->show();
@@ -315,9 +409,62 @@ TEST_F(BootDialogEndToEndTest, FlashesTheSimulatedBoardAndItComesBack) {
   for (std::size_t i = 0; i < kSize; ++i) expected[i] = static_cast<std::uint8_t>(i * 7 + 3);
   EXPECT_EQ(app->SimulatedBoard()->Flash(0, kSize), expected);
   ASSERT_TRUE(PumpUntil([&] { return app->SimulatedBoard()->ReleaseNumber() == sim::kReleaseApplication; }));
+  // The board's restart does not hide how the update ended.
+  ASSERT_TRUE(PumpUntil([&] { return !dialog->Connected(); }));
+  EXPECT_EQ(dialog->CurrentLook(), Look::Finished);
+  EXPECT_TRUE(dialog->MessageLine()->isVisible());
+  EXPECT_EQ(dialog->MessageLine()->text(), QStringLiteral("Update ended and execute new firmware!"));
+  EXPECT_NE(dialog->StatusLine()->CtrlTextColor(), QColor(255, 0, 0));
+  uitest::GrabAndSave(dialog, QStringLiteral("boot_flow_restarted"));
 
   // The board is back in its firmware; OK ends the update and the link runs again.
   dialog->OnBnClickedOk();
   ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }, 8000));
   platform::SetOpenFileDialogHook({});
+}
+
+TEST_F(BootDialogEndToEndTest, StopLeavesTheBoardInItsBootloaderAndDownLoadFinishesTheUpdate) {
+  QTemporaryDir dir;
+  constexpr std::size_t kSize = 16 * 1024;
+  const QString image = WriteImage(dir, "firmware.qvbin", kSize);
+  app->SimulatedBoard()->SetFaults({.reportLatency = std::chrono::milliseconds(1)});  // so Stop comes in time
+  OpenAndConnect(image);
+
+  dialog->OnBnClickedDownload();
+  ASSERT_TRUE(PumpUntil([&] { return dialog->Progress()->value() > 0; }, 8000));
+  dialog->OnBnClickedStop();
+  ASSERT_TRUE(PumpUntil([&] { return MessageIs(BootStatusText(kBootStatusStopped)); }, 8000));
+  EXPECT_EQ(dialog->CurrentLook(), Look::Ended);
+  EXPECT_LT(dialog->Progress()->value(), 100);
+  uitest::GrabAndSave(dialog, QStringLiteral("boot_flow_stopped"));
+  Pump(700);  // longer than a restart takes
+  EXPECT_EQ(app->SimulatedBoard()->ReleaseNumber(), sim::kReleaseBootloader) << "asked to run half an image";
+  EXPECT_TRUE(dialog->Connected());
+
+  dialog->OnBnClickedDownload();
+  ASSERT_TRUE(PumpUntil([&] { return MessageIs(BootStatusText(kBootStatusDone)); }, 20000))
+      << dialog->MessageLine()->text().toStdString();
+  ASSERT_TRUE(PumpUntil([&] { return app->SimulatedBoard()->ReleaseNumber() == sim::kReleaseApplication; }));
+  std::vector<std::uint8_t> expected(kSize);
+  for (std::size_t i = 0; i < kSize; ++i) expected[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  EXPECT_EQ(app->SimulatedBoard()->Flash(0, kSize), expected);
+}
+
+TEST_F(BootDialogEndToEndTest, OkAfterAStopDoesNotRunTheHalfWrittenImage) {
+  QTemporaryDir dir;
+  app->SimulatedBoard()->SetFaults({.reportLatency = std::chrono::milliseconds(1)});
+  OpenAndConnect(WriteImage(dir, "firmware.qvbin", 16 * 1024));
+  dialog->OnBnClickedDownload();
+  ASSERT_TRUE(PumpUntil([&] { return dialog->Progress()->value() > 0; }, 8000));
+  dialog->OnBnClickedStop();
+  ASSERT_TRUE(PumpUntil([&] { return MessageIs(BootStatusText(kBootStatusStopped)); }, 8000));
+  std::atomic<int> endRecords{0};
+  g_pCommunication.load()->Hid()->SetReportTap([&](bool out, const std::uint8_t* r, std::size_t) {
+    if (out && r[1] == boot::kOpEnd) ++endRecords;
+  });
+  dialog->OnBnClickedOk();
+  Pump(700);
+  EXPECT_EQ(endRecords, 0);
+  EXPECT_EQ(app->SimulatedBoard()->ReleaseNumber(), sim::kReleaseBootloader);
+  g_pCommunication.load()->Hid()->SetReportTap({});
 }

@@ -1,6 +1,10 @@
 #include <QTest>
+#include <atomic>
 
 #include "firmware/BootDialog.h"
+#include "link/CommandSet.h"
+#include "link/LinkHost.h"
+#include "link/LinkState.h"
 #include "link/QVCommunication.h"
 #include "resources/dialogs/BootDialog.h"
 #include "resources/dialogs/RoundPageDialog.h"
@@ -106,4 +110,84 @@ TEST_F(MainWindowPauseTest, TheWindowAnswersWhileTheBoardSettlesAndIsIdentified)
   ASSERT_TRUE(PumpUntil([] { return g_pCommunication.load()->Hid()->IsConnected(); }));
   EXPECT_EQ(FirstDelivery(1, 1), -1);
   ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }, 8000));
+}
+
+// A board that stops answering: the window says the link failed, reconnects
+// by itself, and gives up (asking for a re-plug) only when that does not help.
+class LinkRecoveryTest : public AppFixture {
+ protected:
+  void SetUp() override {
+    AppFixture::SetUp();
+    window->show();
+    ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }));
+    g_pCommunication.load()->Hid()->SetReportTap([this](bool out, const std::uint8_t* r, std::size_t) {
+      if (!out) return;
+      ++sent;
+      const bool handshake = r[1] == 0x5A && r[2] == 0x5A && r[8] == 0 && r[14] == 1 && r[15] == 1;
+      if (handshake && healOnHandshake) {
+        app->SimulatedBoard()->SetFaults({});
+        ++reconnects;
+      }
+    });
+  }
+  void TearDown() override {
+    g_pCommunication.load()->Hid()->SetReportTap({});
+    AppFixture::TearDown();
+  }
+  // Every frame from the board is lost from now on.
+  void BoardStopsAnswering() {
+    sim::SimFaults lost;
+    lost.dropToHostPpm = 1'000'000;
+    app->SimulatedBoard()->SetFaults(lost);
+  }
+  // What the LED board page's brightness writes do: an untimed register write.
+  void WriteRegister(std::uint8_t reg, std::uint8_t value) {
+    std::uint8_t record[kI2cRecordSize] = {1, g_i2cAddress.load(), reg, 1, 0, 0};
+    ASSERT_EQ(SendI2cTransfer(kCmdWriteRegisters, record, &value), 1);
+  }
+  bool BandSaysLinkFailed() const { return window->LinkText()->text() == QString::fromUtf8(LinkStateText(kLinkFailed)); }
+
+  std::atomic<bool> healOnHandshake{false};
+  std::atomic<int> sent{0};
+  std::atomic<int> reconnects{0};
+};
+
+TEST_F(LinkRecoveryTest, LostAcknowledgementsEndInAReconnectAndTheNextCommandWorks) {
+  healOnHandshake = true;
+  BoardStopsAnswering();
+  WriteRegister(0x20, 0x33);
+  ASSERT_TRUE(PumpUntil([&] { return reconnects == 1 && g_bBoardMatched == 1; }))
+      << window->LinkText()->text().toStdString();
+  EXPECT_EQ(window->LinkText()->text(), QString::fromUtf8(texts::kChipConnected));
+  EXPECT_FALSE(window->StatusLine()->text().contains(QStringLiteral("frozen")));
+  WriteRegister(0x20, 0x44);
+  EXPECT_TRUE(PumpUntil([&] { return app->SimulatedBoard()->Register(0x20) == 0x44; }));
+  EXPECT_TRUE(PumpUntil([] { return g_pCommunication.load()->Engine().GetStats().windowCount == 0; }));
+}
+
+TEST_F(LinkRecoveryTest, ABoardThatStaysSilentIsLeftForTheUserToReplug) {
+  BoardStopsAnswering();
+  WriteRegister(0x20, 0x33);
+  ASSERT_TRUE(PumpUntil([&] {
+    return window->StatusLine()->isVisible() &&
+           window->StatusLine()->text() == QString::fromUtf8(texts::kStatusLinkFailed);
+  }, 10000)) << window->StatusLine()->text().toStdString();
+  EXPECT_TRUE(BandSaysLinkFailed());
+  EXPECT_EQ(g_bBoardMatched, 0);
+  EXPECT_FALSE(window->RedDot()->isHidden());
+  EXPECT_FALSE(window->Target().IsTimerArmed(CQV512XX::kReplyTimer)) << "no 'mcu is frozen' later";
+  uitest::GrabAndSave(window, QStringLiteral("main_link_gave_up"));
+  // The pages' "not connected" notice says the same, not that no board is there.
+  window->ShowNotConnected();
+  EXPECT_EQ(window->StatusLine()->text(), QString::fromUtf8(texts::kStatusLinkFailed));
+  // No more reconnects: nothing goes out any more.
+  const int before = sent;
+  Pump(1500);
+  EXPECT_EQ(sent, before);
+
+  // A re-plug brings it back.
+  app->SimulatedBoard()->SetFaults({});
+  app->SimulatedBoard()->Unplug();
+  app->SimulatedBoard()->Plug();
+  EXPECT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }));
 }

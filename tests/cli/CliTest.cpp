@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 
+#include "cli/Session.h"
 #include "support/CliRun.h"
 
 
@@ -51,6 +53,9 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
       {"--timeout"},
       {"--timeout", "soon", "info"},
       {"--sim", "reg", "read", "0x100"},
+      {"--sim", "reg", "read", "-0"},
+      {"--sim", "reg", "read", "0x-0"},
+      {"--sim", "reg", "write", "0x20", "-1"},
       {"--sim", "reg", "read", "0xFF", "2"},
       {"--sim", "reg", "write", "0x20"},
       {"--sim", "reg", "write", "0x20", "256"},
@@ -58,6 +63,10 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
       {"--sim", "address", "0x57"},
       {"--sim", "info", "extra"},
       {"--sim", "batch"},
+      {"--sim-latency", "5", "info"},
+      {"--sim", "--sim-latency", "soon", "info"},
+      {"--sim", "--sim-faults", "drop=200", "info"},
+      {"--sim", "--sim-faults", "lose=2", "info"},
   };
   for (const auto& args : cases) {
     auto r = Ctl(args);
@@ -83,6 +92,14 @@ TEST(CliTest, NoBoardIsAFailureWithAHint) {
   EXPECT_NE(r.err.find("No lamp board found"), std::string::npos) << r.err;
   r = Ctl({"--timeout", "200", "wait"});
   EXPECT_EQ(r.rc, 1);
+  // Listing nothing is still a listing: empty, with a note beside it.
+  r = Ctl({"list"});
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "No lamp board attached.\n");
+  r = Ctl({"--json", "list"});
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.out, "[]\n");
 }
 
 TEST(CliTest, ListAndAddressOnTheSimulatedBoard) {
@@ -92,4 +109,169 @@ TEST(CliTest, ListAndAddressOnTheSimulatedBoard) {
   r = Ctl({"--sim", "address", "0x59"});
   EXPECT_EQ(r.rc, 0) << r.err;
   EXPECT_EQ(r.out, "√ Lamp set IIC address successfully!\n");
+}
+
+namespace {
+
+// The 65-byte report carries a frame whose class and command are these (the
+// first report of a data frame: magic, then the header).
+bool Carries(const std::uint8_t* report, std::uint8_t cls, std::uint8_t cmd) {
+  return report[1] == 0x5A && report[2] == 0x5A && report[8] == 0x00 && report[14] == cls && report[15] == cmd;
+}
+
+// Runs corvelctl with hooks on its one session: `tap` sees every report the
+// host writes (before the board gets it), with the session at hand.
+struct HookedRun {
+  std::function<void(Session&, const std::uint8_t* report)> tap;
+  int recoveries = -1;
+
+  CliResult operator()(std::vector<std::string> args) {
+    cli::SetSessionHooks({[this](Session& s) {
+                            Session* session = &s;
+                            s.Communication().Hid()->SetReportTap(
+                                [this, session](bool out, const std::uint8_t* report, std::size_t) {
+                                  if (out && tap) tap(*session, report);
+                                });
+                          },
+                          [this](Session& s) { recoveries = s.Recoveries(); }});
+    CliResult r = Ctl(std::move(args));
+    cli::SetSessionHooks({});
+    return r;
+  }
+};
+
+}  // namespace
+
+TEST(CliTest, ABoardThatStopsAnsweringIsReconnectedAndTheCommandGoesThrough) {
+  // Every frame from the board is lost from the first register write on, so
+  // the write goes unacknowledged through all its sends; the reconnect's
+  // handshake finds the board answering again.
+  bool failing = false;
+  HookedRun run;
+  run.tap = [&](Session& s, const std::uint8_t* report) {
+    if (Carries(report, 16, 3) && !failing && run.recoveries < 0) {
+      failing = true;
+      sim::SimFaults lost;
+      lost.dropToHostPpm = 1'000'000;
+      s.Sim()->SetFaults(lost);
+    } else if (Carries(report, 1, 1) && failing) {
+      failing = false;
+      s.Sim()->SetFaults({});
+      run.recoveries = 0;  // once only
+    }
+  };
+  const auto r = run({"--sim", "batch", "reg write 0x20 0x5A", "reg read 0x20"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(r.out, "Wrote 1 byte from register 0x20.\n0x20: 0x5A\n");
+  EXPECT_EQ(run.recoveries, 1);
+}
+
+TEST(CliTest, AnAnswerLostAfterItsAckIsAskedForAgain) {
+  // The read's ACK and answer are lost; its retransmission is acknowledged
+  // but, being the same frame, not carried out again: no answer comes, and
+  // the read is asked once more.
+  int reads = 0;
+  HookedRun run;
+  run.tap = [&](Session& s, const std::uint8_t* report) {
+    if (!Carries(report, 16, 1)) return;
+    ++reads;
+    sim::SimFaults faults;
+    if (reads == 1) faults.dropToHostPpm = 1'000'000;
+    s.Sim()->SetFaults(faults);
+  };
+  const auto r = run({"--sim", "reg", "read", "0x7F"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(r.out, "0x7F: 0x00\n");
+  EXPECT_EQ(reads, 3);
+  EXPECT_EQ(run.recoveries, 0);
+}
+
+TEST(CliTest, AProtocolEventDuringAWaitIsNotALostLink) {
+  // The board reports (1, 8) (link state 1) just before it answers.
+  HookedRun run;
+  run.tap = [&](Session& s, const std::uint8_t* report) {
+    if (Carries(report, 16, 1)) s.Sim()->SendFrame(4, 1, 8, {}, 4000);
+  };
+  const auto r = run({"--sim", "reg", "read", "0x00"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(r.out, "0x00: 0xFF\n");
+}
+
+TEST(CliTest, HundredsOfRegisterCommandsOverALossyLinkReadBackWhatWasWritten) {
+  std::vector<std::string> args{"--sim", "--sim-faults", "drop=2,corrupt=2", "batch"};
+  for (int i = 0; i < 200; ++i) {
+    char write[48], read[24];
+    const int reg = 0x20 + i % 16;
+    std::snprintf(write, sizeof write, "reg write 0x%02X 0x%02X", reg, (i * 37 + 11) & 0xFF);
+    std::snprintf(read, sizeof read, "reg read 0x%02X", reg);
+    args.push_back(write);
+    args.push_back(read);
+  }
+  const auto r = Ctl(args);
+  ASSERT_EQ(r.rc, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::string line;
+  for (int i = 0; i < 200; ++i) {
+    char wrote[48], value[24];
+    std::snprintf(wrote, sizeof wrote, "Wrote 1 byte from register 0x%02X.", 0x20 + i % 16);
+    std::snprintf(value, sizeof value, "0x%02X: 0x%02X", 0x20 + i % 16, (i * 37 + 11) & 0xFF);
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line, wrote);
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line, value) << "step " << i;
+  }
+}
+
+TEST(CliTest, AddressRangesAreNamedInHex) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--sim", "address", "0x57"},
+                                                                 {"--address", "92", "info"}}) {
+    const auto r = Ctl(args);
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(r.err.find("must be a number from 0x58 to 0x5B"), std::string::npos) << r.err;
+  }
+}
+
+TEST(CliTest, InfoFailsWhenTheBoardRefusesTheChipAddress) {
+  cli::SetSessionHooks({[](Session& s) { s.Sim()->SetFaults({.refuseAddress = true}); }, {}});
+  const auto r = Ctl({"--sim", "info"});
+  cli::SetSessionHooks({});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.out.find("Board id:      1 (QV6033)"), std::string::npos) << "the rest is still shown: " << r.out;
+  EXPECT_NE(r.err.find("the board refused chip address 0x5B: × Lamp set IIC address failed!"), std::string::npos)
+      << r.err;
+}
+
+TEST(CliTest, BatchChecksEveryStepBeforeItSendsAnything) {
+  int sessions = 0;
+  cli::SetSessionHooks({[&](Session&) { ++sessions; }, {}});
+  for (const auto& bad : std::vector<std::string>{"reg read 0x100", "reg frob", "address 0x60", "image make x",
+                                                  "frob", "flash"}) {
+    const auto r = Ctl({"--sim", "batch", "reg write 0x20 0x11", "reg read 0x20", bad});
+    EXPECT_EQ(r.rc, 2) << bad;
+    EXPECT_EQ(r.out, "") << bad;
+    EXPECT_NE(r.err.find("Try 'corvelctl --help'."), std::string::npos) << bad;
+  }
+  EXPECT_EQ(sessions, 0) << "no board was opened";
+  // Help in a step is shown once, when the step's turn comes.
+  const auto r = Ctl({"--sim", "batch", "reg --help", "list"});
+  cli::SetSessionHooks({});
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.out.find("Usage: corvelctl reg"), r.out.rfind("Usage: corvelctl reg")) << r.out;
+  EXPECT_NE(r.out.find("sim:lamp-board"), std::string::npos) << r.out;
+}
+
+TEST(CliTest, ABoardReplugedBetweenTwoCommandsIsNotUsedBlindly) {
+  SessionOptions options;
+  options.sim = true;
+  options.simFaults = {};
+  Session session(options);
+  BoardInfo info;
+  std::string error;
+  ASSERT_TRUE(session.Identify(info, error)) << error;
+  ASSERT_TRUE(session.WriteRegisters(0x20, std::vector<std::uint8_t>{0x42}, error)) << error;
+  session.Sim()->Unplug();
+  session.Sim()->Plug();
+  std::vector<std::uint8_t> values;
+  EXPECT_FALSE(session.ReadRegisters(0x20, 1, values, error));
+  EXPECT_NE(error.find("Link lost during the register read: USB Hid device not found!"), std::string::npos) << error;
 }

@@ -9,15 +9,18 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "cli/Commands.h"
 #include "cli/Session.h"
 #include "firmware/BootRecord.h"
+#include "firmware/BootTransfer.h"
 #include "firmware/ImageFile.h"
 #include "support/CliRun.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using Result = CliResult;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -50,23 +53,37 @@ class FlashCliTest : public ::testing::Test {
   std::string Path(const std::string& name) const { return (dir / name).string(); }
 
   // Runs the commands with hooks that set the board up when the session
-  // opens and read its flash back before it closes.
+  // opens and read its flash back before it closes. Unless `setUp` says
+  // otherwise the board answers at once (no USB latency, no erase time).
   Result WithBoard(std::vector<std::string> args, std::function<void(Session&)> setUp = {}) {
     flashed.clear();
     sessions = 0;
     cli::SetSessionHooks({[&, setUp](Session& s) {
                             ++sessions;
+                            if (s.Sim()) s.Sim()->SetFaults({});
                             if (setUp) setUp(s);
                           },
                           [&](Session& s) {
-                            if (s.Sim()) flashed = s.Sim()->Flash(0, flashLength);
+                            if (!s.Sim()) return;
+                            flashed = s.Sim()->Flash(0, flashLength);
+                            releaseAtEnd = s.Sim()->ReleaseNumber();
                           }});
     return Ctl(std::move(args));
+  }
+
+  // Standard error without the progress lines ("NN%").
+  static std::string Notes(const std::string& err) {
+    std::istringstream lines(err);
+    std::string notes;
+    for (std::string line; std::getline(lines, line);)
+      if (line.empty() || line.back() != '%') notes += line + "\n";
+    return notes;
   }
 
   std::filesystem::path dir;
   std::size_t flashLength = 0;
   std::vector<std::uint8_t> flashed;
+  std::uint16_t releaseAtEnd = 0;
   int sessions = 0;
 };
 
@@ -96,18 +113,20 @@ TEST_F(FlashCliTest, ImageMadeFromRawDataIsFlashedIntoTheSimulatedBoard) {
   flashLength = data.size() + 64;
   r = WithBoard({"--sim", "flash", image});
   ASSERT_EQ(r.rc, 0) << r.err;
-  EXPECT_EQ(r.out,
+  // Progress is not data: all of it goes to standard error.
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Notes(r.err),
             "√ Set boot value successfully!\n"
             "Connected! Boot version is 1.2.0.7\n"
             "Begin update firmware...\n"
             "Flash pages erase succeed! Downloading firmware...\n"
             "Update ended and execute new firmware!\n"
             "The board is back in its application firmware.\n");
-  // Not a terminal: one "NN%" line per step, rising to 100, and nothing else.
+  // Not a terminal: one "NN%" line per step, rising to 100.
   std::istringstream lines(r.err);
   int last = -1;
   for (std::string line; std::getline(lines, line);) {
-    ASSERT_TRUE(line.size() >= 2 && line.back() == '%') << line;
+    if (line.empty() || line.back() != '%') continue;
     const int percent = std::stoi(line);
     EXPECT_GT(percent, last);
     last = percent;
@@ -188,27 +207,36 @@ TEST_F(FlashCliTest, FailedUpdatesSayWhatHappenedAndWhatToDoNext) {
   const std::string wrongWord = Path("wrong.qvbin");
   ASSERT_EQ(Ctl({"image", "make", raw, "-o", wrongWord, "--check-word", "1"}).rc, 0);
 
+  constexpr const char* kReplug = "Re-plug the board, then run 'corvelctl flash' again";
+  constexpr const char* kAgain = "The board stays in its bootloader: run 'corvelctl flash' again to finish the update.";
   const struct {
     const char* name;
     std::string image;
     sim::SimFaults faults;
     std::string text;
-    bool whatNext;
+    const char* whatNext;
+    std::uint16_t release;  // where the board is left
   } cases[] = {
       {"boot value refused", image, {.refuseBootValue = true},
-       "× Set boot value failed!\nThe board refused to restart into its bootloader", false},
+       "× Set boot value failed!\nThe board refused to restart into its bootloader", nullptr, sim::kReleaseApplication},
       {"erase refused", image, {.refuseErase = true},
-       "corvelctl: Flash pages erase failed! Please plug the USB device to reset!\n", true},
+       "corvelctl: Flash pages erase failed! Please plug the USB device to reset!\n", kReplug,
+       sim::kReleaseBootloader},
       {"block echoed wrongly", image, {.wrongBlockEcho = true},
-       "corvelctl: Update error! Please plug the USB device to reset!\n", true},
-      {"check refused", wrongWord, {}, "corvelctl: Update error! Please plug the USB device to reset!\n", true},
+       "corvelctl: Update error! The board stays in its bootloader, ready for another try.\n", kAgain,
+       sim::kReleaseBootloader},
+      {"check refused", wrongWord, {},
+       "corvelctl: Update error! The board stays in its bootloader, ready for another try.\n", kAgain,
+       sim::kReleaseBootloader},
   };
   for (const auto& c : cases) {
     const auto r = WithBoard({"--sim", "flash", c.image}, [&](Session& s) { s.Sim()->SetFaults(c.faults); });
     EXPECT_EQ(r.rc, 1) << c.name;
     EXPECT_TRUE(Has(r.err, c.text)) << c.name << "\n" << r.err;
-    EXPECT_EQ(Has(r.err, "re-plug it, then run 'corvelctl flash' again"), c.whatNext) << c.name << "\n" << r.err;
-    EXPECT_FALSE(Has(r.out, "Update ended")) << c.name;
+    for (const char* next : {kReplug, kAgain})
+      EXPECT_EQ(Has(r.err, next), next == c.whatNext) << c.name << "\n" << r.err;
+    EXPECT_FALSE(Has(r.err, "Update ended")) << c.name;
+    EXPECT_EQ(releaseAtEnd, c.release) << c.name;
   }
 }
 
@@ -219,9 +247,9 @@ TEST_F(FlashCliTest, BoardLeftInItsBootloaderIsFlashedDirectly) {
   flashLength = data.size();
   const auto r = WithBoard({"--sim", "flash", image}, [](Session& s) { s.Sim()->RestartIntoBootloader(); });
   ASSERT_EQ(r.rc, 0) << r.err;
-  EXPECT_TRUE(Has(r.out, "The board is running its bootloader already.\nConnected! Boot version is 1.2.0.7\n"))
-      << r.out;
-  EXPECT_FALSE(Has(r.out, "Set boot value"));
+  EXPECT_TRUE(Has(r.err, "The board is running its bootloader already.\nConnected! Boot version is 1.2.0.7\n"))
+      << r.err;
+  EXPECT_FALSE(Has(r.err, "Set boot value"));
   EXPECT_EQ(flashed, data);
 }
 
@@ -245,12 +273,143 @@ TEST_F(FlashCliTest, CtrlCStopsAfterTheCurrentBlockAndGivesTheSignalBack) {
     });
   });
   EXPECT_EQ(r.rc, 1);
-  EXPECT_TRUE(Has(r.out, "Stopping after the current block...\n")) << r.out;
-  EXPECT_TRUE(Has(r.err, "corvelctl: Update stop! Please plug the USB device to reset!\n")) << r.err;
-  EXPECT_FALSE(Has(r.out, "Update ended")) << r.out;
+  EXPECT_TRUE(Has(r.err, "Stopping after the current block (Ctrl-C again quits at once)...\n")) << r.err;
+  EXPECT_TRUE(Has(r.err, "corvelctl: Update stop! The board stays in its bootloader, ready for another try.\n"))
+      << r.err;
+  EXPECT_FALSE(Has(r.err, "Update ended")) << r.err;
+  EXPECT_EQ(releaseAtEnd, sim::kReleaseBootloader) << "it was not asked to run half an image";
   EXPECT_EQ(g_outerInterrupts, 0) << "the update's own handler took the signal";
   EXPECT_LT(blocks, 2048) << "the whole image went out";
 
   // The handler in place before the update is back.
   EXPECT_EQ(std::signal(SIGINT, previous), &OuterHandler);
+}
+
+using namespace std::chrono_literals;
+
+namespace {
+// Ctrl-C as a terminal sends it: to the process. The worker and reader
+// threads block it, so it reaches a thread that waits for the user.
+void CtrlC() { kill(getpid(), SIGINT); }
+}  // namespace
+
+TEST_F(FlashCliTest, CtrlCDuringTheEraseEndsItAtOnce) {
+  const auto data = Pattern(4096);
+  const std::string image = Path("fw.qvbin");
+  ASSERT_EQ(Ctl({"image", "make", Write("raw.bin", data), "-o", image}).rc, 0);
+  const auto previous = std::signal(SIGINT, OuterHandler);
+  flashLength = data.size();
+  const auto started = std::chrono::steady_clock::now();
+  const auto r = WithBoard({"--sim", "flash", image}, [&](Session& s) {
+    s.Sim()->SetFaults({.eraseTime = std::chrono::seconds(60)});  // a minute for the whole flash
+    s.Communication().Hid()->SetReportTap([](bool out, const std::uint8_t* report, std::size_t) {
+      if (out && report[1] == boot::kOpErase) CtrlC();
+    });
+  });
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 4s) << "the erase takes 4 s here";
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_TRUE(Has(r.err, "corvelctl: Update stop! The board stays in its bootloader")) << r.err;
+  EXPECT_EQ(flashed, std::vector<std::uint8_t>(data.size(), 0xFF)) << "nothing written";
+  EXPECT_EQ(g_outerInterrupts, 0);
+  EXPECT_EQ(std::signal(SIGINT, previous), &OuterHandler);
+}
+
+TEST_F(FlashCliTest, ASecondCtrlCEndsTheProgramAtOnce) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string image = Path("fw.qvbin");
+  ASSERT_EQ(Ctl({"image", "make", Write("raw.bin", Pattern(4096)), "-o", image}).rc, 0);
+  EXPECT_EXIT(
+      {
+        WithBoard({"--sim", "flash", image}, [&](Session& s) {
+          s.Sim()->SetFaults({.eraseTime = std::chrono::seconds(60)});
+          s.Communication().Hid()->SetReportTap([](bool out, const std::uint8_t* report, std::size_t) {
+            if (!out || report[1] != boot::kOpErase) return;
+            CtrlC();
+            std::this_thread::sleep_for(300ms);  // the first is taken before the second comes
+            CtrlC();
+          });
+        });
+        std::exit(0);  // not reached
+      },
+      ::testing::KilledBySignal(SIGINT), "");
+}
+
+TEST_F(FlashCliTest, AnInheritedIgnoreOfCtrlCIsRespected) {
+  const auto data = Pattern(8192);
+  const std::string image = Path("fw.qvbin");
+  ASSERT_EQ(Ctl({"image", "make", Write("raw.bin", data), "-o", image}).rc, 0);
+  const auto previous = std::signal(SIGINT, SIG_IGN);  // as under nohup, or in the background
+  flashLength = data.size();
+  std::atomic<int> blocks{0};
+  const auto r = WithBoard({"--sim", "flash", image}, [&](Session& s) {
+    s.Communication().Hid()->SetReportTap([&](bool out, const std::uint8_t* report, std::size_t) {
+      if (out && report[1] == boot::kOpBlock && ++blocks == 10) CtrlC();
+    });
+  });
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(flashed, data);
+  EXPECT_EQ(std::signal(SIGINT, previous), SIG_IGN) << "still ignored afterwards";
+}
+
+TEST_F(FlashCliTest, ABoardThatLeavesItsBootloaderForItsFirmwareIsAskedAgain) {
+  const auto data = Pattern(3000);
+  const std::string image = Path("fw.qvbin");
+  ASSERT_EQ(Ctl({"image", "make", Write("raw.bin", data), "-o", image}).rc, 0);
+  flashLength = data.size();
+  // Seen in its bootloader, it starts its firmware as the connect record
+  // comes (as a bootloader that gives up waiting does).
+  std::atomic<bool> left{false};
+  const auto started = std::chrono::steady_clock::now();
+  const auto r = WithBoard({"--sim", "flash", image}, [&](Session& s) {
+    s.Sim()->RestartIntoBootloader();
+    sim::SimBoard* board = s.Sim();
+    s.Communication().Hid()->SetReportTap([&left, board](bool out, const std::uint8_t* report, std::size_t) {
+      if (out && report[1] == boot::kOpConnect && !left.exchange(true)) board->RestartIntoApplication();
+    });
+  });
+  ASSERT_EQ(r.rc, 0) << r.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 8s);
+  EXPECT_TRUE(Has(r.err, "The board is running its bootloader already.\n")) << r.err;
+  EXPECT_TRUE(Has(r.err, "The board left its bootloader and runs its application firmware: asking it to restart.\n"
+                         "√ Set boot value successfully!\n"))
+      << r.err;
+  EXPECT_EQ(flashed, data);
+}
+
+TEST_F(FlashCliTest, ConnectingToTheBootloaderEndsAtOnceWhenItIsUnpluggedAndAfterThreeTriesWhenSilent) {
+  const std::string image = Path("fw.qvbin");
+  ASSERT_EQ(Ctl({"image", "make", Write("raw.bin", Pattern(100)), "-o", image}).rc, 0);
+  for (const bool unplug : {true, false}) {
+    SCOPED_TRACE(unplug ? "unplugged" : "silent");
+    std::atomic<int> connectRecords{0};
+    const auto started = std::chrono::steady_clock::now();
+    const auto r = WithBoard({"--sim", "flash", image}, [&](Session& s) {
+      s.Sim()->RestartIntoBootloader();
+      s.Sim()->SetFaults({.silent = true});
+      sim::SimBoard* board = s.Sim();
+      s.Communication().Hid()->SetReportTap([&, board](bool out, const std::uint8_t* report, std::size_t) {
+        if (!out || report[1] != boot::kOpConnect) return;
+        if (++connectRecords == 1 && unplug) board->Unplug();
+      });
+    });
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(r.rc, 1);
+    if (unplug) {
+      EXPECT_TRUE(Has(r.err, "The board was unplugged while connecting to its bootloader.")) << r.err;
+      EXPECT_LT(took, 3s);
+    } else {
+      EXPECT_TRUE(Has(r.err, std::string("corvelctl: ") + kTextBootloaderSilent)) << r.err;
+      EXPECT_EQ(connectRecords, kBootConnectAttempts);
+      EXPECT_LT(took, 8s);
+    }
+  }
+}
+
+TEST_F(FlashCliTest, ABoardThatNamesNoChipBoardIsNotUpdated) {
+  const std::string image = Path("fw.qvbin");
+  ASSERT_EQ(Ctl({"image", "make", Write("raw.bin", Pattern(100)), "-o", image}).rc, 0);
+  const auto r = WithBoard({"--sim=2", "flash", image});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_TRUE(Has(r.err, "The board reports id 2, which names no known chip board: it is not updated")) << r.err;
+  EXPECT_FALSE(Has(r.err, "register access")) << r.err;
 }

@@ -2,6 +2,7 @@
 
 #include "link/CommandSet.h"
 #include "link/Crc16.h"
+#include "link/LinkState.h"
 #include "platform/Messages.h"
 #include "support/EngineFixture.h"
 
@@ -168,28 +169,95 @@ TEST_F(ProtocolEngineTest, StrayReportsAreDiscardedUntilAFrameStarts) {
   EXPECT_TRUE(main->WaitFor(platform::kMsgBoardQueryOk, 100ms));
 }
 
-TEST_F(ProtocolEngineTest, HugeLengthFieldDoesNotWrapTheFrameSize) {
-  // A length field of 0xFFFF must describe a 65541-byte frame (1025 reports),
-  // not a 5-byte one; it is consumed whole and then dropped.
-  testframes::Report head;
-  head.fill(0xEE);
-  head[0] = head[1] = 0x5A;
-  head[4] = head[5] = 0xFF;
-  engine().QueueReport(head.data());
-  EXPECT_EQ(engine().ProcessReport(), 0);
-  testframes::Report filler;
-  filler.fill(0x5A);  // even reports that look like frame starts are part of it
-  int completed = 0;
-  for (int i = 1; i < 1025; ++i) {
-    engine().QueueReport(filler.data());
-    completed += engine().ProcessReport();
+TEST_F(ProtocolEngineTest, ReportWithAnImpossibleLengthStartsNoFrame) {
+  // A stray report that begins with the magic must not swallow the reports
+  // after it: the ACK right behind it still moves the window on.
+  const std::uint8_t b = 0;
+  for (const std::uint16_t lengthField : {std::uint16_t{0}, std::uint16_t{5}, std::uint16_t{5795},
+                                          std::uint16_t{0xFFFF}}) {
+    engine().ResetLink();
+    ASSERT_EQ(engine().SendCommand(64, 10, 1, &b), 1);
+    ASSERT_EQ(engine().SendCommand(64, 10, 1, &b), 1);
+    host.TakeWire();
+    testframes::Report head;
+    head.fill(0xEE);
+    head[0] = head[1] = 0x5A;
+    head[4] = static_cast<std::uint8_t>(lengthField);
+    head[5] = static_cast<std::uint8_t>(lengthField >> 8);
+    engine().QueueReport(head.data());
+    EXPECT_EQ(engine().ProcessReport(), 0) << lengthField;
+    EXPECT_FALSE(engine().GetStats().reassembling) << lengthField;
+    Ack(0);
+    EXPECT_EQ(Seq(host.TakeWire()), 1) << "the second frame went out after the ACK, length " << lengthField;
   }
-  EXPECT_EQ(completed, 1);
+}
+
+TEST_F(ProtocolEngineTest, MissingAckResendsTheSameBytesThenFailsTheLink) {
+  const std::uint8_t b = 0x42;
+  ASSERT_EQ(engine().SendCommand(64, 10, 1, &b), 1);
+  ASSERT_EQ(engine().SendCommand(16, 1, 1, &b), 1);  // queued behind it
+  const Bytes first = host.TakeWire();
+  const auto overdue = [] { return ProtocolEngine::Clock::now() + ProtocolEngine::kAckTimeout + 1ms; };
+
+  engine().Poll(ProtocolEngine::Clock::now() + ProtocolEngine::kAckTimeout / 2);
+  EXPECT_TRUE(host.TakeWire().empty()) << "not due yet";
+  for (int i = 0; i < ProtocolEngine::kMaxRetransmissions; ++i) {
+    engine().Poll(overdue());
+    EXPECT_EQ(host.TakeWire(), first) << "retransmission " << i + 1;
+    engine().Poll(ProtocolEngine::Clock::now());  // the deadline starts again with every send
+    EXPECT_TRUE(host.TakeWire().empty());
+  }
+  EXPECT_TRUE(host.posted.empty());
+
+  engine().Poll(overdue());
+  EXPECT_TRUE(host.TakeWire().empty()) << "no sixth send";
+  EXPECT_EQ(host.posted, std::vector<int>{kLinkFailed});
+  auto s = engine().GetStats();
+  EXPECT_EQ(s.windowCount, 0u);
+  EXPECT_EQ(s.outgoingInUse, 0) << "the frame and the one behind it went back to the pool";
+  EXPECT_FALSE(s.inFlight);
+  EXPECT_EQ(s.linkFailures, 1u);
+  EXPECT_EQ(s.retransmissions, 4u);
+  engine().Poll(overdue());
+  EXPECT_EQ(host.posted.size(), 1u) << "reported once";
+
+  // The next command goes out at once.
+  ASSERT_EQ(engine().SendCommand(64, 10, 1, &b), 1);
+  EXPECT_EQ(host.TakeWire().size(), 20u);
+
+  // An ACK in time ends the waiting: nothing more is sent for that frame.
+  Ack(engine().GetStats().currentSequence);
+  engine().Poll(overdue());
   EXPECT_TRUE(host.TakeWire().empty());
-  EXPECT_FALSE(engine().GetStats().reassembling);
-  // And the link goes on with the next frame.
-  Receive(BoardFrame(64, 2, {0, 0, 5}));
-  EXPECT_TRUE(main->WaitFor(platform::kMsgBoardQueryOk, 100ms));
+  EXPECT_EQ(host.posted.size(), 1u);
+}
+
+TEST_F(ProtocolEngineTest, NaksAreAnsweredABoundedNumberOfTimes) {
+  const std::uint8_t b = 7;
+  ASSERT_EQ(engine().SendCommand(64, 10, 1, &b), 1);
+  const Bytes first = host.TakeWire();
+  // Three NAKs, then the ACK: the count belongs to that frame only.
+  for (int i = 0; i < 3; ++i) {
+    Ack(0, 0x11);
+    EXPECT_EQ(host.TakeWire(), first);
+  }
+  ASSERT_EQ(engine().SendCommand(64, 10, 1, &b), 1);
+  Ack(0);
+  const Bytes second = host.TakeWire();
+  ASSERT_EQ(Seq(second), 1);
+
+  // A board that refuses everything: four more sends, then the link fails.
+  for (int i = 0; i < ProtocolEngine::kMaxRetransmissions; ++i) {
+    Ack(1, 0x11);
+    EXPECT_EQ(host.TakeWire(), second) << "NAK " << i + 1;
+  }
+  EXPECT_TRUE(host.posted.empty());
+  Ack(1, 0x11);
+  EXPECT_TRUE(host.TakeWire().empty());
+  EXPECT_EQ(host.posted, std::vector<int>{kLinkFailed});
+  EXPECT_EQ(engine().GetStats().outgoingInUse, 0);
+  Ack(1, 0x11);  // a late NAK finds nothing in flight
+  EXPECT_TRUE(host.TakeWire().empty());
 }
 
 TEST_F(ProtocolEngineTest, DuplicateFilterAppliesToEndpoint8Only) {

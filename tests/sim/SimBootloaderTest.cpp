@@ -2,8 +2,10 @@
 // and bootloader with their device events, and the bootloader's records.
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
+#include "sim/SimBootloader.h"
 #include "sim/SimHostSide.h"
 
 namespace simtest {
@@ -132,7 +134,7 @@ TEST_F(SimBootloaderTest, UpdateRoundTripBackIntoTheApplication) {
   EXPECT_EQ(board_.Flash(0, 3), (Bytes{1, 2, 3}));
 }
 
-TEST_F(SimBootloaderTest, EraseAndBlocksOutsideTheFlashAreRefused) {
+TEST_F(SimBootloaderTest, FlashTakesABlockOnlyWhereTheEraseClearedIt) {
   EnterBootloader();
   struct Case {
     std::uint32_t length;
@@ -150,21 +152,113 @@ TEST_F(SimBootloaderTest, EraseAndBlocksOutsideTheFlashAreRefused) {
     EXPECT_EQ((*answer)[1], c.result);
     EXPECT_EQ(board_.ErasedLength(), c.erasedAfter);
   }
-
   board_.SetFaults({});
-  const auto last = Ask(Record(0xE2, flash - 32));
-  ASSERT_TRUE(last);
-  EXPECT_EQ((*last)[4], (flash - 32) & 0xFF);
-  EXPECT_EQ(board_.Flash(flash - 32, 64), Bytes(32, 0));  // stored as written
-  const sim::Report beyond = Record(0xE2, flash - 31);
-  const auto refused = Ask(beyond);
-  ASSERT_TRUE(refused);
-  EXPECT_EQ((*refused)[0], 0xE3);
-  for (std::size_t i = 1; i < 40; ++i) EXPECT_NE((*refused)[i], beyond[i]) << i;
+
+  // The erase of 64 bytes cleared the first sector, and only that.
+  const auto written = [&](std::uint32_t offset) {
+    sim::Report block = Record(0xE2, offset);
+    std::fill(block.begin() + 8, block.end(), 0x00);
+    const auto echo = Ask(block);
+    EXPECT_TRUE(echo);
+    if (!echo) return false;
+    EXPECT_EQ((*echo)[0], 0xE3);
+    if (std::equal(block.begin() + 1, block.begin() + 40, echo->begin() + 1)) return true;
+    // A refusal changes every echoed byte, so it cannot pass for an echo.
+    for (std::size_t i = 1; i < 40; ++i) EXPECT_NE((*echo)[i], block[i]) << i;
+    return false;
+  };
+  constexpr std::uint32_t kSector = sim::SimBootloader::kSectorSize;
+  EXPECT_TRUE(written(0));
+  EXPECT_FALSE(written(0)) << "written since the erase";
+  EXPECT_TRUE(written(kSector - 32));
+  EXPECT_FALSE(written(kSector)) << "not erased";
+  EXPECT_FALSE(written(33)) << "not a block's place";
+  EXPECT_FALSE(written(flash - 31));
+  EXPECT_EQ(board_.Flash(kSector, 32), Bytes(32, 0xFF));
+
+  ASSERT_EQ((*Ask(Record(0xE1, kSector + 1)))[1], 1);  // two sectors
+  EXPECT_EQ(board_.Flash(0, 32), Bytes(32, 0xFF)) << "the erase cleared what was written before";
+  EXPECT_TRUE(written(0));
+  EXPECT_TRUE(written(kSector));
+}
+
+TEST_F(SimBootloaderTest, EraseTakesItsTimeAndWhatComesMeanwhileWaits) {
+  EnterBootloader();
+  // 100 ms a sector; three sectors.
+  board_.SetFaults({.eraseTime = std::chrono::milliseconds(100 * sim::SimBootloader::kSectors)});
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(board_.HostWrite(Record(0xE1, 2 * sim::SimBootloader::kSectorSize + 1)));
+  ASSERT_TRUE(board_.HostWrite(Record(0xE0)));  // held until the erase is done
+  sim::Report reply;
+  EXPECT_EQ(board_.HostRead(reply, 150ms), 0);
+  ASSERT_EQ(board_.HostRead(reply, 2000ms), 1);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 290ms);
+  EXPECT_EQ(reply[0], 0xE1);
+  EXPECT_EQ(reply[1], 1);
+  ASSERT_EQ(board_.HostRead(reply, 100ms), 1);
+  EXPECT_EQ(reply[0], 0xE0) << "then the record that waited";
+  EXPECT_TRUE(NothingQueued());
+}
+
+TEST_F(SimBootloaderTest, OnlyAWholeUncontestedImageIsStarted) {
+  // 40 bytes of data: two blocks, 64 bytes written; checksum over the 40.
+  const Bytes data(40, 0x3C);
+  const std::uint32_t good = sim::ImageChecksum(data);
+  struct Check {
+    std::uint32_t written;
+    std::uint32_t word;
+  };
+  const struct {
+    const char* name;
+    bool erase;
+    int blocks;
+    std::optional<Check> check;
+    std::uint8_t checkResult;
+    bool starts;
+  } cases[] = {
+      {"checked image", true, 2, Check{64, good}, 1, true},
+      {"image without a check step", true, 2, std::nullopt, 0, true},
+      {"nothing erased: the old firmware runs", false, 0, std::nullopt, 0, true},
+      {"last block missing", true, 1, Check{64, good}, 0, false},
+      {"last block missing, no check", true, 1, std::nullopt, 0, false},
+      {"check over less than was written", true, 2, Check{32, good}, 0, false},
+      {"check word wrong", true, 2, Check{64, good ^ 1}, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EnterBootloader();
+    if (c.erase) ASSERT_EQ((*Ask(Record(0xE1, 40)))[1], 1);
+    for (int b = 0; b < c.blocks; ++b) {
+      sim::Report block = Record(0xE2, 32u * b);
+      std::fill(block.begin() + 8, block.end(), 0xFF);
+      std::copy_n(data.begin() + 32 * b, std::min<std::size_t>(32, data.size() - 32 * b), block.begin() + 8);
+      ASSERT_EQ((*Ask(block))[0], 0xE3);
+    }
+    if (c.check) {
+      sim::Report check = Record(0xE4, c.check->written);
+      for (int i = 0; i < 4; ++i) check[8 + i] = static_cast<std::uint8_t>(c.check->word >> (8 * i));
+      EXPECT_EQ((*Ask(check))[1], c.checkResult);
+    }
+    const auto end = Ask(Record(0xE5));
+    ASSERT_TRUE(end);
+    EXPECT_EQ((*end)[0], 0xE5);
+    EXPECT_EQ((*end)[1], c.starts ? 1 : 0);
+    if (c.starts) {
+      EXPECT_EQ(events_.WaitFor(2), (std::vector<std::uint32_t>{kRemoval, kArrival}));
+      EXPECT_EQ(board_.ReleaseNumber(), sim::kReleaseApplication);
+    } else {
+      std::this_thread::sleep_for(600ms);  // longer than a restart's grace
+      EXPECT_EQ(board_.ReleaseNumber(), sim::kReleaseBootloader);
+      board_.RestartIntoApplication();
+      events_.WaitFor(2);
+    }
+    events_.Clear();
+  }
 }
 
 TEST_F(SimBootloaderTest, WrongBlockEchoSpoilsOneDataByte) {
   EnterBootloader();
+  ASSERT_EQ((*Ask(Record(0xE1, 96)))[1], 1);
   board_.SetFaults({.wrongBlockEcho = true});
   sim::Report block = Record(0xE2, 64);
   for (std::size_t i = 8; i < 40; ++i) block[i] = static_cast<std::uint8_t>(i);

@@ -83,7 +83,7 @@ class EngineFixture : public ::testing::Test {
     }
     return completed;
   }
-  void Ack(std::uint16_t seq) { Receive(testframes::BoardAck(seq)); }
+  void Ack(std::uint16_t seq, std::uint8_t type = 0x10) { Receive(testframes::BoardAck(seq, type)); }
 
   CQVProtocol protocol;
   RecordingHost host;

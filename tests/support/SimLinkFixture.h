@@ -14,7 +14,7 @@
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
 #include "link/QVProtocol.h"
-#include "link/SimBackend.h"
+#include "sim/SimBackend.h"
 #include "platform/MessageTarget.h"
 #include "platform/Messages.h"
 #include "platform/Sleep.h"

@@ -1,4 +1,4 @@
-#include "link/SimBackend.h"
+#include "sim/SimBackend.h"
 
 #include <algorithm>
 #include <cstring>
