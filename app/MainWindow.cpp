@@ -179,6 +179,7 @@ void CQV512XX::InitDialog() {
     });
     comm->RegisterForDeviceNotifications(m_target->handle());
     comm->Reconnect();
+    NoteLinkComingUp();
   }
 }
 
@@ -220,6 +221,7 @@ void CQV512XX::WatchDeviceMonitor(platform::DeviceMonitor* monitor) {
   connect(m_monitorNotifier, &QSocketNotifier::activated, this, [this] {
     while (auto e = m_monitor->ReadEvent())
       if (QVCommunication* comm = g_pCommunication.load()) comm->OnDeviceChange(e->event, 0);
+    NoteLinkComingUp();
   });
 }
 
@@ -250,6 +252,20 @@ void CQV512XX::ShowNotConnected() {
   m_status->show();
   m_target->KillTimer(kStatusTimer);
   m_target->SetTimer(kStatusTimer, kNotConnectedPeriodMs);
+}
+
+void CQV512XX::NoteLinkComingUp() {
+  QVCommunication* comm = g_pCommunication.load();
+  if (comm && comm->Hid() && comm->Hid()->IsConnected() && g_bBoardMatched == 0) m_comingUp.start();
+}
+
+bool CQV512XX::LinkComingUp() const {
+  // Settle pause, handshake, two connect pauses and a reply: a board that
+  // takes longer than this is reported as not connected again.
+  constexpr qint64 kIdentifyWithinMs = kConnectSettleMs + 2 * kConnectPauseMs + kReplyTimeoutMs;
+  QVCommunication* comm = g_pCommunication.load();
+  return comm && comm->Hid() && comm->Hid()->IsConnected() && g_bBoardMatched == 0 && !m_linkFailed &&
+         m_comingUp.isValid() && m_comingUp.elapsed() < kIdentifyWithinMs;
 }
 
 void CQV512XX::ShowDots(bool green) {
@@ -339,6 +355,7 @@ void CQV512XX::OnMessage(const Message& m) {
     case WM_DEVICECHANGE:
       if (QVCommunication* comm = g_pCommunication.load())
         comm->OnDeviceChange(static_cast<std::uint32_t>(m.wParam), 0);
+      NoteLinkComingUp();
       return;
     default: return;  // 106, 107, 108 and anything else: nothing to do
   }
@@ -411,6 +428,7 @@ void CQV512XX::OnLinkFailed() {
   // sequence, and the handshake's answer brings the board back.
   QTimer::singleShot(0, this, [] {
     if (QVCommunication* c = g_pCommunication.load()) c->Reconnect();
+    if (g_pMainDialog) g_pMainDialog->NoteLinkComingUp();
   });
 }
 
@@ -424,6 +442,7 @@ void CQV512XX::OnBoardId(const Message& reply) {
   const CRound::ChipBoard* board = id ? CRound::FindBoardById(*id) : nullptr;
   if (board && *id == g_selectedBoardId) {
     g_bBoardMatched = 1;
+    m_comingUp.invalidate();  // it came up: from now on "not connected" is news
     if (g_pRoundPage) g_pRoundPage->OnBoardMatched();
   } else if (board && g_pRoundPage) {
     g_pRoundPage->SelectChipBoard(board->button);
@@ -445,6 +464,7 @@ void CQV512XX::OnTimer(std::uint32_t id) {
     m_status->hide();
   } else if (id == kReplyTimer) {
     m_target->KillTimer(kReplyTimer);
+    m_comingUp.invalidate();  // it did not come up: say so again
     SetBandText(m_linkText, QString::fromUtf8(texts::kTimeoutToConnect));
     ShowDots(false);
     m_status->setText(QString::fromUtf8(texts::kStatusMcuFrozen));

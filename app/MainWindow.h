@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QList>
 #include <QRect>
 #include <functional>
@@ -74,6 +75,7 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   void ShowStatus(const QString& text, bool ok) override;
   void ShowNotConnected() override;
   void SendBoardQuery() override;
+  bool LinkComingUp() const override;
 
   // MessageWindow
   void OnMessage(const platform::Message& message) override;
@@ -156,6 +158,10 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
 
   int m_linkRecoveries = 0;  // since the board last answered a query
   bool m_linkFailed = false;  // attached, but not answering since the link failed
+  // Since the board was last opened (start, arrival, reconnect): the settle
+  // pause, the handshake and the identification take a few seconds.
+  void NoteLinkComingUp();
+  QElapsedTimer m_comingUp;
   std::map<int, QRect> m_anchored;  // remembered rectangles of the anchored controls
   QSocketNotifier* m_monitorNotifier = nullptr;
   platform::DeviceMonitor* m_monitor = nullptr;

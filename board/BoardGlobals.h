@@ -67,6 +67,10 @@ class MainWindowServices {
   virtual void ShowStatus(const QString& text, bool ok) = 0;
   virtual void ShowNotConnected() = 0;
   virtual void SendBoardQuery() = 0;
+  // The board has just been opened and is settling or being identified: a
+  // notice repeated by a timer would only flash "not connected" at a board
+  // that is about to be.
+  virtual bool LinkComingUp() const { return false; }
 };
 extern MainWindowServices* g_pMainServices;  // null while there is no main window
 

@@ -562,20 +562,21 @@ void CRound::OnTimer(std::uint32_t id) {
     return;
   }
   if (id != kBrightnessTimer || !g_bBrightnessPending) return;
-  // The flag stays set while no board is identified, so the notice repeats.
-  if (WriteBrightnessNow()) g_bBrightnessPending = 0;
+  // The flag stays set while no board is identified, so the notice repeats;
+  // not while a board that was just opened is being identified.
+  if (WriteBrightnessNow(g_pMainServices && g_pMainServices->LinkComingUp())) g_bBrightnessPending = 0;
 }
 
 void CRound::OnEnterKey() { WriteBrightnessNow(); }
 
-bool CRound::WriteBrightnessNow() {
+bool CRound::WriteBrightnessNow(bool quiet) {
   const int count = std::clamp(g_ledCount, 0, static_cast<int>(g_ledBrightnessSent.size()));
   std::copy_n(g_ledBrightness.begin(), count, g_ledBrightnessSent.begin());
   if (g_bBoardMatched == 1) {
     ApplyLedBrightness();
     return true;
   }
-  if (g_pMainServices) g_pMainServices->ShowNotConnected();
+  if (g_pMainServices && !quiet) g_pMainServices->ShowNotConnected();
   return false;
 }
 

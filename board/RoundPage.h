@@ -110,7 +110,9 @@ class CRound : public CPage {
  private:
   void ResetLedState();
   void ResetLedData();
-  bool WriteBrightnessNow();  // false: no board identified, nothing written
+  // false: no board identified, nothing written (and, unless quiet, the
+  // not-connected notice shown).
+  bool WriteBrightnessNow(bool quiet = false);
   void OnAddressChanged(int index);
   void OnSpeedChanged(int index);
   void OnCurrentTextChanged(const QString& text);

@@ -112,6 +112,35 @@ TEST_F(MainWindowPauseTest, TheWindowAnswersWhileTheBoardSettlesAndIsIdentified)
   ASSERT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }, 8000));
 }
 
+TEST_F(MainWindowPauseTest, NoNotConnectedNoticeWhileTheBoardIsBeingIdentified) {
+  window->show();
+  const QString absent = QString::fromUtf8(texts::kNotConnectedAbsent);
+  const QString present = QString::fromUtf8(texts::kNotConnectedPresent);
+  QStringList seen;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        if (window->StatusLine()->isVisible()) seen << window->StatusLine()->text();
+        return g_bBoardMatched == 1;
+      },
+      8000));
+  EXPECT_FALSE(seen.contains(absent)) << "the board was there all along";
+  EXPECT_FALSE(seen.contains(present));
+}
+
+class NoBoardTest : public AppFixture {
+ protected:
+  bool PluggedAtStart() const override { return false; }
+};
+
+TEST_F(NoBoardTest, WithoutABoardTheNoticeRepeats) {
+  window->show();
+  // The LED board page has brightness to write and no board to take it.
+  ASSERT_TRUE(PumpUntil([&] {
+    return window->StatusLine()->isVisible() &&
+           window->StatusLine()->text() == QString::fromUtf8(texts::kNotConnectedAbsent);
+  }, 2000));
+}
+
 // A board that stops answering: the window says the link failed, reconnects
 // by itself, and gives up (asking for a re-plug) only when that does not help.
 class LinkRecoveryTest : public AppFixture {
