@@ -106,18 +106,17 @@ CRound::CRound(QWidget* parent) : CPage(parent) {
   connect(ModeBox(IDC_DIR_INPUT), &QAbstractButton::clicked, this, &CRound::OnDirectionInput);
   connect(ModeBox(IDC_DIR_OUTPUT), &QAbstractButton::clicked, this, &CRound::OnDirectionOutput);
   connect(m_reset, &QAbstractButton::clicked, this, &CRound::OnSoftwareReset);
-  g_pLayoutPage = nullptr;
-  g_pBrightnessPage = nullptr;
-  g_pFadeMode = nullptr;
-  g_pBlinkMode = nullptr;
-  g_pGpioInputPage = nullptr;
-  g_pGpioOutputPage = nullptr;
+  ForgetSubPages();
 }
 
 CRound::~CRound() {
   // The sub-pages are children of their hosts and go with the page; their
   // pointers must not outlive them.
   if (g_pLayoutPage) g_pLayoutPage->m_bActive = false;
+  ForgetSubPages();
+}
+
+void CRound::ForgetSubPages() {
   g_pLayoutPage = nullptr;
   g_pBrightnessPage = nullptr;
   g_pFadeMode = nullptr;

@@ -127,6 +127,7 @@ class CRound : public CPage {
   QWidget* Host(int id) const;
   CPage* MakeSubPage(SubPage which, int hostId);
   void Retire(CPage* page);
+  static void ForgetSubPages();
 
   CMyComboBox* m_address = nullptr;
   CMyComboBox* m_speed = nullptr;
