@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <charconv>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -25,6 +27,7 @@
 #include "firmware/ImageFile.h"
 #include "link/BoardIds.h"
 #include "link/MUSBHid.h"
+#include "link/TrafficRecord.h"
 #include "platform/MessageBox.h"
 
 namespace cli {
@@ -38,6 +41,8 @@ constexpr const char* kToolHelp =
     "Options:\n"
     "  --sim[=BOARD_ID]  use a simulated lamp board (board id 0, 1, 3, 5 or 128; default 1)\n"
     "  --trace           show every report in and out, with a decode of each frame, on stderr\n"
+    "  --log FILE.csv    write every frame and bootloader record in and out to FILE.csv\n"
+    "                    (one row each: time, direction, kind, sequence, command, payload, meaning)\n"
     "  --timeout MS      how long to wait for each answer (default 5000)\n"
     "  --address ADDR    chip I2C address for register commands: 0x58..0x5B (default 0x5B)\n"
     "  --json            print data as JSON\n"
@@ -110,6 +115,7 @@ struct Globals {
   bool sim = false;
   std::uint8_t simBoardId = 1;
   bool trace = false;
+  std::string logPath;
   bool json = false;
   int timeoutMs = 5000;
   std::uint8_t address = 0x5B;
@@ -282,7 +288,8 @@ bool StderrIsTerminal(const std::ostream& err) {
 
 class Runner {
  public:
-  Runner(Globals g, std::ostream& out, std::ostream& err) : g_(g), out_(out), err_(err) {}
+  Runner(Globals g, std::ostream& out, std::ostream& err, std::ostream* log = nullptr)
+      : g_(g), out_(out), err_(err), log_(log) {}
 
   int Command(const std::vector<std::string>& args) {
     const std::string& name = args[0];
@@ -322,6 +329,8 @@ class Runner {
       o.chipAddress = g_.address;
       std::ostream* err = &err_;
       o.traceOut = [err](const std::string& line) { std::osyncstream(*err) << line << std::flush; };
+      // Flushed row by row: a log is most wanted when something goes wrong.
+      if (std::ostream* log = log_) o.logOut = [log](const std::string& line) { *log << line << std::flush; };
       session_ = std::make_unique<Session>(o);
       if (Hooks().opened) Hooks().opened(*session_);
     }
@@ -738,6 +747,7 @@ class Runner {
   Globals g_;
   std::ostream& out_;
   std::ostream& err_;
+  std::ostream* log_;
   std::unique_ptr<Session> session_;
   bool identified_ = false;
   BoardInfo info_;
@@ -769,6 +779,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         g.simBoardId = static_cast<std::uint8_t>(NumberIn(a.substr(6), 0, 255, "BOARD_ID"));
       } else if (a == "--trace") {
         g.trace = true;
+      } else if (a == "--log" || a.rfind("--log=", 0) == 0) {
+        g.logPath = value("--log");
+        if (g.logPath.empty()) throw UsageError{"--log needs a file name"};
       } else if (a == "--json") {
         g.json = true;
       } else if (a == "--timeout" || a.rfind("--timeout=", 0) == 0) {
@@ -780,8 +793,31 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       }
     }
     if (i >= args.size()) throw UsageError{"no command given"};
-    Runner runner(g, out, err);
-    return runner.Command(std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i), args.end()));
+    std::ofstream log;  // outlives the session, whose reader thread writes to it
+    if (!g.logPath.empty()) {
+      // Binary: the rows end in CRLF of their own.
+      errno = 0;
+      log.open(g.logPath, std::ios::binary | std::ios::trunc);
+      if (log) log << CsvHeader() << std::flush;
+      if (!log) {
+        err << "corvelctl: cannot write the log '" << g.logPath << "'"
+            << (errno ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
+        return kExitFailure;
+      }
+    }
+    int rc;
+    {
+      Runner runner(g, out, err, g.logPath.empty() ? nullptr : &log);
+      rc = runner.Command(std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i), args.end()));
+    }
+    if (!g.logPath.empty()) {
+      log.close();
+      if (!log) {
+        err << "corvelctl: writing the log '" << g.logPath << "' failed; it is incomplete\n";
+        if (rc == kExitOk) rc = kExitFailure;
+      }
+    }
+    return rc;
   } catch (const UsageError& e) {
     err << "corvelctl: " << e.message << "\nTry 'corvelctl --help'.\n";
     return kExitUsage;

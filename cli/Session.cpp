@@ -5,9 +5,9 @@
 #include <mutex>
 
 #include "chip/ChipAccess.h"
+#include "firmware/BootRecordText.h"
 #include "link/BoardIds.h"
 #include "link/CommandSet.h"
-#include "link/FrameTrace.h"
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
 #include "link/MUSBHid.h"
@@ -19,36 +19,33 @@ using platform::Message;
 
 namespace {
 
-// Formats every report in and out for --trace, with a decode of each frame.
+// Every report in and out, decoded once: for --trace the report in hex with a
+// line for what it completes, for --log a CSV row per frame or record.
 class ReportTracer {
  public:
-  ReportTracer(QVCommunication& comm, std::function<void(const std::string&)> out)
-      : comm_(comm), out_(std::move(out)) {}
+  ReportTracer(QVCommunication& comm, std::function<void(const std::string&)> trace,
+               std::function<void(const std::string&)> log)
+      : comm_(comm), trace_(std::move(trace)), log_(std::move(log)) {}
 
   void operator()(bool outgoing, const std::uint8_t* report, std::size_t length) {
     std::lock_guard lock(mutex_);
-    std::string line = outgoing ? "> " : "< ";
-    line += HexBytes(std::span<const std::uint8_t>(report, length));
-    out_(line + "\n");
-    if (length != kHidReportSize) {
-      out_("  (not a 65-byte report: ignored)\n");
-      return;
+    rows_.clear();
+    decoder_.Feed(TrafficReport::From(TrafficClock::now(), outgoing, comm_.BootMode() == 1, report, length), rows_);
+    if (trace_) {
+      trace_((outgoing ? "> " : "< ") + HexBytes(std::span<const std::uint8_t>(report, length)) + "\n");
+      for (const auto& row : rows_) trace_("  " + TraceText(row) + "\n");
     }
-    const std::span<const std::uint8_t> data(report + 1, length - 1);
-    if (comm_.BootMode() == 1) {
-      char buf[48];
-      std::snprintf(buf, sizeof buf, "  bootloader record %02X\n", data[0]);
-      out_(buf);
-      return;
-    }
-    if (auto decoded = (outgoing ? out : in).Feed(data)) out_("  " + *decoded + "\n");
+    if (log_)
+      for (const auto& row : rows_) log_(CsvLine(row));
   }
 
  private:
   QVCommunication& comm_;
-  std::function<void(const std::string&)> out_;
+  std::function<void(const std::string&)> trace_;
+  std::function<void(const std::string&)> log_;
   std::mutex mutex_;
-  FrameTracer in, out;
+  TrafficDecoder decoder_ = MakeTrafficDecoder();
+  std::vector<TrafficRow> rows_;
 };
 
 std::string Hex2(unsigned v) {
@@ -92,8 +89,9 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   g_pCommunication = comm_.get();
   comm_->Init();
   comm_->RegisterForDeviceNotifications(main_.handle());
-  if (options_.trace && options_.traceOut) {
-    auto tracer = std::make_shared<ReportTracer>(*comm_, options_.traceOut);
+  const bool trace = options_.trace && options_.traceOut;
+  if (trace || options_.logOut) {
+    auto tracer = std::make_shared<ReportTracer>(*comm_, trace ? options_.traceOut : nullptr, options_.logOut);
     comm_->Hid()->SetReportTap(
         [tracer](bool outgoing, const std::uint8_t* report, std::size_t length) { (*tracer)(outgoing, report, length); });
   }
