@@ -9,12 +9,14 @@
 #include "app/ChipRegistry.h"
 #include "app/MainWindow.h"
 #include "app/SimRegisterPanel.h"
+#include "app/ToolPages.h"
 #include "board/RoundPage.h"
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
 #include "link/QVProtocol.h"
 #include "link/SimBackend.h"
+#include "link/TrafficCapture.h"
 #include "platform/DeviceMonitor.h"
 #include "platform/Messages.h"
 #include "platform/qt/QtDialogs.h"
@@ -73,6 +75,13 @@ bool CCorvelGUIApp::CreateObjects() {
   auto* comm = new QVCommunication(std::move(backend));
   g_pCommunication = comm;
   comm->Init();
+  // The traffic page shows everything since the start: the tap is in place
+  // before the board is opened (the main window does that).
+  m_traffic = std::make_unique<TrafficCapture>();
+  g_pTrafficCapture = m_traffic.get();
+  comm->Hid()->SetReportTap([capture = m_traffic.get(), comm](bool out, const std::uint8_t* report, std::size_t length) {
+    capture->Push(out, comm->BootMode() == 1, report, length);
+  });
   return true;
 }
 
@@ -121,6 +130,8 @@ void CCorvelGUIApp::DestroyObjects() {
   delete g_pChip;  // and with it the main window and its pages
   g_pChip = nullptr;
   if (QVCommunication* comm = g_pCommunication.exchange(nullptr)) delete comm;  // joins the reader thread
+  g_pTrafficCapture = nullptr;
+  m_traffic.reset();
   g_pProtocol = nullptr;
   m_protocol.reset();
   if (m_board) m_board->SetDeviceEventListener({});

@@ -20,6 +20,7 @@ namespace platform {
 class DeviceMonitor;
 }
 class CQVProtocol;
+class TrafficCapture;
 
 struct AppOptions {
   std::optional<std::uint8_t> simulateBoardId;  // set: run against the simulated board
@@ -54,4 +55,5 @@ class CCorvelGUIApp {
   std::unique_ptr<sim::SimBoard> m_board;
   std::unique_ptr<platform::DeviceMonitor> m_monitor;
   std::unique_ptr<CQVProtocol> m_protocol;
+  std::unique_ptr<TrafficCapture> m_traffic;  // outlives the transport that feeds it
 };

@@ -21,6 +21,7 @@ class CMyStaticFont;
 class CBitmapButton;
 class QLabel;
 class BootTransferContext;
+class CToolPages;
 namespace platform {
 class DeviceMonitor;
 }
@@ -137,6 +138,7 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   CBitmapButton* m_maximize = nullptr;
   QWidget* m_pageHost = nullptr;
   QWidget* m_pageHost2 = nullptr;
+  CToolPages* m_toolPages = nullptr;  // register and traffic pages
 
   std::map<int, QRect> m_anchored;  // remembered rectangles of the anchored controls
   QSocketNotifier* m_monitorNotifier = nullptr;

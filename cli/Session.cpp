@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "chip/ChipAccess.h"
-#include "firmware/BootRecordText.h"
+#include "cli/TrafficTap.h"
 #include "link/BoardIds.h"
 #include "link/CommandSet.h"
 #include "link/HidapiBackend.h"
@@ -18,35 +18,6 @@ using namespace std::chrono_literals;
 using platform::Message;
 
 namespace {
-
-// Every report in and out, decoded once: for --trace the report in hex with a
-// line for what it completes, for --log a CSV row per frame or record.
-class ReportTracer {
- public:
-  ReportTracer(QVCommunication& comm, std::function<void(const std::string&)> trace,
-               std::function<void(const std::string&)> log)
-      : comm_(comm), trace_(std::move(trace)), log_(std::move(log)) {}
-
-  void operator()(bool outgoing, const std::uint8_t* report, std::size_t length) {
-    std::lock_guard lock(mutex_);
-    rows_.clear();
-    decoder_.Feed(TrafficReport::From(TrafficClock::now(), outgoing, comm_.BootMode() == 1, report, length), rows_);
-    if (trace_) {
-      trace_((outgoing ? "> " : "< ") + HexBytes(std::span<const std::uint8_t>(report, length)) + "\n");
-      for (const auto& row : rows_) trace_("  " + TraceText(row) + "\n");
-    }
-    if (log_)
-      for (const auto& row : rows_) log_(CsvLine(row));
-  }
-
- private:
-  QVCommunication& comm_;
-  std::function<void(const std::string&)> trace_;
-  std::function<void(const std::string&)> log_;
-  std::mutex mutex_;
-  TrafficDecoder decoder_ = MakeTrafficDecoder();
-  std::vector<TrafficRow> rows_;
-};
 
 std::string Hex2(unsigned v) {
   char buf[8];
@@ -91,9 +62,10 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   comm_->RegisterForDeviceNotifications(main_.handle());
   const bool trace = options_.trace && options_.traceOut;
   if (trace || options_.logOut) {
-    auto tracer = std::make_shared<ReportTracer>(*comm_, trace ? options_.traceOut : nullptr, options_.logOut);
-    comm_->Hid()->SetReportTap(
-        [tracer](bool outgoing, const std::uint8_t* report, std::size_t length) { (*tracer)(outgoing, report, length); });
+    auto tap = std::make_shared<TrafficTap>(trace ? options_.traceOut : nullptr, options_.logOut);
+    comm_->Hid()->SetReportTap([tap, comm = comm_.get()](bool outgoing, const std::uint8_t* report, std::size_t length) {
+      tap->Feed(TrafficClock::now(), outgoing, comm->BootMode() == 1, report, length);
+    });
   }
 }
 
