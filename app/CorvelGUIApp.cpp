@@ -79,9 +79,7 @@ bool CCorvelGUIApp::CreateObjects() {
   // before the board is opened (the main window does that).
   m_traffic = std::make_unique<TrafficCapture>();
   g_pTrafficCapture = m_traffic.get();
-  comm->Hid()->SetReportTap([capture = m_traffic.get(), comm](bool out, const std::uint8_t* report, std::size_t length) {
-    capture->Push(out, comm->BootMode() == 1, report, length);
-  });
+  InstallTrafficTap(comm, m_traffic.get());
   return true;
 }
 

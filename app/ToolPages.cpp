@@ -2,6 +2,9 @@
 
 #include "app/RegisterPage.h"
 #include "app/TrafficPage.h"
+#include "link/MUSBHid.h"
+#include "link/QVCommunication.h"
+#include "link/TrafficCapture.h"
 #include "platform/Messages.h"
 #include "resources/dialogs/MainWindowDialog.h"
 #include "ui/CMyRectButton.h"
@@ -11,6 +14,13 @@ using namespace dialogs;
 TrafficCapture* g_pTrafficCapture = nullptr;
 CRegisterPage* g_pRegisterPage = nullptr;
 CTrafficPage* g_pTrafficPage = nullptr;
+
+void InstallTrafficTap(QVCommunication* comm, TrafficCapture* capture) {
+  if (!comm || !comm->Hid()) return;
+  comm->Hid()->SetReportTap([capture, comm](bool out, const std::uint8_t* report, std::size_t length) {
+    capture->Push(out, comm->BootMode() == 1, report, length);
+  });
+}
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "platform/MessageTarget.h"
 
 class CMyRectButton;
+class QVCommunication;
 class CRegisterPage;
 class CTrafficPage;
 class TrafficCapture;
@@ -18,6 +19,11 @@ class QWidget;
 // What the transport's tap queues for the traffic page; null while the
 // application has no link.
 extern TrafficCapture* g_pTrafficCapture;
+// Lets the transport's tap queue every report for the traffic page. The tap
+// only copies the report: it runs on the reader thread and under the
+// transport's write lock.
+void InstallTrafficTap(QVCommunication* comm, TrafficCapture* capture);
+
 // The pages, null while they do not exist.
 extern CRegisterPage* g_pRegisterPage;
 extern CTrafficPage* g_pTrafficPage;

@@ -197,6 +197,30 @@ TEST_F(RegisterPageTest, NothingIsSentWithoutAnIdentifiedBoard) {
             QStringLiteral("  \u26d4  Device not connected. Connect the device and play the pattern!"));
 }
 
+TEST_F(RegisterPageTest, AFailedOrUnansweredReadStopsWithAReason) {
+  ShowPage();
+  sim::SimFaults faults;
+  faults.failRegisterRead = true;
+  board().SetFaults(faults);
+  ASSERT_TRUE(ReadAllAndWait());
+  EXPECT_EQ(page().StatusText()->text(),
+            QStringLiteral("The board could not read register 0x00 at chip address 0x5B: reading stopped."));
+  EXPECT_EQ(Carried(16, 1).size(), 1u);  // the rest is not tried
+
+  // A board that stays silent: the read is given up when its timer runs out
+  // (called here instead of waited for), and the next "Read all" starts over.
+  faults = {};
+  faults.silent = true;
+  board().SetFaults(faults);
+  QTest::mouseClick(page().ReadAllButton(), Qt::LeftButton);
+  EXPECT_TRUE(page().Reading());
+  EXPECT_TRUE(page().Timers().IsTimerArmed(CRegisterPage::kReadTimer));
+  page().OnTimer(CRegisterPage::kReadTimer);
+  EXPECT_FALSE(page().Reading());
+  EXPECT_EQ(page().StatusText()->text(),
+            QStringLiteral("No answer to the read of register 0x00 within 2 s: reading stopped."));
+}
+
 // The pages that read register 0x11 and act on the answer. Neither exists on
 // its own yet, so the stand-in takes their place with the same waiting.
 class RegisterPageNeighbourTest : public RegisterPageTest {
