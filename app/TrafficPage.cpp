@@ -1,6 +1,8 @@
 #include "app/TrafficPage.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QPainter>
 #include <QScrollBar>
@@ -178,9 +180,14 @@ bool CTrafficPage::SaveCsvTo(const std::string& path, std::string& error) const 
 }
 
 bool CTrafficPage::SaveAsCsv() {
+  // The folder saved to last in this run, at first the home folder: the
+  // working directory of a program started from a menu means nothing to its user.
+  const QString folder = m_saveFolder.isEmpty() ? QDir::homePath() : m_saveFolder;
   const std::string suggested =
-      "corvel-traffic-" + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString() +
-      ".csv";
+      QDir(folder)
+          .filePath(QStringLiteral("corvel-traffic-%1.csv")
+                        .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))))
+          .toStdString();
   const auto path = platform::SaveFileDialog("CSV file(*.csv)|*.csv|", "Save as CSV", suggested);
   if (!path) return false;
   std::string error;
@@ -189,6 +196,7 @@ bool CTrafficPage::SaveAsCsv() {
     return false;
   }
   m_lastSave = QString::fromStdString(*path);
+  m_saveFolder = QFileInfo(m_lastSave).absolutePath();
   UpdateCounts();
   return true;
 }

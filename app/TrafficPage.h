@@ -69,6 +69,7 @@ class CTrafficPage : public CPage {
   bool m_paused = false;
   bool m_follow = true;  // the list keeps its newest row in view
   QString m_lastSave;
+  QString m_saveFolder;
 
   QTableView* m_list = nullptr;
   CMyComboBox* m_filter = nullptr;

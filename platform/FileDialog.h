@@ -17,8 +17,9 @@ using OpenFileDialogHook =
     std::function<std::optional<std::string>(const std::string& filter, const std::string& title)>;
 void SetOpenFileDialogHook(OpenFileDialogHook hook);
 
-// Asks where to save; `suggestedName` is offered as the file name. A name
-// typed without an extension gets the filter's first one.
+// Asks where to save. `suggestedName` is offered: a file name, or a path
+// whose folder the dialog opens in. A name typed without an extension gets
+// the filter's first one.
 std::optional<std::string> SaveFileDialog(const std::string& filter, const std::string& title,
                                           const std::string& suggestedName);
 

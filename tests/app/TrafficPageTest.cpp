@@ -148,7 +148,10 @@ TEST_F(TrafficPageTest, SavedCsvAndCorvelctlLogAgreeByteForByte) {
   const std::string path = ::testing::TempDir() + "corvel-traffic-export.csv";
   platform::SetSaveFileDialogHook([&](const std::string& filter, const std::string&, const std::string& suggested) {
     EXPECT_EQ(filter, "CSV file(*.csv)|*.csv|");
-    EXPECT_EQ(suggested.rfind("corvel-traffic-", 0), 0u);
+    const std::filesystem::path offered(suggested);
+    EXPECT_EQ(offered.filename().string().rfind("corvel-traffic-", 0), 0u) << suggested;
+    EXPECT_EQ(offered.extension(), ".csv");
+    EXPECT_TRUE(offered.is_absolute()) << suggested;
     return std::optional<std::string>(path);
   });
   ASSERT_TRUE(page().SaveAsCsv());
