@@ -42,6 +42,10 @@ CToolPages::CToolPages(QWidget* window)
   g_pRegisterPage->InitDialog();
   g_pTrafficPage = new CTrafficPage(g_pTrafficCapture, m_host);
   g_pTrafficPage->InitDialog();
+  // The pages go with their host, which the window may delete before this
+  // object: their pointers must not outlive them.
+  connect(g_pRegisterPage, &QObject::destroyed, [] { g_pRegisterPage = nullptr; });
+  connect(g_pTrafficPage, &QObject::destroyed, [] { g_pTrafficPage = nullptr; });
   CentreIn(g_pRegisterPage, m_host);
   CentreIn(g_pTrafficPage, m_host);
   g_pRegisterPage->hide();
@@ -58,11 +62,7 @@ CToolPages::CToolPages(QWidget* window)
   Show(Page::kRound);
 }
 
-CToolPages::~CToolPages() {
-  // The pages are children of the host and go with the window.
-  g_pRegisterPage = nullptr;
-  g_pTrafficPage = nullptr;
-}
+CToolPages::~CToolPages() = default;
 
 void CToolPages::Show(Page page) {
   m_current = page;

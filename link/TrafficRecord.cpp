@@ -244,7 +244,7 @@ void TrafficDecoder::Feed(const TrafficReport& report, std::vector<TrafficRow>& 
     row.payloadLength = static_cast<std::uint16_t>(data.size());
     if (describeBootRecord_) describeBootRecord_(data, report.out, row);
     // A frame half put together before the restart never completes.
-    (report.out ? out_ : in_) = {};
+    Reset();
     rows.push_back(std::move(row));
     return;
   }
