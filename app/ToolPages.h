@@ -42,7 +42,7 @@ class CToolPages : public QObject {
   Page Current() const { return m_current; }
 
   // The main window's register replies, relayed to the register page beside
-  // the specified relays: it notes the values and acts only on its own.
+  // the window's own relays: it notes the values and acts only on its own.
   void RelayRegisterReply(const platform::Message& message);
   // After the main window changed its layout ratios (maximise, restore).
   void Relayout();

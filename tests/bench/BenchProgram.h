@@ -3,7 +3,9 @@
 // board is identified.
 #pragma once
 
-#include <QCoreApplication>
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
 #include <QElapsedTimer>
 
 #include <memory>
@@ -38,6 +40,18 @@ inline Program& Running() {
     return p;
   }();
   return p;
+}
+
+// The main() of such a benchmark: Qt without a display unless one is asked
+// for, the benchmarks, then the program torn down in order.
+inline int RunWithProgram(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication qt(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (Running().app) Running().app->DestroyObjects();
+  return 0;
 }
 
 }  // namespace bench

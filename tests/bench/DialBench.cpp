@@ -100,12 +100,4 @@ BENCHMARK(BM_FastDialLastValueArrives)->UseManualTime()->Iterations(50)->Unit(be
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication qt(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  if (Running().app) Running().app->DestroyObjects();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::RunWithProgram(argc, argv); }
