@@ -1,14 +1,18 @@
 #include "app/TrafficPage.h"
 
+#include <QClipboard>
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QPainter>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -72,6 +76,10 @@ CTrafficPage::CTrafficPage(TrafficCapture* capture, QWidget* parent, std::size_t
   connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
     if (m_follow) bar->setValue(maximum);
   });
+  // Ctrl+C copies the selected rows in the CSV form, ready for a spreadsheet
+  // or a bug report.
+  auto* copy = new QShortcut(QKeySequence::Copy, m_list, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+  connect(copy, &QShortcut::activated, this, &CTrafficPage::CopySelectedRows);
   connect(m_pause, &QAbstractButton::clicked, this, [this] { SetPaused(!m_paused); });
   connect(m_clear, &QAbstractButton::clicked, this, &CTrafficPage::ClearList);
   connect(m_save, &QAbstractButton::clicked, this, [this] { SaveAsCsv(); });
@@ -150,6 +158,17 @@ void CTrafficPage::SetPaused(bool paused) {
     m_model.Append(std::move(rows));
   }
   UpdateCounts();
+}
+
+QString CTrafficPage::CopySelectedRows() {
+  std::vector<int> rows;
+  for (const QModelIndex& index : m_list->selectionModel()->selectedRows()) rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  std::string text;
+  for (int row : rows) text += CsvLine(m_model.ShownRow(row));
+  const QString copied = QString::fromStdString(text);
+  if (!copied.isEmpty()) QGuiApplication::clipboard()->setText(copied);
+  return copied;
 }
 
 void CTrafficPage::ClearList() {

@@ -40,6 +40,9 @@ class CTrafficPage : public CPage {
   void SetPaused(bool paused);
   bool Paused() const { return m_paused; }
   void ClearList();
+  // The selected rows as CSV lines (without the header), also put on the
+  // clipboard.
+  QString CopySelectedRows();
   // Asks where, then writes the rows shown. False when nothing was written.
   bool SaveAsCsv();
   // Writes the rows shown to `path`; on failure says why in `error`.

@@ -3,6 +3,7 @@
 // on the same exchange, and pictures of both new pages during a blink chain.
 #include <QTableView>
 #include <QTableWidget>
+#include <QItemSelectionModel>
 #include <QTest>
 
 #include <filesystem>
@@ -257,6 +258,17 @@ TEST_F(TrafficPageAloneTest, TheListKeepsTheNewestRowsAndPauseHoldsIt) {
   EXPECT_NE(page->Counts()->text().indexOf(QStringLiteral("paused, 2 new rows waiting")), -1);
   QTest::mouseClick(page->PauseButton(), Qt::LeftButton);
   EXPECT_EQ(Sequences(), (std::vector<int>{114, 115, 116, 117, 118, 119, 200, 201}));
+}
+
+TEST_F(TrafficPageAloneTest, CopiesTheSelectedRowsAsCsv) {
+  for (std::uint16_t seq = 0; seq < 4; ++seq) Ack(seq);
+  page->Drain();
+  page->List()->selectRow(3);
+  page->List()->selectionModel()->select(page->Model().index(1, 0),
+                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  const QString copied = page->CopySelectedRows();
+  // In list order, whichever was selected first.
+  EXPECT_EQ(copied.toStdString(), CsvLine(page->Model().ShownRow(1)) + CsvLine(page->Model().ShownRow(3)));
 }
 
 TEST_F(TrafficPageAloneTest, ReportsTheTapCouldNotQueueAndAFailedSave) {
