@@ -225,7 +225,11 @@ TEST_F(RegisterPageTest, AFailedOrUnansweredReadStopsWithAReason) {
 // its own yet, so the stand-in takes their place with the same waiting.
 class RegisterPageNeighbourTest : public RegisterPageTest {
  protected:
+  // The stand-ins take the place of whatever the application registered:
+  // the blink page is made again with its factory, the GPIO output page when
+  // the test selects it.
   void SetUp() override {
+    RegisterPageTest::SetUp();
     CRound::SetSubPageFactory(CRound::SubPage::kBlink, [this](QWidget* host) {
       blink = new StandInChainPage(host, platform::kMsgBlinkRead);
       return blink;
@@ -234,7 +238,9 @@ class RegisterPageNeighbourTest : public RegisterPageTest {
       gpioOutput = new StandInChainPage(host, platform::kMsgGpioOutputRead);
       return gpioOutput;
     });
-    RegisterPageTest::SetUp();
+    g_pRoundPage->DestroyBlinkPage();
+    g_pRoundPage->CreateBlinkPage();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
   void TearDown() override {
     g_bBlinkActive = 0;

@@ -166,10 +166,10 @@ TEST_F(TrafficPageTest, SavedCsvAndCorvelctlLogAgreeByteForByte) {
 }
 
 TEST_F(TrafficPageTest, BothPagesDuringABlinkChain) {
-  // The blink page itself is not in this build; the stand-in sends the
-  // blink chain's traffic.
+  // The stand-in sends the blink chain's traffic and takes the blink page's
+  // relays for the while.
   StandInChainPage chain(window, platform::kMsgBlinkRead);
-  g_pBlinkMode = &chain;
+  CPage* const blinkPage = std::exchange(g_pBlinkMode, &chain);
   g_bBlinkActive = 1;
   board().SetRegister(chip::kRegGlobalControl, 0x01);
   chain.StartChain();
@@ -192,7 +192,7 @@ TEST_F(TrafficPageTest, BothPagesDuringABlinkChain) {
   EXPECT_GT(page().Model().rowCount(), 20);
   uitest::GrabAndSave(window, QStringLiteral("traffic_page_blink_chain"));
   g_bBlinkActive = 0;
-  g_pBlinkMode = nullptr;
+  g_pBlinkMode = blinkPage;
 }
 
 // The page on its own, fed by hand: the list's bound, Pause and a failed save.
