@@ -187,14 +187,15 @@ TEST_F(RegisterPageTest, NothingIsSentWithoutAnIdentifiedBoard) {
   g_bBoardMatched = 0;
   QTest::mouseClick(page().ReadAllButton(), Qt::LeftButton);
   EXPECT_FALSE(page().Reading());
+  // Told at once, before a late answer to earlier traffic takes the line.
+  EXPECT_TRUE(window->StatusLine()->isVisible());
+  EXPECT_EQ(window->StatusLine()->text(),
+            QStringLiteral("  \u26d4  Device not connected. Connect the device and play the pattern!"));
   EXPECT_FALSE(page().WriteRegister(0x15, 1));
   Pump(200);
   EXPECT_TRUE(Carried(16, 1).empty());
   EXPECT_TRUE(RegisterWrites().empty());
   EXPECT_TRUE(page().StatusText()->text().startsWith(QStringLiteral("No lamp board identified")));
-  EXPECT_TRUE(window->StatusLine()->isVisible());
-  EXPECT_EQ(window->StatusLine()->text(),
-            QStringLiteral("  \u26d4  Device not connected. Connect the device and play the pattern!"));
 }
 
 TEST_F(RegisterPageTest, AFailedOrUnansweredReadStopsWithAReason) {
