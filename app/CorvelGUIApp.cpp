@@ -9,6 +9,7 @@
 #include "app/ChipRegistry.h"
 #include "app/MainWindow.h"
 #include "app/SimRegisterPanel.h"
+#include "app/ToolPages.h"
 #include "board/RoundPage.h"
 #include "chip/GpioInputPage.h"
 #include "chip/GpioOutputPage.h"
@@ -18,6 +19,7 @@
 #include "link/QVCommunication.h"
 #include "link/QVProtocol.h"
 #include "sim/SimBackend.h"
+#include "link/TrafficCapture.h"
 #include "platform/DeviceMonitor.h"
 #include "platform/Messages.h"
 #include "platform/qt/QtDialogs.h"
@@ -80,9 +82,14 @@ bool CCorvelGUIApp::CreateObjects() {
     m_monitor = std::make_unique<platform::DeviceMonitor>();
     backend = std::make_unique<HidapiBackend>();
   }
+  // The traffic page shows everything since the start: the tap is in place
+  // before the board is opened (the main window does that).
+  m_traffic = std::make_unique<TrafficCapture>();
+  g_pTrafficCapture = m_traffic.get();
   m_communication = std::make_unique<QVCommunication>(std::move(backend));
   g_pCommunication = m_communication.get();
   m_communication->Init();
+  InstallTrafficTap(m_communication.get(), m_traffic.get());
   return true;
 }
 
@@ -132,6 +139,8 @@ void CCorvelGUIApp::DestroyObjects() {
   g_pChip = nullptr;
   g_pCommunication = nullptr;
   m_communication.reset();  // joins the reader thread
+  g_pTrafficCapture = nullptr;
+  m_traffic.reset();
   g_pProtocol = nullptr;
   m_protocol.reset();
   if (m_board) m_board->SetDeviceEventListener({});

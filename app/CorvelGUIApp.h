@@ -23,6 +23,7 @@ class DeviceMonitor;
 class CQVProtocol;
 class QVChip;
 class QVCommunication;
+class TrafficCapture;
 
 struct AppOptions {
   std::optional<std::uint8_t> simulateBoardId;  // set: run against the simulated board
@@ -58,6 +59,7 @@ class CCorvelGUIApp {
   std::unique_ptr<sim::SimBoard> m_board;
   std::unique_ptr<platform::DeviceMonitor> m_monitor;
   std::unique_ptr<CQVProtocol> m_protocol;
+  std::unique_ptr<TrafficCapture> m_traffic;  // outlives the transport that feeds it
   // Reached by everyone through g_pChip and g_pCommunication; owned here.
   std::unique_ptr<QVChip> m_chip;
   std::unique_ptr<QVCommunication> m_communication;

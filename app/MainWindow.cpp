@@ -20,6 +20,7 @@
 
 #include "app/ChipRegistry.h"
 #include "app/CorvelGUIApp.h"
+#include "app/ToolPages.h"
 #include "board/BrightnessDial.h"
 #include "board/LedLayoutPage.h"
 #include "board/RoundPage.h"
@@ -142,6 +143,7 @@ void CQV512XX::InitDialog() {
   g_pMainServices = this;
 
   CreateRoundPage();
+  m_toolPages = new CToolPages(this);
   m_round->SetChecked(true);
   m_boot->SetChecked(false);
   m_boot->SetButtonFont(50, 15, 400, "Arial");
@@ -303,10 +305,12 @@ void CQV512XX::OnMessage(const Message& m) {
       ForwardTo(g_pGpioOutputPage, kMsgGpioOutputRead, m);
       if (g_bBlinkActive) ForwardTo(g_pBlinkMode, kMsgBlinkRead, m);
       if (g_bFadeActive) ForwardTo(g_pFadeMode, kMsgFadeRead, m);
+      if (m_toolPages) m_toolPages->RelayRegisterReply(m);
       status(texts::kStatusReadOk, true);
       return;
     case kMsgRegisterReadFailed:
       m_target->KillTimer(kReplyTimer);
+      if (m_toolPages) m_toolPages->RelayRegisterReply(m);
       status(texts::kStatusReadFailed, false);
       return;
     case kMsgGpioControlStatus: {
@@ -345,6 +349,7 @@ void CQV512XX::OnMessage(const Message& m) {
       } else if (g_pBrightnessPage) {
         ForwardTo(g_pRoundPage, kMsgPageWriteAck, m);
       }
+      if (m_toolPages) m_toolPages->RelayRegisterReply(m);
       status(texts::kStatusWriteOk, true);
       return;
     case kMsgInterrupt:
@@ -604,6 +609,7 @@ void CQV512XX::ToggleMaximize() {
     g_pRoundPage->move((m_pageHost->width() - g_pRoundPage->width()) / 2,
                        (m_pageHost->height() - g_pRoundPage->height()) / 2);
   }
+  if (m_toolPages) m_toolPages->Relayout();
   if (g_bMaximized) {
     g_ratioX = g_maxRatioX * g_baseRatioX;
     g_ratioY = g_maxRatioY * g_baseRatioY;

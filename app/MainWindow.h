@@ -23,6 +23,7 @@ class CMyStaticFont;
 class CBitmapButton;
 class QLabel;
 class BootTransferContext;
+class CToolPages;
 namespace platform {
 class DeviceMonitor;
 }
@@ -155,6 +156,7 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   QWidget* m_pageHost = nullptr;
   QWidget* m_pageHost2 = nullptr;
   std::unique_ptr<CRound> m_roundPage;  // in page host 1000; reached through g_pRoundPage
+  CToolPages* m_toolPages = nullptr;  // register and traffic pages
 
   int m_linkRecoveries = 0;  // since the board last answered a query
   bool m_linkFailed = false;  // attached, but not answering since the link failed

@@ -1,5 +1,6 @@
 #include "chip/ChipAccess.h"
 
+#include "chip/RegisterJournal.h"
 #include "link/CommandSet.h"
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
@@ -16,7 +17,10 @@ bool AccessAllowed() {
 int WriteChipRegisters(std::uint8_t reg, std::span<const std::uint8_t> data) {
   if (!AccessAllowed() || data.empty() || data.size() > kMaxI2cTransferData) return 0;
   std::uint8_t record[kI2cRecordSize] = {1, g_i2cAddress.load(), reg, static_cast<std::uint8_t>(data.size()), 0, 0};
-  return SendI2cTransfer(kCmdWriteRegisters, record, data.data());
+  const int sent = SendI2cTransfer(kCmdWriteRegisters, record, data.data());
+  // Noted here, where every page's writes pass, for the register page.
+  if (sent) Journal().RecordWrite(reg, data);
+  return sent;
 }
 
 int ReadChipRegisters(std::uint8_t reg, std::uint8_t count) {

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <charconv>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,6 +30,7 @@
 #include "firmware/ImageFile.h"
 #include "link/BoardIds.h"
 #include "link/MUSBHid.h"
+#include "link/TrafficRecord.h"
 #include "platform/MessageBox.h"
 #include "sim/SimKnobs.h"
 
@@ -45,6 +48,8 @@ constexpr const char* kToolHelp =
     "  --sim-faults drop=P,corrupt=P,nak=P\n"
     "                    the simulated board loses, spoils or refuses P percent of the frames\n"
     "  --trace           show every report in and out, with a decode of each frame, on stderr\n"
+    "  --log FILE.csv    write every frame and bootloader record in and out to FILE.csv\n"
+    "                    (one row each: time, direction, kind, sequence, command, payload, meaning)\n"
     "  --timeout MS      how long to wait for each answer (default 5000)\n"
     "  --address ADDR    chip I2C address for register commands: 0x58..0x5B (default 0x5B)\n"
     "  --json            print data as JSON\n"
@@ -153,6 +158,7 @@ struct Globals {
   sim::SimFaults simFaults = sim::RealisticTiming();
   bool simKnobsGiven = false;  // they mean nothing without --sim
   bool trace = false;
+  std::string logPath;
   bool json = false;
   int timeoutMs = 5000;
   std::uint8_t address = 0x5B;
@@ -348,7 +354,8 @@ bool StderrIsTerminal(const std::ostream& err) {
 
 class Runner {
  public:
-  Runner(Globals g, std::ostream& out, std::ostream& err) : g_(g), out_(out), err_(err) {}
+  Runner(Globals g, std::ostream& out, std::ostream& err, std::ostream* log = nullptr)
+      : g_(g), out_(out), err_(err), log_(log) {}
 
   int Command(const std::vector<std::string>& args) {
     const std::string& name = args[0];
@@ -394,6 +401,8 @@ class Runner {
       o.chipAddress = g_.address;
       std::ostream* err = &err_;
       o.traceOut = [err](const std::string& line) { std::osyncstream(*err) << line << std::flush; };
+      // Flushed row by row: a log is most wanted when something goes wrong.
+      if (std::ostream* log = log_) o.logOut = [log](const std::string& line) { *log << line << std::flush; };
       session_ = std::make_unique<Session>(o);
       if (Hooks().opened) Hooks().opened(*session_);
     }
@@ -1073,6 +1082,7 @@ class Runner {
   Globals g_;
   std::ostream& out_;
   std::ostream& err_;
+  std::ostream* log_;
   std::unique_ptr<Session> session_;
   bool identified_ = false;
   bool validating_ = false;  // only checking the arguments of batch steps
@@ -1116,6 +1126,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         g.simKnobsGiven = true;
       } else if (a == "--trace") {
         g.trace = true;
+      } else if (a == "--log" || a.rfind("--log=", 0) == 0) {
+        g.logPath = value("--log");
+        if (g.logPath.empty()) throw UsageError{"--log needs a file name"};
       } else if (a == "--json") {
         g.json = true;
       } else if (a == "--timeout" || a.rfind("--timeout=", 0) == 0) {
@@ -1128,8 +1141,31 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (i >= args.size()) throw UsageError{"no command given"};
     if (g.simKnobsGiven && !g.sim) throw UsageError{"--sim-latency and --sim-faults need --sim"};
-    Runner runner(g, out, err);
-    return runner.Command(std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i), args.end()));
+    std::ofstream log;  // outlives the session, whose reader thread writes to it
+    if (!g.logPath.empty()) {
+      // Binary: the rows end in CRLF of their own.
+      errno = 0;
+      log.open(g.logPath, std::ios::binary | std::ios::trunc);
+      if (log) log << CsvHeader() << std::flush;
+      if (!log) {
+        err << "corvelctl: cannot write the log '" << g.logPath << "'"
+            << (errno ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
+        return kExitFailure;
+      }
+    }
+    int rc;
+    {
+      Runner runner(g, out, err, g.logPath.empty() ? nullptr : &log);
+      rc = runner.Command(std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i), args.end()));
+    }
+    if (!g.logPath.empty()) {
+      log.close();
+      if (!log) {
+        err << "corvelctl: writing the log '" << g.logPath << "' failed; it is incomplete\n";
+        if (rc == kExitOk) rc = kExitFailure;
+      }
+    }
+    return rc;
   } catch (const UsageError& e) {
     err << "corvelctl: " << e.message << "\nTry 'corvelctl --help'.\n";
     return kExitUsage;

@@ -5,9 +5,9 @@
 #include <mutex>
 
 #include "chip/ChipAccess.h"
+#include "cli/TrafficTap.h"
 #include "link/BoardIds.h"
 #include "link/CommandSet.h"
-#include "link/FrameTrace.h"
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
 #include "link/MUSBHid.h"
@@ -18,38 +18,6 @@ using namespace std::chrono_literals;
 using platform::Message;
 
 namespace {
-
-// Formats every report in and out for --trace, with a decode of each frame.
-class ReportTracer {
- public:
-  ReportTracer(QVCommunication& comm, std::function<void(const std::string&)> out)
-      : comm_(comm), out_(std::move(out)) {}
-
-  void operator()(bool outgoing, const std::uint8_t* report, std::size_t length) {
-    std::lock_guard lock(mutex_);
-    std::string line = outgoing ? "> " : "< ";
-    line += HexBytes(std::span<const std::uint8_t>(report, length));
-    out_(line + "\n");
-    if (length != kHidReportSize) {
-      out_("  (not a 65-byte report: ignored)\n");
-      return;
-    }
-    const std::span<const std::uint8_t> data(report + 1, length - 1);
-    if (comm_.BootMode() == 1) {
-      char buf[48];
-      std::snprintf(buf, sizeof buf, "  bootloader record %02X\n", data[0]);
-      out_(buf);
-      return;
-    }
-    if (auto decoded = (outgoing ? out : in).Feed(data)) out_("  " + *decoded + "\n");
-  }
-
- private:
-  QVCommunication& comm_;
-  std::function<void(const std::string&)> out_;
-  std::mutex mutex_;
-  FrameTracer in, out;
-};
 
 // What lights the window's interrupt indicator.
 bool IsInterruptReport(const Message& m) {
@@ -105,10 +73,12 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   g_pCommunication = comm_.get();
   comm_->Init();
   comm_->RegisterForDeviceNotifications(main_.handle());
-  if (options_.trace && options_.traceOut) {
-    auto tracer = std::make_shared<ReportTracer>(*comm_, options_.traceOut);
-    comm_->Hid()->SetReportTap(
-        [tracer](bool outgoing, const std::uint8_t* report, std::size_t length) { (*tracer)(outgoing, report, length); });
+  const bool trace = options_.trace && options_.traceOut;
+  if (trace || options_.logOut) {
+    auto tap = std::make_shared<TrafficTap>(trace ? options_.traceOut : nullptr, options_.logOut);
+    comm_->Hid()->SetReportTap([tap, comm = comm_.get()](bool outgoing, const std::uint8_t* report, std::size_t length) {
+      tap->Feed(TrafficClock::now(), outgoing, comm->BootMode() == 1, report, length);
+    });
   }
 }
 

@@ -30,6 +30,7 @@ struct SessionOptions {
   int timeoutMs = 5000;
   std::uint8_t chipAddress = 0x5B;
   std::function<void(const std::string&)> traceOut;  // where --trace lines go
+  std::function<void(const std::string&)> logOut;    // where --log's CSV rows go; empty: no log
 };
 
 struct BoardInfo {

@@ -1,14 +1,16 @@
 // Decodes the reports of one direction of the link back into frames for a
 // human: type, sequence number, class/command, payload length and whether the
 // checksum holds. Reports that belong to no frame are named as such; raw
-// bootloader records are not frames and are left to the caller.
+// bootloader records are not frames and are left to the caller. A line here
+// is the row of link/TrafficRecord written for --trace.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
-#include <vector>
+
+#include "link/TrafficRecord.h"
 
 class FrameTracer {
  public:
@@ -20,8 +22,5 @@ class FrameTracer {
   static std::string Describe(std::span<const std::uint8_t> frame);
 
  private:
-  std::vector<std::uint8_t> partial_;
-  std::size_t expected_ = 0;
+  TrafficDecoder decoder_;
 };
-
-std::string HexBytes(std::span<const std::uint8_t> bytes);

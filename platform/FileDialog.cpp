@@ -7,6 +7,7 @@ namespace platform {
 namespace {
 std::mutex g_hookMutex;
 std::shared_ptr<const OpenFileDialogHook> g_hook;
+std::shared_ptr<const SaveFileDialogHook> g_saveHook;
 }  // namespace
 
 std::optional<std::string> OpenFileDialog(const std::string& filter, const std::string& title) {
@@ -22,6 +23,22 @@ std::optional<std::string> OpenFileDialog(const std::string& filter, const std::
 void SetOpenFileDialogHook(OpenFileDialogHook hook) {
   std::lock_guard lock(g_hookMutex);
   g_hook = hook ? std::make_shared<const OpenFileDialogHook>(std::move(hook)) : nullptr;
+}
+
+std::optional<std::string> SaveFileDialog(const std::string& filter, const std::string& title,
+                                          const std::string& suggestedName) {
+  std::shared_ptr<const SaveFileDialogHook> hook;
+  {
+    std::lock_guard lock(g_hookMutex);
+    hook = g_saveHook;
+  }
+  if (!hook) return std::nullopt;
+  return (*hook)(filter, title, suggestedName);
+}
+
+void SetSaveFileDialogHook(SaveFileDialogHook hook) {
+  std::lock_guard lock(g_hookMutex);
+  g_saveHook = hook ? std::make_shared<const SaveFileDialogHook>(std::move(hook)) : nullptr;
 }
 
 }  // namespace platform

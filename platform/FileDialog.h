@@ -1,5 +1,6 @@
-// The open-file dialog. The window installs a presenter; tests install a hook
-// that records the call and answers it. Without either nothing is chosen.
+// The open-file and save-file dialogs. The window installs presenters; tests
+// install hooks that record the call and answer it. Without either nothing is
+// chosen.
 #pragma once
 
 #include <functional>
@@ -15,5 +16,15 @@ std::optional<std::string> OpenFileDialog(const std::string& filter, const std::
 using OpenFileDialogHook =
     std::function<std::optional<std::string>(const std::string& filter, const std::string& title)>;
 void SetOpenFileDialogHook(OpenFileDialogHook hook);
+
+// Asks where to save. `suggestedName` is offered: a file name, or a path
+// whose folder the dialog opens in. A name typed without an extension gets
+// the filter's first one.
+std::optional<std::string> SaveFileDialog(const std::string& filter, const std::string& title,
+                                          const std::string& suggestedName);
+
+using SaveFileDialogHook = std::function<std::optional<std::string>(
+    const std::string& filter, const std::string& title, const std::string& suggestedName)>;
+void SetSaveFileDialogHook(SaveFileDialogHook hook);
 
 }  // namespace platform

@@ -46,4 +46,10 @@ inline constexpr std::uint32_t kMsgFadeRead = WM_USER + 350;
 inline constexpr std::uint32_t kMsgGpioOutputRead = WM_USER + 351;
 inline constexpr std::uint32_t kMsgPageInterrupt = WM_USER + 361;
 
+// Relays to the register page, beside the ones above: it notes every value
+// it sees and acts only on the replies to its own reads and writes.
+inline constexpr std::uint32_t kMsgRegisterPageRead = WM_USER + 370;
+inline constexpr std::uint32_t kMsgRegisterPageReadFailed = WM_USER + 371;
+inline constexpr std::uint32_t kMsgRegisterPageWritten = WM_USER + 372;
+
 }  // namespace platform

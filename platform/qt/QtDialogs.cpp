@@ -65,6 +65,19 @@ void InstallQtDialogs() {
     if (path.isNull()) return std::nullopt;  // cancelled
     return path.toStdString();
   });
+  SetSaveFileDialogHook([](const std::string& filter, const std::string& title,
+                           const std::string& suggestedName) -> std::optional<std::string> {
+    QFileDialog dialog(QApplication::activeWindow(), QString::fromStdString(title), QString(),
+                       QtFilterFromPairs(filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.selectFile(QString::fromStdString(suggestedName));
+    // "Csv file(*.csv)|*.csv|" -> "csv": what a name typed without one gets.
+    const QString first = QString::fromStdString(filter).section(QLatin1Char('|'), 1, 1).section(QLatin1Char(';'), 0, 0);
+    if (first.startsWith(QLatin1String("*.")) && !first.mid(2).contains(QLatin1Char('*')))
+      dialog.setDefaultSuffix(first.mid(2));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().front().toStdString();
+  });
 }
 
 }  // namespace platform

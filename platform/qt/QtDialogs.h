@@ -1,4 +1,4 @@
-// Presenters for message boxes and the open-file dialog on Qt.
+// Presenters for message boxes and the open-file and save-file dialogs on Qt.
 #pragma once
 
 #include <QString>

@@ -1,7 +1,8 @@
 // Layout of the main window (dialog 104): 890 x 530 dialog units, 9-point
 // base units, so 1558 x 928 pixels at the reference work area. A 30-pixel
 // caption band on top, a 35.5-pixel grey band at the bottom; between them the
-// page area with a narrow column on its left for the page and Boot buttons.
+// page area with a narrow column on its left for the page and Boot buttons
+// (Round, then the register and traffic pages under it).
 #pragma once
 
 #include "platform/qt/DialogTemplate.h"
@@ -19,6 +20,8 @@ inline constexpr int IDC_STATUS = 1007;
 inline constexpr int IDC_MINIMIZE = 1008;
 inline constexpr int IDC_MAXIMIZE = 1009;
 inline constexpr int IDC_VERSION_TEXT = 1010;
+inline constexpr int IDC_PAGE_REGISTERS = 1011;
+inline constexpr int IDC_PAGE_TRAFFIC = 1012;
 inline constexpr int IDC_PAGE_FRAME = 2311;
 inline constexpr int IDC_RED_DOT = 2312;
 inline constexpr int IDC_GREEN_DOT = 2313;
@@ -30,6 +33,8 @@ inline constexpr platform::ControlTemplate kMainWindowControls[] = {
     {IDC_PAGE_HOST, ControlClass::Host, "", 51, 17, 838, 493},
     {IDC_PAGE_HOST2, ControlClass::Host, "", 51, 17, 838, 493, platform::kStyleHidden},
     {IDC_PAGE_ROUND, ControlClass::RectButton, "Round", 4, 26, 42, 22},
+    {IDC_PAGE_REGISTERS, ControlClass::RectButton, "Registers", 4, 52, 42, 22},
+    {IDC_PAGE_TRAFFIC, ControlClass::RectButton, "Traffic", 4, 78, 42, 22},
     {IDC_BOOT, ControlClass::RectButton, "Boot", 4, 440, 42, 42},
     {IDC_STATUS, ControlClass::StaticFont, "", 60, 494, 560, 13, platform::kStyleHidden},
     {IDC_RED_DOT, ControlClass::Picture, "", 46, 512, 7, 7},

@@ -14,37 +14,14 @@
 #include <memory>
 #include <vector>
 
-#include "app/ChipRegistry.h"
-#include "app/CorvelGUIApp.h"
-#include "app/MainWindow.h"
 #include "board/BoardGlobals.h"
 #include "sim/SimBoard.h"
+#include "tests/bench/BenchProgram.h"
 
 namespace {
 
-struct Program {
-  std::unique_ptr<CCorvelGUIApp> app;
-  CQV512XX* window = nullptr;
-  sim::SimBoard* board = nullptr;
-};
-
-Program& Running() {
-  static Program p = [] {
-    Program p;
-    AppOptions options;
-    options.simulateBoardId = 1;
-    p.app = std::make_unique<CCorvelGUIApp>(options);
-    p.app->CreateObjects();
-    p.window = g_pChip->Prepare(QVChip::kMainWindowChip);
-    p.window->show();
-    p.board = p.app->SimulatedBoard();
-    QElapsedTimer t;
-    t.start();
-    while (g_bBoardMatched != 1 && t.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return p;
-  }();
-  return p;
-}
+using bench::Program;
+using bench::Running;
 
 // Runs the event loop until the chip's LED 0 shows `value`; the time it took.
 double MillisecondsUntil(sim::SimBoard& board, std::uint8_t value, QElapsedTimer& since) {
@@ -123,12 +100,4 @@ BENCHMARK(BM_FastDialLastValueArrives)->UseManualTime()->Iterations(50)->Unit(be
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication qt(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  if (Running().app) Running().app->DestroyObjects();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::RunWithProgram(argc, argv); }

@@ -7,6 +7,8 @@
 #include "link/LinkHost.h"
 #include "link/ProtocolEngine.h"
 #include "link/QVProtocol.h"
+#include "link/TrafficCapture.h"
+#include "link/TrafficRecord.h"
 #include "platform/Sleep.h"
 #include "support/TestFrames.h"
 
@@ -77,5 +79,34 @@ void BM_ReceiveFrame(benchmark::State& state) {
 BENCHMARK(BM_ReceiveFrame);
 
 }  // namespace
+
+// What the traffic page pays per report on the window's thread: one register
+// write's four reports (our frame, its ACK, the answer, our ACK) queued by the
+// tap, taken, and decoded into rows.
+void BM_TrafficDecode(benchmark::State& state) {
+  const testframes::Bytes record{1, 0x5B, 0x20, 6, 4, 0, 1, 2, 3, 4, 5, 6};
+  std::vector<std::pair<bool, testframes::Report>> exchange;
+  exchange.emplace_back(true, testframes::Cut(testframes::BoardFrame(16, 3, record, 7))[0]);
+  exchange.emplace_back(false, testframes::Cut(testframes::BoardAck(7))[0]);
+  exchange.emplace_back(false, testframes::Cut(testframes::BoardFrame(16, 4, record, 9))[0]);
+  exchange.emplace_back(true, testframes::Cut(testframes::BoardAck(9))[0]);
+  TrafficCapture capture;
+  TrafficDecoder decoder;
+  std::vector<TrafficReport> taken;
+  std::vector<TrafficRow> rows;
+  std::array<std::uint8_t, 65> report{};
+  for (auto _ : state) {
+    for (const auto& [out, data] : exchange) {
+      std::copy(data.begin(), data.end(), report.begin() + 1);
+      capture.Push(out, false, report.data(), report.size());
+    }
+    capture.TakeAll(taken);
+    rows.clear();
+    for (const auto& r : taken) decoder.Feed(r, rows);
+    benchmark::DoNotOptimize(rows.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(exchange.size()));
+}
+BENCHMARK(BM_TrafficDecode);
 
 BENCHMARK_MAIN();

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "cli/Session.h"
@@ -274,4 +276,48 @@ TEST(CliTest, ABoardReplugedBetweenTwoCommandsIsNotUsedBlindly) {
   std::vector<std::uint8_t> values;
   EXPECT_FALSE(session.ReadRegisters(0x20, 1, values, error));
   EXPECT_NE(error.find("Link lost during the register read: USB Hid device not found!"), std::string::npos) << error;
+}
+
+namespace {
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+}  // namespace
+
+TEST(CliTest, LogWritesEveryFrameAsCsvWithTheTraceDecoder) {
+  const std::string path = ::testing::TempDir() + "corvelctl-log.csv";
+  auto r = Ctl({"--sim", "--trace", "--log", path, "batch", "reg write 0x20 1 2", "reg read 0x20 2"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  const std::string csv = ReadFile(path);
+  ASSERT_EQ(csv.rfind("Time,Direction,Kind,Sequence,Class,Command,Name,Payload length,Payload,Checksum,Meaning\r\n", 0),
+            0u)
+      << csv;
+  // Every record ends in CRLF; no bare line feed anywhere.
+  std::size_t lines = 0;
+  for (std::size_t i = 0; i < csv.size(); ++i)
+    if (csv[i] == '\n') {
+      ASSERT_TRUE(i > 0 && csv[i - 1] == '\r') << "bare LF at " << i;
+      ++lines;
+    }
+  EXPECT_GE(lines, 20u);
+  const std::string rows[] = {
+      ",out,DATA,0,1,1,handshake request,0,,ok,handshake request\r\n",
+      ",in,DATA,0,1,2,handshake answer,4,5A 5A 00 01,ok,protocol matches\r\n",
+      ",out,DATA,4,16,3,write registers,8,01 5B 20 02 04 00 01 02,ok,write 0x20\u20130x21: 2 bytes\r\n",
+      ",in,ACK,4,,,,,,,frame 4 received\r\n",
+      ",in,DATA,5,16,2,register data,8,01 5B 20 02 04 00 01 02,ok,data 0x20\u20130x21: 01 02\r\n",
+  };
+  for (const auto& row : rows) EXPECT_NE(csv.find(row), std::string::npos) << row << "\nin\n" << csv;
+  // --trace names them the same way.
+  EXPECT_NE(r.err.find("(16,3) payload=8 checksum ok  [write registers] write 0x20\u20130x21: 2 bytes"),
+            std::string::npos)
+      << r.err;
+
+  r = Ctl({"--sim", "--log", ::testing::TempDir() + "no-such-dir/x.csv", "info"});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.err.find("cannot write the log"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_EQ(Ctl({"--sim", "info", "--log"}).rc, 2);
+  EXPECT_EQ(Ctl({"--sim", "--log"}).rc, 2);
 }

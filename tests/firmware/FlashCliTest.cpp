@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -412,4 +413,28 @@ TEST_F(FlashCliTest, ABoardThatNamesNoChipBoardIsNotUpdated) {
   EXPECT_EQ(r.rc, 1);
   EXPECT_TRUE(Has(r.err, "The board reports id 2, which names no known chip board: it is not updated")) << r.err;
   EXPECT_FALSE(Has(r.err, "register access")) << r.err;
+}
+
+TEST_F(FlashCliTest, LogNamesTheBootloaderRecordsOfAnUpdate) {
+  const std::string raw = Write("raw.bin", Pattern(64));
+  const std::string image = Path("small.qvbin");
+  ASSERT_EQ(Ctl({"image", "make", raw, "-o", image}).rc, 0);
+  const std::string log = Path("update.csv");
+  auto r = Ctl({"--sim", "--log", log, "flash", image});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  std::ifstream in(log, std::ios::binary);
+  const std::string csv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The boot value goes as a frame; once the board runs its bootloader every
+  // report is a raw record, named by the same decoder.
+  const std::string rows[] = {
+      ",out,DATA,", ",48,1,set boot value,1,00,ok,boot value 0x00: restart into the bootloader\r\n",
+      ",out,BOOT,,,,0xE0 connect,64,E0 ", ",in,BOOT,,,,0xE0 connect,64,E0 01 02 00 07",
+      ",bootloader version 1.2.0.7\r\n", ",out,BOOT,,,,0xE1 erase,64,", ",erase 64 bytes\r\n",
+      ",in,BOOT,,,,0xE1 erase,64,", ",erase done\r\n", ",out,BOOT,,,,0xE2 write block,64,",
+      ",block at 0x000000: 32 bytes\r\n", ",block at 0x000020: 32 bytes\r\n",
+      ",in,BOOT,,,,0xE3 block echo,64,", ",check passed\r\n", ",out,BOOT,,,,0xE5 end,64,",
+      ",the firmware starts\r\n",
+  };
+  for (const auto& row : rows) EXPECT_TRUE(Has(csv, row)) << row << "\nin\n" << csv;
+  EXPECT_FALSE(Has(csv, ",ERROR,")) << csv;
 }
