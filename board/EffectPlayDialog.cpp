@@ -22,7 +22,6 @@ CLamp_Effect_Play* g_pEffectDialog = nullptr;
 
 namespace {
 // The window has no caption; a thin border sets it off the white page under it.
-const QColor kBorder(160, 160, 160);
 const QColor kStopFace(255, 0, 0);
 }  // namespace
 
@@ -81,6 +80,9 @@ void CLamp_Effect_Play::InitDialog() {
   m_stop->SetButtonColor(kStopFace);
   m_stop->SetButtonHoverTextColor(kStopFace);
   m_stop->SetButtonTextColor(Qt::white);
+  // A frame and a drop shadow, so that the dialog reads as a window above
+  // the white page.
+  m_shadow.Attach(this);
 
   UploadEffect();
 }
@@ -100,6 +102,5 @@ void CLamp_Effect_Play::OnStop() {
 void CLamp_Effect_Play::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   PaintPlainBackground(this, painter);
-  painter.setPen(kBorder);
-  painter.drawRect(rect().adjusted(0, 0, -1, -1));
+  m_shadow.Paint(painter);
 }

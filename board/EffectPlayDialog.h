@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QString>
 
+#include "ui/WindowShadow.h"
+
 class CMyRectButton;
 class CMyStaticFont;
 class CPictureEx;
@@ -41,6 +43,7 @@ class CLamp_Effect_Play : public QDialog {
   CPictureEx* Picture() const { return m_picture; }
   CMyStaticFont* Message() const { return m_message; }
   CMyRectButton* StopButton() const { return m_stop; }
+  const WindowShadow& Shadow() const { return m_shadow; }
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -49,4 +52,5 @@ class CLamp_Effect_Play : public QDialog {
   CMyStaticFont* m_message = nullptr;
   CMyRectButton* m_stop = nullptr;
   CPictureEx* m_picture = nullptr;
+  WindowShadow m_shadow;
 };

@@ -203,6 +203,7 @@ TEST_F(EffectPagesTest, BlinkGoThenResetThenBlinkGoAgain) {
   upload.insert(upload.end(), block.begin(), block.end());
   EXPECT_EQ(Carried(64, 1)[0].payload, upload);
   uitest::GrabAndSave(window, QStringLiteral("effect_dialog_over_window"));
+  uitest::GrabAndSave(dialog, QStringLiteral("effect_dialog"));
 
   // STOP: the brightness goes back to the chip, the effect stops, the dialog closes.
   Settle();

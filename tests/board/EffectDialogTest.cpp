@@ -75,7 +75,11 @@ TEST_F(EffectDialogTest, MessagePictureAndStop) {
   EXPECT_TRUE(dialog->isVisible());
   EXPECT_TRUE(dialog->isModal());
   EXPECT_EQ(CLamp_Effect_Play::Open(nullptr), dialog) << "one at a time";
-  EXPECT_EQ(dialog->size(), QSize(750, 301));
+  // The dialog's face at its layout size, with a drawn edge and shadow beside
+  // it that set it off from the white page below.
+  EXPECT_EQ(dialog->Shadow().Face().size(), QSize(750, 301));
+  EXPECT_GT(dialog->Shadow().Width(), 0);
+  EXPECT_EQ(dialog->size(), QSize(750, 301) + QSize(dialog->Shadow().Width(), dialog->Shadow().Width()));
 
   EXPECT_EQ(dialog->Message()->text(), QStringLiteral("   Blink mode is running\uFF01"));
   CMyRectButton* stop = dialog->StopButton();
