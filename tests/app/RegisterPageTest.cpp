@@ -222,11 +222,37 @@ TEST_F(RegisterPageTest, AFailedOrUnansweredReadStopsWithAReason) {
             QStringLiteral("No answer to the read of register 0x00 within 2 s: reading stopped."));
 }
 
-// The pages that read register 0x11 and act on the answer. Neither exists on
-// its own yet, so the stand-in takes their place with the same waiting.
+TEST_F(RegisterPageTest, ItsReadsChangeNothingForTheRealBlinkAndGpioOutputPages) {
+  ShowPage();
+  // Blink is the active mode: every read answer is relayed to the blink page.
+  ASSERT_NE(g_pBlinkMode, nullptr);
+  g_bBlinkActive = 1;
+  board().SetRegister(chip::kRegGlobalControl, 0x02);
+  board().ClearDelivered();
+  ASSERT_TRUE(ReadAllAndWait());
+  Pump(300);
+  EXPECT_TRUE(RegisterWrites().empty());
+  EXPECT_EQ(board().Register(chip::kRegGlobalControl), 0x02);
+  g_bBlinkActive = 0;
+
+  // The GPIO output page, which changes register 0x11 from its own reads.
+  g_pRoundPage->OnModeGpio();
+  g_pRoundPage->OnDirectionOutput();
+  ASSERT_NE(g_pGpioOutputPage, nullptr);
+  Pump(300);
+  board().ClearDelivered();
+  ASSERT_TRUE(ReadAllAndWait());
+  Pump(300);
+  EXPECT_TRUE(RegisterWrites().empty());
+  EXPECT_EQ(board().Register(chip::kRegGlobalControl), 0x02);
+}
+
+// The pages that read register 0x11 and act on the answer, played by a
+// stand-in with the same waiting, so that a neighbour's own read made at the
+// same moment can be followed step by step.
 class RegisterPageNeighbourTest : public RegisterPageTest {
  protected:
-  // The stand-ins take the place of whatever the application registered:
+  // The stand-ins take the place of the pages the application registered:
   // the blink page is made again with its factory, the GPIO output page when
   // the test selects it.
   void SetUp() override {
