@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -15,15 +17,38 @@ namespace {
 // Headless, the window is laid out on the work area everything is drawn for,
 // so that a picture has the size and look it has on a desktop.
 constexpr std::array kHeadlessScreens = {QRect(0, 0, 1920, 1040)};
+
+// --help and --version need no window system: a person asking them on a
+// machine without a display (over ssh, in a script) gets the answer, not an
+// abort from the platform plugin.
+bool AsksOnlyForText(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i] == nullptr) break;
+    for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+      if (std::strcmp(argv[i], option) == 0) return true;
+  }
+  return false;
+}
+
+void SetApplicationNames() {
+  QCoreApplication::setApplicationName(QStringLiteral("CorvelGUI"));
+  QCoreApplication::setOrganizationName(QStringLiteral("CorvelGUI"));
+  QCoreApplication::setApplicationVersion(QString::fromLatin1(kCorvelVersion));
+}
 }  // namespace
 
 int CorvelGuiMain(int argc, char** argv) {
-  std::optional<platform::HeadlessScreens> headless(std::in_place, kHeadlessScreens);
-  QApplication app(argc, argv);
-  headless.reset();  // the platform has its screens now
-  QApplication::setApplicationName(QStringLiteral("CorvelGUI"));
-  QApplication::setOrganizationName(QStringLiteral("CorvelGUI"));
-  QApplication::setApplicationVersion(QString::fromLatin1(kCorvelVersion));
+  std::optional<QCoreApplication> textOnly;
+  std::optional<QApplication> gui;
+  std::optional<platform::HeadlessScreens> headless;
+  if (AsksOnlyForText(argc, argv)) {
+    textOnly.emplace(argc, argv);
+  } else {
+    headless.emplace(kHeadlessScreens);
+    gui.emplace(argc, argv);
+    headless.reset();  // the platform has its screens now
+  }
+  SetApplicationNames();
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Evaluation tool for the QV6031..QV6035 lamp boards."));
@@ -54,7 +79,7 @@ int CorvelGuiMain(int argc, char** argv) {
   parser.addOption(after);
   // --simulate without a value means the default board; "--simulate 3" and
   // "--simulate=3" name one.
-  QStringList args = QApplication::arguments();
+  QStringList args = QCoreApplication::arguments();
   for (int i = 0; i < args.size(); ++i) {
     const bool valueFollows = i + 1 < args.size() && !args[i + 1].startsWith(QLatin1Char('-'));
     if (args[i] == QLatin1String("--simulate") && !valueFollows) args[i] = QStringLiteral("--simulate=1");

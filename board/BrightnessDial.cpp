@@ -177,6 +177,12 @@ bool CSetBrightnessLevel::eventFilter(QObject* watched, QEvent* event) {
         CommitEditValue();
         return true;
       }
+      // Escape abandons the typed value; passed on, it would reach the main
+      // window, which closes on it when the pointer is elsewhere.
+      if (widget == m_edit && key == Qt::Key_Escape) {
+        ShowValue();
+        return true;
+      }
       break;
     }
     case QEvent::MouseButtonPress: {
@@ -191,6 +197,10 @@ bool CSetBrightnessLevel::eventFilter(QObject* watched, QEvent* event) {
         }
         return true;
       }
+      // A press in the value places the caret there (the edit does that
+      // itself) and keeps a half-typed value as it is: "12" on the way to
+      // "125" is not a value to write.
+      if (widget == m_edit) break;
       CommitEditValue();
       m_edit->clearFocus();
       break;

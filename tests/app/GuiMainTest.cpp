@@ -12,6 +12,8 @@
 #include <QFileDialog>
 #include <QImage>
 #include <QLineEdit>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -227,6 +229,31 @@ TEST_F(GuiMainTest, AHeadlessPictureHasTheSizeOfTheWindowOnTheReferenceScreen) {
   EXPECT_EQ(picture.size(), QSize(1558, 928));
   // The environment is as it was, for a program this one starts.
   EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), QByteArray("offscreen"));
+}
+
+// Asked on a machine with no display (an ssh session, a build script), --help
+// and --version answer on the terminal instead of aborting in the platform
+// plugin. The program is started as a person starts it, with the X11 plugin
+// and no DISPLAY.
+TEST(GuiMainWithoutDisplay, HelpAndVersionAnswerWithoutAWindowSystem) {
+  struct Case {
+    const char* option;
+    const char* expected;
+  };
+  for (const Case& c : {Case{"--help", "--simulate"}, Case{"-h", "--simulate"}, Case{"--version", "CorvelGUI"}}) {
+    SCOPED_TRACE(c.option);
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(CORVELGUI_BINARY), {QString::fromLatin1(c.option)});
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    EXPECT_TRUE(program.readAllStandardOutput().contains(c.expected));
+  }
 }
 
 }  // namespace

@@ -152,6 +152,45 @@ TEST_F(LedBoardTest, EnterGoesToThePageUnderThePointer) {
   EXPECT_TRUE(window->isVisible());
 }
 
+// The value field behaves as a field: one click places the caret without
+// taking what is half typed, and Escape abandons the typing instead of
+// reaching the main window (which would close with the pointer elsewhere).
+TEST_F(LedBoardTest, TheDialValueTakesAClickAndEscapeAsAFieldDoes) {
+  Click(1);
+  ASSERT_TRUE(PumpUntil([] { return g_dialDisplayed == 255; }, 2000));
+  Clear();
+  CMyEdit* edit = dialPage().ValueEdit();
+  window->activateWindow();
+  // A single click at the field's right end, as a person starts typing.
+  QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(edit->width() - 2, edit->height() / 2));
+  EXPECT_TRUE(edit->hasFocus());
+  edit->selectAll();
+  QTest::keyClicks(edit, QStringLiteral("12"));
+  // A click inside the field to move the caret does not write the 12.
+  QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(edit->width() - 2, edit->height() / 2));
+  EXPECT_EQ(g_currentBrightness, 255);
+  EXPECT_TRUE(edit->hasFocus());
+  QTest::keyClicks(edit, QStringLiteral("5"));
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(g_currentBrightness, 125);
+  ASSERT_TRUE(RegisterBecomes(0x21, 125));
+  const auto writes = RegisterWrites();
+  EXPECT_FALSE(std::any_of(writes.begin(), writes.end(), [](const auto& w) {
+    return w.first == 0x20 && w.second.size() > 1 && w.second[1] == 12;
+  }));
+
+  // Escape with the pointer outside the window: the window stays, the typed
+  // text goes, the value is the one set.
+  cursor = QPoint(-500, -500);
+  edit->selectAll();
+  QTest::keyClicks(edit, QStringLiteral("7"));
+  QTest::keyClick(edit, Qt::Key_Escape);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->result(), 0);
+  EXPECT_EQ(edit->text(), QStringLiteral("125"));
+  EXPECT_EQ(g_currentBrightness, 125);
+}
+
 TEST_F(LedBoardTest, DraggingTheKnob) {
   Click(4);
   CSetBrightnessLevel& d = dialPage();

@@ -1,4 +1,5 @@
 // The shared page background painters and the dialog layout scaling.
+#include <QDir>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
@@ -125,3 +126,20 @@ TEST(ScaleDialogLayout, CentresOnParentOrScreen) {
 }
 
 }  // namespace
+
+// A test run by hand (no CORVEL_SCREENSHOT_DIR, started from the source tree)
+// once left its pictures at the repository's root: they go under the build
+// tree whatever the current folder.
+TEST(Screenshots, GoUnderTheBuildTreeWithoutTheVariable) {
+  const QByteArray saved = qgetenv("CORVEL_SCREENSHOT_DIR");
+  qunsetenv("CORVEL_SCREENSHOT_DIR");
+  QWidget widget;
+  widget.resize(8, 8);
+  const QString name = QStringLiteral("screenshot_place_check");
+  uitest::GrabAndSave(&widget, name);
+  const QString file = name + QStringLiteral(".png");
+  EXPECT_TRUE(QDir(QStringLiteral(CORVEL_BUILD_SCREENSHOT_DIR)).exists(file));
+  EXPECT_FALSE(QDir::current().exists(file)) << QDir::currentPath().toStdString();
+  QDir::current().remove(file);
+  if (!saved.isNull()) qputenv("CORVEL_SCREENSHOT_DIR", saved);
+}

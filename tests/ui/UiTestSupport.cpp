@@ -71,10 +71,17 @@ namespace uitest {
 
 QImage Grab(QWidget* widget) { return widget->grab().toImage().convertToFormat(QImage::Format_ARGB32); }
 
+QString ScreenshotDir() {
+  // A test started by hand from the source tree must not leave pictures there:
+  // without the variable they still go under the build tree.
+  QString dir = qEnvironmentVariable("CORVEL_SCREENSHOT_DIR");
+  if (dir.isEmpty()) dir = QStringLiteral(CORVEL_BUILD_SCREENSHOT_DIR);
+  return dir;
+}
+
 QImage GrabAndSave(QWidget* widget, const QString& name) {
   QImage image = Grab(widget);
-  QString dir = qEnvironmentVariable("CORVEL_SCREENSHOT_DIR");
-  if (dir.isEmpty()) dir = QDir::currentPath();
+  const QString dir = ScreenshotDir();
   if (QDir().mkpath(dir)) {
     const QString path = QDir(dir).filePath(name + QStringLiteral(".png"));
     EXPECT_TRUE(image.save(path)) << "could not save " << path.toStdString();

@@ -19,9 +19,13 @@ class QWidget;
 namespace uitest {
 
 // Renders the widget the way it would appear on screen, saves the picture as
-// CORVEL_SCREENSHOT_DIR/<name>.png (or ./<name>.png) for a person to look at,
+// CORVEL_SCREENSHOT_DIR/<name>.png (or the build tree's screenshots folder,
+// never the source tree) for a person to look at,
 // and returns it for probing.
 QImage GrabAndSave(QWidget* widget, const QString& name);
+
+// Where GrabAndSave puts its pictures.
+QString ScreenshotDir();
 
 // The widget rendered as it would appear on screen, in one fixed format so
 // that images can be compared.
