@@ -66,6 +66,8 @@ SimRegisterPanel::SimRegisterPanel(sim::SimBoard& board, QWidget* parent)
   Refresh();
   m_table->resizeColumnsToContents();
   m_table->horizontalHeader()->setSectionResizeMode(kMeaning, QHeaderView::Stretch);
+  // The table scrolls: it need not hold every row to be of use.
+  m_table->setMinimumHeight(120);
   // Room for every register and the pins, but never taller than the screen.
   const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
   const int room = screen ? screen->availableGeometry().height() - 60 : 900;
@@ -74,6 +76,31 @@ SimRegisterPanel::SimRegisterPanel(sim::SimBoard& board, QWidget* parent)
   m_timer = new QTimer(this);
   connect(m_timer, &QTimer::timeout, this, &SimRegisterPanel::Refresh);
   m_timer->start(kRefreshMs);
+}
+
+void SimRegisterPanel::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  FitWithinWorkArea();
+}
+
+void SimRegisterPanel::FitWithinWorkArea() {
+  const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect area = screen->availableGeometry();
+  // Before the window manager framed the window its frame is not known yet:
+  // leave room for a usual title bar and border.
+  const QRect inner = geometry(), outer = frameGeometry();
+  QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                 outer.bottom() - inner.bottom());
+  if (frame.isNull()) frame = QMargins(4, 32, 4, 4);
+  const int width = std::min(this->width(), area.width() - frame.left() - frame.right());
+  const int height = std::min(this->height(), area.height() - frame.top() - frame.bottom());
+  setMinimumSize(std::min(minimumWidth(), width), std::min(minimumHeight(), height));
+  resize(width, height);
+  const int outerW = width + frame.left() + frame.right();
+  const int outerH = height + frame.top() + frame.bottom();
+  const QPoint at = frameGeometry().topLeft();
+  move(std::clamp(at.x(), area.left(), area.right() + 1 - outerW), std::clamp(at.y(), area.top(), area.bottom() + 1 - outerH));
 }
 
 int SimRegisterPanel::RowOf(std::uint8_t reg) const {

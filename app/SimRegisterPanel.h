@@ -32,7 +32,14 @@ class SimRegisterPanel : public QWidget {
   // The row of a register, or -1.
   int RowOf(std::uint8_t reg) const;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
+  // The whole window, frame and title included, inside the work area of its
+  // screen: a panel that runs off the screen's foot hides its pin panel.
+  void FitWithinWorkArea();
+
   sim::SimBoard& m_board;
   QTableWidget* m_table = nullptr;
   SimPinPanel* m_pins = nullptr;

@@ -85,6 +85,22 @@ CTrafficPage::CTrafficPage(TrafficCapture* capture, QWidget* parent, std::size_t
   connect(m_save, &QAbstractButton::clicked, this, [this] { SaveAsCsv(); });
 }
 
+// A column is never narrower than its heading, and the Kind column holds its
+// widest kind whole ("ERROR", not "ERR…"), whatever the font and scale.
+int CTrafficPage::WidestTextWidth(int column) const {
+  // The cells' and headings' text insets on both sides, and a little air.
+  const int margins = 2 * kPageTableTextInset + 4;
+  const QString heading = m_model.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+  int widest = m_list->horizontalHeader()->fontMetrics().horizontalAdvance(heading) + margins;
+  if (column == CTrafficModel::kKind) {
+    const QFontMetrics cell(m_list->font());
+    for (TrafficKind kind : {TrafficKind::kData, TrafficKind::kAck, TrafficKind::kNak, TrafficKind::kBootRecord,
+                             TrafficKind::kError})
+      widest = std::max(widest, cell.horizontalAdvance(QString::fromUtf8(TrafficKindText(kind))) + margins);
+  }
+  return widest;
+}
+
 void CTrafficPage::InitDialog() {
   platform::Control<CMyStaticFont>(this, IDC_TRAFFIC_TITLE)->SetCtrlFont(26, 10, 700, "Arial");
   for (int id : {IDC_TRAFFIC_NOTE, IDC_TRAFFIC_FILTER_LABEL, IDC_TRAFFIC_COUNTS})
@@ -103,7 +119,7 @@ void CTrafficPage::InitDialog() {
   SetUpPageTable(m_list);
   m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
   for (int c = 0; c < CTrafficModel::kColumnCount - 1; ++c)
-    m_list->setColumnWidth(c, static_cast<int>(kColumnWidths[c] * g_scaleX));
+    m_list->setColumnWidth(c, std::max(static_cast<int>(kColumnWidths[c] * g_scaleX), WidestTextWidth(c)));
 
   RelayoutPage();
   UpdateCounts();

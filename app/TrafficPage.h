@@ -60,6 +60,7 @@ class CTrafficPage : public CPage {
   void paintEvent(QPaintEvent*) override;
 
  private:
+  int WidestTextWidth(int column) const;
   void UpdateCounts();
 
   TrafficCapture* m_capture;

@@ -95,6 +95,10 @@ int CLamp_Effect_Play::UploadEffect() {
 }
 
 void CLamp_Effect_Play::OnStop() {
+  // The effect is over: acknowledgements go back to the LED board page, whose
+  // rule (0x14 <- 0x00 after a mode write) must run again.
+  g_bBlinkActive = 0;
+  g_bFadeActive = 0;
   if (g_pRoundPage) g_pRoundPage->ApplyLedBrightness();
   reject();
 }

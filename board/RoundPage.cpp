@@ -299,6 +299,12 @@ void CRound::DestroyGpioPages() {
 
 void CRound::ResetLedData() {
   g_selectedLed = 0;
+  // The whole selection goes, the Shift-built list with it: the drawing shows
+  // none selected, and a value typed next must not reach LEDs chosen before.
+  g_selectionList.fill(0);
+  g_selectionCount = 1;
+  g_bMultiSelection = 0;
+  g_anchorLed = 0;
   g_ledBrightnessSent.fill(0xFF);
   for (int i = 0; i < g_ledCount && i < kMaxLeds; ++i) {
     g_ledBrightness[static_cast<std::size_t>(i)] = 0xFF;
@@ -510,6 +516,9 @@ void CRound::OnCurrentTextChanged(const QString& text) {
 // ---- reset ---------------------------------------------------------------------------------
 
 void CRound::ResetPages() {
+  // Whatever effect ran is gone with the reset (and its pages with it).
+  g_bBlinkActive = 0;
+  g_bFadeActive = 0;
   for (int i = 0; i < g_ledCount && i < kMaxLeds; ++i) g_ledBrightness[static_cast<std::size_t>(i)] = 0xFF;
   if (g_pBrightnessPage) {
     DestroyBrightnessPage();

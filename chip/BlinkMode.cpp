@@ -7,6 +7,7 @@
 #include "board/EffectPlayDialog.h"
 #include "board/RoundPage.h"
 #include "chip/EffectPages.h"
+#include "chip/FadeMode.h"
 #include "chip/RegisterMap.h"
 #include "platform/MessageBox.h"
 #include "platform/Messages.h"
@@ -85,10 +86,27 @@ void BlinkMode::OnBlinkGo() {
   if (answer != platform::MessageResult::Ok || !self) return;
   effectpages::ShowReady(m_go);
   g_blinkGoCount = 1;
+  // The times chosen are kept: the next "Blink Go" is to start blink with
+  // them, so the chip, which loses them in the reset, gets them again.
+  const std::array ramp{chip::TimeByte(Code(IDC_BLINK_RAMP_ON), Code(IDC_BLINK_RAMP_OFF))};
+  const std::array keep{chip::TimeByte(Code(IDC_BLINK_KEEP_ON), Code(IDC_BLINK_KEEP_OFF))};
   // The reset retires this page (it is deleted once control is back in the
   // event loop) and makes a new one: from here on only process-wide state.
   if (g_pRoundPage) g_pRoundPage->ResetPages();
   chip::WriteChipRegisters(chip::kRegSoftwareReset, std::array{chip::kSoftwareResetValue});
+  chip::WriteChipRegisters(chip::kRegRampTimes, ramp);
+  chip::WriteChipRegisters(chip::kRegKeepTimes, keep);
+  if (auto* fresh = qobject_cast<BlinkMode*>(g_pBlinkMode)) fresh->ShowTimes(ramp[0], keep[0]);
+  if (auto* fade = qobject_cast<FadeMode*>(g_pFadeMode)) fade->ShowTimes(ramp[0]);
+}
+
+void BlinkMode::ShowTimes(std::uint8_t ramp, std::uint8_t keep) {
+  const auto [rampOn, rampOff] = chip::DecodeTimeByte(ramp);
+  const auto [keepOn, keepOff] = chip::DecodeTimeByte(keep);
+  effectpages::ShowTimeCode(TimeCombo(IDC_BLINK_RAMP_ON), rampOn);
+  effectpages::ShowTimeCode(TimeCombo(IDC_BLINK_RAMP_OFF), rampOff);
+  effectpages::ShowTimeCode(TimeCombo(IDC_BLINK_KEEP_ON), keepOn);
+  effectpages::ShowTimeCode(TimeCombo(IDC_BLINK_KEEP_OFF), keepOff);
 }
 
 void BlinkMode::ChainStep(chip::EffectChain::Outcome outcome) {

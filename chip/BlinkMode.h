@@ -28,6 +28,8 @@ class BlinkMode : public CPage {
   void OnMessage(const platform::Message& message) override;
 
   CMyComboBox* TimeCombo(int id) const;
+  // Shows the times of a 0x15 and a 0x16 byte without writing them.
+  void ShowTimes(std::uint8_t ramp, std::uint8_t keep);
   CMyRectButton* GoButton() const { return m_go; }
   const chip::EffectChain& Chain() const { return m_chain; }
 

@@ -1,5 +1,7 @@
 #include "chip/EffectPages.h"
 
+#include <QSignalBlocker>
+
 #include "board/RoundPage.h"
 #include "ui/Page.h"
 #include "chip/BlinkMode.h"
@@ -43,6 +45,11 @@ void SetUpTimeCombo(CMyComboBox* combo) {
   combo->clear();
   for (const char* text : chip::kTimeTexts) combo->addItem(QString::fromLatin1(text));
   combo->setCurrentIndex(0);
+}
+
+void ShowTimeCode(CMyComboBox* combo, std::uint8_t code) {
+  const QSignalBlocker quiet(combo);
+  combo->setCurrentIndex(code < combo->count() ? code : -1);
 }
 
 std::uint8_t TimeCode(const CMyComboBox* combo) {

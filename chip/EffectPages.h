@@ -28,6 +28,9 @@ void RegisterEffectPages();
 // A time list as both pages show it: the six times, "0ms" chosen, nothing
 // to type into.
 void SetUpTimeCombo(CMyComboBox* combo);
+// Shows a time code in a time list without running its handler (nothing is
+// written); a code without a time leaves the list showing none.
+void ShowTimeCode(CMyComboBox* combo, std::uint8_t code);
 // The time code chosen in a time list (its index).
 std::uint8_t TimeCode(const CMyComboBox* combo);
 // The labels beside the time lists.

@@ -44,6 +44,12 @@ void FadeMode::OnRampChanged() {
                            std::array{chip::TimeByte(Code(IDC_FADE_RAMP_ON), Code(IDC_FADE_RAMP_OFF))});
 }
 
+void FadeMode::ShowTimes(std::uint8_t ramp) {
+  const auto [on, off] = chip::DecodeTimeByte(ramp);
+  effectpages::ShowTimeCode(TimeCombo(IDC_FADE_RAMP_ON), on);
+  effectpages::ShowTimeCode(TimeCombo(IDC_FADE_RAMP_OFF), off);
+}
+
 void FadeMode::OnFadeOn() { StartFade(true); }
 void FadeMode::OnFadeOff() { StartFade(false); }
 
@@ -60,8 +66,11 @@ void FadeMode::StartFade(bool on) {
 }
 
 void FadeMode::OnWriteAcknowledged(const platform::Message& message) {
-  // The fade ends without a word: nothing to do with the outcome.
-  m_chain.OnWriteAcknowledged(effectpages::Payload(message));
+  // The fade ends without a word. Once Fade Off's chain is through, the
+  // effect is over and acknowledgements are the LED board page's again.
+  const bool off = m_chain.CurrentEffect() == chip::Effect::kFadeOff;
+  if (m_chain.OnWriteAcknowledged(effectpages::Payload(message)) == chip::EffectChain::Outcome::kFinished && off)
+    g_bFadeActive = 0;
 }
 
 void FadeMode::OnRegisterRead(const platform::Message& message) {

@@ -25,6 +25,8 @@ class FadeMode : public CPage {
   void OnMessage(const platform::Message& message) override;
 
   CMyComboBox* TimeCombo(int id) const;
+  // Shows the times of a 0x15 byte without writing them.
+  void ShowTimes(std::uint8_t ramp);
   CMyRectButton* Button(int id) const;
   const chip::EffectChain& Chain() const { return m_chain; }
 

@@ -11,7 +11,7 @@ namespace {
 constexpr QRgb kHeaderBand = qRgb(90, 90, 90);
 constexpr QRgb kHeaderRule = qRgb(130, 130, 130);
 // Text sits this far in from the cell's edges.
-constexpr int kTextInset = 6;
+constexpr int kTextInset = kPageTableTextInset;
 
 }  // namespace
 

@@ -31,4 +31,7 @@ class CPageCellDelegate : public QStyledItemDelegate {
 };
 
 // Gives the view the page look: header, cell painting, fonts and row height.
+// Room a cell or heading leaves on each side of its text.
+inline constexpr int kPageTableTextInset = 6;
+
 void SetUpPageTable(QTableView* view);

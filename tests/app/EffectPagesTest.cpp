@@ -2,6 +2,8 @@
 // thread: what the time lists write, the warnings, the register chains as the
 // board carries them out, the effect dialog, and that replies the pages did
 // not ask for change nothing.
+#include <functional>
+
 #include <QAction>
 #include <QApplication>
 #include <QMessageBox>
@@ -18,6 +20,7 @@
 #include "chip/EffectChain.h"
 #include "chip/EffectPages.h"
 #include "chip/FadeMode.h"
+#include "chip/RegisterMap.h"
 #include "platform/qt/QtDialogs.h"
 #include "resources/dialogs/EffectModeDialogs.h"
 #include "tests/app/IdentifiedBoardFixture.h"
@@ -228,18 +231,56 @@ TEST_F(EffectPagesTest, BlinkGoThenResetThenBlinkGoAgain) {
   EXPECT_TRUE(first.isNull());
   ASSERT_NE(g_pBlinkMode, nullptr);
   EXPECT_EQ(blink().GoButton()->FaceColor(), kReady);
-  EXPECT_EQ(blink().TimeCombo(IDC_BLINK_RAMP_ON)->currentText(), QStringLiteral("0ms"));
-  EXPECT_EQ(board().Register(0x15), 0x00);  // the chip is reset too
+  // The chosen times are kept on the fresh page and written again to the
+  // chip, which lost them in the reset; the fade page shows the shared 0x15.
+  EXPECT_EQ(blink().TimeCombo(IDC_BLINK_RAMP_ON)->currentText(), QStringLiteral("315ms"));
+  EXPECT_EQ(blink().TimeCombo(IDC_BLINK_RAMP_OFF)->currentText(), QStringLiteral("1260ms"));
+  EXPECT_EQ(blink().TimeCombo(IDC_BLINK_KEEP_ON)->currentText(), QStringLiteral("5040ms"));
+  EXPECT_EQ(blink().TimeCombo(IDC_BLINK_KEEP_OFF)->currentText(), QStringLiteral("630ms"));
+  EXPECT_EQ(fade().TimeCombo(IDC_FADE_RAMP_ON)->currentText(), QStringLiteral("315ms"));
+  EXPECT_EQ(fade().TimeCombo(IDC_FADE_RAMP_OFF)->currentText(), QStringLiteral("1260ms"));
+  ASSERT_TRUE(RegisterBecomes(0x15, chip::TimeByte(1, 3)));
+  ASSERT_TRUE(RegisterBecomes(0x16, chip::TimeByte(5, 2)));
   uitest::GrabAndSave(g_pRoundPage, QStringLiteral("blink_after_reset"));
 
-  // The third press starts the effect again.
-  BlinkTimes("630ms", "630ms", "630ms", "630ms");
+  // The third press starts the effect again with those times: no warning.
   Settle();
   Clear();
   blink().GoButton()->click();
+  EXPECT_EQ(asked.size(), 1u);
   EXPECT_TRUE(Wrote(0x14, {0xFF}));
   ASSERT_TRUE(PumpUntil([] { return g_pEffectDialog != nullptr; }));
   EXPECT_EQ(board().Register(0x11), 0x80);
+}
+
+// The LED board page stops a running effect once a mode write (0x12) is
+// acknowledged; that rule must come back once an effect has ended, by STOP
+// or by Fade Off's chain.
+TEST_F(EffectPagesTest, TheModeWriteStopsTheEffectAgainOnceAnEffectEnded) {
+  BlinkTimes("315ms", "315ms", "315ms", "315ms");
+  FadeTimes("315ms", "315ms");
+  Settle();
+  const std::function<void()> endings[] = {
+      [&] {
+        blink().GoButton()->click();
+        ASSERT_TRUE(PumpUntil([] { return g_pEffectDialog != nullptr; }));
+        g_pEffectDialog->StopButton()->click();
+      },
+      [&] {
+        fade().Button(IDC_FADE_OFF)->click();
+        ASSERT_TRUE(Wrote(0x02, {0x00, 0x00}));
+      },
+  };
+  for (const auto& end : endings) {
+    end();
+    Settle();
+    EXPECT_EQ(g_bBlinkActive, 0);
+    EXPECT_EQ(g_bFadeActive, 0);
+    board().SetRegister(0x14, 0xFF);  // the chip runs an effect
+    Clear();
+    g_pRoundPage->OnModeLed();
+    EXPECT_TRUE(RegisterBecomes(0x14, 0x00));
+  }
 }
 
 TEST_F(EffectPagesTest, CancellingTheResetLeavesEverything) {

@@ -107,6 +107,13 @@ TEST_F(LedBoardTest, TheRegisterPanelShowsWhatThePageWrote) {
   ASSERT_NE(panel, nullptr);
   EXPECT_TRUE(panel->isVisible());
   EXPECT_TRUE(panel->isWindow());
+  // It fits within the work area of its screen, also when it was left low.
+  const QRect area = panel->screen()->availableGeometry();
+  EXPECT_TRUE(area.contains(panel->frameGeometry())) << panel->frameGeometry().y() << " " << panel->height();
+  panel->hide();
+  panel->move(area.left() + 50, area.bottom() - 100);
+  open->trigger();
+  EXPECT_TRUE(area.contains(panel->frameGeometry())) << panel->frameGeometry().y() << " " << panel->height();
 
   Click(2);
   TypeIntoDial(QStringLiteral("128"));
@@ -189,6 +196,23 @@ TEST_F(LedBoardTest, TheDialValueTakesAClickAndEscapeAsAFieldDoes) {
   EXPECT_EQ(window->result(), 0);
   EXPECT_EQ(edit->text(), QStringLiteral("125"));
   EXPECT_EQ(g_currentBrightness, 125);
+}
+
+// Leaving LED mode (or choosing another board) clears the LED state; a
+// Shift-built selection went on receiving the dial's values unseen.
+TEST_F(LedBoardTest, ClearingTheLedStateClearsAShiftBuiltSelection) {
+  Click(1);
+  Click(3, Qt::ShiftModifier);
+  ASSERT_EQ(g_bMultiSelection, 1);
+  g_pRoundPage->OnModeGpio();
+  g_pRoundPage->OnModeLed();
+  Pump(200);
+  for (int led = 0; led < 6; ++led) EXPECT_FALSE(layout().LedButton(led)->Selected()) << led;
+  Clear();
+  TypeIntoDial(QStringLiteral("50"));
+  Pump(300);
+  EXPECT_NE(board().Register(0x21), 50);
+  EXPECT_NE(board().Register(0x23), 50);
 }
 
 TEST_F(LedBoardTest, DraggingTheKnob) {

@@ -1,6 +1,7 @@
 // The traffic page on the simulated board with the real reader thread: the
 // rows a scripted exchange gives, "Save as CSV…" against corvelctl's --log
 // on the same exchange, and pictures of both new pages during a blink chain.
+#include <QHeaderView>
 #include <QTableView>
 #include <QTableWidget>
 #include <QItemSelectionModel>
@@ -14,6 +15,7 @@
 #include "app/RegisterPage.h"
 #include "app/ToolPages.h"
 #include "app/TrafficPage.h"
+#include "ui/PageTable.h"
 #include "chip/RegisterMap.h"
 #include "cli/TrafficTap.h"
 #include "link/MUSBHid.h"
@@ -258,6 +260,21 @@ TEST_F(TrafficPageAloneTest, TheListKeepsTheNewestRowsAndPauseHoldsIt) {
   EXPECT_NE(page->Counts()->text().indexOf(QStringLiteral("paused, 2 new rows waiting")), -1);
   QTest::mouseClick(page->PauseButton(), Qt::LeftButton);
   EXPECT_EQ(Sequences(), (std::vector<int>{114, 115, 116, 117, 118, 119, 200, 201}));
+}
+
+// Every kind fits its column whole ("ERROR", not "ERR…"), as do the headings.
+TEST_F(TrafficPageAloneTest, ColumnsHoldTheirWidestKindAndHeading) {
+  QTableView* list = page->List();
+  const QFontMetrics cell(list->font());
+  const QFontMetrics heading(list->horizontalHeader()->font());
+  for (const char* kind : {"DATA", "ACK", "NAK", "BOOT", "ERROR"})
+    EXPECT_GE(list->columnWidth(CTrafficModel::kKind) - 2 * kPageTableTextInset,
+              cell.horizontalAdvance(QString::fromLatin1(kind)))
+        << kind;
+  for (int c = 0; c < CTrafficModel::kColumnCount - 1; ++c) {
+    const QString title = page->Model().headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+    EXPECT_GE(list->columnWidth(c) - 2 * kPageTableTextInset, heading.horizontalAdvance(title)) << title.toStdString();
+  }
 }
 
 TEST_F(TrafficPageAloneTest, CopiesTheSelectedRowsAsCsv) {
