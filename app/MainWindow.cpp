@@ -160,6 +160,9 @@ void CQV512XX::InitDialog() {
   }
   m_status->SetCtrlFont(17, 7, 400, "Arial");
   m_status->SetCtrlBkColor(kStatusRed);
+  // Until the link reports its first state (after the settle pause) the red
+  // dot alone would read as a failure: say what is going on.
+  SetBandText(m_linkText, QString::fromUtf8(texts::kConnectingBoard));
   m_round->setToolTip(QStringLiteral("A round pattern board with some LEDs"));
   QToolTip::setFont(ScaledFont(20, 8, 400, QStringLiteral("Arial")));
 

@@ -31,6 +31,7 @@ class DeviceMonitor;
 // Texts the main window shows.
 namespace texts {
 inline constexpr const char* kChipConnected = "Chip connected successfully!";
+inline constexpr const char* kConnectingBoard = "Connecting the lamp board…";
 inline constexpr const char* kBoardMismatch = "Lamp board id not match, we will auto select the correctly lamp id!";
 inline constexpr const char* kTimeoutToConnect = "Timeout to connect!";
 inline constexpr const char* kStatusDataReceived = "  ✔  Chip have received datas successfully!";

@@ -339,6 +339,9 @@ void CRound::SelectChipBoard(int button) {
   KillTimer(kBrightnessTimer);
   ResetLedState();  // with the previous board's LED count
   if (auto* b = BoardButton(button)) b->SetChecked(true);
+  // The 16-pin board has no button of its own to choose it by; once it is the
+  // board, its button shows beside the others so that its chip is named too.
+  if (auto* hidden = BoardButton(IDC_BOARD_QV6034)) hidden->setVisible(board->boardId == 128);
   if (button == IDC_BOARD_QV6035) {
     m_speedLabel->show();
     m_speed->show();

@@ -8,6 +8,7 @@
 #include "resources/dialogs/RoundPageDialog.h"
 #include "tests/app/IdentifiedBoardFixture.h"
 #include "ui/CMyComboBox.h"
+#include "ui/CMyRectButton.h"
 #include "ui/CMyStaticFont.h"
 
 using namespace dialogs;
@@ -125,6 +126,12 @@ class BoardPage128Test : public BoardPageTest {
 TEST_F(BoardPage128Test, SixteenLedBoardFoundThroughItsHiddenButtonWritesSixteenRegisters) {
   EXPECT_EQ(g_selectedBoardId, 128);
   EXPECT_EQ(g_ledCount, 16);
+  // The board's chip is named where the other boards' buttons name theirs.
+  auto* named = g_pRoundPage->BoardButton(dialogs::IDC_BOARD_QV6034);
+  EXPECT_TRUE(named->isVisible());
+  EXPECT_EQ(named->text(), QStringLiteral("QV6034"));
+  EXPECT_TRUE(named->Checked());
+  uitest::GrabAndSave(window, QStringLiteral("board_128_identified"));
   g_bBrightnessPending = 1;
   g_pRoundPage->OnTimer(CRound::kBrightnessTimer);
   const auto writes = Writes(2);

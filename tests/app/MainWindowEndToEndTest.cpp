@@ -21,6 +21,9 @@ class MainWindowEndToEndTest : public AppFixture {
 };
 
 TEST_F(MainWindowEndToEndTest, IdentifiesTheBoardThenFollowsUnplugAndReplug) {
+  // Before the link's first word the band says that the board is being
+  // connected, not a red dot alone.
+  EXPECT_EQ(window->LinkText()->text(), QString::fromUtf8(texts::kConnectingBoard));
   EXPECT_TRUE(g_pRoundPage->BoardButton(dialogs::IDC_BOARD_QV6033)->Checked());
   EXPECT_EQ(g_selectedBoardId, kNoBoardId);
   window->show();
