@@ -24,6 +24,7 @@
 #include "board/BrightnessDial.h"
 #include "board/LedLayoutPage.h"
 #include "board/RoundPage.h"
+#include "chip/ChipAccess.h"
 #include "firmware/BootDialog.h"
 #include "firmware/BootTransfer.h"
 #include "link/BoardIds.h"
@@ -314,7 +315,7 @@ void CQV512XX::OnMessage(const Message& m) {
     case kMsgRegisterReadFailed:
       m_target->KillTimer(kReplyTimer);
       if (m_toolPages) m_toolPages->RelayRegisterReply(m);
-      status(texts::kStatusReadFailed, false);
+      ShowStatus(QString::fromUtf8(texts::kStatusReadFailed) + EndReplyWaits(), false);
       return;
     case kMsgGpioControlStatus: {
       const auto* bytes = m.Bytes();
@@ -402,6 +403,7 @@ void CQV512XX::OnLinkState(int code) {
       g_bDevicePresent = 0;
       m_linkRecoveries = 0;  // the next board plugged in starts afresh
       ++m_connectSequence;  // nothing more goes to a board that has gone
+      EndReplyWaits();      // their answers cannot come any more
       // Its version goes with it; the next identification brings one again.
       SetBandText(m_versionText, QString());
       [[fallthrough]];
@@ -421,6 +423,8 @@ void CQV512XX::OnLinkFailed() {
   m_linkFailed = true;
   ++m_connectSequence;  // the steps of the connect sequence under way are for the lost link
   g_bBoardMatched = 0;
+  if (const QString ended = EndReplyWaits(); !ended.isEmpty())
+    ShowStatus(QString::fromUtf8(texts::kStatusLinkFailed) + ended, false);
   ShowDots(false);
   SetBandText(m_linkText, QString::fromUtf8(LinkStateText(kLinkFailed)));
   QVCommunication* comm = g_pCommunication.load();
@@ -466,6 +470,18 @@ void CQV512XX::OnBoardId(const Message& reply) {
   }
 }
 
+// A failure reply, the reply timeout or a lost link: the answer a page waits
+// for may never come, and a later reply for the same register would be
+// someone else's. Every wait ends; the text names the steps that stopped.
+QString CQV512XX::EndReplyWaits() {
+  const std::vector<std::string> ended = chip::EndReplyWaits();
+  if (ended.empty()) return {};
+  QString text = QStringLiteral(" Stopped: ");
+  for (std::size_t i = 0; i < ended.size(); ++i)
+    text += (i ? QStringLiteral("; ") : QString()) + QString::fromStdString(ended[i]);
+  return text;
+}
+
 void CQV512XX::OnTimer(std::uint32_t id) {
   if (id == kStatusTimer) {
     m_target->KillTimer(kStatusTimer);
@@ -475,7 +491,7 @@ void CQV512XX::OnTimer(std::uint32_t id) {
     m_comingUp.invalidate();  // it did not come up: say so again
     SetBandText(m_linkText, QString::fromUtf8(texts::kTimeoutToConnect));
     ShowDots(false);
-    m_status->setText(QString::fromUtf8(texts::kStatusMcuFrozen));
+    m_status->setText(QString::fromUtf8(texts::kStatusMcuFrozen) + EndReplyWaits());
     m_status->SetCtrlTextColor(Qt::white);
     m_status->SetCtrlBkColor(kStatusRed);
     m_status->show();

@@ -135,6 +135,7 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   void ForwardTo(const CPage* page, std::uint32_t message, const platform::Message& original);
   void OnBootClicked();
   void OnLinkFailed();
+  QString EndReplyWaits();
   QRect AnchoredRect(int id, bool relayout) const;
   void PlaceControls(bool relayout);
   void SizeCaptionButtonsToBitmaps();

@@ -292,15 +292,25 @@ void CRegisterPage::OnMessage(const platform::Message& message) {
       if (isVisible()) Refresh();
       return;
     }
-    case platform::kMsgRegisterPageReadFailed:
-      if (!Reading()) return;
+    case platform::kMsgRegisterPageReadFailed: {
+      // The main window ends every wait on a failure before this relay
+      // arrives: the read it ended is the one that failed.
+      const auto failed = Reading() ? m_readWait.Register() : m_readWait.Ended();
+      if (m_writeWait.Ended()) {
+        SetStatus(QStringLiteral("The board could not write register %1: the write failed.")
+                      .arg(Hex2(*m_writeWait.Ended())),
+                  true);
+        m_writeWait.Clear();
+      }
+      if (!failed) return;
       KillTimer(kReadTimer);
       SetStatus(QStringLiteral("The board could not read register %1 at chip address %2: reading stopped.")
-                    .arg(Hex2(*m_readWait.Register()), Hex2(g_i2cAddress.load())),
+                    .arg(Hex2(*failed), Hex2(g_i2cAddress.load())),
                 true);
       m_readWait.Clear();
       m_toRead.clear();
       return;
+    }
     case platform::kMsgRegisterPageWritten: {
       const auto reply = bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
       if (reply && m_writeWait.Take(*reply))
@@ -316,9 +326,10 @@ void CRegisterPage::OnTimer(std::uint32_t id) {
     if (chip::Journal().Version() != m_shownVersion) Refresh();
   } else if (id == kReadTimer) {
     KillTimer(kReadTimer);
-    if (!Reading()) return;
+    const auto lost = Reading() ? m_readWait.Register() : m_readWait.Ended();
+    if (!lost) return;
     SetStatus(QStringLiteral("No answer to the read of register %1 within %2 s: reading stopped.")
-                  .arg(Hex2(*m_readWait.Register()))
+                  .arg(Hex2(*lost))
                   .arg(kReadTimeoutMs / 1000),
               true);
     m_readWait.Clear();

@@ -73,10 +73,10 @@ class CRegisterPage : public CPage {
   CMyStaticFont* m_status = nullptr;
 
   std::vector<Block> m_toRead;  // blocks of "Read all" still to send
-  chip::ReplyWait m_readWait;
+  chip::ReplyWait m_readWait{"Registers page: a register's value"};
   std::uint8_t m_readCount = 0;
   int m_registersRead = 0;
-  chip::ReplyWait m_writeWait;
+  chip::ReplyWait m_writeWait{"Registers page: the acknowledgement of a write"};
   std::uint8_t m_writtenValue = 0;
   std::uint64_t m_shownVersion = ~0ull;
 };

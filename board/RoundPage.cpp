@@ -519,9 +519,11 @@ void CRound::OnCurrentTextChanged(const QString& text) {
 // ---- reset ---------------------------------------------------------------------------------
 
 void CRound::ResetPages() {
-  // Whatever effect ran is gone with the reset (and its pages with it).
+  // Whatever effect ran is gone with the reset (and its pages with it), and
+  // no reply that comes now answers a question asked before it.
   g_bBlinkActive = 0;
   g_bFadeActive = 0;
+  chip::EndReplyWaits();
   for (int i = 0; i < g_ledCount && i < kMaxLeds; ++i) g_ledBrightness[static_cast<std::size_t>(i)] = 0xFF;
   if (g_pBrightnessPage) {
     DestroyBrightnessPage();

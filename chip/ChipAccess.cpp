@@ -1,5 +1,9 @@
 #include "chip/ChipAccess.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+
 #include "chip/RegisterJournal.h"
 #include "link/CommandSet.h"
 #include "link/LinkHost.h"
@@ -27,6 +31,68 @@ int ReadChipRegisters(std::uint8_t reg, std::uint8_t count) {
   if (!AccessAllowed() || count == 0) return 0;
   std::uint8_t record[kI2cRecordSize] = {1, g_i2cAddress.load(), reg, count, 0, 0};
   return SendI2cRequest(kCmdReadRegisters, record);
+}
+
+namespace {
+
+// The waits alive now, and the era they are measured against: a wait begun
+// in an earlier era was ended by EndReplyWaits.
+struct WaitRegistry {
+  std::mutex mutex;
+  std::vector<ReplyWait*> waits;
+  std::uint64_t era = 1;
+};
+WaitRegistry& Waits() {
+  static WaitRegistry registry;
+  return registry;
+}
+
+std::string RegisterName(std::uint8_t reg) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "the answer for register 0x%02X", reg);
+  return buf;
+}
+
+}  // namespace
+
+ReplyWait::ReplyWait(std::string what) : m_what(std::move(what)) {
+  WaitRegistry& r = Waits();
+  std::lock_guard lock(r.mutex);
+  r.waits.push_back(this);
+}
+
+ReplyWait::~ReplyWait() {
+  WaitRegistry& r = Waits();
+  std::lock_guard lock(r.mutex);
+  std::erase(r.waits, this);
+}
+
+void ReplyWait::Expect(std::uint8_t reg, std::string what) {
+  WaitRegistry& r = Waits();
+  std::lock_guard lock(r.mutex);
+  m_reg = reg;
+  m_era = r.era;
+  if (!what.empty()) m_what = std::move(what);
+}
+
+bool ReplyWait::Waiting() const {
+  if (!m_reg) return false;
+  WaitRegistry& r = Waits();
+  std::lock_guard lock(r.mutex);
+  return m_era == r.era;
+}
+
+std::vector<std::string> EndReplyWaits() {
+  WaitRegistry& r = Waits();
+  std::lock_guard lock(r.mutex);
+  std::vector<std::string> ended;
+  for (const ReplyWait* w : r.waits) {
+    const auto reg = w->m_reg;
+    if (!reg || w->m_era != r.era) continue;
+    ended.push_back(w->m_what.empty() ? RegisterName(*reg) : w->m_what);
+  }
+  ++r.era;
+  return ended;
 }
 
 std::optional<RegisterReply> ParseRegisterReply(std::span<const std::uint8_t> payload) {

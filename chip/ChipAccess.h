@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 // Link flags. The main window (or corvelctl's session) keeps them: the board
 // is there and answered the handshake; its id equals the chip board chosen,
@@ -41,21 +43,45 @@ std::optional<RegisterReply> ParseRegisterReply(std::span<const std::uint8_t> pa
 // What a page waits for: the reply to its own read (or the acknowledgement
 // of its own write) of one register. A page acts on a reply only while it
 // waits for it, so replies to other pages' requests change nothing.
+//
+// Every wait ends when its answer can no longer be told from another's: on
+// a failure reply, on the reply timeout, on a link failure and on a reset
+// (EndReplyWaits). A reply for the same register that comes afterwards was
+// asked for by someone else and is not taken. Waits live on the UI thread
+// (or corvelctl's one thread), never on the reader thread.
 class ReplyWait {
  public:
-  void Expect(std::uint8_t reg) { m_reg = reg; }
+  // `what` names the step for a person: "blink: the value of register 0x11".
+  explicit ReplyWait(std::string what = {});
+  ~ReplyWait();
+  ReplyWait(const ReplyWait&) = delete;
+  ReplyWait& operator=(const ReplyWait&) = delete;
+
+  void Expect(std::uint8_t reg, std::string what = {});
   void Clear() { m_reg.reset(); }
-  bool Waiting() const { return m_reg.has_value(); }
-  std::optional<std::uint8_t> Register() const { return m_reg; }
+  bool Waiting() const;
+  // The awaited register while waiting.
+  std::optional<std::uint8_t> Register() const { return Waiting() ? m_reg : std::nullopt; }
+  // The register of a wait that EndReplyWaits ended (and nothing took or
+  // cleared since): a page that reports the failure itself uses it.
+  std::optional<std::uint8_t> Ended() const { return m_reg && !Waiting() ? m_reg : std::nullopt; }
+  const std::string& What() const { return m_what; }
   // True (and no longer waiting) when `reply` is for the awaited register.
   bool Take(const RegisterReply& reply) {
-    if (!m_reg || reply.first != *m_reg || reply.data.empty()) return false;
+    if (!Waiting() || reply.first != *m_reg || reply.data.empty()) return false;
     m_reg.reset();
     return true;
   }
 
  private:
+  friend std::vector<std::string> EndReplyWaits();
   std::optional<std::uint8_t> m_reg;
+  std::uint64_t m_era = 0;
+  std::string m_what;
 };
+
+// Ends every wait under way; returns what each was waiting for, for the
+// message that tells the user which step failed.
+std::vector<std::string> EndReplyWaits();
 
 }  // namespace chip

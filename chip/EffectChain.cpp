@@ -20,6 +20,11 @@ std::string Hex2(unsigned v) {
   return buf;
 }
 
+std::string StepLabel(Effect effect, EffectChain::Step step) {
+  const char* name = effect == Effect::kBlink ? "blink" : effect == Effect::kFadeOn ? "fade on" : "fade off";
+  return std::string(name) + ": " + DescribeStep(step);
+}
+
 }  // namespace
 
 bool AnyZeroTime(std::initializer_list<std::uint8_t> codes) {
@@ -45,7 +50,7 @@ EffectChain::Outcome EffectChain::WriteNext(Step next, std::uint8_t reg, std::sp
   // Wait before sending: the answer can only come after the command, and the
   // state must already name it when it does.
   m_step = next;
-  m_wait.Expect(reg);
+  m_wait.Expect(reg, StepLabel(m_effect, next));
   if (m_port->Write(reg, data) == 1) return Outcome::kNextStep;
   Cancel();
   return Outcome::kStopped;
@@ -53,7 +58,7 @@ EffectChain::Outcome EffectChain::WriteNext(Step next, std::uint8_t reg, std::sp
 
 EffectChain::Outcome EffectChain::ReadNext(Step next, std::uint8_t reg) {
   m_step = next;
-  m_wait.Expect(reg);
+  m_wait.Expect(reg, StepLabel(m_effect, next));
   if (m_port->Read(reg, 1) == 1) return Outcome::kNextStep;
   Cancel();
   return Outcome::kStopped;
@@ -65,7 +70,7 @@ EffectChain::Outcome EffectChain::Finish() {
 }
 
 EffectChain::Outcome EffectChain::OnWriteAcknowledged(std::span<const std::uint8_t> payload) {
-  if (m_step == Step::kIdle || m_step == Step::kControlRead) return Outcome::kIgnored;
+  if (CurrentStep() == Step::kIdle || m_step == Step::kControlRead) return Outcome::kIgnored;
   const auto reply = ParseRegisterReply(payload);
   if (!reply || reply->data.empty()) return Outcome::kIgnored;
   const bool blink = m_effect == Effect::kBlink;
@@ -91,7 +96,7 @@ EffectChain::Outcome EffectChain::OnWriteAcknowledged(std::span<const std::uint8
 }
 
 EffectChain::Outcome EffectChain::OnRegisterRead(std::span<const std::uint8_t> payload) {
-  if (m_step != Step::kControlRead) return Outcome::kIgnored;
+  if (CurrentStep() != Step::kControlRead) return Outcome::kIgnored;
   const auto reply = ParseRegisterReply(payload);
   if (!reply || !m_wait.Take(*reply)) return Outcome::kIgnored;
   const std::uint8_t bits = m_effect == Effect::kBlink ? kBlinkEnableBits : kFadeEnableBits;

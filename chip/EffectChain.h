@@ -78,9 +78,12 @@ class EffectChain {
   Outcome OnRegisterRead(std::span<const std::uint8_t> payload);
   void Cancel();
 
-  Step CurrentStep() const { return m_step; }
+  // A step whose wait was ended (failure reply, timeout, link failure,
+  // reset) leaves the chain idle: nothing it does later rests on an answer
+  // that may be someone else's.
+  Step CurrentStep() const { return m_wait.Waiting() ? m_step : Step::kIdle; }
   Effect CurrentEffect() const { return m_effect; }
-  bool Waiting() const { return m_step != Step::kIdle; }
+  bool Waiting() const { return CurrentStep() != Step::kIdle; }
 
  private:
   Outcome WriteNext(Step next, std::uint8_t reg, std::span<const std::uint8_t> data);

@@ -46,5 +46,5 @@ class CQV512XX_Gpio_Input : public CPage {
   CMyRectButton* m_read = nullptr;
   CMyStaticFont* m_port0 = nullptr;
   CMyStaticFont* m_port1 = nullptr;
-  chip::ReplyWait m_wait;
+  chip::ReplyWait m_wait{"GPIO input: the value of an input port"};
 };

@@ -46,5 +46,5 @@ class CQV512XX_Gpio_Output : public CPage {
   CMyComboBox* m_mode = nullptr;
   CMyComboBox* m_level = nullptr;
   CMyStaticFont* m_noMapping = nullptr;
-  chip::ReplyWait m_wait;  // the read of 0x11 whose reply is to be written back
+  chip::ReplyWait m_wait{"GPIO output: the value of register 0x11"};  // the read of 0x11 whose reply is to be written back
 };

@@ -15,12 +15,14 @@
 #include "app/SimRegisterPanel.h"
 #include "board/BrightnessDial.h"
 #include "board/EffectPlayDialog.h"
+#include "chip/ChipAccess.h"
 #include "chip/BlinkMode.h"
 #include "chip/EffectBlock.h"
 #include "chip/EffectChain.h"
 #include "chip/EffectPages.h"
 #include "chip/FadeMode.h"
 #include "chip/RegisterMap.h"
+#include "link/LinkHost.h"
 #include "platform/qt/QtDialogs.h"
 #include "resources/dialogs/EffectModeDialogs.h"
 #include "tests/app/IdentifiedBoardFixture.h"
@@ -398,6 +400,41 @@ TEST_F(EffectPagesTest, RepliesThePagesDidNotAskForChangeNothing) {
   Settle();
   EXPECT_EQ(ReadRegisters(), (std::vector<std::uint8_t>{0x00, 0x11}));
   EXPECT_TRUE(RegisterWrites().empty());
+}
+
+// A chain whose step fails (the board's failure reply: the chip is asked at
+// an address where none answers) stops there, says which step, and does not
+// run on the acknowledgement of a write another page makes afterwards.
+TEST_F(EffectPagesTest, AChainWhoseStepFailedTakesNoOtherPagesReply) {
+  BlinkTimes("315ms", "315ms", "315ms", "315ms");
+  FadeTimes("315ms", "315ms");
+  Settle();
+  struct Case {
+    const char* name;
+    std::function<void()> start;
+    std::uint8_t otherValue;  // what the other page writes to 0x14
+  };
+  const Case cases[] = {
+      {"blink", [&] { blink().GoButton()->click(); }, 0xFF},
+      {"fade on", [&] { fade().Button(IDC_FADE_ON)->click(); }, 0x00},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Clear();
+    g_i2cAddress = 0x58;
+    c.start();
+    ASSERT_TRUE(PumpUntil([&] { return window->StatusLine()->text().contains(QStringLiteral("read register failed")); }));
+    EXPECT_TRUE(window->StatusLine()->text().contains(QString::fromUtf8(c.name) +
+                                                      QStringLiteral(": the acknowledgement of register 0x14")))
+        << window->StatusLine()->text().toStdString();
+    g_i2cAddress = 0x5B;
+    ASSERT_EQ(chip::WriteChipRegisters(0x14, std::array{c.otherValue}), 1);
+    Settle();
+    // The chain's own first write (refused by the board) and the other page's:
+    // nothing of the chain after it.
+    EXPECT_EQ(RegisterWrites(), (std::vector<RegisterWrite>{{0x14, {0xFF}}, {0x14, {c.otherValue}}}));
+    EXPECT_EQ(g_pEffectDialog, nullptr);
+  }
 }
 
 TEST_F(EffectPagesTest, StopWithoutAMatchedBoardWritesNothing) {

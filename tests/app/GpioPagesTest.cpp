@@ -11,6 +11,7 @@
 #include "app/SimPinPanel.h"
 #include "app/SimRegisterPanel.h"
 #include "board/LedLayoutPage.h"
+#include "chip/ChipAccess.h"
 #include "chip/GpioInputPage.h"
 #include "chip/GpioOutputPage.h"
 #include "chip/GpioPins.h"
@@ -133,6 +134,38 @@ TEST_F(GpioPagesTest, ReadInputStateReadsBothPortsAsAChain) {
     EXPECT_EQ(ReadsCarried(), (std::vector<std::uint8_t>{0x00, 0x01}));
   }
   uitest::GrabAndSave(window, QStringLiteral("gpio_input_read"));
+}
+
+// A read whose answer is lost (here the board's failure reply: the chip is
+// asked at an address where none answers) is not waited for any more: the
+// reply to a read another page makes afterwards is not taken for it.
+TEST_F(GpioPagesTest, AfterAFailedReadTheReplyAnotherPageAskedForChangesNothing) {
+  SwitchToGpio();
+  // The input page: its port 0 read fails, then someone else reads port 0.
+  g_i2cAddress = 0x58;
+  QTest::mouseClick(Input()->ReadButton(), Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return window->StatusLine()->text().contains(QStringLiteral("read register failed")); }));
+  EXPECT_TRUE(window->StatusLine()->text().contains(QStringLiteral("GPIO input"))) << window->StatusLine()->text().toStdString();
+  g_i2cAddress = 0x5B;
+  board().SetRegister(0x00, 0x5A);
+  ASSERT_EQ(chip::ReadChipRegisters(0x00, 1), 1);
+  Pump(300);
+  EXPECT_EQ(Input()->PortText(0)->text(), QStringLiteral("P0:"));
+
+  // The output page: its read of 0x11 (for the driver type) fails, then the
+  // register page reads 0x11: nothing is written back.
+  SwitchToOutputs();
+  Pump(200);
+  board().ClearDelivered();
+  g_i2cAddress = 0x58;
+  Choose(Output()->ModeCombo(), CQV512XX_Gpio_Output::kPushPull);
+  ASSERT_TRUE(PumpUntil([&] { return window->StatusLine()->text().contains(QStringLiteral("GPIO output")); }));
+  g_i2cAddress = 0x5B;
+  board().SetRegister(0x11, 0x01);
+  ASSERT_EQ(chip::ReadChipRegisters(0x11, 1), 1);
+  Pump(300);
+  EXPECT_TRUE(WritesTo(0x11).empty());
+  EXPECT_EQ(board().Register(0x11), 0x01);
 }
 
 TEST_F(GpioPagesTest, TheInputPageActsOnlyOnAnswersToItsOwnReads) {

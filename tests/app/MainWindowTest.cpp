@@ -3,9 +3,12 @@
 #include <QScreen>
 #include <QTest>
 #include <QWindow>
+#include <functional>
 #include <thread>
 
+#include "chip/ChipAccess.h"
 #include "link/CommandSet.h"
+#include "link/LinkState.h"
 #include "platform/Messages.h"
 #include "resources/dialogs/RoundPageDialog.h"
 #include "tests/app/AppFixture.h"
@@ -143,6 +146,37 @@ TEST_F(MainWindowTest, RepliesAreRelayedOnlyToPagesThatWaitForThem) {
   }
   g_pGpioInputPage = g_pGpioOutputPage = g_pBlinkMode = g_pFadeMode = g_pBrightnessPage = nullptr;
   g_bBlinkActive = g_bFadeActive = 0;
+}
+
+// Every page's reply wait ends when its answer can no longer come or be told
+// apart: on a failure reply, the reply timeout, a link failure, a lost board
+// and a reset. The status line names the step that stopped.
+TEST_F(MainWindowTest, EveryReplyWaitEndsOnFailureTimeoutLinkLossAndReset) {
+  struct Case {
+    const char* cause;
+    std::function<void()> happen;
+    bool named;  // the status line names the step
+  };
+  const Case cases[] = {
+      {"failure reply", [&] { Deliver(kMsgRegisterReadFailed, 0, Bytes({1, 0x5B, 0x11, 1, 4, 0})); }, true},
+      {"reply timeout", [&] { window->OnTimer(CQV512XX::kReplyTimer); }, true},
+      {"link failure", [&] { Deliver(kMsgLinkState, kLinkFailed); }, false},
+      {"board gone", [&] { Deliver(kMsgLinkState, kLinkDeviceNotFound); }, false},
+      {"software reset", [&] { g_pRoundPage->OnSoftwareReset(); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cause);
+    chip::ReplyWait wait("test page: the value of register 0x11");
+    wait.Expect(0x11);
+    c.happen();
+    EXPECT_FALSE(wait.Waiting());
+    // The answer that comes now is someone else's.
+    const std::vector<std::uint8_t> late{1, 0x5B, 0x11, 1, 4, 0, 0x1F};
+    EXPECT_FALSE(wait.Take(*chip::ParseRegisterReply(late)));
+    if (c.named)
+      EXPECT_TRUE(window->StatusLine()->text().contains(QStringLiteral("test page: the value of register 0x11")))
+          << window->StatusLine()->text().toStdString();
+  }
 }
 
 TEST_F(MainWindowTest, GpioControlErrorSetsLinkStateWithoutShowingIt) {

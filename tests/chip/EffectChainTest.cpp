@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "chip/EffectBlock.h"
@@ -195,4 +196,47 @@ TEST(EffectBlockTest, SixteenAndSixLeds) {
   // The tables hold 36 LEDs; a count past that, or below zero, is clamped.
   EXPECT_EQ(EffectBlockLength(40), 20u + 4 * 36);
   EXPECT_EQ(EffectBlockLength(-3), 20u);
+}
+
+// A step whose answer is lost (failure reply, timeout, link failure, reset:
+// the main window ends every wait) never takes the reply another page asked
+// for afterwards: the blink chain that lost its 0x11 read must not write
+// 0x11 <- 0x9F on the register page's read, nor a fade chain run on the LED
+// board page's 0x14 <- 0x00 acknowledgement.
+TEST(EffectChainTest, AStepWhoseWaitEndedTakesNoLaterReply) {
+  struct Case {
+    Effect effect;
+    int stepsAnswered;  // answers delivered before the loss
+    Via via;            // how the lost step's answer comes
+    std::uint8_t reg;
+    Bytes data;          // the reply another page asked for
+    const char* named;   // what the user is told stopped
+  };
+  const Case cases[] = {
+      {Effect::kBlink, 0, Via::kAck, 0x14, {0xFF}, "blink: the acknowledgement of register 0x14"},
+      {Effect::kBlink, 2, Via::kRead, 0x11, {0x1F}, "blink: the value of register 0x11"},
+      {Effect::kFadeOn, 0, Via::kAck, 0x14, {0x00}, "fade on: the acknowledgement of register 0x14"},
+      {Effect::kFadeOff, 3, Via::kAck, 0x11, {0x7F}, "fade off: the acknowledgement of register 0x11"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.named);
+    RecordingPort port;
+    EffectChain chain(port);
+    ASSERT_TRUE(chain.Start(c.effect));
+    const bool blink = c.effect == Effect::kBlink;
+    const Bytes answers[] = {Reply(0x14, {0xFF}), Reply(0x04, {0x03, 0x0F}), Reply(0x11, {0x00}),
+                             Reply(0x11, {static_cast<std::uint8_t>(blink ? 0x80 : 0x7F)})};
+    for (int i = 0; i < c.stepsAnswered; ++i)
+      ASSERT_EQ(i == 2 ? chain.OnRegisterRead(answers[i]) : chain.OnWriteAcknowledged(answers[i]), Outcome::kNextStep);
+    const auto ended = EndReplyWaits();
+    EXPECT_NE(std::find(ended.begin(), ended.end(), std::string(c.named)), ended.end());
+    EXPECT_FALSE(chain.Waiting());
+    const std::size_t sentBefore = port.sent.size();
+    const Bytes late = Reply(c.reg, c.data);
+    EXPECT_EQ(c.via == Via::kRead ? chain.OnRegisterRead(late) : chain.OnWriteAcknowledged(late), Outcome::kIgnored);
+    EXPECT_EQ(port.sent.size(), sentBefore);
+    // A new start is not held up by the ended wait.
+    EXPECT_TRUE(chain.Start(c.effect));
+    EXPECT_EQ(chain.OnWriteAcknowledged(Reply(0x14, {0xFF})), Outcome::kNextStep);
+  }
 }
