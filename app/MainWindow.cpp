@@ -25,6 +25,7 @@
 #include "board/LedLayoutPage.h"
 #include "board/RoundPage.h"
 #include "chip/ChipAccess.h"
+#include "chip/RegisterJournal.h"
 #include "firmware/BootDialog.h"
 #include "firmware/BootTransfer.h"
 #include "link/BoardIds.h"
@@ -305,6 +306,10 @@ void CQV512XX::OnMessage(const Message& m) {
     case kMsgLinkState: OnLinkState(static_cast<int>(m.wParam)); return;
     case kMsgRegisterRead:
       m_target->KillTimer(kReplyTimer);
+      // Whoever asked, the chip said so: noted before any page acts on it,
+      // so that a write a page makes in answer is the newer of the two.
+      if (const auto* bytes = m.Bytes())
+        if (const auto reply = chip::ParseRegisterReply(*bytes)) chip::Journal().RecordRead(reply->first, reply->data);
       ForwardTo(g_pGpioInputPage, kMsgGpioInputRead, m);
       ForwardTo(g_pGpioOutputPage, kMsgGpioOutputRead, m);
       if (g_bBlinkActive) ForwardTo(g_pBlinkMode, kMsgBlinkRead, m);
@@ -404,6 +409,9 @@ void CQV512XX::OnLinkState(int code) {
       m_linkRecoveries = 0;  // the next board plugged in starts afresh
       ++m_connectSequence;  // nothing more goes to a board that has gone
       EndReplyWaits();      // their answers cannot come any more
+      // The board that comes next starts from its reset: nothing the program
+      // wrote to this one is known to be there.
+      chip::Journal().Forget();
       // Its version goes with it; the next identification brings one again.
       SetBandText(m_versionText, QString());
       [[fallthrough]];

@@ -282,8 +282,7 @@ void CRegisterPage::OnMessage(const platform::Message& message) {
     case platform::kMsgRegisterPageRead: {
       const auto reply = bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
       if (!reply) return;
-      // Whoever asked, the chip said so: the Read column shows it.
-      chip::Journal().RecordRead(reply->first, reply->data);
+      // The main window noted the value in the journal when the reply came.
       if (reply->data.size() == m_readCount && m_readWait.Take(*reply)) {
         KillTimer(kReadTimer);
         m_registersRead += m_readCount;
@@ -295,7 +294,7 @@ void CRegisterPage::OnMessage(const platform::Message& message) {
     case platform::kMsgRegisterPageReadFailed: {
       // The main window ends every wait on a failure before this relay
       // arrives: the read it ended is the one that failed.
-      const auto failed = Reading() ? m_readWait.Register() : m_readWait.Ended();
+      const auto failed = m_readWait.Waiting() ? m_readWait.Register() : m_readWait.Ended();
       if (m_writeWait.Ended()) {
         SetStatus(QStringLiteral("The board could not write register %1: the write failed.")
                       .arg(Hex2(*m_writeWait.Ended())),
@@ -326,7 +325,7 @@ void CRegisterPage::OnTimer(std::uint32_t id) {
     if (chip::Journal().Version() != m_shownVersion) Refresh();
   } else if (id == kReadTimer) {
     KillTimer(kReadTimer);
-    const auto lost = Reading() ? m_readWait.Register() : m_readWait.Ended();
+    const auto lost = m_readWait.Waiting() ? m_readWait.Register() : m_readWait.Ended();
     if (!lost) return;
     SetStatus(QStringLiteral("No answer to the read of register %1 within %2 s: reading stopped.")
                   .arg(Hex2(*lost))

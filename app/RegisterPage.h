@@ -37,7 +37,9 @@ class CRegisterPage : public CPage {
 
   // "Read all": every readable register, one block of neighbours at a time.
   void ReadAll();
-  bool Reading() const { return m_readWait.Waiting(); }
+  // Also while a read that the main window gave up on (failure, timeout,
+  // lost link) has not been reported here yet.
+  bool Reading() const { return m_readWait.Waiting() || m_readWait.Ended(); }
   // Writes one register as the table's editor does. False when nothing was
   // sent (no board, refused, the reset not confirmed).
   bool WriteRegister(std::uint8_t reg, std::uint8_t value);

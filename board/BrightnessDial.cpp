@@ -14,6 +14,7 @@
 #include <numbers>
 
 #include "board/BoardGlobals.h"
+#include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "resources/dialogs/BrightnessDialog.h"
 #include "ui/CMyEdit.h"
@@ -79,6 +80,8 @@ void CSetBrightnessLevel::InitDialog() {
   g_bDialDragging = 0;
   m_edit->setText(QStringLiteral("255"));
   LayOut();
+  m_edit->setPlaceholderText(QStringLiteral("?"));
+  ShowChipModel();
   SetTimer(kGlideTimer, kGlidePeriodMs);
 }
 
@@ -114,8 +117,34 @@ void CSetBrightnessLevel::PlaceKnob(int x, int y) {
 }
 
 void CSetBrightnessLevel::ShowValue() {
+  // A value the chip may not hold (after a reset or a re-plug, before anyone
+  // set it) is shown as not known, and the knob claims no place on the track.
+  m_knob->setVisible(!m_unknown);
+  const QString notKnown = QStringLiteral("Not known: the chip was reset or this LED was not set yet");
+  m_edit->setToolTip(m_unknown ? notKnown : QString());
+  m_percentText->setToolTip(m_unknown ? notKnown
+                                      : QStringLiteral("Brightness percentage corresponding to brightness scale of the "
+                                                       "selected LED(s)"));
+  if (m_unknown) {
+    m_edit->clear();
+    m_percentText->setText(QStringLiteral("?"));
+    return;
+  }
   m_edit->setText(QString::number(g_currentBrightness));
   m_percentText->setText(QString::number(m_percent) + QLatin1Char('%'));
+}
+
+void CSetBrightnessLevel::ShowChipModel() {
+  const chip::RegisterJournal& journal = chip::Journal();
+  if (journal.Version() == m_modelVersion && g_selectedLed == m_modelLed) return;
+  m_modelVersion = journal.Version();
+  m_modelLed = g_selectedLed;
+  const bool unknown =
+      g_selectedLed < 0 || g_selectedLed >= chip::kMaxChipLeds ||
+      !journal.Known(static_cast<std::uint8_t>(chip::kRegBrightness + g_selectedLed));
+  if (unknown == m_unknown) return;
+  m_unknown = unknown;
+  ShowValue();
 }
 
 void CSetBrightnessLevel::CommitEditValue() {
@@ -126,11 +155,15 @@ void CSetBrightnessLevel::CommitEditValue() {
     return;
   }
   g_currentBrightness = static_cast<std::uint8_t>(std::min(typed, 255));
+  m_percent = chip::BrightnessPercent(g_currentBrightness);
+  m_unknown = false;
   if (g_currentBrightness == g_dialDisplayed) ShowValue();  // no glide will redraw it
 }
 
 void CSetBrightnessLevel::OnTimer(std::uint32_t id) {
-  if (id != kGlideTimer || g_dialDisplayed == g_currentBrightness) return;
+  if (id != kGlideTimer) return;
+  ShowChipModel();
+  if (g_dialDisplayed == g_currentBrightness) return;
   const dial::Point p = dial::KnobForGlide(m_geometry, g_dialDisplayed);
   m_percent = chip::BrightnessPercent(g_currentBrightness);
   PlaceKnob(p.x, p.y);
@@ -146,6 +179,7 @@ void CSetBrightnessLevel::wheelEvent(QWheelEvent* event) {
   while (std::abs(m_wheelRest) >= 120) {
     const int notch = m_wheelRest > 0 ? 120 : -120;
     m_wheelRest -= notch;
+    m_unknown = false;
     g_currentBrightness = static_cast<std::uint8_t>(dial::WheelStep(g_dialDisplayed, g_currentBrightness, notch));
     g_dialDisplayed = g_currentBrightness;
     m_percent = chip::BrightnessPercent(g_currentBrightness);
@@ -156,6 +190,7 @@ void CSetBrightnessLevel::wheelEvent(QWheelEvent* event) {
 
 void CSetBrightnessLevel::DragTo(const QPoint& pagePos) {
   const dial::Drag d = dial::FromPointer(m_geometry, pagePos.x(), pagePos.y());
+  m_unknown = false;
   g_currentBrightness = static_cast<std::uint8_t>(d.value);
   m_percent = chip::BrightnessPercent(g_currentBrightness);
   if (d.moveKnob) {

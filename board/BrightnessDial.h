@@ -37,6 +37,10 @@ class CSetBrightnessLevel : public CPage {
   void CommitEditValue();
 
   void OnTimer(std::uint32_t id) override;
+  // Whether the selected LED's brightness is known to be what the chip holds
+  // (chip::Journal()); run by the glide timer.
+  void ShowChipModel();
+  bool ValueKnown() const { return !m_unknown; }
 
   const dial::Geometry& Geometry() const { return m_geometry; }
   int Percent() const { return m_percent; }
@@ -62,7 +66,10 @@ class CSetBrightnessLevel : public CPage {
 
   dial::Geometry m_geometry;
   int m_percent = 100;
-  int m_wheelRest = 0;  // part of a notch a touchpad has turned so far
+  int m_wheelRest = 0;
+  bool m_unknown = false;
+  std::uint64_t m_modelVersion = ~std::uint64_t{0};
+  int m_modelLed = -1;  // part of a notch a touchpad has turned so far
   QLabel* m_face = nullptr;
   QLabel* m_knob = nullptr;
   CMyEdit* m_edit = nullptr;

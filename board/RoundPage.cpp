@@ -14,6 +14,7 @@
 #include "board/BrightnessDial.h"
 #include "board/LedLayoutPage.h"
 #include "chip/ChipAccess.h"
+#include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "link/BoardIds.h"
 #include "link/CommandSet.h"
@@ -537,14 +538,14 @@ void CRound::ResetPages() {
     DestroyBlinkPage();
     CreateBlinkPage();
   }
-  if (g_pGpioInputPage) {
-    Retire(std::exchange(g_pGpioInputPage, nullptr));
-    CreateGpioInputPage();
+  // The reset leaves the chip's pins in a mode the page does not claim to
+  // know: both mode boxes are cleared below, and the GPIO pages and the
+  // relationship table, which would say GPIO, go until a mode is chosen.
+  if (g_pGpioInputPage || g_pGpioOutputPage) {
+    DestroyGpioPages();
+    ResetLedData();  // the pins' marks were the GPIO pages'
   }
-  if (g_pGpioOutputPage) {
-    Retire(std::exchange(g_pGpioOutputPage, nullptr));
-    CreateGpioOutputPage();
-  }
+  m_relationship->hide();
   RelayoutSubPages();
   SetCurrentText(QString::number(kCurrentMax));
   ModeBox(IDC_MODE_LED)->setChecked(false);
@@ -567,7 +568,34 @@ void CRound::ApplyLedBrightness() {
   chip::WriteChipRegisters(chip::kRegBrightness, std::span(g_ledBrightnessSent.data(), count));
 }
 
+// "Global Max Current" shows the range the chip holds in 0x11 (written by
+// this field, the fade chain, the GPIO output page or the register page), or
+// plainly nothing when that is not known (after a reset or a re-plug, before
+// anyone wrote it). A typed value in the same range is left as typed.
+void CRound::ShowChipModel() {
+  const chip::RegisterJournal& journal = chip::Journal();
+  if (journal.Version() == m_modelVersion) return;
+  m_modelVersion = journal.Version();
+  const auto control = journal.Known(chip::kRegGlobalControl);
+  const QSignalBlocker quietEdit(m_current);
+  const QSignalBlocker quietSlider(m_slider);
+  m_current->setPlaceholderText(QStringLiteral("?"));
+  m_current->setToolTip(control ? QString() : QStringLiteral("Not known: the chip was reset or not written yet"));
+  if (!control) {
+    if (!m_current->hasFocus()) m_current->clear();
+    return;
+  }
+  const std::uint8_t code = *control & chip::kCurrentRangeMask;
+  bool ok = false;
+  const int shown = m_current->text().trimmed().toInt(&ok, 10);
+  if (ok && shown >= 0 && shown <= kCurrentMax && chip::CurrentRangeCode(shown) == code) return;
+  const int milliamps = chip::CurrentRangeMilliamps(code);
+  m_current->setText(QString::number(milliamps));
+  m_slider->setValue(milliamps);
+}
+
 void CRound::OnTimer(std::uint32_t id) {
+  if (id == kBrightnessTimer) ShowChipModel();
   if (id == kInterruptTimer) {
     KillTimer(kInterruptTimer);
     m_interrupt->SetBitmaps(bitmaps::Bitmap(bitmaps::IDB_INTERRUPT_IDLE));

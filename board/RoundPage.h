@@ -32,6 +32,10 @@ class CRound : public CPage {
   static constexpr std::uint32_t kInterruptTimer = 17;
   static constexpr std::uint32_t kInterruptPeriodMs = 200;
 
+  // Brings the register-backed controls of the page in line with what the
+  // chip holds (chip::Journal()); also run by the brightness timer.
+  void ShowChipModel();
+
   // The pages made elsewhere (blink and fade, GPIO). A factory makes and
   // initialises its page as a child of the host it is given, or returns
   // null; a kind without a factory has no page.
@@ -139,4 +143,5 @@ class CRound : public CPage {
   CMyStatic* m_relationship = nullptr;
   bool m_settingCurrent = false;
   bool m_interruptLit = false;
+  std::uint64_t m_modelVersion = ~std::uint64_t{0};
 };

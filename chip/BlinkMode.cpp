@@ -8,6 +8,7 @@
 #include "board/RoundPage.h"
 #include "chip/EffectPages.h"
 #include "chip/FadeMode.h"
+#include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "platform/MessageBox.h"
 #include "platform/Messages.h"
@@ -46,6 +47,8 @@ void BlinkMode::InitDialog() {
   for (int id : {IDC_BLINK_KEEP_ON, IDC_BLINK_KEEP_OFF})
     connect(TimeCombo(id), &QComboBox::currentIndexChanged, this, &BlinkMode::OnKeepChanged);
   connect(m_go, &QAbstractButton::clicked, this, &BlinkMode::OnBlinkGo);
+  ShowChipModel();
+  SetTimer(effectpages::kModelTimer, effectpages::kModelPeriodMs);
 }
 
 void BlinkMode::OnRampChanged() {
@@ -98,6 +101,30 @@ void BlinkMode::OnBlinkGo() {
   chip::WriteChipRegisters(chip::kRegKeepTimes, keep);
   if (auto* fresh = qobject_cast<BlinkMode*>(g_pBlinkMode)) fresh->ShowTimes(ramp[0], keep[0]);
   if (auto* fade = qobject_cast<FadeMode*>(g_pFadeMode)) fade->ShowTimes(ramp[0]);
+}
+
+void BlinkMode::ShowChipModel() {
+  const chip::RegisterJournal& journal = chip::Journal();
+  if (journal.Version() == m_modelVersion) return;
+  m_modelVersion = journal.Version();
+  const auto ramp = journal.Known(chip::kRegRampTimes);
+  const auto keep = journal.Known(chip::kRegKeepTimes);
+  // Not known: the lists keep their start entry ("0ms"), which no effect
+  // starts with, so nothing runs on a time the chip may not hold.
+  if (ramp) {
+    const auto [on, off] = chip::DecodeTimeByte(*ramp);
+    effectpages::ShowTimeCode(TimeCombo(IDC_BLINK_RAMP_ON), on);
+    effectpages::ShowTimeCode(TimeCombo(IDC_BLINK_RAMP_OFF), off);
+  }
+  if (keep) {
+    const auto [on, off] = chip::DecodeTimeByte(*keep);
+    effectpages::ShowTimeCode(TimeCombo(IDC_BLINK_KEEP_ON), on);
+    effectpages::ShowTimeCode(TimeCombo(IDC_BLINK_KEEP_OFF), off);
+  }
+}
+
+void BlinkMode::OnTimer(std::uint32_t id) {
+  if (id == effectpages::kModelTimer) ShowChipModel();
 }
 
 void BlinkMode::ShowTimes(std::uint8_t ramp, std::uint8_t keep) {

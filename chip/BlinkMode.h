@@ -30,6 +30,10 @@ class BlinkMode : public CPage {
   CMyComboBox* TimeCombo(int id) const;
   // Shows the times of a 0x15 and a 0x16 byte without writing them.
   void ShowTimes(std::uint8_t ramp, std::uint8_t keep);
+  // The time lists follow 0x15 and 0x16 whoever wrote them (the register
+  // page, the fade page's shared ramp); run by the model timer.
+  void ShowChipModel();
+  void OnTimer(std::uint32_t id) override;
   CMyRectButton* GoButton() const { return m_go; }
   const chip::EffectChain& Chain() const { return m_chain; }
 
@@ -42,4 +46,5 @@ class BlinkMode : public CPage {
 
   CMyRectButton* m_go = nullptr;
   chip::EffectChain m_chain;
+  std::uint64_t m_modelVersion = ~std::uint64_t{0};
 };

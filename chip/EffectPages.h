@@ -31,6 +31,9 @@ void SetUpTimeCombo(CMyComboBox* combo);
 // Shows a time code in a time list without running its handler (nothing is
 // written); a code without a time leaves the list showing none.
 void ShowTimeCode(CMyComboBox* combo, std::uint8_t code);
+// How often the pages look whether the chip model moved.
+inline constexpr std::uint32_t kModelTimer = 23;
+inline constexpr std::uint32_t kModelPeriodMs = 100;
 // The time code chosen in a time list (its index).
 std::uint8_t TimeCode(const CMyComboBox* combo);
 // The labels beside the time lists.

@@ -4,6 +4,7 @@
 
 #include "board/BoardGlobals.h"
 #include "chip/EffectPages.h"
+#include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "platform/Messages.h"
 #include "resources/dialogs/EffectModeDialogs.h"
@@ -35,6 +36,8 @@ void FadeMode::InitDialog() {
   }
   connect(Button(IDC_FADE_ON), &QAbstractButton::clicked, this, &FadeMode::OnFadeOn);
   connect(Button(IDC_FADE_OFF), &QAbstractButton::clicked, this, &FadeMode::OnFadeOff);
+  ShowChipModel();
+  SetTimer(effectpages::kModelTimer, effectpages::kModelPeriodMs);
 }
 
 void FadeMode::OnRampChanged() {
@@ -42,6 +45,17 @@ void FadeMode::OnRampChanged() {
   g_bFadeActive = 1;
   chip::WriteChipRegisters(chip::kRegRampTimes,
                            std::array{chip::TimeByte(Code(IDC_FADE_RAMP_ON), Code(IDC_FADE_RAMP_OFF))});
+}
+
+void FadeMode::ShowChipModel() {
+  const chip::RegisterJournal& journal = chip::Journal();
+  if (journal.Version() == m_modelVersion) return;
+  m_modelVersion = journal.Version();
+  if (const auto ramp = journal.Known(chip::kRegRampTimes)) ShowTimes(*ramp);
+}
+
+void FadeMode::OnTimer(std::uint32_t id) {
+  if (id == effectpages::kModelTimer) ShowChipModel();
 }
 
 void FadeMode::ShowTimes(std::uint8_t ramp) {

@@ -27,6 +27,9 @@ class FadeMode : public CPage {
   CMyComboBox* TimeCombo(int id) const;
   // Shows the times of a 0x15 byte without writing them.
   void ShowTimes(std::uint8_t ramp);
+  // The time lists follow 0x15 whoever wrote it; run by the model timer.
+  void ShowChipModel();
+  void OnTimer(std::uint32_t id) override;
   CMyRectButton* Button(int id) const;
   const chip::EffectChain& Chain() const { return m_chain; }
 
@@ -38,4 +41,5 @@ class FadeMode : public CPage {
   void StartFade(bool on);
 
   chip::EffectChain m_chain;
+  std::uint64_t m_modelVersion = ~std::uint64_t{0};
 };

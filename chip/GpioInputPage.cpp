@@ -1,9 +1,11 @@
 #include "chip/GpioInputPage.h"
 
 #include <QPainter>
+#include <QSignalBlocker>
 
 #include "board/BoardGlobals.h"
 #include "chip/GpioPins.h"
+#include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "platform/Messages.h"
 #include "resources/dialogs/GpioInputDialog.h"
@@ -50,12 +52,37 @@ void CQV512XX_Gpio_Input::InitDialog() {
   m_interrupt->addItem(QStringLiteral("Enable"));
   m_interrupt->addItem(QStringLiteral("Disable"));
   m_interrupt->setCurrentIndex(kEnable);
+  m_interrupt->setPlaceholderText(QStringLiteral("not known"));
   g_interruptDisabled.fill(0);
   // Marks left by the other page (or an earlier one) would mean something
   // else here: the drawing shows this page's choices, none yet.
   gpio::ColourPins(g_interruptDisabled, gpio::Redraw::kPlain);
+  ShowChipModel();
+  SetTimer(kModelTimer, kModelPeriodMs);
   // The switch to GPIO input must not be followed by a brightness write.
   g_bBrightnessPending = 0;
+}
+
+void CQV512XX_Gpio_Input::ShowChipModel() {
+  const chip::RegisterJournal& journal = chip::Journal();
+  const int pin = gpio::SelectedPin();
+  if (journal.Version() == m_modelVersion && pin == m_modelPin) return;
+  m_modelVersion = journal.Version();
+  m_modelPin = pin;
+  const auto low = journal.Known(chip::kRegInterruptDisable);
+  const auto high = journal.Known(chip::kRegInterruptDisable + 1);
+  const QSignalBlocker quiet(m_interrupt);
+  if (!low || !high) {
+    m_interrupt->setCurrentIndex(-1);
+    return;
+  }
+  // What the chip holds is what the next write starts from.
+  g_interruptDisabled = chip::InterruptDisabledPins({*low, *high}, g_ledCount);
+  if (pin >= 0) m_interrupt->setCurrentIndex(g_interruptDisabled[static_cast<std::size_t>(pin)] ? kDisable : kEnable);
+}
+
+void CQV512XX_Gpio_Input::OnTimer(std::uint32_t id) {
+  if (id == kModelTimer) ShowChipModel();
 }
 
 void CQV512XX_Gpio_Input::Read(std::uint8_t port) {
@@ -69,6 +96,9 @@ void CQV512XX_Gpio_Input::OnReadInputState() { Read(chip::kRegPort0Input); }
 void CQV512XX_Gpio_Input::OnInterruptChanged(int index) {
   const int pin = gpio::SelectedPin();
   if (pin < 0 || index < 0) return;
+  // Pins whose setting is not known go out enabled, as on a fresh page.
+  if (!chip::Journal().Known(chip::kRegInterruptDisable) || !chip::Journal().Known(chip::kRegInterruptDisable + 1))
+    g_interruptDisabled.fill(0);
   g_interruptDisabled[static_cast<std::size_t>(pin)] = static_cast<std::uint8_t>(index);
   gpio::ColourPins(g_interruptDisabled, gpio::Redraw::kMarkSelected);
   chip::WriteChipRegisters(chip::kRegInterruptDisable, chip::InterruptDisableBytes(g_interruptDisabled, g_ledCount));

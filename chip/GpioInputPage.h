@@ -32,6 +32,13 @@ class CQV512XX_Gpio_Input : public CPage {
   void OnMessage(const platform::Message& message) override;
 
   CMyComboBox* InterruptCombo() const { return m_interrupt; }
+
+  static constexpr std::uint32_t kModelTimer = 21;
+  static constexpr std::uint32_t kModelPeriodMs = 100;
+  // The Interrupt box shows the setting the chip holds for the selected pin
+  // (0x06/0x07), or "not known"; run by the model timer.
+  void ShowChipModel();
+  void OnTimer(std::uint32_t id) override;
   CMyRectButton* ReadButton() const { return m_read; }
   CMyStaticFont* PortText(int port) const { return port == 0 ? m_port0 : m_port1; }
 
@@ -47,4 +54,6 @@ class CQV512XX_Gpio_Input : public CPage {
   CMyStaticFont* m_port0 = nullptr;
   CMyStaticFont* m_port1 = nullptr;
   chip::ReplyWait m_wait{"GPIO input: the value of an input port"};
+  std::uint64_t m_modelVersion = ~std::uint64_t{0};
+  int m_modelPin = -2;
 };

@@ -1,11 +1,13 @@
 #include "chip/GpioOutputPage.h"
 
 #include <QPainter>
+#include <QSignalBlocker>
 
 #include <cstdio>
 
 #include "board/BoardGlobals.h"
 #include "chip/GpioPins.h"
+#include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "link/LinkHost.h"
 #include "platform/Messages.h"
@@ -54,6 +56,7 @@ void CQV512XX_Gpio_Output::InitDialog() {
   m_level->addItem(QStringLiteral("low-level"));
   m_level->addItem(QStringLiteral("high-level"));
   m_level->setCurrentIndex(kLowLevel);
+  for (CMyComboBox* box : {m_mode, m_level}) box->setPlaceholderText(QStringLiteral("not known"));
   g_outputHigh.fill(0);
   // Marks left by the other page (or an earlier one) would mean something
   // else here: the drawing shows this page's choices, none yet.
@@ -61,6 +64,32 @@ void CQV512XX_Gpio_Output::InitDialog() {
   // A board without an output-level mapping gets 0x00, 0x00 whatever is
   // chosen; the note says so instead of letting a marked pin suggest a level.
   m_noMapping->setVisible(!chip::HasOutputLevelMapping(g_selectedBoardId));
+  ShowChipModel();
+  SetTimer(kModelTimer, kModelPeriodMs);
+}
+
+void CQV512XX_Gpio_Output::ShowChipModel() {
+  const chip::RegisterJournal& journal = chip::Journal();
+  const int pin = gpio::SelectedPin();
+  if (journal.Version() == m_modelVersion && pin == m_modelPin) return;
+  m_modelVersion = journal.Version();
+  m_modelPin = pin;
+  const QSignalBlocker quietMode(m_mode);
+  const QSignalBlocker quietLevel(m_level);
+  const auto control = journal.Known(chip::kRegGlobalControl);
+  m_mode->setCurrentIndex(!control ? -1 : (*control & chip::kDriverPushPull) ? kPushPull : kOpenDrain);
+  const auto low = journal.Known(chip::kRegOutputLevels);
+  const auto high = journal.Known(chip::kRegOutputLevels + 1);
+  if (!low || !high || !chip::HasOutputLevelMapping(g_selectedBoardId)) {
+    m_level->setCurrentIndex(-1);
+    return;
+  }
+  g_outputHigh = chip::OutputLevelPins({*low, *high}, g_ledCount, g_selectedBoardId);
+  if (pin >= 0) m_level->setCurrentIndex(g_outputHigh[static_cast<std::size_t>(pin)] ? kHighLevel : kLowLevel);
+}
+
+void CQV512XX_Gpio_Output::OnTimer(std::uint32_t id) {
+  if (id == kModelTimer) ShowChipModel();
 }
 
 void CQV512XX_Gpio_Output::OnOutputModeChanged(int) {
@@ -91,6 +120,8 @@ void CQV512XX_Gpio_Output::OnRegisterRead(const platform::Message& message) {
 void CQV512XX_Gpio_Output::OnOutputLevelChanged(int index) {
   const int pin = gpio::SelectedPin();
   if (pin < 0 || index < 0) return;
+  if (!chip::Journal().Known(chip::kRegOutputLevels) || !chip::Journal().Known(chip::kRegOutputLevels + 1))
+    g_outputHigh.fill(0);  // pins whose level is not known go out low, as on a fresh page
   g_outputHigh[static_cast<std::size_t>(pin)] = static_cast<std::uint8_t>(index);
   gpio::ColourPins(g_outputHigh, gpio::Redraw::kMarkSelected);
   const auto levels = chip::OutputLevelBytes(g_outputHigh, g_ledCount, g_selectedBoardId);

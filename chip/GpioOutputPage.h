@@ -20,6 +20,12 @@ class CQV512XX_Gpio_Output : public CPage {
   static constexpr int kOpenDrain = 0;
   static constexpr int kPushPull = 1;
   static constexpr int kLowLevel = 0;
+  static constexpr std::uint32_t kModelTimer = 22;
+  static constexpr std::uint32_t kModelPeriodMs = 100;
+  // The driver type and the selected pin's level as the chip holds them
+  // (0x11 bit 4, 0x02/0x03), or "not known"; run by the model timer.
+  void ShowChipModel();
+  void OnTimer(std::uint32_t id) override;
   static constexpr int kHighLevel = 1;
 
   explicit CQV512XX_Gpio_Output(QWidget* parent = nullptr);
@@ -47,4 +53,6 @@ class CQV512XX_Gpio_Output : public CPage {
   CMyComboBox* m_level = nullptr;
   CMyStaticFont* m_noMapping = nullptr;
   chip::ReplyWait m_wait{"GPIO output: the value of register 0x11"};  // the read of 0x11 whose reply is to be written back
+  std::uint64_t m_modelVersion = ~std::uint64_t{0};
+  int m_modelPin = -2;
 };

@@ -1,5 +1,7 @@
 #include "chip/RegisterJournal.h"
 
+#include <algorithm>
+
 #include "chip/RegisterMap.h"
 
 namespace chip {
@@ -27,6 +29,20 @@ void RegisterJournal::RecordRead(std::uint8_t first, std::span<const std::uint8_
 RegisterRecord RegisterJournal::Get(std::uint8_t reg) const {
   std::lock_guard lock(m_mutex);
   return m_registers[reg];
+}
+
+std::optional<std::uint8_t> RegisterJournal::Known(std::uint8_t reg) const {
+  std::lock_guard lock(m_mutex);
+  const RegisterRecord& r = m_registers[reg];
+  // The reset's own write carries the reset's stamp: a value noted with it
+  // (register 0x7F itself) or before it is the old chip's.
+  if (std::max(r.readStamp, r.writeStamp) <= m_resetStamp) return std::nullopt;
+  return r.Latest();
+}
+
+void RegisterJournal::Forget() {
+  std::lock_guard lock(m_mutex);
+  m_resetStamp = ++m_stamp;
 }
 
 std::uint64_t RegisterJournal::Version() const {

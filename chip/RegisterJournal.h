@@ -32,6 +32,13 @@ class RegisterJournal {
   void RecordRead(std::uint8_t first, std::span<const std::uint8_t> data);
 
   RegisterRecord Get(std::uint8_t reg) const;
+  // What the chip holds now, as far as the program knows: the newer of the
+  // last value read and the last value written, unless a software reset or a
+  // re-plug came after it. Nothing: not known until someone sets it.
+  std::optional<std::uint8_t> Known(std::uint8_t reg) const;
+  // The chip started over behind the program's back (a re-plug): nothing
+  // noted before is known any more. Kept for the register page, greyed.
+  void Forget();
   // Moves on with every note; a page redraws only when it moved.
   std::uint64_t Version() const;
   // Stamp of the last software reset the program wrote (0: none): the chip

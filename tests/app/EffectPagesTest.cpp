@@ -21,6 +21,7 @@
 #include "chip/EffectChain.h"
 #include "chip/EffectPages.h"
 #include "chip/FadeMode.h"
+#include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "link/LinkHost.h"
 #include "platform/qt/QtDialogs.h"
@@ -435,6 +436,30 @@ TEST_F(EffectPagesTest, AChainWhoseStepFailedTakesNoOtherPagesReply) {
     EXPECT_EQ(RegisterWrites(), (std::vector<RegisterWrite>{{0x14, {0xFF}}, {0x14, {c.otherValue}}}));
     EXPECT_EQ(g_pEffectDialog, nullptr);
   }
+}
+
+// The time lists and the current field follow what the chip holds: the fade
+// chain's 0x11 <- 0x7F is the 10 mA range, and a 0x15 or 0x16 written on the
+// Registers page shows on the blink and fade pages.
+TEST_F(EffectPagesTest, TheControlsFollowWritesFromElsewhere) {
+  FadeTimes("315ms", "315ms");
+  fade().Button(IDC_FADE_ON)->click();
+  ASSERT_TRUE(Wrote(0x02, {0x03, 0x0F}));
+  ASSERT_TRUE(PumpUntil([] { return g_pRoundPage->CurrentEdit()->text() == QStringLiteral("10"); }))
+      << g_pRoundPage->CurrentEdit()->text().toStdString();
+
+  ASSERT_EQ(chip::WriteChipRegisters(0x15, std::array{chip::TimeByte(2, 4)}), 1);  // as the Registers page does
+  ASSERT_EQ(chip::WriteChipRegisters(0x16, std::array{chip::TimeByte(5, 1)}), 1);
+  ASSERT_TRUE(PumpUntil([&] { return blink().TimeCombo(IDC_BLINK_RAMP_ON)->currentText() == QStringLiteral("630ms"); }));
+  EXPECT_EQ(blink().TimeCombo(IDC_BLINK_RAMP_OFF)->currentText(), QStringLiteral("2520ms"));
+  EXPECT_EQ(blink().TimeCombo(IDC_BLINK_KEEP_ON)->currentText(), QStringLiteral("5040ms"));
+  EXPECT_EQ(blink().TimeCombo(IDC_BLINK_KEEP_OFF)->currentText(), QStringLiteral("315ms"));
+  EXPECT_EQ(fade().TimeCombo(IDC_FADE_RAMP_ON)->currentText(), QStringLiteral("630ms"));
+  EXPECT_EQ(fade().TimeCombo(IDC_FADE_RAMP_OFF)->currentText(), QStringLiteral("2520ms"));
+  Settle();
+  Clear();
+  Settle();
+  EXPECT_TRUE(RegisterWrites().empty());  // shown, not written again
 }
 
 TEST_F(EffectPagesTest, StopWithoutAMatchedBoardWritesNothing) {

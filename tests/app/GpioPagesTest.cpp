@@ -21,6 +21,8 @@
 #include "tests/app/IdentifiedBoardFixture.h"
 #include "ui/BitmapButton.h"
 #include "ui/CMyComboBox.h"
+#include "ui/CMyEdit.h"
+#include "ui/CMyStatic.h"
 #include "ui/CMyRectButton.h"
 #include "ui/CMyRoundButton.h"
 #include "ui/CMyStaticFont.h"
@@ -166,6 +168,44 @@ TEST_F(GpioPagesTest, AfterAFailedReadTheReplyAnotherPageAskedForChangesNothing)
   Pump(300);
   EXPECT_TRUE(WritesTo(0x11).empty());
   EXPECT_EQ(board().Register(0x11), 0x01);
+}
+
+// The GPIO pages show what the chip holds, whoever wrote it: the Interrupt box
+// the selected pin's setting, the driver type the bit "Global Max Current"
+// clears; and after a reset nothing that claims a GPIO mode stays.
+TEST_F(GpioPagesTest, ThePagesShowWhatTheChipHolds) {
+  SwitchToGpio();
+  SelectPin(1);
+  Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kDisable);
+  ASSERT_TRUE(RegisterBecomes(0x06, 0x02));
+  SelectPin(2);
+  ASSERT_TRUE(PumpUntil([&] { return Input()->InterruptCombo()->currentIndex() == CQV512XX_Gpio_Input::kEnable; }));
+  SelectPin(1);
+  ASSERT_TRUE(PumpUntil([&] { return Input()->InterruptCombo()->currentIndex() == CQV512XX_Gpio_Input::kDisable; }));
+
+  SwitchToOutputs();
+  Choose(Output()->ModeCombo(), CQV512XX_Gpio_Output::kPushPull);
+  ASSERT_TRUE(RegisterBecomes(0x11, 0x10));
+  ASSERT_TRUE(PumpUntil([&] { return Output()->ModeCombo()->currentIndex() == CQV512XX_Gpio_Output::kPushPull; }));
+  // "Global Max Current" writes the whole of 0x11: push-pull is gone.
+  g_pRoundPage->CurrentEdit()->setText(QStringLiteral("25"));
+  ASSERT_TRUE(RegisterBecomes(0x11, 0x01));
+  EXPECT_TRUE(PumpUntil([&] { return Output()->ModeCombo()->currentIndex() == CQV512XX_Gpio_Output::kOpenDrain; }))
+      << Output()->ModeCombo()->currentText().toStdString();
+
+  // A reset: the mode is not known, so no GPIO page and no relationship table.
+  QTest::mouseClick(g_pRoundPage->ResetButton(), Qt::LeftButton);
+  ASSERT_TRUE(RegisterBecomes(0x7F, 0x00));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(g_pGpioInputPage, nullptr);
+  EXPECT_EQ(g_pGpioOutputPage, nullptr);
+  EXPECT_FALSE(g_pRoundPage->RelationshipText()->isVisible());
+  EXPECT_FALSE(Box(IDC_MODE_LED)->isChecked());
+  EXPECT_FALSE(Box(IDC_MODE_GPIO)->isChecked());
+  // Nor does the current field claim a range the chip may not hold.
+  Pump(300);
+  EXPECT_EQ(g_pRoundPage->CurrentEdit()->text(), QString());
+  uitest::GrabAndSave(window, QStringLiteral("gpio_after_reset"));
 }
 
 TEST_F(GpioPagesTest, TheInputPageActsOnlyOnAnswersToItsOwnReads) {

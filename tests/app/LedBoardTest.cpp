@@ -215,6 +215,29 @@ TEST_F(LedBoardTest, ClearingTheLedStateClearsAShiftBuiltSelection) {
   EXPECT_NE(board().Register(0x23), 50);
 }
 
+// After a software reset the chip's brightness registers hold what its reset
+// gives them, which the program does not know: the dial says so instead of
+// 255 / 100 %, until the user sets a value.
+TEST_F(LedBoardTest, AfterAResetTheDialDoesNotClaimABrightness) {
+  Click(0);
+  ASSERT_TRUE(PumpUntil([&] { return dialPage().ValueKnown(); }));
+  EXPECT_EQ(dialPage().ValueEdit()->text(), QStringLiteral("255"));
+  QTest::mouseClick(g_pRoundPage->ResetButton(), Qt::LeftButton);
+  ASSERT_TRUE(RegisterBecomes(0x7F, 0x00));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ASSERT_TRUE(PumpUntil([&] { return !dialPage().ValueKnown(); }));
+  EXPECT_EQ(dialPage().ValueEdit()->text(), QString());
+  EXPECT_EQ(dialPage().PercentText()->text(), QStringLiteral("?"));
+  EXPECT_FALSE(dialPage().Knob()->isVisible());
+  uitest::GrabAndSave(window, QStringLiteral("led_after_reset"));
+
+  TypeIntoDial(QStringLiteral("100"));
+  ASSERT_TRUE(RegisterBecomes(0x20, 100));
+  EXPECT_TRUE(dialPage().ValueKnown());
+  EXPECT_EQ(dialPage().ValueEdit()->text(), QStringLiteral("100"));
+  EXPECT_TRUE(dialPage().Knob()->isVisible());
+}
+
 TEST_F(LedBoardTest, DraggingTheKnob) {
   Click(4);
   CSetBrightnessLevel& d = dialPage();
