@@ -89,7 +89,11 @@ void CSetBrightnessLevel::LayOut() {
   const QSize template_ = size();
   resize(Trunc(template_.width() * g_baseRatioX), Trunc(template_.height() * g_baseRatioX));
   move(0, 0);
-  const double k = std::min(g_scaleX, g_scaleY);
+  // The page was scaled by g_baseRatioX in both directions: the path, the
+  // face and the knob scale with it, or on a work area of another shape
+  // (wider or taller than the reference) the gap line misses the circle and
+  // the knob leaves its track.
+  const double k = g_baseRatioX;
   for (QObject* o : children()) {
     auto* w = qobject_cast<QWidget*>(o);
     if (!w || w->isWindow() || w == m_face || w == m_knob) continue;
