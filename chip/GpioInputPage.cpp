@@ -77,7 +77,7 @@ void CQV512XX_Gpio_Input::ShowChipModel() {
     return;
   }
   // What the chip holds is what the next write starts from.
-  g_interruptDisabled = chip::InterruptDisabledPins({*low, *high}, g_ledCount);
+  g_interruptDisabled = chip::InterruptDisabledPins({*low, *high}, g_ledCount, g_selectedBoardId);
   if (pin >= 0) m_interrupt->setCurrentIndex(g_interruptDisabled[static_cast<std::size_t>(pin)] ? kDisable : kEnable);
 }
 
@@ -101,7 +101,7 @@ void CQV512XX_Gpio_Input::OnInterruptChanged(int index) {
     g_interruptDisabled.fill(0);
   g_interruptDisabled[static_cast<std::size_t>(pin)] = static_cast<std::uint8_t>(index);
   gpio::ColourPins(g_interruptDisabled, gpio::Redraw::kMarkSelected);
-  chip::WriteChipRegisters(chip::kRegInterruptDisable, chip::InterruptDisableBytes(g_interruptDisabled, g_ledCount));
+  chip::WriteChipRegisters(chip::kRegInterruptDisable, chip::InterruptDisableBytes(g_interruptDisabled, g_ledCount, g_selectedBoardId));
 }
 
 void CQV512XX_Gpio_Input::OnMessage(const platform::Message& message) {

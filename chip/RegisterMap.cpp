@@ -112,12 +112,23 @@ std::uint8_t WithDriverType(std::uint8_t value, bool pushPull) {
                   : static_cast<std::uint8_t>(value & ~kDriverPushPull);
 }
 
-std::array<std::uint8_t, 2> InterruptDisableBytes(std::span<const std::uint8_t> disabled, int pinCount) {
+std::optional<PinBit> InterruptDisableBit(int pin, std::uint8_t boardId) {
+  if (pin < 0 || pin >= kMaxPins) return std::nullopt;
+  // A drawing pin is one physical pin: where the board wires it (the
+  // relationship table, as for the output levels), its interrupt bit is that
+  // port's. A board without a wiring keeps pin i on bit i, port 0 first.
+  if (HasOutputLevelMapping(boardId)) return OutputLevelBit(pin, boardId);
+  return PinBit{pin / 8, pin % 8};
+}
+
+std::array<std::uint8_t, 2> InterruptDisableBytes(std::span<const std::uint8_t> disabled, int pinCount,
+                                                  std::uint8_t boardId) {
   std::array<std::uint8_t, 2> out{};
   const int n = std::min<int>(pinCount, std::min<int>(static_cast<int>(disabled.size()), kMaxPins));
   for (int i = 0; i < n; ++i) {
     if (!disabled[static_cast<std::size_t>(i)]) continue;
-    out[static_cast<std::size_t>(i / 8)] |= static_cast<std::uint8_t>(1u << (i % 8));
+    if (const auto where = InterruptDisableBit(i, boardId))
+      out[static_cast<std::size_t>(where->byte)] |= static_cast<std::uint8_t>(1u << where->bit);
   }
   return out;
 }
@@ -154,10 +165,12 @@ std::array<std::uint8_t, kMaxPins> OutputLevelPins(std::array<std::uint8_t, 2> b
   return high;
 }
 
-std::array<std::uint8_t, kMaxPins> InterruptDisabledPins(std::array<std::uint8_t, 2> bytes, int pinCount) {
+std::array<std::uint8_t, kMaxPins> InterruptDisabledPins(std::array<std::uint8_t, 2> bytes, int pinCount,
+                                                         std::uint8_t boardId) {
   std::array<std::uint8_t, kMaxPins> disabled{};
   for (int i = 0; i < std::min(pinCount, kMaxPins); ++i)
-    disabled[static_cast<std::size_t>(i)] = (bytes[static_cast<std::size_t>(i / 8)] >> (i % 8)) & 1u;
+    if (const auto where = InterruptDisableBit(i, boardId))
+      disabled[static_cast<std::size_t>(i)] = (bytes[static_cast<std::size_t>(where->byte)] >> where->bit) & 1u;
   return disabled;
 }
 

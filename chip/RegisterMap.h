@@ -89,9 +89,14 @@ std::uint8_t WithDriverType(std::uint8_t value, bool pushPull);
 
 // ---- per-pin bit mappings ----------------------------------------------------------
 
-// Interrupt disable (0x06, 0x07): pin i < 8 is bit i of the first byte, pin
-// i >= 8 bit i - 8 of the second. Only pins below `pinCount` count.
-std::array<std::uint8_t, 2> InterruptDisableBytes(std::span<const std::uint8_t> disabled, int pinCount);
+// Interrupt disable (0x06 for port 0, 0x07 for port 1). A drawing pin is one
+// physical pin, so on boards 0, 1, 3 and 5 pin i goes to the bit of the port
+// pin the relationship table names (as for the output levels: pins below 4,
+// or 8, are P1_0.., the rest P0_0..); boards without a wiring (128) put pin
+// i < 8 on bit i of 0x06 and pin i >= 8 on bit i - 8 of 0x07. Only pins below
+// `pinCount` count.
+std::array<std::uint8_t, 2> InterruptDisableBytes(std::span<const std::uint8_t> disabled, int pinCount,
+                                                  std::uint8_t boardId);
 
 // Output levels (0x02, 0x03). Boards 1 and 3 put pins below 4 on bits of
 // 0x03 and the rest from bit 0 of 0x02; boards 0 and 5 do the same with 8.
@@ -106,11 +111,14 @@ struct PinBit {
   int bit;
 };
 std::optional<PinBit> OutputLevelBit(int pin, std::uint8_t boardId);
+// Where a pin's interrupt-disable bit goes: byte 0 (0x06, port 0) or 1 (0x07).
+std::optional<PinBit> InterruptDisableBit(int pin, std::uint8_t boardId);
 
 // The other way round, for commands that change some pins and keep the rest:
 // which of the first `pinCount` pins the bytes of 0x06/0x07 disable, and which
 // the bytes of 0x02/0x03 set high on a board (none without a mapping).
-std::array<std::uint8_t, kMaxPins> InterruptDisabledPins(std::array<std::uint8_t, 2> bytes, int pinCount);
+std::array<std::uint8_t, kMaxPins> InterruptDisabledPins(std::array<std::uint8_t, 2> bytes, int pinCount,
+                                                         std::uint8_t boardId);
 std::array<std::uint8_t, kMaxPins> OutputLevelPins(std::array<std::uint8_t, 2> bytes, int pinCount,
                                                     std::uint8_t boardId);
 

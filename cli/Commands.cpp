@@ -114,15 +114,19 @@ const std::map<std::string, std::string> kCommandHelp = {
              "       corvelctl gpio dir input|output\n"
              "       corvelctl gpio wait-irq\n\n"
              "The chip's pins as GPIO (switch them with 'mode gpio' first). PIN is a pin as\n"
-             "numbered on the board (0..5, 0..9 or 0..15).\n\n"
+             "numbered on the board (0..5, 0..9 or 0..15); out and irq reach the port pin the\n"
+             "board wires it to, as its relationship table shows (pin 0 is P1_0 on the\n"
+             "QV6031..QV6035 boards; the QV6034 keeps pin i on bit i, port 0 first).\n\n"
              "read:     reads input port 0 (register 0x00), then port 1 (0x01), and prints\n"
              "          each as hex and as bits 7..0.\n"
-             "out:      sets the output level of the pins named; the others keep what the chip\n"
-             "          holds (0x02-0x03, mapped to bits as the board wires its pins; the QV6034\n"
-             "          has no such mapping and is refused).\n"
+             "out:      sets the output level of the pins named (0x02-0x03; the QV6034 has\n"
+             "          no wiring for it and is refused). Both registers are written whole:\n"
+             "          the pins not named get what a read of 0x02-0x03 returned just before,\n"
+             "          which need not be what an earlier command wrote if the chip does not\n"
+             "          read those registers back.\n"
              "drive:    output driver type of all pins (bit 4 of 0x11; the other bits are kept).\n"
-             "irq:      lets the pins named raise an interrupt, or not (0x06-0x07); the others\n"
-             "          keep what the chip holds.\n"
+             "irq:      lets the pins named raise an interrupt, or not (0x06-0x07). As for out,\n"
+             "          the pins not named get what a read of 0x06-0x07 returned just before.\n"
              "dir:      all pins inputs (0xFF 0xFF to 0x04-0x05) or outputs (0x00 0x00).\n"
              "wait-irq: waits up to --timeout ms for the board's interrupt report. A report\n"
              "          that came during an earlier command of the same batch counts.\n"},
@@ -773,14 +777,15 @@ class Runner {
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
     const int count = BoardPins(settings);
+    const std::uint8_t id = *info_.boardId;
     std::array<std::uint8_t, chip::kMaxPins> disabled{};
     std::array<std::uint8_t, 2> written{};
     const int rc = ChangeRegisterPair(
         chip::kRegInterruptDisable,
         [&](std::array<std::uint8_t, 2> now) {
-          disabled = chip::InterruptDisabledPins(now, count);
+          disabled = chip::InterruptDisabledPins(now, count, id);
           for (const auto& [pin, enable] : settings) disabled[static_cast<std::size_t>(pin)] = enable ? 0 : 1;
-          return chip::InterruptDisableBytes(disabled, count);
+          return chip::InterruptDisableBytes(disabled, count, id);
         },
         written);
     if (rc != kExitOk) return rc;

@@ -177,7 +177,7 @@ TEST_F(GpioPagesTest, ThePagesShowWhatTheChipHolds) {
   SwitchToGpio();
   SelectPin(1);
   Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kDisable);
-  ASSERT_TRUE(RegisterBecomes(0x06, 0x02));
+  ASSERT_TRUE(RegisterBecomes(0x07, 0x02));  // drawing pin 1 is P1_1 on this board
   SelectPin(2);
   ASSERT_TRUE(PumpUntil([&] { return Input()->InterruptCombo()->currentIndex() == CQV512XX_Gpio_Input::kEnable; }));
   SelectPin(1);
@@ -291,9 +291,10 @@ TEST_P(GpioBoardsTest, InterruptAndOutputBytesFollowTheBoardsMapping) {
 
 INSTANTIATE_TEST_SUITE_P(
     Boards, GpioBoardsTest,
-    ::testing::Values(BoardCase{0, {9}, {0x00, 0x02}, {9}, {0x02, 0x00}, "0x02 = 2, 0x03 =  0\n"},
-                      BoardCase{1, {0, 5}, {0x21, 0x00}, {3, 5}, {0x02, 0x08}, "0x02 = 2, 0x03 =  8\n"},
-                      BoardCase{3, {2, 9}, {0x04, 0x02}, {1, 8}, {0x10, 0x02}, "0x02 = 10, 0x03 =  2\n"},
+    // The interrupt bytes follow the same wiring as the output bytes.
+    ::testing::Values(BoardCase{0, {9}, {0x02, 0x00}, {9}, {0x02, 0x00}, "0x02 = 2, 0x03 =  0\n"},
+                      BoardCase{1, {0, 5}, {0x02, 0x01}, {3, 5}, {0x02, 0x08}, "0x02 = 2, 0x03 =  8\n"},
+                      BoardCase{3, {2, 9}, {0x20, 0x04}, {1, 8}, {0x10, 0x02}, "0x02 = 10, 0x03 =  2\n"},
                       BoardCase{128, {0, 15}, {0x01, 0x80}, {4}, {0x00, 0x00}, "0x02 = 0, 0x03 =  0\n"}),
     [](const auto& info) { return "Board" + std::to_string(info.param.boardId); });
 
@@ -369,20 +370,23 @@ TEST_F(GpioPagesTest, ADrivenInputLightsTheIndicatorWhileItsInterruptIsEnabled) 
   SimPinPanel* pins = panel->Pins();
 
   ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  // Drawing pin 3 of this board is P1_3 (its relationship table): its
+  // interrupt setting goes to that pin, the one the panel drives as P1_3.
   ASSERT_NO_FATAL_FAILURE(SelectPin(3));
   Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kDisable);
-  ASSERT_TRUE(RegisterBecomes(0x06, 0x08));
+  ASSERT_TRUE(RegisterBecomes(0x07, 0x08));
+  EXPECT_EQ(board().Register(0x06), 0x00);
   pins->Refresh();
-  EXPECT_EQ(pins->StateLabel(3)->text(), QStringLiteral("in\n1"));
-  EXPECT_EQ(pins->StateLabel(4)->text(), QStringLiteral("in, irq\n1"));
-  QTest::mouseClick(pins->DriveButton(3), Qt::LeftButton);  // P0_3 low: disabled, nothing reported
-  EXPECT_EQ(pins->DriveButton(3)->text(), QStringLiteral("low"));
+  EXPECT_EQ(pins->StateLabel(11)->text(), QStringLiteral("in\n1"));
+  EXPECT_EQ(pins->StateLabel(3)->text(), QStringLiteral("in, irq\n1"));
+  QTest::mouseClick(pins->DriveButton(11), Qt::LeftButton);  // P1_3 low: disabled, nothing reported
+  EXPECT_EQ(pins->DriveButton(11)->text(), QStringLiteral("low"));
   Pump(300);
   EXPECT_FALSE(g_pRoundPage->InterruptLit());
 
   Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kEnable);
-  ASSERT_TRUE(RegisterBecomes(0x06, 0x00));
-  QTest::mouseClick(pins->DriveButton(3), Qt::LeftButton);  // back high: reported
+  ASSERT_TRUE(RegisterBecomes(0x07, 0x00));
+  QTest::mouseClick(pins->DriveButton(11), Qt::LeftButton);  // back high: reported
   ASSERT_TRUE(PumpUntil([] { return g_pRoundPage->InterruptLit(); }, 2000));
   EXPECT_EQ(g_pRoundPage->Timers().ArmedTimers().at(CRound::kInterruptTimer), 200u);
   uitest::GrabAndSave(window, QStringLiteral("gpio_interrupt"));

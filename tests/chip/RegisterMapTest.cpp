@@ -42,24 +42,26 @@ TEST(RegisterMapTest, PinBitMappings) {
     std::array<std::uint8_t, 2> output;     // 0x02, 0x03
   };
   const Case cases[] = {
-      {{9}, 16, 0, {0x00, 0x02}, {0x02, 0x00}},
-      {{0, 5}, 6, 1, {0x21, 0x00}, {0x02, 0x01}},
-      {{3, 5}, 6, 1, {0x28, 0x00}, {0x02, 0x08}},
-      {{3, 9}, 10, 3, {0x08, 0x02}, {0x20, 0x08}},
-      {{7, 8, 15}, 16, 5, {0x80, 0x81}, {0x81, 0x80}},
+      // A drawing pin is one physical pin: its interrupt bit is the bit of the
+      // port pin its output level goes to (pin 0 is P1_0 on these boards).
+      {{9}, 16, 0, {0x02, 0x00}, {0x02, 0x00}},
+      {{0, 5}, 6, 1, {0x02, 0x01}, {0x02, 0x01}},
+      {{3, 5}, 6, 1, {0x02, 0x08}, {0x02, 0x08}},
+      {{3, 9}, 10, 3, {0x20, 0x08}, {0x20, 0x08}},
+      {{7, 8, 15}, 16, 5, {0x81, 0x80}, {0x81, 0x80}},
       {{0, 15}, 16, 128, {0x01, 0x80}, {0x00, 0x00}},  // no output mapping for this board
       {{12}, 6, 1, {0x00, 0x00}, {0x00, 0x00}},         // past the board's pins: ignored
   };
   for (const Case& c : cases) {
     std::array<std::uint8_t, 16> marked{};
     for (int p : c.pins) marked[static_cast<std::size_t>(p)] = 1;
-    EXPECT_EQ(InterruptDisableBytes(marked, c.pinCount), c.interrupt) << "board " << int(c.boardId);
+    EXPECT_EQ(InterruptDisableBytes(marked, c.pinCount, c.boardId), c.interrupt) << "board " << int(c.boardId);
     EXPECT_EQ(OutputLevelBytes(marked, c.pinCount, c.boardId), c.output) << "board " << int(c.boardId);
     // And back, for commands that keep the pins they do not name.
     std::array<std::uint8_t, 16> onBoard{};
     for (int p : c.pins)
       if (p < c.pinCount) onBoard[static_cast<std::size_t>(p)] = 1;
-    EXPECT_EQ(InterruptDisabledPins(c.interrupt, c.pinCount), onBoard) << "board " << int(c.boardId);
+    EXPECT_EQ(InterruptDisabledPins(c.interrupt, c.pinCount, c.boardId), onBoard) << "board " << int(c.boardId);
     if (HasOutputLevelMapping(c.boardId))
       EXPECT_EQ(OutputLevelPins(c.output, c.pinCount, c.boardId), onBoard) << "board " << int(c.boardId);
   }
