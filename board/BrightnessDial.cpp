@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPalette>
 #include <QRegion>
 #include <QRegularExpressionValidator>
 #include <QWheelEvent>
@@ -81,6 +82,10 @@ void CSetBrightnessLevel::InitDialog() {
   m_edit->setText(QStringLiteral("255"));
   LayOut();
   m_edit->setPlaceholderText(QStringLiteral("?"));
+  // The style's faint placeholder colour vanishes on the white hub.
+  QPalette palette = m_edit->palette();
+  palette.setColor(QPalette::PlaceholderText, QColor(90, 90, 90));
+  m_edit->setPalette(palette);
   ShowChipModel();
   SetTimer(kGlideTimer, kGlidePeriodMs);
 }

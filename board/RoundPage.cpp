@@ -550,6 +550,11 @@ void CRound::ResetPages() {
   SetCurrentText(QString::number(kCurrentMax));
   ModeBox(IDC_MODE_LED)->setChecked(false);
   ModeBox(IDC_MODE_GPIO)->setChecked(false);
+  // The direction boxes as a fresh page has them: INPUT, which the GPIO box
+  // writes with the mode when it is chosen again.
+  ModeBox(IDC_DIR_INPUT)->setChecked(true);
+  ModeBox(IDC_DIR_OUTPUT)->setChecked(false);
+  EnableDirectionBoxes(false);
 }
 
 void CRound::OnSoftwareReset() {

@@ -202,6 +202,8 @@ TEST_F(GpioPagesTest, ThePagesShowWhatTheChipHolds) {
   EXPECT_FALSE(g_pRoundPage->RelationshipText()->isVisible());
   EXPECT_FALSE(Box(IDC_MODE_LED)->isChecked());
   EXPECT_FALSE(Box(IDC_MODE_GPIO)->isChecked());
+  EXPECT_TRUE(Box(IDC_DIR_INPUT)->isChecked());  // what the GPIO box writes when chosen again
+  EXPECT_FALSE(Box(IDC_DIR_OUTPUT)->isChecked());
   // Nor does the current field claim a range the chip may not hold.
   Pump(300);
   EXPECT_EQ(g_pRoundPage->CurrentEdit()->text(), QString());
