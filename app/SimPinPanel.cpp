@@ -1,11 +1,14 @@
 #include "app/SimPinPanel.h"
 
 #include <QGridLayout>
+#include <algorithm>
 #include <QLabel>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "board/BoardGlobals.h"
+#include "chip/RegisterMap.h"
 #include "sim/SimBoard.h"
 
 namespace {
@@ -102,6 +105,20 @@ QLabel* SimPinPanel::StateLabel(int pin) const {
   return pin >= 0 && pin < 16 ? m_state[static_cast<std::size_t>(pin)] : nullptr;
 }
 
+namespace {
+
+// The pin of the window's board drawing wired to this port pin (its
+// relationship table), for the tooltip: the drawing and the panel name one
+// physical pin two ways.
+QString DrawingPinNote(int portPin) {
+  for (int pin = 0; pin < std::min(g_ledCount, chip::kMaxPins); ++pin)
+    if (const auto where = chip::InterruptDisableBit(pin, g_selectedBoardId))
+      if (8 * where->byte + where->bit == portPin) return QStringLiteral(" (drawing pin %1)").arg(pin);
+  return {};
+}
+
+}  // namespace
+
 void SimPinPanel::Refresh() {
   const sim::PinSnapshot s = m_board.Pins();
   for (int pin = 0; pin < 16; ++pin) {
@@ -117,7 +134,7 @@ void SimPinPanel::Refresh() {
     QLabel* state = m_state[static_cast<std::size_t>(pin)];
     const auto [text, tip] = Describe(s, pin);
     if (state->text() != text) state->setText(text);
-    state->setToolTip(tip);
+    state->setToolTip(PinName(pin) + DrawingPinNote(pin) + tip.mid(PinName(pin).size()));
     Tint(state, QPalette::Window, (s.levels & bit) ? kHigh : kLow);
     QFont font = state->font();
     font.setBold((s.registers.Outputs() & bit) != 0);

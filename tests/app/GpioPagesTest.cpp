@@ -381,6 +381,8 @@ TEST_F(GpioPagesTest, ADrivenInputLightsTheIndicatorWhileItsInterruptIsEnabled) 
   pins->Refresh();
   EXPECT_EQ(pins->StateLabel(11)->text(), QStringLiteral("in\n1"));
   EXPECT_EQ(pins->StateLabel(3)->text(), QStringLiteral("in, irq\n1"));
+  EXPECT_TRUE(pins->StateLabel(11)->toolTip().startsWith(QStringLiteral("P1_3 (drawing pin 3): GPIO input")))
+      << pins->StateLabel(11)->toolTip().toStdString();
   QTest::mouseClick(pins->DriveButton(11), Qt::LeftButton);  // P1_3 low: disabled, nothing reported
   EXPECT_EQ(pins->DriveButton(11)->text(), QStringLiteral("low"));
   Pump(300);
