@@ -453,17 +453,19 @@ class Runner {
   }
 
   // A check that needs the identified board (its LED or pin count, its
-  // output mapping). While the arguments are checked it is kept, to run for
-  // every step right after the identification; the step itself runs it again
-  // once identified. Throws UsageError or StepRefused; a board that names no
-  // chip board passes (its steps are refused register access anyway).
+  // output mapping): run at once when the board is identified, otherwise
+  // kept to run right after the identification. Kept while the arguments
+  // are checked, so every step's checks run before any step writes (the
+  // step runs it again in its turn). Throws UsageError or StepRefused; a
+  // board that names no chip board passes (its steps are refused register
+  // access anyway).
   using BoardCheck = std::function<void(const ChipBoardEntry&)>;
   void CheckWithBoard(BoardCheck check) {
-    if (validating_) {
-      boardChecks_.push_back(std::move(check));
+    if (!validating_ && identified_) {
+      if (const ChipBoardEntry* board = IdentifiedBoard()) check(*board);
       return;
     }
-    if (const ChipBoardEntry* board = IdentifiedBoard()) check(*board);
+    boardChecks_.push_back(std::move(check));
   }
   const ChipBoardEntry* IdentifiedBoard() const {
     return identified_ && info_.boardId ? FindChipBoard(*info_.boardId) : nullptr;
