@@ -18,7 +18,7 @@ class CRound;
 // Board selection on the LED board page.
 inline constexpr std::uint8_t kBoardKindStart = 8;
 inline constexpr std::uint8_t kBoardKindPage = kBoardKindRoundPage;  // once the page exists
-inline constexpr std::uint8_t kBoardKindSelected = 5;
+inline constexpr std::uint8_t kBoardKindSelected = kBoardKindChosen;
 inline constexpr std::uint8_t kNoBoardId = 2;  // matches no board
 extern std::uint8_t g_boardKind;
 extern std::uint8_t g_selectedBoardId;

@@ -47,9 +47,12 @@ constexpr const char* kToolHelp =
     "  --sim-latency MS  the simulated board's delay per report, each way (default 1, as on USB)\n"
     "  --sim-faults drop=P,corrupt=P,nak=P\n"
     "                    the simulated board loses, spoils or refuses P percent of the frames\n"
+    "  --sim-seed N      which frames the simulated board's faults hit (default 1): each seed\n"
+    "                    gives its own repeatable run\n"
     "  --trace           show every report in and out, with a decode of each frame, on stderr\n"
-    "  --log FILE.csv    write every frame and bootloader record in and out to FILE.csv\n"
-    "                    (one row each: time, direction, kind, sequence, command, payload, meaning)\n"
+    "  --log FILE.csv    add every frame and bootloader record in and out to FILE.csv\n"
+    "                    (one row each: time, direction, kind, sequence, command, payload, meaning);\n"
+    "                    a new file gets a header line first, an existing one is never emptied\n"
     "  --timeout MS      how long to wait for each answer (default 5000)\n"
     "  --address ADDR    chip I2C address for register commands: 0x58..0x5B (default 0x5B)\n"
     "  --json            print data as JSON\n"
@@ -137,7 +140,10 @@ const std::map<std::string, std::string> kCommandHelp = {
             "interrupt report when its level changes. Useful in a batch, e.g.\n"
             "  corvelctl --sim batch 'mode gpio' 'gpio dir input' 'sim drive P0_3=low' 'gpio wait-irq'\n"},
     {"batch", "Usage: corvelctl batch 'COMMAND ARGS' ...\n\nRuns each argument as a command on one connection and stops at the\n"
-              "first that fails, e.g.  corvelctl --sim batch 'reg write 0x20 0x10 0x20' 'reg read 0x20 2'\n"},
+              "first that fails, e.g.  corvelctl --sim batch 'reg write 0x20 0x10 0x20' 'reg read 0x20 2'\n"
+              "Every step's arguments are checked before anything is sent, and what depends on the\n"
+              "board (its LED and pin count) right after it is identified, before any step writes.\n"
+              "An empty step is a usage error.\n"},
     {"image", "Usage: corvelctl image make RAW -o OUT [--check-word auto|0|HEX]\n"
               "       corvelctl image check FILE\n\n"
               "make: writes RAW's bytes followed by the 12-byte trailer (data length, check word,\n"
@@ -160,6 +166,7 @@ struct Globals {
   bool sim = false;
   std::uint8_t simBoardId = 1;
   sim::SimFaults simFaults = sim::RealisticTiming();
+  std::uint32_t simSeed = 1;
   bool simKnobsGiven = false;  // they mean nothing without --sim
   bool trace = false;
   std::string logPath;
@@ -175,6 +182,12 @@ struct UsageError {
 // Thrown where a command, run only to check its arguments, would first
 // reach the board: its arguments have passed.
 struct ArgumentsChecked {};
+
+// A step the identified board cannot carry out, found before anything was
+// written to it: a failure (exit status 1), not a usage error.
+struct StepRefused {
+  std::string message;
+};
 
 std::optional<long> ParseNumber(const std::string& text) {
   if (text.empty()) return std::nullopt;
@@ -388,18 +401,36 @@ class Runner {
     throw UsageError{"unknown command '" + name + "'"};
   }
 
+  // Runs the command only as far as checking its arguments (every step's,
+  // for a batch), sending nothing; throws UsageError. Checks that need the
+  // board are kept for the run.
+  void Check(const std::vector<std::string>& args) {
+    validating_ = true;
+    try {
+      Command(args);
+    } catch (const ArgumentsChecked&) {
+    } catch (...) {
+      validating_ = false;
+      throw;
+    }
+    validating_ = false;
+  }
+
   ~Runner() {
     if (session_ && Hooks().closing) Hooks().closing(*session_);
   }
 
  private:
-  Session& S() {
+  // The session, for what sends nothing (listing, waiting) and for the
+  // identification itself.
+  Session& Open() {
     if (validating_) throw ArgumentsChecked{};
     if (!session_) {
       SessionOptions o;
       o.sim = g_.sim;
       o.simBoardId = g_.simBoardId;
       o.simFaults = g_.simFaults;
+      o.simSeed = g_.simSeed;
       o.trace = g_.trace;
       o.timeoutMs = g_.timeoutMs;
       o.chipAddress = g_.address;
@@ -413,6 +444,37 @@ class Runner {
     return *session_;
   }
 
+  // The session, for what sends to the board. While a later step waits for
+  // its board checks, the board is identified and checked first, so that a
+  // step the board cannot take stops the run before anything is written.
+  Session& S() {
+    Session& session = Open();
+    if (!identified_ && !boardChecks_.empty()) {
+      std::string error;
+      if (!EnsureIdentified(error)) throw StepRefused{error};
+    }
+    return session;
+  }
+
+  // A check that needs the identified board (its LED or pin count, its
+  // output mapping): run at once when the board is identified, otherwise
+  // kept to run right after the identification. Kept while the arguments
+  // are checked, so every step's checks run before any step writes (the
+  // step runs it again in its turn). Throws UsageError or StepRefused; a
+  // board that names no chip board passes (its steps are refused register
+  // access anyway).
+  using BoardCheck = std::function<void(const ChipBoardEntry&)>;
+  void CheckWithBoard(BoardCheck check) {
+    if (!validating_ && identified_) {
+      if (const ChipBoardEntry* board = IdentifiedBoard()) check(*board);
+      return;
+    }
+    boardChecks_.push_back(std::move(check));
+  }
+  const ChipBoardEntry* IdentifiedBoard() const {
+    return identified_ && info_.boardId ? FindChipBoard(*info_.boardId) : nullptr;
+  }
+
   int Fail(const std::string& message) {
     std::osyncstream(err_) << "corvelctl: " << message << "\n";
     return kExitFailure;
@@ -424,7 +486,7 @@ class Runner {
 
   int List(const std::vector<std::string>& args) {
     NoArgs(args, 1);
-    const auto devices = S().List();
+    const auto devices = Open().List();
     if (g_.json) {
       out_ << "[";
       for (std::size_t i = 0; i < devices.size(); ++i) {
@@ -452,8 +514,13 @@ class Runner {
 
   bool EnsureIdentified(std::string& error) {
     if (identified_) return true;
-    if (!S().Identify(info_, error)) return false;
+    if (!Open().Identify(info_, error)) return false;
     identified_ = true;
+    // Every step's checks that need the board, before any step writes.
+    auto checks = std::move(boardChecks_);
+    boardChecks_.clear();
+    if (const ChipBoardEntry* board = IdentifiedBoard())
+      for (const auto& check : checks) check(*board);
     return true;
   }
 
@@ -569,13 +636,15 @@ class Runner {
     for (std::size_t i = 2; i < args.size(); ++i)
       leds.push_back(static_cast<int>(NumberIn(args[i], 0, chip::kMaxChipLeds - 1, "LED")));
 
+    CheckWithBoard([leds](const ChipBoardEntry& board) {
+      for (int led : leds)
+        if (led >= board.ledCount)
+          throw UsageError{"LED " + std::to_string(led) + " is not on this board: the " + board.name +
+                           " has LEDs 0.." + std::to_string(board.ledCount - 1)};
+    });
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
     const int count = FindChipBoard(*info_.boardId)->ledCount;
-    for (int led : leds)
-      if (led >= count)
-        throw UsageError{"LED " + std::to_string(led) + " is not on this board: the " + info_.chipBoard + " has LEDs 0.." +
-                         std::to_string(count - 1)};
 
     std::vector<std::uint8_t> block(static_cast<std::size_t>(count), static_cast<std::uint8_t>(brightness));
     if (!leds.empty()) {
@@ -681,14 +750,12 @@ class Runner {
     return settings;
   }
 
-  // The identified board's pin count; a pin past it is a usage error.
-  int BoardPins(const std::vector<std::pair<int, bool>>& settings) {
-    const int count = FindChipBoard(*info_.boardId)->ledCount;
+  // A pin past the board's pin count is a usage error.
+  static void CheckPins(const std::vector<std::pair<int, bool>>& settings, const ChipBoardEntry& board) {
     for (const auto& [pin, value] : settings)
-      if (pin >= count)
-        throw UsageError{"pin " + std::to_string(pin) + " is not on this board: the " + info_.chipBoard +
-                         " has pins 0.." + std::to_string(count - 1)};
-    return count;
+      if (pin >= board.ledCount)
+        throw UsageError{"pin " + std::to_string(pin) + " is not on this board: the " + board.name + " has pins 0.." +
+                         std::to_string(board.ledCount - 1)};
   }
 
   // Reads a register pair, lets `change` edit it, writes it back.
@@ -742,14 +809,17 @@ class Runner {
 
   int GpioOut(const std::vector<std::string>& args) {
     const auto settings = PinSettings(args, "high", "low");
+    CheckWithBoard([settings](const ChipBoardEntry& board) {
+      CheckPins(settings, board);
+      if (!chip::HasOutputLevelMapping(board.boardId))
+        throw StepRefused{"The " + std::string(board.name) + " (board " + std::to_string(board.boardId) +
+                          ") has no output level mapping for its pins: nothing written. 'reg write 0x02 P0 P1' "
+                          "sets the chip's output registers directly."};
+    });
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    const int count = BoardPins(settings);
+    const int count = FindChipBoard(*info_.boardId)->ledCount;
     const std::uint8_t id = *info_.boardId;
-    if (!chip::HasOutputLevelMapping(id))
-      return Fail("The " + info_.chipBoard + " (board " + std::to_string(id) +
-                  ") has no output level mapping for its pins: nothing written. 'reg write 0x02 P0 P1' sets "
-                  "the chip's output registers directly.");
     std::array<std::uint8_t, chip::kMaxPins> high{};
     std::array<std::uint8_t, 2> written{};
     const int rc = ChangeRegisterPair(
@@ -774,9 +844,10 @@ class Runner {
 
   int GpioIrq(const std::vector<std::string>& args) {
     const auto settings = PinSettings(args, "enable", "disable");
+    CheckWithBoard([settings](const ChipBoardEntry& board) { CheckPins(settings, board); });
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    const int count = BoardPins(settings);
+    const int count = FindChipBoard(*info_.boardId)->ledCount;
     const std::uint8_t id = *info_.boardId;
     std::array<std::uint8_t, chip::kMaxPins> disabled{};
     std::array<std::uint8_t, 2> written{};
@@ -904,9 +975,9 @@ class Runner {
 
   int Wait(const std::vector<std::string>& args) {
     NoArgs(args, 1);
-    if (!S().WaitForBoard(g_.timeoutMs))
+    if (!Open().WaitForBoard(g_.timeoutMs))
       return Fail("No lamp board arrived within " + std::to_string(g_.timeoutMs) + " ms.");
-    const auto devices = S().List();
+    const auto devices = Open().List();
     if (!devices.empty()) out_ << "Lamp board attached: " << devices.front().path << "\n";
     return kExitOk;
   }
@@ -918,23 +989,23 @@ class Runner {
       std::istringstream words(args[i]);
       std::vector<std::string> sub;
       for (std::string w; words >> w;) sub.push_back(w);
-      if (sub.empty()) continue;
+      // A blank step is a slip in a script (an empty variable), not a
+      // command that succeeds by doing nothing.
+      if (sub.empty()) throw UsageError{"batch step " + std::to_string(i) + " is empty"};
       if (sub[0] == "batch") throw UsageError{"batch cannot be nested"};
       steps.push_back(std::move(sub));
     }
-    // Every step's arguments first: a mistake in the last step must not
-    // leave the board with the first steps done.
-    validating_ = true;
-    for (const auto& step : steps) {
-      try {
-        Command(step);
-      } catch (const ArgumentsChecked&) {
-      } catch (...) {
-        validating_ = false;
-        throw;
+    // Every step's arguments were checked before the run (Check): a mistake
+    // in the last step must not leave the board with the first steps done.
+    if (validating_) {
+      for (const auto& step : steps) {
+        try {
+          Command(step);
+        } catch (const ArgumentsChecked&) {
+        }
       }
+      return kExitOk;
     }
-    validating_ = false;
     for (const auto& step : steps) {
       const int rc = Command(step);
       if (rc != kExitOk) return rc;
@@ -1049,7 +1120,9 @@ class Runner {
     std::uint32_t length = 0, checkWord = 0;
     if (!LoadImage(args[1], *buffer, length, checkWord)) return kExitFailure;
 
-    Flasher flasher(S());
+    // A board in its bootloader cannot be identified; one running its
+    // application is, below, before anything is sent.
+    Flasher flasher(Open());
     std::string error;
     if (!flasher.BootloaderAttached() && !RequireBoard(error, "it is not updated (the window would not offer it)"))
       return Fail(error);
@@ -1090,7 +1163,8 @@ class Runner {
   std::ostream* log_;
   std::unique_ptr<Session> session_;
   bool identified_ = false;
-  bool validating_ = false;  // only checking the arguments of batch steps
+  bool validating_ = false;  // only checking the arguments (Check)
+  std::vector<BoardCheck> boardChecks_;  // kept by Check, run once the board is identified
   BoardInfo info_;
 };
 
@@ -1101,6 +1175,7 @@ void SetSessionHooks(SessionHooks hooks) { Hooks() = std::move(hooks); }
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Globals g;
   std::size_t i = 0;
+  std::vector<std::string> faultSpecs;
   try {
     for (; i < args.size(); ++i) {
       const std::string& a = args[i];
@@ -1126,8 +1201,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (!sim::ParseLatency(value("--sim-latency"), g.simFaults, error)) throw UsageError{error};
         g.simKnobsGiven = true;
       } else if (a == "--sim-faults" || a.rfind("--sim-faults=", 0) == 0) {
-        std::string error;
-        if (!sim::ParseFaultSpec(value("--sim-faults"), g.simFaults, error)) throw UsageError{error};
+        // Read as one list, so that a fault named in two of them is refused
+        // like one named twice in one.
+        faultSpecs.push_back(value("--sim-faults"));
+        g.simKnobsGiven = true;
+      } else if (a == "--sim-seed" || a.rfind("--sim-seed=", 0) == 0) {
+        g.simSeed = static_cast<std::uint32_t>(NumberIn(value("--sim-seed"), 0, 2147483647, "--sim-seed"));
         g.simKnobsGiven = true;
       } else if (a == "--trace") {
         g.trace = true;
@@ -1144,24 +1223,40 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         throw UsageError{"unknown option '" + a + "'"};
       }
     }
-    if (i >= args.size()) throw UsageError{"no command given"};
-    if (g.simKnobsGiven && !g.sim) throw UsageError{"--sim-latency and --sim-faults need --sim"};
-    std::ofstream log;  // outlives the session, whose reader thread writes to it
-    if (!g.logPath.empty()) {
-      // Binary: the rows end in CRLF of their own.
-      errno = 0;
-      log.open(g.logPath, std::ios::binary | std::ios::trunc);
-      if (log) log << CsvHeader() << std::flush;
-      if (!log) {
-        err << "corvelctl: cannot write the log '" << g.logPath << "'"
-            << (errno ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
-        return kExitFailure;
-      }
+    for (const auto& spec : faultSpecs) {
+      std::string error;
+      if (!sim::ParseFaultSpec(spec, g.simFaults, error)) throw UsageError{error};
     }
+    if (faultSpecs.size() > 1) {
+      std::string joined, error;
+      for (const auto& spec : faultSpecs) joined += (joined.empty() ? "" : ",") + spec;
+      if (!sim::ParseFaultSpec(joined, g.simFaults, error)) throw UsageError{error};
+    }
+    if (i >= args.size()) throw UsageError{"no command given"};
+    if (g.simKnobsGiven && !g.sim) throw UsageError{"--sim-latency, --sim-faults and --sim-seed need --sim"};
+    const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    std::ofstream log;  // outlives the session, whose reader thread writes to it
     int rc;
     {
       Runner runner(g, out, err, g.logPath.empty() ? nullptr : &log);
-      rc = runner.Command(std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i), args.end()));
+      // The whole command line is checked before anything is opened or sent.
+      runner.Check(command);
+      if (!g.logPath.empty()) {
+        // Appended to, never emptied: the file may hold an earlier run, or
+        // be something else that was named by mistake. A new (or empty)
+        // file gets the header first. Binary: the rows end in CRLF of their own.
+        std::error_code ec;
+        const bool fresh = !std::filesystem::exists(g.logPath, ec) || std::filesystem::file_size(g.logPath, ec) == 0;
+        errno = 0;
+        log.open(g.logPath, std::ios::binary | std::ios::app);
+        if (log && fresh) log << CsvHeader() << std::flush;
+        if (!log) {
+          err << "corvelctl: cannot write the log '" << g.logPath << "'"
+              << (errno ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
+          return kExitFailure;
+        }
+      }
+      rc = runner.Command(command);
     }
     if (!g.logPath.empty()) {
       log.close();
@@ -1174,6 +1269,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   } catch (const UsageError& e) {
     err << "corvelctl: " << e.message << "\nTry 'corvelctl --help'.\n";
     return kExitUsage;
+  } catch (const StepRefused& e) {
+    err << "corvelctl: " << e.message << "\n";
+    return kExitFailure;
   }
 }
 

@@ -36,45 +36,72 @@ int Ms(std::uint8_t code) { return chip::TimeCodeMilliseconds(code).value_or(0);
 
 bool IsBlink(const EffectRequest& r) { return r.effect == chip::Effect::kBlink; }
 
-// Waits for the board's answers and hands them to the chain until it has
-// run through; false (with `error`) when the board stops answering.
-bool RunChain(Session& session, chip::EffectChain& chain, chip::Effect effect, std::string& error) {
-  if (!chain.Start(effect)) {
-    error = chip::AccessAllowed() ? "The link refused the first command of the effect (too many commands unanswered)."
-                                  : "The board is not identified: register access is refused.";
+// Holds the chain's next command until the session sends it, so that the
+// session can send it again when its answer is lost, as it does for every
+// register command.
+class HeldPort final : public chip::RegisterPort {
+ public:
+  int Write(std::uint8_t reg, std::span<const std::uint8_t> data) override {
+    read_ = false;
+    reg_ = reg;
+    data_.assign(data.begin(), data.end());
+    return 1;
+  }
+  int Read(std::uint8_t reg, std::uint8_t count) override {
+    read_ = true;
+    reg_ = reg;
+    count_ = count;
+    return 1;
+  }
+  int Send() const { return read_ ? chip::ReadChipRegisters(reg_, count_) : chip::WriteChipRegisters(reg_, data_); }
+  std::uint8_t Register() const { return reg_; }
+
+ private:
+  bool read_ = false;
+  std::uint8_t reg_ = 0;
+  std::uint8_t count_ = 0;
+  std::vector<std::uint8_t> data_;
+};
+
+// Sends the chain's commands and hands it the board's answers until it has
+// run through; false (with `error`) when the board stops answering or a step
+// fails.
+bool RunChain(Session& session, chip::Effect effect, std::string& error) {
+  if (!chip::AccessAllowed()) {
+    error = "The board is not identified: register access is refused.";
     return false;
   }
-  const auto timeout = std::chrono::milliseconds(session.TimeoutMs());
+  HeldPort port;
+  chip::EffectChain chain(port);
+  chain.Start(effect);
+  static const std::vector<std::uint8_t> kNone;
   while (chain.Waiting()) {
     const std::string awaited = chip::DescribeStep(chain.CurrentStep());
-    const auto m = session.Pump(
-        [](const platform::Message& msg) {
-          return msg.id == platform::kMsgRegisterWritten || msg.id == platform::kMsgRegisterRead ||
-                 msg.id == platform::kMsgRegisterReadFailed ||
-                 (msg.id == platform::kMsgLinkState && LinkStateIsDown(static_cast<int>(msg.wParam)));
-        },
-        timeout);
-    if (!m) {
-      error = "No answer from the board within " + std::to_string(timeout.count()) + " ms while waiting for " +
-              awaited + ". The board may be frozen: re-plug it and try again.";
+    const std::uint8_t reg = port.Register();
+    bool failed = false;
+    // The chain takes only the answer it waits for; a late one to a step
+    // already done (asked for twice) passes by.
+    const auto isAnswer = [&](const platform::Message& msg) {
+      const auto* bytes = msg.Bytes();
+      const auto payload = bytes ? std::span<const std::uint8_t>(*bytes) : std::span<const std::uint8_t>(kNone);
+      if (msg.id == platform::kMsgRegisterReadFailed) {
+        // The failure reply carries the I2C record of what failed, if any.
+        failed = payload.size() <= kI2cFirstRegister || payload[kI2cFirstRegister] == reg;
+        return failed;
+      }
+      if (msg.id == platform::kMsgRegisterWritten)
+        return chain.OnWriteAcknowledged(payload) != chip::EffectChain::Outcome::kIgnored;
+      if (msg.id == platform::kMsgRegisterRead)
+        return chain.OnRegisterRead(payload) != chip::EffectChain::Outcome::kIgnored;
+      return false;
+    };
+    if (!session.Ask([&] { return port.Send(); }, isAnswer, error, "effect step awaiting " + awaited)) {
+      chain.Cancel();
       return false;
     }
-    if (m->id == platform::kMsgLinkState) {
-      const char* text = LinkStateText(static_cast<int>(m->wParam));
-      error = std::string("Link lost while starting the effect:") + (text ? text : " unknown link state");
-      return false;
-    }
-    if (m->id == platform::kMsgRegisterReadFailed) {
-      error = "The board could not read register 0x11 of the chip. Check the chip address.";
-      return false;
-    }
-    static const std::vector<std::uint8_t> kNone;
-    const auto* bytes = m->Bytes();
-    const auto payload = bytes ? std::span<const std::uint8_t>(*bytes) : std::span<const std::uint8_t>(kNone);
-    const auto outcome = m->id == platform::kMsgRegisterWritten ? chain.OnWriteAcknowledged(payload)
-                                                                : chain.OnRegisterRead(payload);
-    if (outcome == chip::EffectChain::Outcome::kStopped) {
-      error = "The link refused the next command of the effect (too many commands unanswered).";
+    if (failed) {
+      error = "The board could not carry out the effect's step: its failure reply (16, 48) came while waiting for " +
+              awaited + ". Check the chip address.";
       return false;
     }
   }
@@ -83,20 +110,15 @@ bool RunChain(Session& session, chip::EffectChain& chain, chip::Effect effect, s
 
 bool UploadEffect(Session& session, int ledCount, std::string& error) {
   const auto block = chip::EffectDataBlock(ledCount);
-  const auto header = chip::EffectBlockHeader(kBoardKindRoundPage, block.size());
-  if (!SendChipCommandBlock(kCmdBoardData, header.data(), block.data())) {
-    error = "The link refused the effect data (too many commands unanswered).";
-    return false;
-  }
-  const auto m = session.Pump(
-      [](const platform::Message& msg) {
-        return msg.id == platform::kMsgBoardQueryOk || msg.id == platform::kMsgBoardQueryFailed;
-      },
-      std::chrono::milliseconds(session.TimeoutMs()));
-  if (!m) {
-    error = "No answer to the effect data within " + std::to_string(session.TimeoutMs()) + " ms.";
-    return false;
-  }
+  // As the window's effect dialog sends it: a chip board has been chosen
+  // for the identified board by then.
+  const auto header = chip::EffectBlockHeader(kBoardKindChosen, block.size());
+  const auto m = session.Ask([&] { return SendChipCommandBlock(kCmdBoardData, header.data(), block.data()); },
+                             [](const platform::Message& msg) {
+                               return msg.id == platform::kMsgBoardQueryOk || msg.id == platform::kMsgBoardQueryFailed;
+                             },
+                             error, "effect data");
+  if (!m) return false;
   if (m->id == platform::kMsgBoardQueryFailed) {
     error = "The board refused the effect data.";
     return false;
@@ -132,6 +154,8 @@ std::optional<std::string> ParseEffectArgs(const std::vector<std::string>& args,
       return "unexpected argument '" + a + "' for " + args[0];
     }
     const std::string name = kTimeOptions[which].name;
+    // Which of two times was meant is not for us to guess.
+    if (given[which]) return name + " is given twice; give each time once";
     std::string value;
     if (a.size() > name.size()) {
       value = a.substr(name.size() + 1);
@@ -162,8 +186,7 @@ bool RunEffect(Session& session, const EffectRequest& r, int ledCount, bool json
     return false;
   if (IsBlink(r) && !session.WriteRegisters(chip::kRegKeepTimes, std::array{chip::TimeByte(r.keepOn, r.keepOff)}, error))
     return false;
-  chip::EffectChain chain;
-  if (!RunChain(session, chain, r.effect, error)) return false;
+  if (!RunChain(session, r.effect, error)) return false;
   // As the window's effect dialog does when it opens.
   if (IsBlink(r) && !UploadEffect(session, ledCount, error)) return false;
 

@@ -26,6 +26,9 @@ bool IsInterruptReport(const Message& m) {
   return bytes && !bytes->empty() && (*bytes)[0] == 1;
 }
 
+// What the window's link line says once the board matched.
+constexpr const char* kChipConnectedText = "Chip connected successfully!";
+
 std::string Hex2(unsigned v) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "0x%02X", v);
@@ -53,6 +56,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   if (options_.sim) {
     sim::SimConfig config;
     config.boardId = options_.simBoardId;
+    config.seed = options_.simSeed;
     board_ = std::make_unique<sim::SimBoard>(config);
     board_->SetFaults(options_.simFaults);
     const platform::Handle main = main_.handle();
@@ -126,7 +130,7 @@ std::optional<Message> Session::Pump(const std::function<bool(const Message&)>& 
   }
 }
 
-bool Session::DropStaleMessages(std::string& error, const char* what) {
+bool Session::DropStaleMessages(std::string& error, const std::string& what) {
   bool up = true;
   for (const Message& m : main_->Drain()) {
     if (m.id == platform::WM_DEVICECHANGE) comm_->OnDeviceChange(static_cast<std::uint32_t>(m.wParam), 0);
@@ -139,7 +143,7 @@ bool Session::DropStaleMessages(std::string& error, const char* what) {
   return up;
 }
 
-bool Session::NoteLinkState(const Message& m, std::string& error, const char* what) {
+bool Session::NoteLinkState(const Message& m, std::string& error, const std::string& what) {
   const int code = static_cast<int>(m.wParam);
   if (code == kLinkFailed) {
     linkFailed_ = true;
@@ -147,20 +151,23 @@ bool Session::NoteLinkState(const Message& m, std::string& error, const char* wh
   }
   if (!LinkStateIsDown(code)) return true;  // a protocol event, or the link coming up
   const char* text = LinkStateText(code);
-  error = std::string("Link lost during the ") + what + ":" + (text ? text : " unknown link state");
+  error = "Link lost during the " + what + ":" + (text ? text : " unknown link state");
   connected_ = identified_ = false;
   g_bBoardMatched = 0;
   return false;
 }
 
 bool Session::AwaitHandshake(std::string& error) {
-  auto m = Pump([](const Message& msg) { return msg.id == platform::kMsgLinkState; },
-                std::chrono::milliseconds(options_.timeoutMs));
-  if (!m) {
-    error = "The board did not answer the handshake within " + std::to_string(options_.timeoutMs) +
-            " ms. Re-plug it and try again.";
-    return false;
-  }
+  // The engine's answer to the handshake is a link state: 3 when it
+  // matched, 0 when not.
+  const auto isAnswer = [](const Message& m) {
+    return m.id == platform::kMsgLinkState &&
+           (m.wParam == static_cast<std::uintptr_t>(kLinkDeviceFound) ||
+            m.wParam == static_cast<std::uintptr_t>(kLinkProtocolNotMatch));
+  };
+  auto m = Request([&] { return comm_->Engine().SendHandshake(); }, isAnswer, error, "handshake",
+                   RequestKind::kHandshake);
+  if (!m) return false;
   if (m->wParam != static_cast<std::uintptr_t>(kLinkDeviceFound)) {
     const char* text = LinkStateText(static_cast<int>(m->wParam));
     error = std::string("Handshake failed:") + (text ? text : " unknown link state");
@@ -169,69 +176,99 @@ bool Session::AwaitHandshake(std::string& error) {
   return true;
 }
 
-bool Session::RecoverLink(std::string& error, const char* what) {
+bool Session::RecoverLink(std::string& error, const std::string& what) {
   linkFailed_ = false;
   ++recoveries_;
   // Only the link is reset: the board keeps what it was told (chip address,
   // registers), as it does when the window reconnects.
-  const bool ok = comm_->Reconnect() && AwaitHandshake(error);
-  if (ok) return true;
+  std::string reason = "no board found.";
+  if (comm_->Reconnect()) {
+    if (AwaitHandshake(reason)) return true;
+    if (linkFailed_) return false;  // the board is there but does not answer yet: the caller counts it
+  }
   connected_ = identified_ = false;
   g_bBoardMatched = 0;
-  error = std::string("The link failed during the ") + what +
-          " (the board stopped answering) and could not be set up again: " +
-          (error.empty() ? std::string("no board found.") : error) + " Re-plug the board and try again.";
+  error = "The link failed during the " + what + " (the board stopped answering) and could not be set up again: " +
+          reason + " Re-plug the board and try again.";
   return false;
 }
 
 std::optional<Message> Session::Request(const std::function<int()>& send,
                                         const std::function<bool(const Message&)>& isAnswer, std::string& error,
-                                        const char* what) {
+                                        const std::string& what, RequestKind kind) {
   using Clock = std::chrono::steady_clock;
+  const bool handshake = kind == RequestKind::kHandshake;
   const auto timeout = std::chrono::milliseconds(options_.timeoutMs);
   auto deadline = Clock::now() + timeout;
   int recoveries = 0;
-  if (!DropStaleMessages(error, what)) return std::nullopt;
+  // The handshake went out with the connect, and its answer may already be
+  // waiting: nothing that came is stale then.
+  int asks = handshake ? 1 : 0;
+  bool sendNow = !handshake;
+  if (!handshake && !DropStaleMessages(error, what)) return std::nullopt;
   for (;;) {
     if (linkFailed_) {
+      if (handshake) {
+        error = "The link failed during the handshake.";
+        return std::nullopt;
+      }
       if (recoveries++ == kMaxRecoveries) {
-        error = std::string("The link failed again and again during the ") + what +
+        error = "The link failed again and again during the " + what +
                 ": the board does not answer. Re-plug it and try again.";
         return std::nullopt;
       }
-      if (!RecoverLink(error, what)) return std::nullopt;
+      if (!RecoverLink(error, what)) {
+        if (linkFailed_) continue;  // counted as one more failure above
+        return std::nullopt;
+      }
       deadline = Clock::now() + timeout;  // the fresh link gets its own time
+      asks = 0;
+      sendNow = true;
     }
-    if (!send()) {
-      error = std::string("The link refused the ") + what + " (too many commands unanswered).";
-      return std::nullopt;
+    if (sendNow) {
+      if (!send()) {
+        error = "The link refused the " + what + " (too many commands unanswered).";
+        return std::nullopt;
+      }
+      ++asks;
     }
+    sendNow = true;
     // Wait for the answer. Once the board has acknowledged the request (the
     // engine's window is empty), its answer is due soon; if it does not come
     // it was lost, and the request goes again.
-    std::optional<Clock::time_point> acknowledged;
+    constexpr Clock::time_point kNotYet = Clock::time_point::max();
+    Clock::time_point acknowledged = kNotYet;
     bool again = false;
     while (!again) {
       const auto now = Clock::now();
       if (now >= deadline) {
-        error = std::string("No answer to the ") + what + " within " + std::to_string(options_.timeoutMs) +
-                " ms. The board may be frozen: re-plug it and try again.";
+        // The handshake's callers say what to do next.
+        error = "No answer to the " + what + " within " + std::to_string(options_.timeoutMs) + " ms." +
+                (handshake ? "" : " The board may be frozen: re-plug it and try again.");
         return std::nullopt;
       }
-      auto m = Pump([&](const Message& msg) { return msg.id == platform::kMsgLinkState || isAnswer(msg); },
-                    std::min<std::chrono::milliseconds>(
-                        20ms, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + 1ms));
-      if (m && m->id != platform::kMsgLinkState) return m;
+      bool answered = false;
+      auto m = Pump(
+          [&](const Message& msg) {
+            if (isAnswer(msg)) return answered = true;
+            return msg.id == platform::kMsgLinkState;
+          },
+          std::min<std::chrono::milliseconds>(
+              20ms, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + 1ms));
+      if (answered) return m;
       if (m) {
         if (!NoteLinkState(*m, error, what)) return std::nullopt;
         if (linkFailed_) again = true;
         continue;
       }
       if (comm_->Engine().GetStats().windowCount != 0) {
-        acknowledged.reset();
-      } else if (!acknowledged) {
+        acknowledged = kNotYet;
+      } else if (acknowledged == kNotYet) {
         acknowledged = Clock::now();
-      } else if (Clock::now() - *acknowledged > kAnswerAfterAck) {
+      } else if (Clock::now() - acknowledged > kAnswerAfterAck) {
+        // Asked again and again, and every answer lost: the link is reset
+        // rather than trusted further.
+        if (asks > kMaxAsksAgain) linkFailed_ = true;
         again = true;
       }
     }
@@ -240,17 +277,36 @@ std::optional<Message> Session::Request(const std::function<int()>& send,
 
 bool Session::Connect(std::string& error) {
   if (connected_) return true;
+  const std::string noBoard =
+      "No lamp board found (USB 0483:5750). Check the cable; 'corvelctl list' shows what is attached.";
   if (!comm_->Connect()) {
     const std::string reason = comm_->Hid()->LastError();
-    error = reason.empty() ? std::string("No lamp board found (USB 0483:5750). Check the cable; "
-                                         "'corvelctl list' shows what is attached.")
-                           : reason;
+    error = reason.empty() ? noBoard : reason;
     main_->Drain();
     return false;
   }
-  if (!AwaitHandshake(error)) return false;
-  connected_ = true;
   linkFailed_ = false;
+  for (int attempt = 0;; ++attempt) {
+    if (AwaitHandshake(error)) break;
+    if (!linkFailed_) {
+      error += " Re-plug the board and try again.";
+      return false;
+    }
+    // The board is attached but its answers do not come: opened again, as
+    // a request does after a failed link.
+    linkFailed_ = false;
+    if (attempt == kMaxRecoveries) {
+      error = "The board does not answer the handshake (tried on " + std::to_string(kMaxRecoveries + 1) +
+              " connections). Re-plug it and try again.";
+      return false;
+    }
+    ++recoveries_;
+    if (!comm_->Reconnect()) {
+      error = noBoard;
+      return false;
+    }
+  }
+  connected_ = true;
   return true;
 }
 
@@ -278,18 +334,14 @@ bool Session::SetChipAddress(std::uint8_t address, std::string& answer, std::str
 
 bool Session::Identify(BoardInfo& info, std::string& error) {
   if (!Connect(error)) return false;
-  info.linkState = comm_->LinkState();
-  const char* text = comm_->GetLinkStateText();
-  info.linkText = text ? text : "";
 
   std::string addressError;
   info.addressAccepted = SetChipAddress(g_i2cAddress.load(), info.addressText, addressError);
-  if (!info.addressAccepted) {
-    if (!connected_) {
-      error = addressError;
-      return false;
-    }
-    // The window goes on after a refused address too; the answer is shown.
+  // The window goes on after a refused address (the board's answer is
+  // shown), but not after one that was never answered.
+  if (!info.addressAccepted && info.addressText.empty()) {
+    error = addressError;
+    return false;
   }
 
   const std::uint8_t header[kChipBlockHeaderSize] = {kBoardKindRoundPage, 0, 0, 0};
@@ -312,6 +364,16 @@ bool Session::Identify(BoardInfo& info, std::string& error) {
   if (const auto* record = m->PayloadAs<VersionRecord>()) info.versions = record->strings;
 
   identified_ = !info.chipBoard.empty();
+  // Where identification ended, in words: the link state alone still says
+  // "chip not connected" once the handshake is through.
+  info.linkState = comm_->LinkState();
+  if (!identified_) {
+    info.linkText = "Board found, but its id names no known chip board.";
+  } else if (!info.addressAccepted) {
+    info.linkText = "Board identified, but it refused the chip address.";
+  } else {
+    info.linkText = kChipConnectedText;
+  }
   // Register commands go out only for a board whose chip board is known,
   // as in the window.
   g_bDevicePresent = 1;

@@ -26,6 +26,8 @@ struct SessionOptions {
   // The simulated board's timing and faults: a real board's timing unless
   // the user (--sim-latency, --sim-faults) or a test says otherwise.
   sim::SimFaults simFaults = sim::RealisticTiming();
+  // Seeds the simulated board's fault generator: another seed, other frames lost.
+  std::uint32_t simSeed = 1;
   bool trace = false;
   int timeoutMs = 5000;
   std::uint8_t chipAddress = 0x5B;
@@ -34,8 +36,8 @@ struct SessionOptions {
 };
 
 struct BoardInfo {
-  int linkState = -1;
-  std::string linkText;
+  int linkState = -1;     // once identified
+  std::string linkText;  // what identification came to, in words
   std::optional<std::uint8_t> boardId;
   std::string chipBoard;  // empty for an unknown id
   std::array<std::string, 3> versions;
@@ -55,7 +57,9 @@ class Session {
 
   std::vector<HidDeviceInfo> List();
 
-  // Opens the board and completes the handshake (link state 3).
+  // Opens the board and completes the handshake (link state 3). A handshake
+  // whose answer is lost is asked again, and a link that fails meanwhile is
+  // opened again, as for every other request.
   bool Connect(std::string& error);
   // Connect, then chip address, board query and version query, as the window
   // does when the link comes up.
@@ -91,27 +95,57 @@ class Session {
   static constexpr std::chrono::milliseconds kAnswerAfterAck{250};
   // Link failures reset and reconnected within one request before it fails.
   static constexpr int kMaxRecoveries = 2;
+  // An acknowledged request whose answer never comes is asked again this
+  // many times; past that the link is not to be trusted, and it is reset and
+  // reconnected as after a failure. One lost answer in ten leaves this
+  // unused about once in a hundred thousand requests.
+  static constexpr int kMaxAsksAgain = 5;
+
+  // Sends a request and waits for its answer, as the register commands do
+  // (see Request): for command chains built outside the session. `send` may
+  // be called more than once, and `isAnswer` sees every message that
+  // arrives meanwhile, once.
+  std::optional<platform::Message> Ask(const std::function<int()>& send,
+                                       const std::function<bool(const platform::Message&)>& isAnswer,
+                                       std::string& error, const std::string& what) {
+    return Request(send, isAnswer, error, what, RequestKind::kRecovering);
+  }
 
   // Link resets and reconnects after a failed link, so far.
   int Recoveries() const { return recoveries_; }
 
  private:
+  enum class RequestKind {
+    kRecovering,  // a failed link is reset and reconnected, and the request goes again
+    kHandshake,   // already sent by the connect; a failed link ends it (its caller reconnects)
+  };
   // Sends a request (`send` returns the sender's result) and waits for the
   // message that `isAnswer` takes as its answer. An answer lost on the way
   // is asked for again, and a failed link is reset and reconnected first:
   // every request made here may safely be repeated (reads, writes of the
-  // same bytes, queries). Link state 1 (a protocol event) does not end the
-  // wait; a link that is gone does. Null with `error` set on failure.
+  // same bytes, queries, the handshake). Link state 1 (a protocol event)
+  // does not end the wait; a link that is gone does. Null with `error` set
+  // on failure.
   std::optional<platform::Message> Request(const std::function<int()>& send,
                                            const std::function<bool(const platform::Message&)>& isAnswer,
-                                           std::string& error, const char* what);
+                                           std::string& error, const std::string& what, RequestKind kind);
+  std::optional<platform::Message> Request(const std::function<int()>& send,
+                                           const std::function<bool(const platform::Message&)>& isAnswer,
+                                           std::string& error, const std::string& what) {
+    return Request(send, isAnswer, error, what, RequestKind::kRecovering);
+  }
   // Looks at what arrived since the last request: device changes are
   // handled, a failed link is noted, late answers are dropped. False (with
   // `error`) when the link went down meanwhile.
-  bool DropStaleMessages(std::string& error, const char* what);
+  bool DropStaleMessages(std::string& error, const std::string& what);
   // Notes a link-state message; false when the link is gone.
-  bool NoteLinkState(const platform::Message& m, std::string& error, const char* what);
-  bool RecoverLink(std::string& error, const char* what);
+  bool NoteLinkState(const platform::Message& m, std::string& error, const std::string& what);
+  // Resets and reconnects a failed link. False with `error` when no board
+  // could be opened or the link went down; false with the link still marked
+  // failed when the handshake went unanswered again.
+  bool RecoverLink(std::string& error, const std::string& what);
+  // Waits for the answer to the handshake the connect sent, asking again as
+  // for any request. False with `error`, or with the link marked failed.
   bool AwaitHandshake(std::string& error);
 
   SessionOptions options_;

@@ -30,3 +30,7 @@ inline std::optional<std::uint8_t> BoardIdFromReply(std::span<const std::uint8_t
 
 // Board kind sent in the chip block header once the LED board page exists.
 inline constexpr std::uint8_t kBoardKindRoundPage = 4;
+// Board kind once a chip board is chosen. The board query's answer chooses
+// one for every board that matches (none is chosen at start), so this is
+// the kind an effect upload carries.
+inline constexpr std::uint8_t kBoardKindChosen = 5;

@@ -1,8 +1,10 @@
 #include "sim/SimKnobs.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <optional>
+#include <vector>
 
 namespace sim {
 namespace {
@@ -36,6 +38,7 @@ bool ParseFaultSpec(std::string_view spec, SimFaults& faults, std::string& error
     return false;
   };
   if (spec.empty()) return fail("nothing given");
+  std::vector<std::string_view> seen;  // a fault named twice: which rate was meant is not for us to guess
   while (!spec.empty()) {
     const std::size_t comma = spec.find(',');
     const std::string_view item = spec.substr(0, comma);
@@ -44,6 +47,9 @@ bool ParseFaultSpec(std::string_view spec, SimFaults& faults, std::string& error
     const std::size_t equals = item.find('=');
     if (equals == std::string_view::npos) return fail("'" + std::string(item) + "' has no '='");
     const std::string_view name = item.substr(0, equals);
+    if (std::find(seen.begin(), seen.end(), name) != seen.end())
+      return fail("'" + std::string(name) + "' is given twice");
+    seen.push_back(name);
     const auto percent = ParseDecimal(item.substr(equals + 1));
     if (!percent || *percent > 100.0) return fail("'" + std::string(item) + "' is not a percentage");
     const auto ppm = static_cast<std::uint32_t>(std::lround(*percent * kPpmPerPercent));

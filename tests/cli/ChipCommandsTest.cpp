@@ -56,6 +56,9 @@ TEST(ChipCommandsTest, OutOfRangeArgumentsAreUsageErrors) {
       {{"--sim", "led", "101%"}, "BRIGHTNESS in percent must be a number from 0 to 100"},
       {{"--sim", "led", "10", "16"}, "LED must be a number from 0 to 15"},
       {{"--sim", "led", "10", "6"}, "LED 6 is not on this board: the QV6033 has LEDs 0..5"},
+      // A later step the board cannot take stops the batch before its first step writes.
+      {{"--sim", "batch", "reg write 0x20 1", "led 50% 7"}, "LED 7 is not on this board: the QV6033 has LEDs 0..5"},
+      {{"--sim=3", "batch", "mode led", "led 1 2", "led 9 10"}, "LED 10 is not on this board: the QV6032 has LEDs 0..9"},
       {{"--sim", "mode", "pwm"}, "usage: mode led|gpio"},
       {{"--sim", "current", "0"}, "MILLIAMPS must be a number from 1 to 40"},
       {{"--sim", "current", "41"}, "MILLIAMPS must be a number from 1 to 40"},
@@ -66,6 +69,7 @@ TEST(ChipCommandsTest, OutOfRangeArgumentsAreUsageErrors) {
     EXPECT_EQ(r.result.rc, 2) << c.args.back();
     EXPECT_NE(r.result.err.find(c.says), std::string::npos) << r.result.err;
     EXPECT_TRUE(r.writes.empty()) << c.args.back();
+    EXPECT_EQ(r.result.out, "") << c.args.back();
   }
   // An unknown board is refused register access: a device failure, not usage.
   const auto r = RunOnChip({"--sim=2", "reset"});

@@ -1,24 +1,33 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 
 #include "cli/Session.h"
-#include "support/CliRun.h"
+#include "support/ChipRun.h"
 
 
 TEST(CliTest, InfoIdentifiesTheSimulatedBoard) {
   auto r = Ctl({"--sim", "info"});
   EXPECT_EQ(r.rc, 0) << r.err;
-  EXPECT_NE(r.out.find("USB Hid device found, but chip not connected!"), std::string::npos) << r.out;
+  // Where identification ended, not the handshake's "chip not connected".
+  EXPECT_NE(r.out.find("Link:          Chip connected successfully!\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Board id:      1 (QV6033)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Mcu code version:V1.3.0"), std::string::npos) << r.out;
 
   r = Ctl({"--sim=3", "--json", "info"});
   EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.out.find("\"link_text\":\"Chip connected successfully!\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"board_id\":3,\"chip_board\":\"QV6032\""), std::string::npos) << r.out;
+
+  r = Ctl({"--sim=2", "info"});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.out.find("Link:          Board found, but its id names no known chip board.\n"), std::string::npos)
+      << r.out;
 }
 
 TEST(CliTest, RegisterWriteIsReadBackOnOneConnection) {
@@ -65,6 +74,12 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
       {"--sim", "address", "0x57"},
       {"--sim", "info", "extra"},
       {"--sim", "batch"},
+      {"--sim", "batch", ""},
+      {"--sim", "batch", "   "},
+      {"--sim", "batch", "reg read 0x20", " "},
+      {"--sim", "--sim-faults", "drop=50,drop=0", "info"},
+      {"--sim", "--sim-faults", "drop=50", "--sim-faults", "nak=1,drop=0", "info"},
+      {"--sim-seed", "2", "info"},
       {"--sim-latency", "5", "info"},
       {"--sim", "--sim-latency", "soon", "info"},
       {"--sim", "--sim-faults", "drop=200", "info"},
@@ -113,37 +128,6 @@ TEST(CliTest, ListAndAddressOnTheSimulatedBoard) {
   EXPECT_EQ(r.out, "√ Lamp set IIC address successfully!\n");
 }
 
-namespace {
-
-// The 65-byte report carries a frame whose class and command are these (the
-// first report of a data frame: magic, then the header).
-bool Carries(const std::uint8_t* report, std::uint8_t cls, std::uint8_t cmd) {
-  return report[1] == 0x5A && report[2] == 0x5A && report[8] == 0x00 && report[14] == cls && report[15] == cmd;
-}
-
-// Runs corvelctl with hooks on its one session: `tap` sees every report the
-// host writes (before the board gets it), with the session at hand.
-struct HookedRun {
-  std::function<void(Session&, const std::uint8_t* report)> tap;
-  int recoveries = -1;
-
-  CliResult operator()(std::vector<std::string> args) {
-    cli::SetSessionHooks({[this](Session& s) {
-                            Session* session = &s;
-                            s.Communication().Hid()->SetReportTap(
-                                [this, session](bool out, const std::uint8_t* report, std::size_t) {
-                                  if (out && tap) tap(*session, report);
-                                });
-                          },
-                          [this](Session& s) { recoveries = s.Recoveries(); }});
-    CliResult r = Ctl(std::move(args));
-    cli::SetSessionHooks({});
-    return r;
-  }
-};
-
-}  // namespace
-
 TEST(CliTest, ABoardThatStopsAnsweringIsReconnectedAndTheCommandGoesThrough) {
   // Every frame from the board is lost from the first register write on, so
   // the write goes unacknowledged through all its sends; the reconnect's
@@ -186,6 +170,93 @@ TEST(CliTest, AnAnswerLostAfterItsAckIsAskedForAgain) {
   EXPECT_EQ(r.out, "0x7F: 0x00\n");
   EXPECT_EQ(reads, 3);
   EXPECT_EQ(run.recoveries, 0);
+}
+
+TEST(CliTest, AHandshakeWhoseAnswerIsLostIsAskedAgain) {
+  // The board acknowledges the handshake but its answer is lost. With half
+  // the board's frames lost, the seed is one whose first draw spares the
+  // ACK and whose second loses the answer (the board draws once for each
+  // frame it sends, and not at all while no fault is set).
+  std::uint32_t seed = 1;
+  for (;; ++seed) {
+    std::mt19937 draws(seed);
+    const auto ack = draws() % 1'000'000, answer = draws() % 1'000'000;
+    if (ack >= 500'000 && answer < 500'000) break;
+  }
+  HookedRun run;
+  int handshakes = 0;
+  run.tap = [&](Session& s, const std::uint8_t* report) {
+    if (!Carries(report, 1, 1)) return;
+    sim::SimFaults faults;
+    if (++handshakes == 1) faults.dropToHostPpm = 500'000;
+    s.Sim()->SetFaults(faults);
+  };
+  const auto r = run({"--sim", "--sim-seed", std::to_string(seed), "info"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(handshakes, 2) << "acknowledged and lost, then asked again";
+  EXPECT_EQ(run.recoveries, 0);
+}
+
+TEST(CliTest, EveryStepOfTheConnectAsksAgainForALostAnswer) {
+  // The chip address, board query and version query each lose their first
+  // answer after the board took them: each is asked again, without
+  // reconnecting.
+  const std::pair<int, int> steps[] = {{64, 10}, {64, 1}, {1, 32}};
+  for (const auto& [cls, cmd] : steps) {
+    HookedRun run;
+    int sent = 0;
+    const auto lose = LoseAnswers([&, cls, cmd](const std::uint8_t* r) { return Carries(r, cls, cmd); }, 1);
+    run.tap = [&, cls, cmd](Session& s, const std::uint8_t* report) {
+      if (Carries(report, cls, cmd)) ++sent;
+      lose(s, report);
+    };
+    const auto r = run({"--sim", "info"});
+    EXPECT_EQ(r.rc, 0) << cls << "," << cmd << ": " << r.err;
+    EXPECT_NE(r.out.find("Chip connected successfully!"), std::string::npos) << r.out;
+    EXPECT_EQ(sent, 3) << "sent, sent again by the engine, asked again: (" << cls << "," << cmd << ")";
+    EXPECT_EQ(run.recoveries, 0);
+  }
+}
+
+TEST(CliTest, AnswersLostAgainAndAgainLeadToAReconnectNotAFailure) {
+  // Every board query's answer is lost until the link is set up anew.
+  HookedRun run;
+  bool reconnected = false;
+  int queries = 0;
+  const auto lose = LoseAnswers([&](const std::uint8_t* r) { return !reconnected && Carries(r, 64, 1); }, 1000);
+  run.tap = [&](Session& s, const std::uint8_t* report) {
+    if (Carries(report, 64, 1)) ++queries;
+    if (queries > 0 && Carries(report, 1, 1)) {
+      reconnected = true;
+      s.Sim()->SetFaults({});
+    }
+    lose(s, report);
+  };
+  const auto r = run({"--sim", "info"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.out.find("Board id:      1 (QV6033)"), std::string::npos) << r.out;
+  EXPECT_EQ(run.recoveries, 1);
+  EXPECT_EQ(queries, 2 * (Session::kMaxAsksAgain + 1) + 1) << "each sent twice, then once on the new link";
+}
+
+TEST(CliTest, ABoardThatFallsSilentIsGivenUpWithItsAdviceOnce) {
+  // Silent from the start, and silent from the first register write on
+  // (then every reconnect's handshake goes unanswered too).
+  for (const bool fromStart : {true, false}) {
+    HookedRun run;
+    run.tap = [&](Session& s, const std::uint8_t* report) {
+      if (fromStart ? Carries(report, 1, 1) : Carries(report, 16, 3)) s.Sim()->SetFaults({.silent = true});
+    };
+    const auto r = run({"--sim", "reg", "write", "0x20", "1"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find(fromStart ? "The board does not answer the handshake" : "the board does not answer"),
+              std::string::npos)
+        << r.err;
+    const auto advice = r.err.find("try again");
+    ASSERT_NE(advice, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("try again", advice + 1), std::string::npos) << r.err;
+    EXPECT_EQ(run.recoveries, Session::kMaxRecoveries) << fromStart;
+  }
 }
 
 TEST(CliTest, AProtocolEventDuringAWaitIsNotALostLink) {
@@ -320,4 +391,31 @@ TEST(CliTest, LogWritesEveryFrameAsCsvWithTheTraceDecoder) {
   EXPECT_TRUE(r.out.empty());
   EXPECT_EQ(Ctl({"--sim", "info", "--log"}).rc, 2);
   EXPECT_EQ(Ctl({"--sim", "--log"}).rc, 2);
+}
+
+TEST(CliTest, TheLogIsOpenedOnlyForAGoodCommandLineAndAppendedTo) {
+  const std::string path = ::testing::TempDir() + "corvelctl-kept.csv";
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << "someone's notes\n";
+  for (const auto& args : std::vector<std::vector<std::string>>{{"current", "99"}, {"batch", "info", "led 300"}}) {
+    std::vector<std::string> line{"--sim", "--log", path};
+    line.insert(line.end(), args.begin(), args.end());
+    EXPECT_EQ(Ctl(line).rc, 2);
+    EXPECT_EQ(ReadFile(path), "someone's notes\n") << args[0];
+  }
+  // A good run adds its rows after what the file held, without a header.
+  ASSERT_EQ(Ctl({"--sim", "--log", path, "reg", "read", "0x20"}).rc, 0);
+  std::string csv = ReadFile(path);
+  EXPECT_EQ(csv.rfind("someone's notes\n", 0), 0u) << csv;
+  EXPECT_EQ(csv.find("Time,Direction"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",out,DATA,0,1,1,handshake request"), std::string::npos) << csv;
+
+  // A new file gets the header once, however many runs it logs.
+  std::filesystem::remove(path);
+  ASSERT_EQ(Ctl({"--sim", "--log", path, "info"}).rc, 0);
+  ASSERT_EQ(Ctl({"--sim", "--log", path, "info"}).rc, 0);
+  csv = ReadFile(path);
+  EXPECT_EQ(csv.rfind("Time,Direction", 0), 0u);
+  EXPECT_EQ(csv.find("Time,Direction", 1), std::string::npos);
+  const std::string handshake = ",out,DATA,0,1,1,handshake request";
+  EXPECT_NE(csv.find(handshake), csv.rfind(handshake)) << "both runs are in it";
 }
