@@ -587,7 +587,8 @@ void CRound::ShowChipModel() {
   m_current->setPlaceholderText(QStringLiteral("?"));
   m_current->setToolTip(control ? QString() : QStringLiteral("Not known: the chip was reset or not written yet"));
   if (!control) {
-    if (!m_current->hasFocus()) m_current->clear();
+    // A value the user is typing stays; anything else shown would be stale.
+    if (!m_current->isModified()) m_current->clear();
     return;
   }
   const std::uint8_t code = *control & chip::kCurrentRangeMask;

@@ -37,6 +37,16 @@
 namespace cli {
 namespace {
 
+// Whether the file's last byte ends a line (an empty or unreadable file counts as ended).
+bool EndsWithNewline(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in || in.tellg() <= 0) return true;
+  in.seekg(-1, std::ios::end);
+  char last = '\n';
+  in.get(last);
+  return !in || last == '\n';
+}
+
 constexpr const char* kToolHelp =
     "Usage: corvelctl [OPTIONS] COMMAND [ARGS...]\n"
     "\n"
@@ -1250,6 +1260,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         errno = 0;
         log.open(g.logPath, std::ios::binary | std::ios::app);
         if (log && fresh) log << CsvHeader() << std::flush;
+        // A file whose last line was left open gets its line ended first, so
+        // that the first new row is not glued onto it.
+        if (log && !fresh && !EndsWithNewline(g.logPath)) log << "\r\n" << std::flush;
         if (!log) {
           err << "corvelctl: cannot write the log '" << g.logPath << "'"
               << (errno ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";

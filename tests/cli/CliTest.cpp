@@ -418,4 +418,10 @@ TEST(CliTest, TheLogIsOpenedOnlyForAGoodCommandLineAndAppendedTo) {
   EXPECT_EQ(csv.find("Time,Direction", 1), std::string::npos);
   const std::string handshake = ",out,DATA,0,1,1,handshake request";
   EXPECT_NE(csv.find(handshake), csv.rfind(handshake)) << "both runs are in it";
+
+  // A file whose last line was left open keeps that line whole.
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << "no line end";
+  ASSERT_EQ(Ctl({"--sim", "--log", path, "info"}).rc, 0);
+  csv = ReadFile(path);
+  EXPECT_EQ(csv.rfind("no line end\r\n", 0), 0u) << csv.substr(0, 40);
 }
