@@ -43,6 +43,7 @@ constexpr const char* kToolHelp =
     "Talks to a QV603x lamp board over USB HID, or to a simulated one.\n"
     "\n"
     "Options:\n"
+    "  --device PATH     open exactly this hidraw node (e.g. /dev/hidraw3; see 'list')\n"
     "  --sim[=BOARD_ID]  use a simulated lamp board (board id 0, 1, 3, 5 or 128; default 1)\n"
     "  --sim-latency MS  the simulated board's delay per report, each way (default 1, as on USB)\n"
     "  --sim-faults drop=P,corrupt=P,nak=P\n"
@@ -155,6 +156,7 @@ const std::map<std::string, std::string> kCommandHelp = {
 struct Globals {
   bool sim = false;
   std::uint8_t simBoardId = 1;
+  std::string devicePath;
   sim::SimFaults simFaults = sim::RealisticTiming();
   bool simKnobsGiven = false;  // they mean nothing without --sim
   bool trace = false;
@@ -395,6 +397,7 @@ class Runner {
       SessionOptions o;
       o.sim = g_.sim;
       o.simBoardId = g_.simBoardId;
+      o.devicePath = g_.devicePath;
       o.simFaults = g_.simFaults;
       o.trace = g_.trace;
       o.timeoutMs = g_.timeoutMs;
@@ -425,7 +428,8 @@ class Runner {
       out_ << "[";
       for (std::size_t i = 0; i < devices.size(); ++i) {
         const auto& d = devices[i];
-        out_ << (i ? "," : "") << "{\"path\":" << JsonString(d.path) << ",\"release\":" << d.releaseNumber
+        out_ << (i ? "," : "") << "{\"path\":" << JsonString(d.path) << ",\"serial\":" << JsonString(d.serialNumber)
+             << ",\"release\":" << d.releaseNumber
              << ",\"mode\":" << JsonString(Mode(d.releaseNumber)) << "}";
       }
       out_ << "]\n";
@@ -433,7 +437,8 @@ class Runner {
       for (const auto& d : devices) {
         char buf[32];
         std::snprintf(buf, sizeof buf, "0x%04X", d.releaseNumber);
-        out_ << d.path << "  release " << buf << "  " << Mode(d.releaseNumber) << "\n";
+        out_ << d.path << "  serial " << (d.serialNumber.empty() ? "-" : d.serialNumber) << "  release " << buf
+             << "  " << Mode(d.releaseNumber) << "\n";
       }
       if (devices.empty()) std::osyncstream(err_) << "No lamp board attached.\n";
     }
@@ -1124,6 +1129,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         std::string error;
         if (!sim::ParseFaultSpec(value("--sim-faults"), g.simFaults, error)) throw UsageError{error};
         g.simKnobsGiven = true;
+      } else if (a == "--device" || a.rfind("--device=", 0) == 0) {
+        g.devicePath = value("--device");
+        if (g.devicePath.empty()) throw UsageError{"--device needs a path"};
       } else if (a == "--trace") {
         g.trace = true;
       } else if (a == "--log" || a.rfind("--log=", 0) == 0) {
@@ -1141,6 +1149,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (i >= args.size()) throw UsageError{"no command given"};
     if (g.simKnobsGiven && !g.sim) throw UsageError{"--sim-latency and --sim-faults need --sim"};
+    if (!g.devicePath.empty() && g.sim) throw UsageError{"--device and --sim exclude each other"};
     std::ofstream log;  // outlives the session, whose reader thread writes to it
     if (!g.logPath.empty()) {
       // Binary: the rows end in CRLF of their own.

@@ -62,7 +62,8 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   } else {
     // Listening starts before the first enumeration, so no arrival is missed.
     monitor_ = std::make_unique<platform::DeviceMonitor>();
-    backend = std::make_unique<HidapiBackend>();
+    backend = options_.devicePath.empty() ? std::make_unique<HidapiBackend>()
+                                           : std::make_unique<HidapiBackend>(options_.devicePath);
   }
 
   protocol_ = std::make_unique<CQVProtocol>();
@@ -241,7 +242,9 @@ std::optional<Message> Session::Request(const std::function<int()>& send,
 bool Session::Connect(std::string& error) {
   if (connected_) return true;
   if (!comm_->Connect()) {
-    const std::string reason = comm_->Hid()->LastError();
+    std::string reason = comm_->Hid()->LastError();
+    if (reason.empty() && !options_.devicePath.empty())
+      reason = static_cast<HidapiBackend*>(backend_)->CheckDevicePath();
     error = reason.empty() ? std::string("No lamp board found (USB 0483:5750). Check the cable; "
                                          "'corvelctl list' shows what is attached.")
                            : reason;

@@ -17,6 +17,7 @@ struct HidDeviceInfo {
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
   std::uint16_t releaseNumber = 0;
+  std::string serialNumber;  // empty when the device does not say
 };
 
 class HidDevice {

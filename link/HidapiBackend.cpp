@@ -11,6 +11,10 @@
 #include <cwchar>
 
 #if defined(__linux__)
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -85,6 +89,8 @@ class HidapiDevice final : public HidDevice {
 
 HidapiBackend::HidapiBackend() : initialised_(hid_init() == 0) {}
 
+HidapiBackend::HidapiBackend(std::string devicePath) : HidapiBackend() { devicePath_ = std::move(devicePath); }
+
 HidapiBackend::~HidapiBackend() {
   if (initialised_) hid_exit();
 }
@@ -95,10 +101,43 @@ std::vector<HidDeviceInfo> HidapiBackend::Enumerate(std::uint16_t vendorId, std:
   hid_device_info* list = hid_enumerate(vendorId, productId);
   for (hid_device_info* d = list; d; d = d->next) {
     if (!d->path) continue;
-    out.push_back(HidDeviceInfo{d->path, d->vendor_id, d->product_id, d->release_number});
+    out.push_back(HidDeviceInfo{d->path, d->vendor_id, d->product_id, d->release_number, Narrow(d->serial_number)});
   }
   hid_free_enumeration(list);
-  return out;
+  if (devicePath_.empty()) return out;
+
+  // One given node. Where the system lists it, its release number (firmware
+  // or bootloader) comes from there; a node the system does not list (one
+  // udev does not know) is taken for the application firmware, and the
+  // board's answer to the handshake shows whether it is.
+  std::vector<HidDeviceInfo> one;
+  for (auto& d : out)
+    if (d.path == devicePath_) one.push_back(std::move(d));
+  if (one.empty() && DevicePathExists())
+    one.push_back(HidDeviceInfo{devicePath_, vendorId, productId, kDefaultRelease, {}});
+  return one;
+}
+
+bool HidapiBackend::DevicePathExists() const {
+#if defined(__linux__)
+  struct stat st {};
+  return stat(devicePath_.c_str(), &st) == 0;
+#else
+  return true;
+#endif
+}
+
+std::string HidapiBackend::CheckDevicePath() {
+  if (devicePath_.empty()) return {};
+#if defined(__linux__)
+  struct stat st {};
+  if (stat(devicePath_.c_str(), &st) != 0)
+    return "No lamp board at " + devicePath_ + ": " + std::strerror(errno) + ".";
+  if (S_ISDIR(st.st_mode)) return devicePath_ + " is a directory, not a HID device.";
+#endif
+  std::string error;
+  if (!Open(devicePath_, error)) return error;
+  return {};
 }
 
 std::unique_ptr<HidDevice> HidapiBackend::Open(const std::string& path, std::string& error) {
@@ -106,6 +145,21 @@ std::unique_ptr<HidDevice> HidapiBackend::Open(const std::string& path, std::str
     error = "The HID library could not be initialised.";
     return nullptr;
   }
+#if defined(__linux__)
+  // hidapi 0.13 crashes (frees an uninitialised pointer) when the path opens
+  // but is no hidraw node, so ask the node's descriptor size first, as
+  // hidapi itself would, and leave a file that cannot answer it alone.
+  const int probe = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (probe >= 0) {
+    int descriptorSize = 0;
+    const bool isHid = ioctl(probe, HIDIOCGRDESCSIZE, &descriptorSize) == 0;
+    close(probe);
+    if (!isHid) {
+      error = "Could not open " + path + ": it is not a HID device (hidraw node).";
+      return nullptr;
+    }
+  }
+#endif
   hid_device* handle = hid_open_path(path.c_str());
   if (handle) return std::make_unique<HidapiDevice>(handle);
 #if defined(__linux__)
