@@ -80,9 +80,10 @@ constexpr const char* kToolHelp =
     "Exit status: 0 success, 1 device or protocol failure, 2 usage error.\n";
 
 const std::map<std::string, std::string> kCommandHelp = {
-    {"list", "Usage: corvelctl list\n\nLists attached lamp boards (USB 0483:5750): device path, release number\n"
-             "and mode (application firmware 0x1000, bootloader 0x0100). With none attached the list\n"
-             "is empty (exit status 0) and a note goes to stderr; 'corvelctl wait' waits for one.\n"},
+    {"list", "Usage: corvelctl list\n\nLists attached lamp boards (USB 0483:5750): device path, serial number\n"
+             "('-' when the board has none), release number and mode (application firmware 0x1000,\n"
+             "bootloader 0x0100). With several boards, pick one with --device PATH. With none attached\n"
+             "the list is empty (exit status 0) and a note goes to stderr; 'corvelctl wait' waits for one.\n"},
     {"info", "Usage: corvelctl info\n\nConnects (handshake), sends the chip address, queries the board id and\n"
              "the firmware version, and prints them.\n"},
     {"reg", "Usage: corvelctl reg read REG [COUNT]\n       corvelctl reg write REG BYTE...\n\n"

@@ -242,9 +242,7 @@ std::optional<Message> Session::Request(const std::function<int()>& send,
 bool Session::Connect(std::string& error) {
   if (connected_) return true;
   if (!comm_->Connect()) {
-    std::string reason = comm_->Hid()->LastError();
-    if (reason.empty() && !options_.devicePath.empty())
-      reason = static_cast<HidapiBackend*>(backend_)->CheckDevicePath();
+    const std::string reason = comm_->Hid()->LastError();
     error = reason.empty() ? std::string("No lamp board found (USB 0483:5750). Check the cable; "
                                          "'corvelctl list' shows what is attached.")
                            : reason;

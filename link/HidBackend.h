@@ -37,4 +37,7 @@ class HidBackend {
   virtual std::vector<HidDeviceInfo> Enumerate(std::uint16_t vendorId, std::uint16_t productId) = 0;
   // Null on failure, with a sentence for the user in `error`.
   virtual std::unique_ptr<HidDevice> Open(const std::string& path, std::string& error) = 0;
+  // Why enumeration found no board, where the backend knows more than that
+  // (a given device path that does not exist); empty otherwise.
+  virtual std::string WhyNotFound() { return {}; }
 };

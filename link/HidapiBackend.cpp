@@ -127,13 +127,22 @@ bool HidapiBackend::DevicePathExists() const {
 #endif
 }
 
+std::string HidapiBackend::WhyNotFound() {
+  if (devicePath_.empty()) return {};
+#if defined(__linux__)
+  struct stat st {};
+  if (stat(devicePath_.c_str(), &st) != 0)
+    return "No lamp board at " + devicePath_ + ": " + std::strerror(errno) + ".";
+#endif
+  return {};
+}
+
 std::string HidapiBackend::CheckDevicePath() {
   if (devicePath_.empty()) return {};
 #if defined(__linux__)
   struct stat st {};
   if (stat(devicePath_.c_str(), &st) != 0)
     return "No lamp board at " + devicePath_ + ": " + std::strerror(errno) + ".";
-  if (S_ISDIR(st.st_mode)) return devicePath_ + " is a directory, not a HID device.";
 #endif
   std::string error;
   if (!Open(devicePath_, error)) return error;
@@ -149,6 +158,11 @@ std::unique_ptr<HidDevice> HidapiBackend::Open(const std::string& path, std::str
   // hidapi 0.13 crashes (frees an uninitialised pointer) when the path opens
   // but is no hidraw node, so ask the node's descriptor size first, as
   // hidapi itself would, and leave a file that cannot answer it alone.
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    error = "Could not open " + path + ": it is a directory, not a HID device (hidraw node).";
+    return nullptr;
+  }
   const int probe = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
   if (probe >= 0) {
     int descriptorSize = 0;

@@ -16,6 +16,7 @@ class HidapiBackend final : public HidBackend {
   bool Initialised() const { return initialised_; }
   std::vector<HidDeviceInfo> Enumerate(std::uint16_t vendorId, std::uint16_t productId) override;
   std::unique_ptr<HidDevice> Open(const std::string& path, std::string& error) override;
+  std::string WhyNotFound() override;
 
   // For a backend given one device path: why that path is not a board we can
   // open (missing, not permitted, not a HID device), or empty when it is.

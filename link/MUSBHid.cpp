@@ -129,6 +129,10 @@ int CMUSBHid::Enumerate(bool open) {
     m_readEvent.notify_all();
     return 1;
   }
+  if (open) {
+    std::lock_guard lock(m_ioMutex);
+    m_lastError = m_backend.WhyNotFound();
+  }
   return 0;
 }
 

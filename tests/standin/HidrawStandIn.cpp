@@ -7,7 +7,7 @@
 //
 // Prints "ready MOUNTDIR/hidraw0" once mounted. Commands on standard input,
 // one a line: "unplug", "plug", "unplug-after N" (after N more output
-// reports), "quit". End of input, SIGTERM, SIGINT, SIGHUP and the lifetime
+// reports), "reg R" (prints "reg 0xRR 0xVV", the chip's register R), "quit". End of input, SIGTERM, SIGINT, SIGHUP and the lifetime
 // (default 600 s) all unmount and end it; the mount is made with auto_unmount
 // so that even a killed stand-in leaves no mount behind.
 //
@@ -428,6 +428,11 @@ int main(int argc, char** argv) {
         standIn.Board().Plug();
       } else if (line.rfind("unplug-after ", 0) == 0) {
         standIn.UnplugAfter(std::stol(line.substr(13)));
+      } else if (line.rfind("reg ", 0) == 0) {
+        // What the simulated chip holds now, for tests that drive the window.
+        const int reg = std::stoi(line.substr(4), nullptr, 0);
+        std::printf("reg 0x%02X 0x%02X\n", reg, standIn.Board().Register(static_cast<std::uint8_t>(reg)));
+        std::fflush(stdout);
       } else if (line == "quit") {
         break;
       }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -53,20 +54,8 @@ class StandInProcess {
     close(fromChild[1]);
     control_ = toChild[1];
     output_ = fromChild[0];
-    // Wait, with a bound, for "ready PATH".
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-      pollfd p{output_, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      char c;
-      if (read(output_, &c, 1) != 1) break;
-      if (c == '\n') {
-        if (line.rfind("ready ", 0) == 0) path_ = line.substr(6);
-        break;
-      }
-      line.push_back(c);
-    }
+    const std::string line = ReadLine(std::chrono::seconds(10));
+    if (line.rfind("ready ", 0) == 0) path_ = line.substr(6);
   }
 
   ~StandInProcess() {
@@ -103,6 +92,30 @@ class StandInProcess {
     if (control_ >= 0) (void)!write(control_, text.data(), text.size());
   }
 
+  // One line the stand-in printed, or empty after `timeout`.
+  std::string ReadLine(std::chrono::milliseconds timeout) {
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      pollfd p{output_, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char c;
+      if (read(output_, &c, 1) != 1) break;
+      if (c == '\n') return line;
+      line.push_back(c);
+    }
+    return {};
+  }
+
+  // The simulated chip's register, or -1 when the stand-in does not answer.
+  int Register(int reg) {
+    Command("reg " + std::to_string(reg));
+    const std::string line = ReadLine(std::chrono::seconds(5));
+    unsigned r = 0, v = 0;
+    if (std::sscanf(line.c_str(), "reg 0x%X 0x%X", &r, &v) != 2 || static_cast<int>(r) != reg) return -1;
+    return static_cast<int>(v);
+  }
+
   bool IsMounted() const {
     struct stat dirStat {}, parentStat {};
     if (stat(dir_.c_str(), &dirStat) != 0) return true;  // "transport endpoint is not connected"
@@ -118,6 +131,11 @@ class StandInProcess {
       if (std::chrono::steady_clock::now() >= deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+  }
+
+  void Kill() {
+    if (pid_ > 0) kill(pid_, SIGKILL);
+    WaitEnd(std::chrono::seconds(2));
   }
 
   bool Running() {
