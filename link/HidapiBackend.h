@@ -27,6 +27,9 @@ class HidapiBackend final : public HidBackend {
   bool DevicePathExists() const;
   // What a given node the system does not list is taken for.
   static constexpr std::uint16_t kDefaultRelease = 0x1000;
+  static constexpr std::uint16_t kBootloaderRelease = 0x0100;
+  // The node's name (HIDIOCGRAWNAME: the USB product string), or empty.
+  static std::string DeviceName(const std::string& path);
   std::string devicePath_;
 };
 

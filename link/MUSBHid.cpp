@@ -1,5 +1,6 @@
 #include "link/MUSBHid.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -11,9 +12,15 @@
 namespace {
 
 // Reads wake up this often to notice Close and shutdown, and to give the
-// engine its clock: an overdue ACK is noticed within this much of its
-// deadline (a tenth of the engine's ACK timeout).
+// engine its clock: while reports move, an overdue ACK is noticed within this
+// much of its deadline (a tenth of the engine's ACK timeout).
 constexpr int kReadPollMs = 20;
+// A quiet link wakes the reader this seldom (a report coming in wakes it at
+// once): an idle program should not wake the machine 50 times a second. A
+// frame written meanwhile has its ACK deadline 200 ms out, so the reader is
+// back to the short ticks well before it.
+constexpr int kIdleReadPollMs = 100;
+constexpr auto kBusyWindow = std::chrono::milliseconds(250);
 
 struct AcceptedDevice {
   std::uint16_t vendorId;
@@ -203,10 +210,15 @@ int CMUSBHid::WriteReport(const std::uint8_t* data, int length, WriteTarget targ
     // Seen before it leaves, so a trace never shows an answer ahead of its
     // question.
     if (tap) (*tap)(true, m_writeReport, kHidReportSize);
+    NoteActivity();
     result = m_device->Write(m_writeReport, kHidReportSize) >= 0 ? 1 : 0;
     if (!result) m_deviceLost.store(true);
   }
   return result;
+}
+
+void CMUSBHid::NoteActivity() {
+  m_lastActivity.store(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
 void CMUSBHid::ReaderLoop() {
@@ -243,7 +255,11 @@ void CMUSBHid::ReaderLoop() {
         std::lock_guard lock(m_readMutex);
         if (m_stop || m_openCount != seenOpen) break;
       }
-      const int n = device->Read(report, sizeof report, kReadPollMs);
+      const bool busy = std::chrono::steady_clock::now().time_since_epoch() -
+                            std::chrono::steady_clock::duration(m_lastActivity.load()) <
+                        kBusyWindow;
+      const int n = device->Read(report, sizeof report, busy ? kReadPollMs : kIdleReadPollMs);
+      if (n > 0) NoteActivity();
       if (n == 0) {
         m_manager.OnReaderTick(fromBootloader);
         continue;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -65,6 +66,7 @@ class CMUSBHid {
  private:
   int Enumerate(bool open);
   void ReaderLoop();
+  void NoteActivity();
 
   QVCommunication& m_manager;
   HidBackend& m_backend;
@@ -81,6 +83,9 @@ class CMUSBHid {
   std::uint16_t m_openRelease = 0;
   std::atomic<int> m_connected{0};
   std::atomic<bool> m_deviceLost{false};
+  // When a report last went out or came in (steady clock ticks): the reader
+  // waits longer while the link is quiet.
+  std::atomic<std::chrono::steady_clock::rep> m_lastActivity{0};
   std::string m_devicePath;
   std::string m_lastError;
   std::uint8_t m_writeReport[kHidReportSize];

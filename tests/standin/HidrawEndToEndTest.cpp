@@ -121,6 +121,29 @@ TEST_F(HidrawEndToEnd, UnplugInTheMiddleOfABatchEndsItWithAMessage) {
   EXPECT_EQ(again.rc, 0) << again.err;
 }
 
+TEST_F(HidrawEndToEnd, FlashRestartsIntoTheBootloaderAndBack) {
+  START_STAND_IN({"--latency", "1"});  // USB's 1 ms poll: the bootloader's pace as on a board
+  std::vector<std::uint8_t> raw(64 * 1024);
+  std::uint32_t x = 12345;
+  for (auto& b : raw) b = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+  const std::filesystem::path dir = standIn->Dir() + "-image";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "raw.bin", std::ios::binary).write(reinterpret_cast<const char*>(raw.data()), raw.size());
+  ASSERT_EQ(Ctl({"image", "make", (dir / "raw.bin").string(), "-o", (dir / "fw.qvbin").string()}).rc, 0);
+
+  const auto r = Run({"flash", (dir / "fw.qvbin").string()});
+  std::filesystem::remove_all(dir);
+  ASSERT_EQ(r.rc, 0) << r.err;
+  const std::string all = r.out + r.err;
+  EXPECT_NE(all.find("Connected! Boot version is 1.2.0.7"), std::string::npos) << all;
+  EXPECT_NE(all.find("Update ended and execute new firmware!"), std::string::npos) << all;
+  EXPECT_NE(all.find("The board is back in its application firmware."), std::string::npos) << all;
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  for (const std::uint8_t b : raw) hash = (hash ^ b) * 0x100000001b3ull;
+  EXPECT_EQ(standIn->FlashSum(raw.size()), hash);
+  EXPECT_EQ(Run({"info"}).rc, 0);  // the node is the application's again
+}
+
 TEST(HidrawDevicePath, PathsThatAreNoBoardGetAClearMessageAndExitCode1) {
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("corvel-device-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);

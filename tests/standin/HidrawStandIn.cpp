@@ -7,7 +7,8 @@
 //
 // Prints "ready MOUNTDIR/hidraw0" once mounted. Commands on standard input,
 // one a line: "unplug", "plug", "unplug-after N" (after N more output
-// reports), "reg R" (prints "reg 0xRR 0xVV", the chip's register R), "quit". End of input, SIGTERM, SIGINT, SIGHUP and the lifetime
+// reports), "reg R" (prints "reg 0xRR 0xVV", the chip's register R),
+// "flashsum N" (prints an FNV-1a hash of the first N bytes of flash), "quit". End of input, SIGTERM, SIGINT, SIGHUP and the lifetime
 // (default 600 s) all unmount and end it; the mount is made with auto_unmount
 // so that even a killed stand-in leaves no mount behind.
 //
@@ -33,6 +34,7 @@
 #include <cstring>
 #include <deque>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -146,16 +148,21 @@ class StandIn {
   int Read(char* buf, std::size_t size, fuse_file_info* fi) {
     std::unique_lock lock(mutex_);
     for (;;) {
-      // hidraw fails reads on a removed device with EIO.
-      if (!Alive(fi->fh)) return -EIO;
-      if (!input_.empty()) break;
+      // Reports that came before a removal are still read; then hidraw fails
+      // reads on the removed device with EIO.
+      if (!input_[fi->fh].empty()) break;
+      if (!Alive(fi->fh)) {
+        input_.erase(fi->fh);
+        return -EIO;
+      }
       if (fi->flags & O_NONBLOCK) return -EAGAIN;
       if (stopping_ || fuse_interrupted() || fuse_session_exited(fuse_get_session(fuse_get_context()->fuse)))
         return -EINTR;
       changed_.wait_for(lock, kWaitSlice);
     }
-    const sim::Report report = input_.front();
-    input_.pop_front();
+    auto& queue = input_[fi->fh];
+    const sim::Report report = queue.front();
+    queue.pop_front();
     const std::size_t n = std::min(size, report.size());
     std::memcpy(buf, report.data(), n);
     return static_cast<int>(n);
@@ -183,11 +190,8 @@ class StandIn {
   int Poll(fuse_file_info* fi, fuse_pollhandle* ph, unsigned* revents) {
     std::lock_guard lock(mutex_);
     unsigned mask = POLLOUT | POLLWRNORM;
-    if (!Alive(fi->fh)) {
-      mask |= POLLERR | POLLHUP;
-    } else if (!input_.empty()) {
-      mask |= POLLIN | POLLRDNORM;
-    }
+    if (auto q = input_.find(fi->fh); q != input_.end() && !q->second.empty()) mask |= POLLIN | POLLRDNORM;
+    if (!Alive(fi->fh)) mask |= POLLERR | POLLHUP;
     if (ph) polls_.push_back(ph);
     *revents = mask;
     return 0;
@@ -246,14 +250,17 @@ class StandIn {
   void OnDeviceEvent(std::uint32_t event) {
     std::vector<fuse_pollhandle*> waiting;
     {
-      std::lock_guard lock(mutex_);
+      std::unique_lock lock(mutex_);
+      // A report the pump has taken from the board is the node's before the
+      // board can go, as a completed USB transfer is in hidraw's queue
+      // before the disconnect: let the pump finish handing it over.
+      changed_.wait_for(lock, 200ms, [&] { return !pumpReading_; });
       if (event == kDeviceRemoval) {
         present_ = false;
       } else if (event == kDeviceArrival) {
         present_ = true;
         connection_ = board_.Connection();
       }
-      input_.clear();
       waiting.swap(polls_);
     }
     changed_.notify_all();
@@ -273,9 +280,15 @@ class StandIn {
         std::lock_guard lock(mutex_);
         if (stopping_) return;
         connection = connection_;
+        pumpReading_ = true;
       }
       const int n = board_.HostRead(report, kWaitSlice, connection);
       if (n <= 0) {
+        {
+          std::lock_guard lock(mutex_);
+          pumpReading_ = false;
+        }
+        changed_.notify_all();
         if (n < 0) {
           std::unique_lock lock(mutex_);
           changed_.wait_for(lock, kWaitSlice);  // unplugged: wait for a plug-in
@@ -285,8 +298,8 @@ class StandIn {
       std::vector<fuse_pollhandle*> waiting;
       {
         std::lock_guard lock(mutex_);
-        if (connection != connection_ || !present_) continue;
-        input_.push_back(report);
+        input_[connection].push_back(report);
+        pumpReading_ = false;
         waiting.swap(polls_);
       }
       changed_.notify_all();
@@ -302,9 +315,13 @@ class StandIn {
   std::condition_variable changed_;
   bool present_ = false;
   bool stopping_ = false;
+  bool pumpReading_ = false;  // between taking a report from the board and queueing it
   std::uint64_t connection_ = 0;
   long unplugAfter_ = 0;
-  std::deque<sim::Report> input_;
+  // Input reports by the connection (plug-in) they came on: what a board sent
+  // just before it went (the answer before a restart) is still read from the
+  // handle of its old node, as hidraw hands over what it had queued.
+  std::map<std::uint64_t, std::deque<sim::Report>> input_;
   std::vector<fuse_pollhandle*> polls_;
   std::thread pump_;
 };
@@ -432,6 +449,13 @@ int main(int argc, char** argv) {
         // What the simulated chip holds now, for tests that drive the window.
         const int reg = std::stoi(line.substr(4), nullptr, 0);
         std::printf("reg 0x%02X 0x%02X\n", reg, standIn.Board().Register(static_cast<std::uint8_t>(reg)));
+        std::fflush(stdout);
+      } else if (line.rfind("flashsum ", 0) == 0) {
+        // FNV-1a over the first N bytes of the flash, for tests that flash.
+        const auto bytes = standIn.Board().Flash(0, std::stoul(line.substr(9), nullptr, 0));
+        std::uint64_t hash = 0xcbf29ce484222325ull;
+        for (const std::uint8_t b : bytes) hash = (hash ^ b) * 0x100000001b3ull;
+        std::printf("flashsum 0x%016llX\n", static_cast<unsigned long long>(hash));
         std::fflush(stdout);
       } else if (line == "quit") {
         break;

@@ -116,6 +116,16 @@ class StandInProcess {
     return static_cast<int>(v);
   }
 
+  // FNV-1a of the first `length` bytes of the simulated flash; 0 when the
+  // stand-in does not answer.
+  std::uint64_t FlashSum(std::size_t length) {
+    Command("flashsum " + std::to_string(length));
+    const std::string line = ReadLine(std::chrono::seconds(5));
+    unsigned long long hash = 0;
+    if (std::sscanf(line.c_str(), "flashsum 0x%llX", &hash) != 1) return 0;
+    return hash;
+  }
+
   bool IsMounted() const {
     struct stat dirStat {}, parentStat {};
     if (stat(dir_.c_str(), &dirStat) != 0) return true;  // "transport endpoint is not connected"
