@@ -29,6 +29,11 @@ class HidDevice {
   // nothing came within the timeout, -1 when the device is gone. May run on
   // one thread while Write runs on another.
   virtual int Read(std::uint8_t* buffer, std::size_t length, int timeoutMs) = 0;
+  // Whether Wake can end a Read early; a device that can lets its reader
+  // wait long while nothing happens.
+  virtual bool CanWake() const { return false; }
+  // Ends a Read in progress (or the next one) at once; it returns 0. Any thread.
+  virtual void Wake() {}
 };
 
 class HidBackend {

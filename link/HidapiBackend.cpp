@@ -13,6 +13,7 @@
 #if defined(__linux__)
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -97,8 +98,17 @@ class HidapiDevice final : public HidDevice {
 // before a removal is read first, and only then the removal is reported.
 class HidrawDevice final : public HidDevice {
  public:
-  explicit HidrawDevice(int fd) : fd_(fd) {}
-  ~HidrawDevice() override { close(fd_); }
+  explicit HidrawDevice(int fd) : fd_(fd), wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  ~HidrawDevice() override {
+    close(fd_);
+    if (wake_ >= 0) close(wake_);
+  }
+
+  bool CanWake() const override { return wake_ >= 0; }
+  void Wake() override {
+    const std::uint64_t one = 1;
+    if (wake_ >= 0) (void)!write(wake_, &one, sizeof one);
+  }
 
   int Write(const std::uint8_t* data, std::size_t length) override {
     for (;;) {
@@ -110,10 +120,16 @@ class HidrawDevice final : public HidDevice {
 
   int Read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override {
     if (length < 2) return -1;
-    pollfd p{fd_, POLLIN, 0};
-    const int ready = poll(&p, 1, std::max(timeoutMs, 0));
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
+    const int ready = poll(fds, wake_ >= 0 ? 2 : 1, std::max(timeoutMs, 0));
     if (ready < 0) return errno == EINTR ? 0 : -1;
     if (ready == 0) return 0;
+    const pollfd& p = fds[0];
+    if (wake_ >= 0 && (fds[1].revents & POLLIN)) {
+      std::uint64_t count;
+      (void)!read(wake_, &count, sizeof count);
+      if (!(p.revents & POLLIN)) return 0;
+    }
     if (!(p.revents & POLLIN)) return (p.revents & (POLLERR | POLLHUP | POLLNVAL)) ? -1 : 0;
     // Our board numbers no reports: the node hands over the 64 data bytes
     // alone, so put the report id in front as the wire carries it.
@@ -126,6 +142,7 @@ class HidrawDevice final : public HidDevice {
 
  private:
   int fd_;
+  int wake_;  // eventfd: a write or a close ends the reader's wait
 };
 #endif
 

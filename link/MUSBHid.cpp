@@ -20,6 +20,10 @@ constexpr int kReadPollMs = 20;
 // frame written meanwhile has its ACK deadline 200 ms out, so the reader is
 // back to the short ticks well before it.
 constexpr int kIdleReadPollMs = 100;
+// A device whose wait a write can end sleeps longer still: the write wakes
+// the reader, so an ACK deadline is watched from the moment the frame went.
+// Not in the bootloader, whose transfer keeps its own timeouts on the ticks.
+constexpr int kSleepingReadPollMs = 1000;
 constexpr auto kBusyWindow = std::chrono::milliseconds(250);
 
 struct AcceptedDevice {
@@ -57,6 +61,7 @@ void CMUSBHid::StopThreads() {
     m_stop = true;
   }
   m_readEvent.notify_all();
+  WakeReader();
   if (m_readerThread.joinable() && m_readerThread.get_id() != std::this_thread::get_id())
     m_readerThread.join();
 }
@@ -183,6 +188,7 @@ void CMUSBHid::Close() {
     ++m_openCount;  // a reader in the middle of a read lets go of the device
   }
   m_readEvent.notify_all();
+  WakeReader();
   // `closing` may still be shared with the reader; the device is closed when
   // the last user lets go, never under a read in progress.
 }
@@ -212,9 +218,15 @@ int CMUSBHid::WriteReport(const std::uint8_t* data, int length, WriteTarget targ
     if (tap) (*tap)(true, m_writeReport, kHidReportSize);
     NoteActivity();
     result = m_device->Write(m_writeReport, kHidReportSize) >= 0 ? 1 : 0;
+    if (m_readerSleeping.load()) m_device->Wake();
     if (!result) m_deviceLost.store(true);
   }
   return result;
+}
+
+void CMUSBHid::WakeReader() {
+  std::lock_guard lock(m_readMutex);
+  if (m_reading) m_reading->Wake();
 }
 
 void CMUSBHid::NoteActivity() {
@@ -248,6 +260,10 @@ void CMUSBHid::ReaderLoop() {
       }
     }
     if (!device) continue;  // wait for the next open
+    {
+      std::lock_guard lock(m_readMutex);
+      m_reading = device;
+    }
 
     // Read until the device is closed, replaced or gone.
     for (;;) {
@@ -255,10 +271,25 @@ void CMUSBHid::ReaderLoop() {
         std::lock_guard lock(m_readMutex);
         if (m_stop || m_openCount != seenOpen) break;
       }
-      const bool busy = std::chrono::steady_clock::now().time_since_epoch() -
-                            std::chrono::steady_clock::duration(m_lastActivity.load()) <
-                        kBusyWindow;
-      const int n = device->Read(report, sizeof report, busy ? kReadPollMs : kIdleReadPollMs);
+      const auto recentlyBusy = [this] {
+        return std::chrono::steady_clock::now().time_since_epoch() -
+                   std::chrono::steady_clock::duration(m_lastActivity.load()) <
+               kBusyWindow;
+      };
+      bool busy = recentlyBusy();
+      bool sleeping = !busy && !fromBootloader && device->CanWake();
+      // Announce the long wait first, then look at the clock again: a write
+      // either sees the announcement and wakes us (Wake stays pending until
+      // the next Read), or its activity is seen here.
+      m_readerSleeping.store(sleeping);
+      if (sleeping && recentlyBusy()) {
+        busy = true;
+        sleeping = false;
+        m_readerSleeping.store(false);
+      }
+      const int n = device->Read(report, sizeof report,
+                                 busy ? kReadPollMs : (sleeping ? kSleepingReadPollMs : kIdleReadPollMs));
+      m_readerSleeping.store(false);
       if (n > 0) NoteActivity();
       if (n == 0) {
         m_manager.OnReaderTick(fromBootloader);
@@ -291,6 +322,10 @@ void CMUSBHid::ReaderLoop() {
       // Also while reports keep coming: a board that chatters (interrupt
       // reports) must not hide an ACK that never came.
       m_manager.OnReaderTick(fromBootloader);
+    }
+    {
+      std::lock_guard lock(m_readMutex);
+      m_reading.reset();
     }
     device.reset();
     // After a failed read wait for the next open; after a close or reopen

@@ -67,6 +67,7 @@ class CMUSBHid {
   int Enumerate(bool open);
   void ReaderLoop();
   void NoteActivity();
+  void WakeReader();
 
   QVCommunication& m_manager;
   HidBackend& m_backend;
@@ -95,6 +96,8 @@ class CMUSBHid {
   std::uint64_t m_openCount = 0;  // bumped on every open, wakes the reader
   bool m_stop = false;
   std::thread m_readerThread;
+  std::shared_ptr<HidDevice> m_reading;  // the device the reader reads, for Wake
+  std::atomic<bool> m_readerSleeping{false};
 
   std::atomic<platform::Handle> m_notifyWindow{platform::kNoHandle};
   std::mutex m_hookMutex;

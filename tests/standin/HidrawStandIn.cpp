@@ -3,7 +3,7 @@
 // a real file as it would a real board.
 //
 //   corvel_hidraw_standin MOUNTDIR [--board ID] [--latency MS] [--faults SPEC]
-//                         [--lifetime S]
+//                         [--bootloader 1] [--lifetime S]
 //
 // Prints "ready MOUNTDIR/hidraw0" once mounted. Commands on standard input,
 // one a line: "unplug", "plug", "unplug-after N" (after N more output
@@ -380,6 +380,7 @@ int main(int argc, char** argv) {
   sim::SimConfig config;
   sim::SimFaults faults;  // no delays unless asked
   int lifetimeS = 600;
+  bool startInBootloader = false;
   std::string error;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
@@ -391,6 +392,8 @@ int main(int argc, char** argv) {
       if (!sim::ParseLatency(v, faults, error)) return std::fprintf(stderr, "%s\n", error.c_str()), 2;
     } else if (a == "--faults") {
       if (!sim::ParseFaultSpec(v, faults, error)) return std::fprintf(stderr, "%s\n", error.c_str()), 2;
+    } else if (a == "--bootloader") {
+      startInBootloader = v == "1";
     } else if (a == "--lifetime") {
       lifetimeS = std::stoi(v);
     } else {
@@ -400,6 +403,7 @@ int main(int argc, char** argv) {
 
   StandIn standIn(config);
   standIn.Board().SetFaults(faults);
+  if (startInBootloader) standIn.Board().RestartIntoBootloader();
   g_standIn = &standIn;
 
   std::vector<std::string> options = {argv[0], "-o", "fsname=corvel-hidraw,auto_unmount"};
