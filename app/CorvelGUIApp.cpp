@@ -80,7 +80,14 @@ bool CCorvelGUIApp::CreateObjects() {
   } else {
     // Listen before the first enumeration so no arrival is missed.
     m_monitor = std::make_unique<platform::DeviceMonitor>();
-    backend = std::make_unique<HidapiBackend>();
+    if (m_options.devicePath.empty()) {
+      backend = std::make_unique<HidapiBackend>();
+    } else {
+      auto given = std::make_unique<HidapiBackend>(m_options.devicePath);
+      m_deviceProblem = given->CheckDevicePath();
+      if (!m_deviceProblem.empty()) std::fprintf(stderr, "corvelgui: %s\n", m_deviceProblem.c_str());
+      backend = std::move(given);
+    }
   }
   // The traffic page shows everything since the start: the tap is in place
   // before the board is opened (the main window does that).

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/MessageTarget.h"
 #include "sim/SimKnobs.h"
@@ -28,6 +29,7 @@ class TrafficCapture;
 struct AppOptions {
   std::optional<std::uint8_t> simulateBoardId;  // set: run against the simulated board
   sim::SimFaults simFaults = sim::RealisticTiming();  // its timing and faults
+  std::string devicePath;                       // set: only this hidraw node (--device)
   QString screenshotPath;                       // set: save a picture and quit
   int screenshotAfterMs = 3000;
 };
@@ -48,6 +50,9 @@ class CCorvelGUIApp {
   static QPoint PlaceMainWindow(const QSize& screen, const QSize& window);
 
   sim::SimBoard* SimulatedBoard() { return m_board.get(); }
+  // Why the device given with --device could not be opened at start-up
+  // (missing, not permitted, no HID device); empty when it could.
+  const std::string& DeviceProblem() const { return m_deviceProblem; }
   // The caption band's menu of the simulated board (unplug, plug, interrupt,
   // register panel); Run adds it, tests that prepare the window themselves
   // may too.
@@ -56,6 +61,7 @@ class CCorvelGUIApp {
  private:
 
   AppOptions m_options;
+  std::string m_deviceProblem;
   std::unique_ptr<sim::SimBoard> m_board;
   std::unique_ptr<platform::DeviceMonitor> m_monitor;
   std::unique_ptr<CQVProtocol> m_protocol;

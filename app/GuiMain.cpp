@@ -67,6 +67,11 @@ int CorvelGuiMain(int argc, char** argv) {
                                QStringLiteral("The simulated board loses, spoils or refuses P percent of the "
                                               "frames: drop=P,corrupt=P,nak=P."),
                                QStringLiteral("SPEC"));
+  QCommandLineOption device(QStringList{QStringLiteral("device")},
+                            QStringLiteral("Open exactly this hidraw node (e.g. /dev/hidraw3) instead of looking "
+                                           "for the board."),
+                            QStringLiteral("PATH"));
+  parser.addOption(device);
   parser.addOption(simLatency);
   parser.addOption(simFaults);
   QCommandLineOption screenshot(QStringList{QStringLiteral("screenshot")},
@@ -100,6 +105,13 @@ int CorvelGuiMain(int argc, char** argv) {
     std::fprintf(stderr, "corvelgui: --sim-latency and --sim-faults need --simulate\n");
     return 2;
   }
+  if (parser.isSet(device)) {
+    if (options.simulateBoardId) {
+      std::fprintf(stderr, "corvelgui: --device and --simulate exclude each other\n");
+      return 2;
+    }
+    options.devicePath = parser.value(device).toStdString();
+  }
   std::string knobError;
   if ((parser.isSet(simLatency) &&
        !sim::ParseLatency(parser.value(simLatency).toStdString(), options.simFaults, knobError)) ||
@@ -118,5 +130,7 @@ int CorvelGuiMain(int argc, char** argv) {
   if (!corvel.CreateObjects()) return 1;
   corvel.Run();
   corvel.DestroyObjects();
-  return 0;
+  // The window showed why the given device could not be opened; a script
+  // learns it from the exit code.
+  return corvel.DeviceProblem().empty() ? 0 : 1;
 }

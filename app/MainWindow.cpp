@@ -420,8 +420,16 @@ void CQV512XX::OnLinkState(int code) {
       ShowDots(false);
       break;
   }
-  if (comm)
-    if (const char* text = comm->GetLinkStateText()) SetBandText(m_linkText, QString::fromUtf8(text));
+  if (comm) {
+    if (const char* text = comm->GetLinkStateText()) {
+      QString band = QString::fromUtf8(text);
+      // A board that is there but cannot be opened, or a given device path
+      // that is wrong: the band says why, not just "not found".
+      const std::string reason = code == kLinkDeviceNotFound && comm->Hid() ? comm->Hid()->LastError() : std::string();
+      if (!reason.empty()) band += QStringLiteral(" ") + QString::fromStdString(reason);
+      SetBandText(m_linkText, band);
+    }
+  }
 }
 
 void CQV512XX::OnLinkFailed() {

@@ -53,6 +53,7 @@ constexpr const char* kToolHelp =
     "Talks to a QV603x lamp board over USB HID, or to a simulated one.\n"
     "\n"
     "Options:\n"
+    "  --device PATH     open exactly this hidraw node (e.g. /dev/hidraw3; see 'list')\n"
     "  --sim[=BOARD_ID]  use a simulated lamp board (board id 0, 1, 3, 5 or 128; default 1)\n"
     "  --sim-latency MS  the simulated board's delay per report, each way (default 1, as on USB)\n"
     "  --sim-faults drop=P,corrupt=P,nak=P\n"
@@ -92,9 +93,10 @@ constexpr const char* kToolHelp =
     "Exit status: 0 success, 1 device or protocol failure, 2 usage error.\n";
 
 const std::map<std::string, std::string> kCommandHelp = {
-    {"list", "Usage: corvelctl list\n\nLists attached lamp boards (USB 0483:5750): device path, release number\n"
-             "and mode (application firmware 0x1000, bootloader 0x0100). With none attached the list\n"
-             "is empty (exit status 0) and a note goes to stderr; 'corvelctl wait' waits for one.\n"},
+    {"list", "Usage: corvelctl list\n\nLists attached lamp boards (USB 0483:5750): device path, serial number\n"
+             "('-' when the board has none), release number and mode (application firmware 0x1000,\n"
+             "bootloader 0x0100). With several boards, pick one with --device PATH. With none attached\n"
+             "the list is empty (exit status 0) and a note goes to stderr; 'corvelctl wait' waits for one.\n"},
     {"info", "Usage: corvelctl info\n\nConnects (handshake), sends the chip address, queries the board id and\n"
              "the firmware version, and prints them.\n"},
     {"reg", "Usage: corvelctl reg read REG [COUNT]\n       corvelctl reg write REG BYTE...\n\n"
@@ -175,6 +177,7 @@ const std::map<std::string, std::string> kCommandHelp = {
 struct Globals {
   bool sim = false;
   std::uint8_t simBoardId = 1;
+  std::string devicePath;
   sim::SimFaults simFaults = sim::RealisticTiming();
   std::uint32_t simSeed = 1;
   bool simKnobsGiven = false;  // they mean nothing without --sim
@@ -439,6 +442,7 @@ class Runner {
       SessionOptions o;
       o.sim = g_.sim;
       o.simBoardId = g_.simBoardId;
+      o.devicePath = g_.devicePath;
       o.simFaults = g_.simFaults;
       o.simSeed = g_.simSeed;
       o.trace = g_.trace;
@@ -501,7 +505,8 @@ class Runner {
       out_ << "[";
       for (std::size_t i = 0; i < devices.size(); ++i) {
         const auto& d = devices[i];
-        out_ << (i ? "," : "") << "{\"path\":" << JsonString(d.path) << ",\"release\":" << d.releaseNumber
+        out_ << (i ? "," : "") << "{\"path\":" << JsonString(d.path) << ",\"serial\":" << JsonString(d.serialNumber)
+             << ",\"release\":" << d.releaseNumber
              << ",\"mode\":" << JsonString(Mode(d.releaseNumber)) << "}";
       }
       out_ << "]\n";
@@ -509,7 +514,8 @@ class Runner {
       for (const auto& d : devices) {
         char buf[32];
         std::snprintf(buf, sizeof buf, "0x%04X", d.releaseNumber);
-        out_ << d.path << "  release " << buf << "  " << Mode(d.releaseNumber) << "\n";
+        out_ << d.path << "  serial " << (d.serialNumber.empty() ? "-" : d.serialNumber) << "  release " << buf
+             << "  " << Mode(d.releaseNumber) << "\n";
       }
       if (devices.empty()) std::osyncstream(err_) << "No lamp board attached.\n";
     }
@@ -1218,6 +1224,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       } else if (a == "--sim-seed" || a.rfind("--sim-seed=", 0) == 0) {
         g.simSeed = static_cast<std::uint32_t>(NumberIn(value("--sim-seed"), 0, 2147483647, "--sim-seed"));
         g.simKnobsGiven = true;
+      } else if (a == "--device" || a.rfind("--device=", 0) == 0) {
+        g.devicePath = value("--device");
+        if (g.devicePath.empty()) throw UsageError{"--device needs a path"};
       } else if (a == "--trace") {
         g.trace = true;
       } else if (a == "--log" || a.rfind("--log=", 0) == 0) {
@@ -1244,6 +1253,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (i >= args.size()) throw UsageError{"no command given"};
     if (g.simKnobsGiven && !g.sim) throw UsageError{"--sim-latency, --sim-faults and --sim-seed need --sim"};
+    if (!g.devicePath.empty() && g.sim) throw UsageError{"--device and --sim exclude each other"};
     const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
     std::ofstream log;  // outlives the session, whose reader thread writes to it
     int rc;

@@ -1,5 +1,7 @@
 #include "cli/Session.h"
 
+#include <filesystem>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -66,7 +68,8 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   } else {
     // Listening starts before the first enumeration, so no arrival is missed.
     monitor_ = std::make_unique<platform::DeviceMonitor>();
-    backend = std::make_unique<HidapiBackend>();
+    backend = options_.devicePath.empty() ? std::make_unique<HidapiBackend>()
+                                           : std::make_unique<HidapiBackend>(options_.devicePath);
   }
 
   protocol_ = std::make_unique<CQVProtocol>();
@@ -117,6 +120,14 @@ std::optional<Message> Session::Pump(const std::function<bool(const Message&)>& 
   for (;;) {
     if (monitor_) {
       while (auto e = monitor_->ReadEvent()) comm_->OnDeviceChange(e->event, 0);
+    }
+    // A node given with --device may be one the system sends no events for
+    // (udev does not know it): during a firmware update, while the link is
+    // down and the node is there, that counts as an arrival, so the board
+    // that restarted into its bootloader (and back) is linked again.
+    if (!options_.devicePath.empty() && comm_->FirmwareUpdate() && !comm_->Hid()->IsConnected()) {
+      std::error_code ignored;
+      if (std::filesystem::exists(options_.devicePath, ignored)) comm_->OnDeviceChange(platform::DBT_DEVICEARRIVAL, 0);
     }
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return std::nullopt;

@@ -23,6 +23,7 @@
 struct SessionOptions {
   bool sim = false;
   std::uint8_t simBoardId = 1;
+  std::string devicePath;  // --device: only this hidraw node, no enumeration
   // The simulated board's timing and faults: a real board's timing unless
   // the user (--sim-latency, --sim-faults) or a test says otherwise.
   sim::SimFaults simFaults = sim::RealisticTiming();

@@ -17,6 +17,7 @@ struct HidDeviceInfo {
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
   std::uint16_t releaseNumber = 0;
+  std::string serialNumber;  // empty when the device does not say
 };
 
 class HidDevice {
@@ -28,6 +29,11 @@ class HidDevice {
   // nothing came within the timeout, -1 when the device is gone. May run on
   // one thread while Write runs on another.
   virtual int Read(std::uint8_t* buffer, std::size_t length, int timeoutMs) = 0;
+  // Whether Wake can end a Read early; a device that can lets its reader
+  // wait long while nothing happens.
+  virtual bool CanWake() const { return false; }
+  // Ends a Read in progress (or the next one) at once; it returns 0. Any thread.
+  virtual void Wake() {}
 };
 
 class HidBackend {
@@ -36,4 +42,7 @@ class HidBackend {
   virtual std::vector<HidDeviceInfo> Enumerate(std::uint16_t vendorId, std::uint16_t productId) = 0;
   // Null on failure, with a sentence for the user in `error`.
   virtual std::unique_ptr<HidDevice> Open(const std::string& path, std::string& error) = 0;
+  // Why enumeration found no board, where the backend knows more than that
+  // (a given device path that does not exist); empty otherwise.
+  virtual std::string WhyNotFound() { return {}; }
 };

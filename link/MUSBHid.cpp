@@ -1,5 +1,6 @@
 #include "link/MUSBHid.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -11,9 +12,19 @@
 namespace {
 
 // Reads wake up this often to notice Close and shutdown, and to give the
-// engine its clock: an overdue ACK is noticed within this much of its
-// deadline (a tenth of the engine's ACK timeout).
+// engine its clock: while reports move, an overdue ACK is noticed within this
+// much of its deadline (a tenth of the engine's ACK timeout).
 constexpr int kReadPollMs = 20;
+// A quiet link wakes the reader this seldom (a report coming in wakes it at
+// once): an idle program should not wake the machine 50 times a second. A
+// frame written meanwhile has its ACK deadline 200 ms out, so the reader is
+// back to the short ticks well before it.
+constexpr int kIdleReadPollMs = 100;
+// A device whose wait a write can end sleeps longer still: the write wakes
+// the reader, so an ACK deadline is watched from the moment the frame went.
+// Not in the bootloader, whose transfer keeps its own timeouts on the ticks.
+constexpr int kSleepingReadPollMs = 1000;
+constexpr auto kBusyWindow = std::chrono::milliseconds(250);
 
 struct AcceptedDevice {
   std::uint16_t vendorId;
@@ -50,6 +61,7 @@ void CMUSBHid::StopThreads() {
     m_stop = true;
   }
   m_readEvent.notify_all();
+  WakeReader();
   if (m_readerThread.joinable() && m_readerThread.get_id() != std::this_thread::get_id())
     m_readerThread.join();
 }
@@ -129,6 +141,10 @@ int CMUSBHid::Enumerate(bool open) {
     m_readEvent.notify_all();
     return 1;
   }
+  if (open) {
+    std::lock_guard lock(m_ioMutex);
+    m_lastError = m_backend.WhyNotFound();
+  }
   return 0;
 }
 
@@ -172,6 +188,7 @@ void CMUSBHid::Close() {
     ++m_openCount;  // a reader in the middle of a read lets go of the device
   }
   m_readEvent.notify_all();
+  WakeReader();
   // `closing` may still be shared with the reader; the device is closed when
   // the last user lets go, never under a read in progress.
 }
@@ -199,10 +216,21 @@ int CMUSBHid::WriteReport(const std::uint8_t* data, int length, WriteTarget targ
     // Seen before it leaves, so a trace never shows an answer ahead of its
     // question.
     if (tap) (*tap)(true, m_writeReport, kHidReportSize);
+    NoteActivity();
     result = m_device->Write(m_writeReport, kHidReportSize) >= 0 ? 1 : 0;
+    if (m_readerSleeping.load()) m_device->Wake();
     if (!result) m_deviceLost.store(true);
   }
   return result;
+}
+
+void CMUSBHid::WakeReader() {
+  std::lock_guard lock(m_readMutex);
+  if (m_reading) m_reading->Wake();
+}
+
+void CMUSBHid::NoteActivity() {
+  m_lastActivity.store(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
 void CMUSBHid::ReaderLoop() {
@@ -232,6 +260,10 @@ void CMUSBHid::ReaderLoop() {
       }
     }
     if (!device) continue;  // wait for the next open
+    {
+      std::lock_guard lock(m_readMutex);
+      m_reading = device;
+    }
 
     // Read until the device is closed, replaced or gone.
     for (;;) {
@@ -239,7 +271,26 @@ void CMUSBHid::ReaderLoop() {
         std::lock_guard lock(m_readMutex);
         if (m_stop || m_openCount != seenOpen) break;
       }
-      const int n = device->Read(report, sizeof report, kReadPollMs);
+      const auto recentlyBusy = [this] {
+        return std::chrono::steady_clock::now().time_since_epoch() -
+                   std::chrono::steady_clock::duration(m_lastActivity.load()) <
+               kBusyWindow;
+      };
+      bool busy = recentlyBusy();
+      bool sleeping = !busy && !fromBootloader && device->CanWake();
+      // Announce the long wait first, then look at the clock again: a write
+      // either sees the announcement and wakes us (Wake stays pending until
+      // the next Read), or its activity is seen here.
+      m_readerSleeping.store(sleeping);
+      if (sleeping && recentlyBusy()) {
+        busy = true;
+        sleeping = false;
+        m_readerSleeping.store(false);
+      }
+      const int n = device->Read(report, sizeof report,
+                                 busy ? kReadPollMs : (sleeping ? kSleepingReadPollMs : kIdleReadPollMs));
+      m_readerSleeping.store(false);
+      if (n > 0) NoteActivity();
       if (n == 0) {
         m_manager.OnReaderTick(fromBootloader);
         continue;
@@ -271,6 +322,10 @@ void CMUSBHid::ReaderLoop() {
       // Also while reports keep coming: a board that chatters (interrupt
       // reports) must not hide an ACK that never came.
       m_manager.OnReaderTick(fromBootloader);
+    }
+    {
+      std::lock_guard lock(m_readMutex);
+      m_reading.reset();
     }
     device.reset();
     // After a failed read wait for the next open; after a close or reopen

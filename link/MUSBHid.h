@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -65,6 +66,8 @@ class CMUSBHid {
  private:
   int Enumerate(bool open);
   void ReaderLoop();
+  void NoteActivity();
+  void WakeReader();
 
   QVCommunication& m_manager;
   HidBackend& m_backend;
@@ -81,6 +84,9 @@ class CMUSBHid {
   std::uint16_t m_openRelease = 0;
   std::atomic<int> m_connected{0};
   std::atomic<bool> m_deviceLost{false};
+  // When a report last went out or came in (steady clock ticks): the reader
+  // waits longer while the link is quiet.
+  std::atomic<std::chrono::steady_clock::rep> m_lastActivity{0};
   std::string m_devicePath;
   std::string m_lastError;
   std::uint8_t m_writeReport[kHidReportSize];
@@ -90,6 +96,8 @@ class CMUSBHid {
   std::uint64_t m_openCount = 0;  // bumped on every open, wakes the reader
   bool m_stop = false;
   std::thread m_readerThread;
+  std::shared_ptr<HidDevice> m_reading;  // the device the reader reads, for Wake
+  std::atomic<bool> m_readerSleeping{false};
 
   std::atomic<platform::Handle> m_notifyWindow{platform::kNoHandle};
   std::mutex m_hookMutex;

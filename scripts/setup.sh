@@ -10,6 +10,7 @@ packages=(
   fonts-liberation2 fonts-noto-color-emoji fonts-droid-fallback
   dpkg-dev file help2man lintian man-db  # the .deb: dependencies, manual pages, checks
   fonts-symbola
+  fuse3 libfuse3-dev  # the hidraw stand-in the end-to-end tests of the real HID path run against
 )
 
 missing=()
