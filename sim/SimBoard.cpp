@@ -572,9 +572,10 @@ void SimBoard::Plug() {
     if (impl_->plugged) return;
     impl_->plugged = true;
     impl_->restartInProgress = false;
-    // Power comes back: the bridge starts its application firmware and the
-    // chip starts from its reset values.
-    impl_->ResetFirmwareLocked(Mode::kApplication);
+    // Power comes back: the bridge starts its application firmware, unless
+    // an update erased it and did not write a whole new one, and the chip
+    // starts from its reset values.
+    impl_->ResetFirmwareLocked(impl_->bootloader.ApplicationIntact() ? Mode::kApplication : Mode::kBootloader);
     impl_->chip.PowerOn();
   }
   impl_->Notify(kEventArrival);
