@@ -245,7 +245,8 @@ void CQV512XX::ShowStatus(const QString& text, bool ok) {
 
 void CQV512XX::ShowNotConnected() {
   // A board that is attached but has stopped answering is not "not found".
-  const char* text = m_linkFailed               ? texts::kStatusLinkFailed
+  const char* text = BoardInBootloader()        ? texts::kStatusInBootloader
+                     : m_linkFailed             ? texts::kStatusLinkFailed
                      : g_bDevicePresent == 1 ? texts::kNotConnectedPresent
                                              : texts::kNotConnectedAbsent;
   m_status->setText(QString::fromUtf8(text));
@@ -258,7 +259,25 @@ void CQV512XX::ShowNotConnected() {
 
 void CQV512XX::NoteLinkComingUp() {
   QVCommunication* comm = g_pCommunication.load();
+  if (BoardInBootloader()) {
+    ShowBootloaderState();
+    return;
+  }
   if (comm && comm->Hid() && comm->Hid()->IsConnected() && g_bBoardMatched == 0) m_comingUp.start();
+}
+
+bool CQV512XX::BoardInBootloader() const {
+  QVCommunication* comm = g_pCommunication.load();
+  return comm && comm->Hid() && comm->Hid()->IsConnected() && comm->Hid()->DeviceIsBootloader();
+}
+
+void CQV512XX::ShowBootloaderState() {
+  // Attached and answering its bootloader: not "not found", and nothing for
+  // the pages until it runs its firmware again.
+  g_bBoardMatched = 0;
+  m_comingUp.invalidate();
+  ShowDots(true);
+  SetBandText(m_linkText, QString::fromUtf8(texts::kInBootloader));
 }
 
 bool CQV512XX::LinkComingUp() const {
@@ -406,6 +425,12 @@ void CQV512XX::OnLinkState(int code) {
       g_bBoardMatched = 0;
       ShowDots(false);
       break;
+  }
+  // The removal of a board that restarted into its bootloader is handled
+  // after the bootloader has been opened: it is there, not gone.
+  if (BoardInBootloader()) {
+    ShowBootloaderState();
+    return;
   }
   if (comm)
     if (const char* text = comm->GetLinkStateText()) SetBandText(m_linkText, QString::fromUtf8(text));

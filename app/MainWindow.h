@@ -48,6 +48,11 @@ inline constexpr const char* kNotConnectedPresent = "  ⛔  Device not connected
 inline constexpr const char* kNotConnectedAbsent =
     "  ⛔  USB Hid device not found. Please connect the device through USB to the computer!";
 inline constexpr const char* kVersionPrefix = "Mcu code version:";
+// The board runs its bootloader (an update under way, or one that did not
+// finish): it is there, and the update dialog is where it is served.
+inline constexpr const char* kInBootloader = " Lamp board in its bootloader for the firmware update";
+inline constexpr const char* kStatusInBootloader =
+    "  ⛔  The board is in its bootloader: finish the firmware update with Boot.";
 inline constexpr const char* kStatusLinkFailed =
     "  ⛔  The board does not answer. Please plug the USB device to reset!";
 }  // namespace texts
@@ -163,6 +168,9 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   // Since the board was last opened (start, arrival, reconnect): the settle
   // pause, the handshake and the identification take a few seconds.
   void NoteLinkComingUp();
+  // The open device is the board's bootloader; the band and the dots say so.
+  bool BoardInBootloader() const;
+  void ShowBootloaderState();
   QElapsedTimer m_comingUp;
   std::map<int, QRect> m_anchored;  // remembered rectangles of the anchored controls
   QSocketNotifier* m_monitorNotifier = nullptr;

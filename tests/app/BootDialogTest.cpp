@@ -397,6 +397,13 @@ TEST_F(BootDialogEndToEndTest, FlashesTheSimulatedBoardAndItComesBack) {
   EXPECT_EQ(dialog->StatusLine()->text(), QStringLiteral("Connected! Boot version is 1.2.0.7"));
   EXPECT_EQ(window->StatusLine()->text(), QStringLiteral("√ Set boot value successfully!"));
   uitest::GrabAndSave(dialog, QStringLiteral("boot_flow_connected"));
+  // The main window knows where the board is: in its bootloader, not gone.
+  ASSERT_TRUE(PumpUntil([&] { return window->LinkText()->text() == QString::fromUtf8(texts::kInBootloader); }))
+      << window->LinkText()->text().toStdString();
+  EXPECT_FALSE(window->GreenDot()->isHidden());
+  window->ShowNotConnected();
+  EXPECT_EQ(window->StatusLine()->text(), QString::fromUtf8(texts::kStatusInBootloader));
+  uitest::GrabAndSave(window, QStringLiteral("main_board_in_bootloader"));
 
   dialog->OnBnClickedOpenFile();
   ASSERT_EQ(dialog->CurrentLook(), Look::ImageReady);
@@ -506,4 +513,23 @@ TEST_F(BootDialogEndToEndTest, ABoardUnpluggedDuringTheUpdateComesBackInItsBootl
       << dialog->MessageLine()->text().toStdString();
   ASSERT_TRUE(PumpUntil([&] { return app->SimulatedBoard()->ReleaseNumber() == sim::kReleaseApplication; }));
   EXPECT_EQ(dialog->StatusLine()->text(), QString::fromUtf8(CQV48XXX_Boot::kHeadlineDone));
+}
+
+// A board that is in its bootloader when the program starts (an update that
+// did not finish): the window says so, and Connect talks to the bootloader
+// without the restart a running board needs.
+TEST_F(BootDialogEndToEndTest, ABoardFoundInItsBootloaderIsShownSoAndConnectedAtOnce) {
+  app->SimulatedBoard()->RestartIntoBootloader();
+  window->show();
+  ASSERT_TRUE(PumpUntil([&] { return window->LinkText()->text() == QString::fromUtf8(texts::kInBootloader); }))
+      << window->LinkText()->text().toStdString();
+  Pump(300);  // the removal's "not found" comes after the bootloader was opened
+  EXPECT_EQ(window->LinkText()->text(), QString::fromUtf8(texts::kInBootloader));
+  EXPECT_EQ(g_bBoardMatched, 0);
+  QTest::mouseClick(window->BootButton(), Qt::LeftButton);
+  dialog = g_pBootDialog;
+  ASSERT_NE(dialog, nullptr);
+  dialog->OnBnClickedConnect();
+  ASSERT_TRUE(PumpUntil([&] { return dialog->Connected(); }, 5000)) << dialog->StatusLine()->text().toStdString();
+  EXPECT_EQ(dialog->CurrentLook(), Look::Connected);
 }
