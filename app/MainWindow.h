@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QRect>
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -68,6 +69,13 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   // Resets and reconnects after a failed link before the window gives up and
   // asks for a re-plug; the count starts again once the board answers.
   static constexpr int kMaxLinkRecoveries = 2;
+  // Each step of the connect sequence waits this long for its answer (which
+  // comes within milliseconds when it comes at all), then asks again; after
+  // kConnectAsks asks the link counts as failed. Timer ids by step.
+  enum ConnectStep { kStepHandshake, kStepAddress, kStepBoardQuery, kStepVersion, kConnectSteps };
+  static constexpr std::uint32_t kConnectStepTimerBase = 20;
+  static constexpr std::uint32_t kConnectAnswerMs = 1500;
+  static constexpr int kConnectAsks = 3;
 
   explicit CQV512XX(QWidget* parent = nullptr);
   ~CQV512XX() override;
@@ -139,6 +147,13 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   void ForwardTo(const CPage* page, std::uint32_t message, const platform::Message& original);
   void OnBootClicked();
   void OnLinkFailed();
+  // Waits for the answer to a step just sent (first: the first ask).
+  void AwaitConnectAnswer(ConnectStep step, bool first, std::uint32_t ms = kConnectAnswerMs);
+  void ConnectAnswered(ConnectStep step);
+  void StopConnectWaits();
+  bool ConnectWaitArmed() const;
+  bool LinkOpenButNotFound() const;
+  void AskConnectStepAgain(ConnectStep step);
   QRect AnchoredRect(int id, bool relayout) const;
   void PlaceControls(bool relayout);
   void SizeCaptionButtonsToBitmaps();
@@ -164,6 +179,7 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   CToolPages* m_toolPages = nullptr;  // register and traffic pages
 
   int m_linkRecoveries = 0;  // since the board last answered a query
+  std::array<int, kConnectSteps> m_connectAsks{};  // asks of each step awaiting its answer
   bool m_linkFailed = false;  // attached, but not answering since the link failed
   // Since the board was last opened (start, arrival, reconnect): the settle
   // pause, the handshake and the identification take a few seconds.

@@ -217,6 +217,12 @@ struct SimBoard::Impl {
   }
 
   void ReplyLocked(std::uint8_t cls, std::uint8_t cmd, std::span<const std::uint8_t> payload = {}) {
+    SimFaults::LostAnswers& lose = faults.loseAnswers;
+    if (lose.count > 0 && lose.cls == cls && lose.cmd == cmd) {
+      --lose.count;
+      ++nextSequence;  // sent, and lost on the way
+      return;
+    }
     SendDataFrameLocked(wire::kHostReplyEndpoint, cls, cmd, payload, nextSequence++);
   }
 
