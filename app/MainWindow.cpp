@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include <cstring>
+
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
@@ -250,7 +252,8 @@ void CQV512XX::ShowStatus(const QString& text, bool ok) {
 
 void CQV512XX::ShowNotConnected() {
   // A board that is attached but has stopped answering is not "not found".
-  const char* text = m_linkFailed               ? texts::kStatusLinkFailed
+  const char* text = BoardInBootloader()        ? texts::kStatusInBootloader
+                     : m_linkFailed             ? texts::kStatusLinkFailed
                      : g_bDevicePresent == 1 ? texts::kNotConnectedPresent
                                              : texts::kNotConnectedAbsent;
   m_status->setText(QString::fromUtf8(text));
@@ -263,7 +266,86 @@ void CQV512XX::ShowNotConnected() {
 
 void CQV512XX::NoteLinkComingUp() {
   QVCommunication* comm = g_pCommunication.load();
+  if (BoardInBootloader()) {
+    ShowBootloaderState();
+    return;
+  }
   if (comm && comm->Hid() && comm->Hid()->IsConnected() && g_bBoardMatched == 0) m_comingUp.start();
+  // A link just opened waits for the handshake's answer: first the settle
+  // pause, then the answer's time.
+  if (LinkOpenButNotFound()) {
+    AwaitConnectAnswer(kStepHandshake, true, kConnectSettleMs + kConnectAnswerMs);
+    // The board is there: whatever the band said of the link before (its
+    // removal, say) is over.
+    SetBandText(m_linkText, QString::fromUtf8(LinkStateText(kLinkDeviceFound)));
+  }
+}
+
+bool CQV512XX::LinkOpenButNotFound() const {
+  QVCommunication* comm = g_pCommunication.load();
+  return comm && comm->Hid() && comm->Hid()->IsConnected() && !comm->Hid()->DeviceIsBootloader() &&
+         comm->LinkState() != kLinkDeviceFound;
+}
+
+void CQV512XX::AwaitConnectAnswer(ConnectStep step, bool first, std::uint32_t ms) {
+  if (first) m_connectAsks[step] = 1;
+  m_target->SetTimer(kConnectStepTimerBase + step, ms);
+}
+
+void CQV512XX::ConnectAnswered(ConnectStep step) {
+  m_connectAsks[step] = 0;
+  m_target->KillTimer(kConnectStepTimerBase + step);
+}
+
+void CQV512XX::StopConnectWaits() {
+  for (int step = 0; step < kConnectSteps; ++step) ConnectAnswered(static_cast<ConnectStep>(step));
+}
+
+bool CQV512XX::ConnectWaitArmed() const {
+  for (int step = 0; step < kConnectSteps; ++step)
+    if (m_target->IsTimerArmed(kConnectStepTimerBase + step)) return true;
+  return false;
+}
+
+// The answer did not come although the command was acknowledged (a lossy
+// link loses answers too): the step is asked again, and when that does not
+// help either the link is taken as failed and recovered as such. Saying "not
+// found" or "id not match" would be false: the board is there.
+void CQV512XX::AskConnectStepAgain(ConnectStep step) {
+  QVCommunication* comm = g_pCommunication.load();
+  if (!comm || !comm->Hid() || !comm->Hid()->IsConnected() || BoardInBootloader()) {
+    ConnectAnswered(step);
+    return;
+  }
+  if (m_connectAsks[step] >= kConnectAsks) {
+    StopConnectWaits();
+    OnLinkFailed();
+    return;
+  }
+  ++m_connectAsks[step];
+  AwaitConnectAnswer(step, false);
+  const std::uint8_t any = 0;
+  switch (step) {
+    case kStepHandshake: comm->Engine().SendHandshake(); break;
+    case kStepAddress: if (g_pRoundPage) g_pRoundPage->SendI2cAddress(); break;
+    case kStepBoardQuery: SendBoardQuery(); break;
+    case kStepVersion: if (g_pChip) SendSystemCommand(kCmdVersionQuery, &any); break;
+    case kConnectSteps: break;
+  }
+}
+
+bool CQV512XX::BoardInBootloader() const {
+  QVCommunication* comm = g_pCommunication.load();
+  return comm && comm->Hid() && comm->Hid()->IsConnected() && comm->Hid()->DeviceIsBootloader();
+}
+
+void CQV512XX::ShowBootloaderState() {
+  // Attached and answering its bootloader: not "not found", and nothing for
+  // the pages until it runs its firmware again.
+  g_bBoardMatched = 0;
+  m_comingUp.invalidate();
+  ShowDots(true);
+  SetBandText(m_linkText, QString::fromUtf8(texts::kInBootloader));
 }
 
 bool CQV512XX::LinkComingUp() const {
@@ -271,8 +353,9 @@ bool CQV512XX::LinkComingUp() const {
   // takes longer than this is reported as not connected again.
   constexpr qint64 kIdentifyWithinMs = kConnectSettleMs + 2 * kConnectPauseMs + kReplyTimeoutMs;
   QVCommunication* comm = g_pCommunication.load();
+  // Or longer while a step of the connect sequence is still being asked.
   return comm && comm->Hid() && comm->Hid()->IsConnected() && g_bBoardMatched == 0 && !m_linkFailed &&
-         m_comingUp.isValid() && m_comingUp.elapsed() < kIdentifyWithinMs;
+         ((m_comingUp.isValid() && m_comingUp.elapsed() < kIdentifyWithinMs) || ConnectWaitArmed());
 }
 
 void CQV512XX::ShowDots(bool green) {
@@ -290,6 +373,9 @@ void CQV512XX::SendBoardQuery() {
   if (!g_pCommunication.load() || !g_pChip) return;
   const std::uint8_t header[kChipBlockHeaderSize] = {g_boardKind, 0, 0, 0};
   SendChipCommandBlock(kCmdBoardData, header, nullptr);
+  // A query of its own (not a repeat) starts its count afresh.
+  if (m_connectAsks[kStepBoardQuery] == 0 || !m_target->IsTimerArmed(kConnectStepTimerBase + kStepBoardQuery))
+    AwaitConnectAnswer(kStepBoardQuery, true);
 }
 
 // ---- notifications ---------------------------------------------------------
@@ -330,6 +416,7 @@ void CQV512XX::OnMessage(const Message& m) {
     }
     case kMsgFirmwareVersion: {
       m_target->KillTimer(kReplyTimer);
+      ConnectAnswered(kStepVersion);
       QString version;
       if (const auto* record = m.PayloadAs<VersionRecord>())
         for (unsigned char c : record->strings[2]) version += QChar(c);  // each byte one character
@@ -343,6 +430,9 @@ void CQV512XX::OnMessage(const Message& m) {
     case kMsgTextOk:
     case kMsgTextFailed:
       m_target->KillTimer(kReplyTimer);
+      if (m.wParam && (std::strcmp(reinterpret_cast<const char*>(m.wParam), kTextAddressOk) == 0 ||
+                       std::strcmp(reinterpret_cast<const char*>(m.wParam), kTextAddressFailed) == 0))
+        ConnectAnswered(kStepAddress);
       ShowStatus(m.wParam ? QString::fromUtf8(reinterpret_cast<const char*>(m.wParam)) : QString(),
                  m.id == kMsgTextOk);
       return;
@@ -383,7 +473,11 @@ void CQV512XX::OnLinkState(int code) {
       g_bDevicePresent = 1;
       g_bBoardMatched = 0;
       ShowDots(true);
-      if (g_pRoundPage) g_pRoundPage->SendI2cAddress();
+      ConnectAnswered(kStepHandshake);
+      if (g_pRoundPage) {
+        g_pRoundPage->SendI2cAddress();
+        AwaitConnectAnswer(kStepAddress, true);
+      }
       // The two pauses run on the event loop: the window paints and answers
       // meanwhile, and as the board is not identified yet, the pages treat a
       // click that would send as they do before identification.
@@ -396,15 +490,32 @@ void CQV512XX::OnLinkState(int code) {
           if (g_pCommunication.load() && g_pChip) {
             const std::uint8_t any = 0;
             SendSystemCommand(kCmdVersionQuery, &any);
+            AwaitConnectAnswer(kStepVersion, true);
           }
         });
       });
       break;
     }
     case kLinkFailed:
+      StopConnectWaits();
       OnLinkFailed();
       return;
+    case kLinkProtocolNotMatch:
+      ConnectAnswered(kStepHandshake);  // answered, wrongly: asking again would not help
+      g_bBoardMatched = 0;
+      ShowDots(false);
+      break;
     case kLinkDeviceNotFound:
+      if (LinkOpenButNotFound()) {
+        // The removal of a board that is back already (a re-plug, a
+        // restart): its new link is on its way; the board is not missing.
+        g_bDevicePresent = 0;
+        g_bBoardMatched = 0;
+        ShowDots(true);
+        SetBandText(m_linkText, QString::fromUtf8(LinkStateText(kLinkDeviceFound)));
+        return;
+      }
+      StopConnectWaits();
       g_bDevicePresent = 0;
       m_linkRecoveries = 0;  // the next board plugged in starts afresh
       ++m_connectSequence;  // nothing more goes to a board that has gone
@@ -419,6 +530,12 @@ void CQV512XX::OnLinkState(int code) {
       g_bBoardMatched = 0;
       ShowDots(false);
       break;
+  }
+  // The removal of a board that restarted into its bootloader is handled
+  // after the bootloader has been opened: it is there, not gone.
+  if (BoardInBootloader()) {
+    ShowBootloaderState();
+    return;
   }
   if (comm) {
     if (const char* text = comm->GetLinkStateText()) {
@@ -436,6 +553,7 @@ void CQV512XX::OnLinkFailed() {
   // The command in flight and those behind it are lost: the reply timer
   // would only call the board frozen later, so the band says what happened.
   m_target->KillTimer(kReplyTimer);
+  StopConnectWaits();
   m_linkFailed = true;
   ++m_connectSequence;  // the steps of the connect sequence under way are for the lost link
   g_bBoardMatched = 0;
@@ -462,6 +580,7 @@ void CQV512XX::OnLinkFailed() {
 
 void CQV512XX::OnBoardId(const Message& reply) {
   m_target->KillTimer(kReplyTimer);
+  ConnectAnswered(kStepBoardQuery);  // a re-query after a mismatch arms it again
   m_linkRecoveries = 0;  // the link carries commands again
   g_bBoardMatched = 0;
   const auto* bytes = reply.Bytes();
@@ -499,6 +618,10 @@ QString CQV512XX::EndReplyWaits() {
 }
 
 void CQV512XX::OnTimer(std::uint32_t id) {
+  if (id >= kConnectStepTimerBase && id < kConnectStepTimerBase + kConnectSteps) {
+    AskConnectStepAgain(static_cast<ConnectStep>(id - kConnectStepTimerBase));
+    return;
+  }
   if (id == kStatusTimer) {
     m_target->KillTimer(kStatusTimer);
     m_status->hide();

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QRect>
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -49,6 +50,11 @@ inline constexpr const char* kNotConnectedPresent = "  ⛔  Device not connected
 inline constexpr const char* kNotConnectedAbsent =
     "  ⛔  USB Hid device not found. Please connect the device through USB to the computer!";
 inline constexpr const char* kVersionPrefix = "Mcu code version:";
+// The board runs its bootloader (an update under way, or one that did not
+// finish): it is there, and the update dialog is where it is served.
+inline constexpr const char* kInBootloader = " Lamp board in its bootloader for the firmware update";
+inline constexpr const char* kStatusInBootloader =
+    "  ⛔  The board is in its bootloader: finish the firmware update with Boot.";
 inline constexpr const char* kStatusLinkFailed =
     "  ⛔  The board does not answer. Please plug the USB device to reset!";
 }  // namespace texts
@@ -64,6 +70,13 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   // Resets and reconnects after a failed link before the window gives up and
   // asks for a re-plug; the count starts again once the board answers.
   static constexpr int kMaxLinkRecoveries = 2;
+  // Each step of the connect sequence waits this long for its answer (which
+  // comes within milliseconds when it comes at all), then asks again; after
+  // kConnectAsks asks the link counts as failed. Timer ids by step.
+  enum ConnectStep { kStepHandshake, kStepAddress, kStepBoardQuery, kStepVersion, kConnectSteps };
+  static constexpr std::uint32_t kConnectStepTimerBase = 20;
+  static constexpr std::uint32_t kConnectAnswerMs = 1500;
+  static constexpr int kConnectAsks = 3;
 
   explicit CQV512XX(QWidget* parent = nullptr);
   ~CQV512XX() override;
@@ -136,6 +149,13 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   void OnBootClicked();
   void OnLinkFailed();
   QString EndReplyWaits();
+  // Waits for the answer to a step just sent (first: the first ask).
+  void AwaitConnectAnswer(ConnectStep step, bool first, std::uint32_t ms = kConnectAnswerMs);
+  void ConnectAnswered(ConnectStep step);
+  void StopConnectWaits();
+  bool ConnectWaitArmed() const;
+  bool LinkOpenButNotFound() const;
+  void AskConnectStepAgain(ConnectStep step);
   QRect AnchoredRect(int id, bool relayout) const;
   void PlaceControls(bool relayout);
   void SizeCaptionButtonsToBitmaps();
@@ -161,10 +181,14 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   CToolPages* m_toolPages = nullptr;  // register and traffic pages
 
   int m_linkRecoveries = 0;  // since the board last answered a query
+  std::array<int, kConnectSteps> m_connectAsks{};  // asks of each step awaiting its answer
   bool m_linkFailed = false;  // attached, but not answering since the link failed
   // Since the board was last opened (start, arrival, reconnect): the settle
   // pause, the handshake and the identification take a few seconds.
   void NoteLinkComingUp();
+  // The open device is the board's bootloader; the band and the dots say so.
+  bool BoardInBootloader() const;
+  void ShowBootloaderState();
   QElapsedTimer m_comingUp;
   std::map<int, QRect> m_anchored;  // remembered rectangles of the anchored controls
   QSocketNotifier* m_monitorNotifier = nullptr;

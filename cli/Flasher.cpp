@@ -20,6 +20,11 @@ constexpr std::chrono::milliseconds kPollSlice{100};
 // Where an update that did not finish leaves the user.
 constexpr const char* kWhatNextInBootloader =
     "The board stays in its bootloader: run 'corvelctl flash' again to finish the update.";
+// An update that erased the flash and did not write it whole leaves nothing
+// the bridge can start: the board comes back in its bootloader.
+constexpr const char* kWhatNextAfterErase =
+    "Its flash was erased, so the board comes back in its bootloader when plugged in again: run 'corvelctl "
+    "flash' again to finish the update.";
 constexpr const char* kWhatNextReplug =
     "Re-plug the board, then run 'corvelctl flash' again (it also works while the board is still in its "
     "bootloader).";
@@ -213,7 +218,18 @@ FlashOutcome Flasher::Transfer(std::span<const std::uint8_t> image, std::uint32_
   };
   bool stopAsked = false;
   bool removed = false;
+  bool erased = false;  // the erase was asked for: the old firmware may be gone
+  std::optional<std::chrono::steady_clock::time_point> erasingSince;
+  auto nextEraseNote = std::chrono::steady_clock::now();
   for (;;) {
+    // The bootloader says nothing while it erases: the time so far and what
+    // to expect, once a second.
+    if (erasingSince && std::chrono::steady_clock::now() >= nextEraseNote) {
+      nextEraseNote += std::chrono::seconds(1);
+      events.note(EraseProgressText(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - *erasingSince),
+                                    length));
+    }
     if (interrupted.load() && !stopAsked) {
       stopAsked = true;
       context_.RequestStop();
@@ -242,6 +258,13 @@ FlashOutcome Flasher::Transfer(std::span<const std::uint8_t> image, std::uint32_
       continue;
     }
     const char* text = BootStatusText(status);
+    if (status == kBootStatusStarted) {
+      erased = true;
+      erasingSince = std::chrono::steady_clock::now();
+      nextEraseNote = *erasingSince;
+    } else {
+      erasingSince.reset();
+    }
     if (!IsFinalBootStatus(status)) {
       if (text) events.note(text);  // started, erased; late connect answers carry none
       continue;
@@ -255,7 +278,9 @@ FlashOutcome Flasher::Transfer(std::span<const std::uint8_t> image, std::uint32_
     if (status == kBootStatusStopped) error += "\nStopped on request before the whole image was written.";
     // Stopped or refused, the bootloader was not asked to run what it got.
     const bool inBootloader = !removed && (status == kBootStatusStopped || status == kBootStatusUpdateError);
-    error += std::string("\n") + (inBootloader ? kWhatNextInBootloader : kWhatNextReplug);
+    error += std::string("\n") + (inBootloader                   ? kWhatNextInBootloader
+                                   : removed && erased ? kWhatNextAfterErase
+                                                       : kWhatNextReplug);
     return status == kBootStatusStopped ? FlashOutcome::kStopped : FlashOutcome::kFailed;
   }
 }

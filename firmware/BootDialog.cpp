@@ -139,6 +139,17 @@ void CQV48XXX_Boot::SetLine(CMyStaticFont* line, const QString& text, bool red) 
 }
 
 void CQV48XXX_Boot::OnBnClickedConnect() {
+  // A board left in its bootloader by an update that did not finish needs
+  // no restart: it is asked straight away, and the update finished from
+  // there.
+  if (QVCommunication* comm = g_pCommunication.load();
+      comm && comm->Hid() && comm->Hid()->IsConnected() && comm->Hid()->DeviceIsBootloader()) {
+    SetLine(m_statusLine, QStringLiteral("Waiting for connection..."), false);
+    ApplyLook(Look::Waiting);
+    comm->SetFirmwareUpdate(1);
+    StartConnectAttempts();
+    return;
+  }
   if (g_bBoardMatched != 1) {
     if (g_pMainServices) g_pMainServices->ShowNotConnected();
     return;
@@ -194,6 +205,7 @@ void CQV48XXX_Boot::OnBnClickedOk() {
   // stays in its bootloader until it is flashed or re-plugged).
   if (m_bConnected && m_flash == Flash::kUntouched) m_context.SendEndRecord();
   KillTimer(kConnectRetryTimer);
+  KillTimer(kEraseTimer);
   if (QVCommunication* comm = g_pCommunication.load()) comm->SetFirmwareUpdate(0);
   // The worker keeps its own copy of the image, so the buffer may go now.
   if (g_pBootDialog == this) g_pBootDialog = nullptr;
@@ -220,7 +232,16 @@ void CQV48XXX_Boot::StartConnectAttempts() {
   SetTimer(kConnectRetryTimer, static_cast<std::uint32_t>(kBootConnectRetry.count()));
 }
 
+void CQV48XXX_Boot::ShowEraseProgress() {
+  const auto elapsed = std::chrono::milliseconds(m_eraseClock.isValid() ? m_eraseClock.elapsed() : 0);
+  SetLine(m_messageLine, QString::fromStdString(EraseProgressText(elapsed, m_nImageLength)), false);
+}
+
 void CQV48XXX_Boot::OnTimer(std::uint32_t id) {
+  if (id == kEraseTimer) {
+    ShowEraseProgress();
+    return;
+  }
   if (id != kConnectRetryTimer) return;
   if (m_bConnected) {
     KillTimer(kConnectRetryTimer);
@@ -242,8 +263,8 @@ void CQV48XXX_Boot::OnTransferEnded(std::uintptr_t status) {
   if (status == kBootStatusDone) {
     m_flash = Flash::kWritten;
     // The board restarts into the new firmware; its removal may have been
-    // reported first, and was no error.
-    if (!m_bConnected) SetLine(m_statusLine, QStringLiteral("Disconnect! "), false);
+    // reported first, and was no error. The headline says how it ended.
+    SetLine(m_statusLine, QString::fromUtf8(kHeadlineDone), false);
     ApplyLook(Look::Finished);
     return;
   }
@@ -260,6 +281,18 @@ void CQV48XXX_Boot::OnBootStatus(std::uintptr_t status, std::intptr_t value) {
       SetLine(m_statusLine, QStringLiteral("Connected! Boot version is ") +
                                 QString::fromStdString(BootVersionText(value)), false);
       m_bConnected = true;
+      if (m_flash == Flash::kIncomplete || m_flash == Flash::kWriting || m_removedMidUpdate) {
+        // Back after an update that did not finish: its flash is not
+        // runnable, so the board came up in its bootloader. The image
+        // chosen before is still loaded.
+        m_removedMidUpdate = false;
+        m_flash = Flash::kUntouched;
+        SetLine(m_messageLine, QString::fromUtf8(kTextFinishFromBootloader), false);
+        ApplyLook(m_nImageLength != 0 ? Look::ImageReady : Look::Connected);
+        if (m_nImageLength != 0) m_fileName->setText(m_strImageName);
+        m_messageLine->show();
+        return;
+      }
       m_flash = Flash::kUntouched;
       ApplyLook(Look::Connected);
       return;
@@ -277,12 +310,21 @@ void CQV48XXX_Boot::OnBootStatus(std::uintptr_t status, std::intptr_t value) {
     case kBootStatusImageRejected: ApplyLook(m_bConnected ? Look::Connected : Look::Idle); return;
     case kBootStatusDeviceRemoved: {
       if (!m_bConnected) return;
-      // After a successful update the bootloader is expected to go.
-      SetLine(m_statusLine, QStringLiteral("Disconnect! "), m_flash != Flash::kWritten);
+      // After a successful update the bootloader is expected to go; the
+      // headline says how the update came out.
+      if (m_flash == Flash::kWritten) {
+        SetLine(m_statusLine, QString::fromUtf8(kHeadlineDone), false);
+      } else if (m_flash == Flash::kUntouched) {
+        SetLine(m_statusLine, QStringLiteral("Disconnect! "), true);
+      } else {
+        m_removedMidUpdate = true;
+        SetLine(m_statusLine, QString::fromUtf8(kHeadlineUnfinished), true);
+      }
       m_context.OnDeviceRemoved();
       m_context.RequestStop();
       m_bConnected = false;
       KillTimer(kConnectRetryTimer);
+      KillTimer(kEraseTimer);
       // Whatever a transfer came to stays in view; its worker may still
       // have its last word to say.
       ApplyLook(m_flash == Flash::kUntouched ? Look::Idle : Look::Finished);
@@ -293,8 +335,21 @@ void CQV48XXX_Boot::OnBootStatus(std::uintptr_t status, std::intptr_t value) {
       if (const char* text = BootStatusText(status)) {
         const bool red = status == kBootStatusTimeout || status == kBootStatusEraseFailed ||
                          status == kBootStatusUpdateError || status == kBootStatusStopped;
-        SetLine(m_messageLine, QString::fromUtf8(text), red);
-        if (status == kBootStatusStarted) m_flash = Flash::kWriting;
+        // A board that went during the update was not frozen: it comes
+        // back in its bootloader, where the update can be finished.
+        const bool wentMidUpdate = status == kBootStatusTimeout && m_removedMidUpdate;
+        SetLine(m_messageLine, wentMidUpdate ? QString::fromUtf8(kHeadlineUnfinished) : QString::fromUtf8(text),
+                red);
+        if (status == kBootStatusStarted) {
+          m_flash = Flash::kWriting;
+          // The bootloader is silent while it erases (seconds for a large
+          // image): say what it does and how long it should take.
+          m_eraseClock.start();
+          ShowEraseProgress();
+          SetTimer(kEraseTimer, kEraseTickMs);
+        } else {
+          KillTimer(kEraseTimer);
+        }
         if (IsFinalBootStatus(status)) OnTransferEnded(status);
       }
       return;

@@ -3,6 +3,8 @@
 // worker, showing its progress and result. Modeless; at most one exists.
 #pragma once
 
+#include <QElapsedTimer>
+
 #include <QString>
 #include <memory>
 
@@ -25,11 +27,20 @@ class CQV48XXX_Boot : public CPage {
   // Ended: a transfer ended with the board still in its bootloader (Open
   // File and DownLoad may try again). Finished: the transfer is over and the
   // board has gone or is going; its outcome stays in view.
+  // Headlines that say how the update came out.
+  static constexpr const char* kHeadlineDone = "Update done! The board restarts with its new firmware.";
+  static constexpr const char* kHeadlineUnfinished =
+      "Disconnect! The update did not finish. Plug the board in: it comes back in its bootloader.";
+  static constexpr const char* kTextFinishFromBootloader =
+      "The board is in its bootloader: DownLoad finishes the update.";
   enum class Look { Idle, Waiting, Connected, ImageReady, Transferring, Stopped, Ended, Finished };
 
   // Timer that sends the connect record again while the bootloader has not
   // answered it.
   static constexpr std::uint32_t kConnectRetryTimer = 1;
+  // While the flash erases: the message line counts the seconds.
+  static constexpr std::uint32_t kEraseTimer = 2;
+  static constexpr std::uint32_t kEraseTickMs = 1000;
 
   // `parent` owns the dialog and is the window it stays above; the dialog is
   // a window of its own and modeless.
@@ -69,6 +80,7 @@ class CQV48XXX_Boot : public CPage {
  private:
   void SetLine(CMyStaticFont* line, const QString& text, bool red);
   void StartConnectAttempts();
+  void ShowEraseProgress();
   void OnTransferEnded(std::uintptr_t status);
 
   // What the last transfer since connecting left in the flash.
@@ -83,6 +95,8 @@ class CQV48XXX_Boot : public CPage {
   std::uint32_t m_nCheckWord = 0;
   std::unique_ptr<ImageBuffer> m_pImage;
   bool m_bConnected = false;
+  bool m_removedMidUpdate = false;
+  QElapsedTimer m_eraseClock;  // since the worker asked for the erase  // the board went while its flash was being written
   Look m_look = Look::Idle;
 
   CMyStaticFont* m_statusLine = nullptr;

@@ -29,6 +29,19 @@ const char* BootStatusText(std::uintptr_t status) {
   }
 }
 
+std::chrono::milliseconds ExpectedEraseTime(std::uint32_t imageLength) {
+  const std::uint64_t sectors = (std::uint64_t{imageLength} + kEraseSectorSize - 1) / kEraseSectorSize;
+  return kEraseTimePerSector * static_cast<std::int64_t>(std::max<std::uint64_t>(sectors, 1));
+}
+
+std::string EraseProgressText(std::chrono::milliseconds elapsed, std::uint32_t imageLength) {
+  const auto seconds = [](std::chrono::milliseconds t) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(t).count());
+  };
+  return "Erasing flash pages... " + seconds(std::max(elapsed, std::chrono::milliseconds(0))) + " s of about " +
+         seconds(ExpectedEraseTime(imageLength)) + " s";
+}
+
 bool IsFinalBootStatus(std::uintptr_t status) {
   return status == kBootStatusTimeout || status == kBootStatusEraseFailed ||
          status == kBootStatusUpdateError || status == kBootStatusDone || status == kBootStatusStopped;

@@ -45,6 +45,14 @@ bool IsFinalBootStatus(std::uintptr_t status);
 std::string BootVersionText(std::intptr_t statusValue);
 
 inline constexpr std::chrono::milliseconds kBootEraseWait{30000};
+// The bridge's flash erases in 128 KiB sectors of about a second each, and
+// the bootloader says nothing until it is done: what the user is told to
+// expect while it erases.
+inline constexpr std::uint32_t kEraseSectorSize = 0x20000;
+inline constexpr std::chrono::milliseconds kEraseTimePerSector{1000};
+std::chrono::milliseconds ExpectedEraseTime(std::uint32_t imageLength);
+// "Erasing flash pages... 3 s of about 8 s"
+std::string EraseProgressText(std::chrono::milliseconds elapsed, std::uint32_t imageLength);
 inline constexpr std::chrono::milliseconds kBootReplyWait{1000};
 
 // The connect record goes again when its answer has not come within this

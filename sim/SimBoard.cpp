@@ -217,6 +217,12 @@ struct SimBoard::Impl {
   }
 
   void ReplyLocked(std::uint8_t cls, std::uint8_t cmd, std::span<const std::uint8_t> payload = {}) {
+    SimFaults::LostAnswers& lose = faults.loseAnswers;
+    if (lose.count > 0 && lose.cls == cls && lose.cmd == cmd) {
+      --lose.count;
+      ++nextSequence;  // sent, and lost on the way
+      return;
+    }
     SendDataFrameLocked(wire::kHostReplyEndpoint, cls, cmd, payload, nextSequence++);
   }
 
@@ -572,9 +578,10 @@ void SimBoard::Plug() {
     if (impl_->plugged) return;
     impl_->plugged = true;
     impl_->restartInProgress = false;
-    // Power comes back: the bridge starts its application firmware and the
-    // chip starts from its reset values.
-    impl_->ResetFirmwareLocked(Mode::kApplication);
+    // Power comes back: the bridge starts its application firmware, unless
+    // an update erased it and did not write a whole new one, and the chip
+    // starts from its reset values.
+    impl_->ResetFirmwareLocked(impl_->bootloader.ApplicationIntact() ? Mode::kApplication : Mode::kBootloader);
     impl_->chip.PowerOn();
   }
   impl_->Notify(kEventArrival);

@@ -60,6 +60,13 @@ struct SimFaults {
   bool wrongBlockEcho = false;          // bootloader 0xE3 echo with one byte changed
   bool failRegisterRead = false;        // (16,1) answered with (16,48)
   bool refuseAddress = false;           // (64,10) answered with (64,12)
+  // The board's answers (class, command) to lose, as a lossy link loses one
+  // after the command itself was acknowledged; `count` of them, then none.
+  struct LostAnswers {
+    std::uint8_t cls = 0;
+    std::uint8_t cmd = 0;
+    int count = 0;
+  } loseAnswers;
   // Each report, in and out, waits this long: the USB poll of its endpoint.
   std::chrono::microseconds reportLatency{0};
   // Erasing the whole flash takes this long; an erase takes its sectors'

@@ -94,6 +94,7 @@ SimBootloader::Outcome SimBootloader::Erase(const Report& request, const SimFaul
   std::fill(written_.begin(), written_.end(), false);
   erasedLength_ = length;
   erasedSinceStart_ = true;
+  applicationIntact_ = false;
   checked_ = Checked::kNot;
   outcome.busyFor = faults.eraseTime * static_cast<int>(sectors) / static_cast<int>(kSectors);
   (*outcome.reply)[kResultOffset] = 1;
@@ -157,6 +158,7 @@ SimBootloader::Outcome SimBootloader::End() {
   Outcome outcome{Answer(kOpEnd)};
   (*outcome.reply)[kResultOffset] = runnable ? 1 : 0;
   outcome.restartIntoApplication = runnable;
+  if (runnable) applicationIntact_ = true;
   return outcome;
 }
 

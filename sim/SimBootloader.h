@@ -46,6 +46,11 @@ class SimBootloader {
 
   std::vector<std::uint8_t> Flash(std::size_t offset, std::size_t length) const;
   std::uint32_t ErasedLength() const { return erasedLength_; }
+  // The application area holds a firmware that can start: nothing has
+  // erased it since the last image that was written whole and run. Flash
+  // keeps this through a power cycle; a board without it comes up in its
+  // bootloader.
+  bool ApplicationIntact() const { return applicationIntact_; }
   // A restart into the bootloader: it remembers nothing of an earlier update
   // but the flash itself.
   void Restart();
@@ -67,6 +72,7 @@ class SimBootloader {
   bool erasedSinceStart_ = false;     // the firmware that was there is gone
   std::vector<bool> written_;         // per block, since the last erase
   Checked checked_ = Checked::kNot;   // the last check of this image
+  bool applicationIntact_ = true;     // kept through restarts and power cycles
 };
 
 }  // namespace sim

@@ -142,7 +142,7 @@ TEST_F(BootDialogTest, StatusesDriveTheLooksAndTexts) {
     Look after;  // a transfer that ended in the bootloader may be tried again
   };
   for (const Message& m :
-       {Message{2, "Begin update firmware...", false, Look::Transferring},
+       {Message{2, "Erasing flash pages... 0 s of about 1 s", false, Look::Transferring},
         Message{3, "Flash pages erase succeed! Downloading firmware...", false, Look::Transferring},
         Message{1, "Timeout, Please plug the USB device to reset!", true, Look::Ended},
         Message{4, "Flash pages erase failed! Please plug the USB device to reset!", true, Look::Ended},
@@ -154,15 +154,17 @@ TEST_F(BootDialogTest, StatusesDriveTheLooksAndTexts) {
     EXPECT_EQ(dialog->MessageLine()->text(), QString::fromUtf8(m.text));
     EXPECT_EQ(dialog->MessageLine()->CtrlTextColor() == QColor(255, 0, 0), m.red) << m.status;
     EXPECT_EQ(dialog->CurrentLook(), m.after) << m.status;
+    // The seconds of the erase are counted only while it runs.
+    EXPECT_EQ(dialog->Timers().IsTimerArmed(CQV48XXX_Boot::kEraseTimer), m.status == kBootStatusStarted) << m.status;
   }
   Status(42);  // unknown: ignored
   EXPECT_EQ(dialog->MessageLine()->text(), QStringLiteral("Update ended and execute new firmware!"));
 
   // The bootloader goes as the new firmware starts: the outcome stays in
-  // view, and its going is no error.
+  // view, the headline says it, and its going is no error.
   dialog->show();
   Status(kBootStatusDeviceRemoved);
-  EXPECT_EQ(dialog->StatusLine()->text(), QStringLiteral("Disconnect! "));
+  EXPECT_EQ(dialog->StatusLine()->text(), QString::fromUtf8(CQV48XXX_Boot::kHeadlineDone));
   EXPECT_NE(dialog->StatusLine()->CtrlTextColor(), QColor(255, 0, 0));
   EXPECT_EQ(dialog->CurrentLook(), Look::Finished);
   EXPECT_TRUE(dialog->MessageLine()->isVisible());
@@ -179,6 +181,7 @@ TEST_F(BootDialogTest, StatusesDriveTheLooksAndTexts) {
   EXPECT_EQ(dialog->StatusLine()->CtrlTextColor(), QColor(255, 0, 0));
   EXPECT_EQ(dialog->CurrentLook(), Look::Finished);
   Status(kBootStatusDone);
+  EXPECT_EQ(dialog->StatusLine()->text(), QString::fromUtf8(CQV48XXX_Boot::kHeadlineDone));
   EXPECT_NE(dialog->StatusLine()->CtrlTextColor(), QColor(255, 0, 0));
   EXPECT_EQ(dialog->CurrentLook(), Look::Finished);
 
@@ -394,6 +397,13 @@ TEST_F(BootDialogEndToEndTest, FlashesTheSimulatedBoardAndItComesBack) {
   EXPECT_EQ(dialog->StatusLine()->text(), QStringLiteral("Connected! Boot version is 1.2.0.7"));
   EXPECT_EQ(window->StatusLine()->text(), QStringLiteral("√ Set boot value successfully!"));
   uitest::GrabAndSave(dialog, QStringLiteral("boot_flow_connected"));
+  // The main window knows where the board is: in its bootloader, not gone.
+  ASSERT_TRUE(PumpUntil([&] { return window->LinkText()->text() == QString::fromUtf8(texts::kInBootloader); }))
+      << window->LinkText()->text().toStdString();
+  EXPECT_FALSE(window->GreenDot()->isHidden());
+  window->ShowNotConnected();
+  EXPECT_EQ(window->StatusLine()->text(), QString::fromUtf8(texts::kStatusInBootloader));
+  uitest::GrabAndSave(window, QStringLiteral("main_board_in_bootloader"));
 
   dialog->OnBnClickedOpenFile();
   ASSERT_EQ(dialog->CurrentLook(), Look::ImageReady);
@@ -416,6 +426,8 @@ TEST_F(BootDialogEndToEndTest, FlashesTheSimulatedBoardAndItComesBack) {
   EXPECT_EQ(dialog->MessageLine()->text(), QStringLiteral("Update ended and execute new firmware!"));
   EXPECT_NE(dialog->StatusLine()->CtrlTextColor(), QColor(255, 0, 0));
   uitest::GrabAndSave(dialog, QStringLiteral("boot_flow_restarted"));
+
+  EXPECT_EQ(dialog->StatusLine()->text(), QString::fromUtf8(CQV48XXX_Boot::kHeadlineDone));
 
   // The board is back in its firmware; OK ends the update and the link runs again.
   dialog->OnBnClickedOk();
@@ -467,4 +479,57 @@ TEST_F(BootDialogEndToEndTest, OkAfterAStopDoesNotRunTheHalfWrittenImage) {
   EXPECT_EQ(endRecords, 0);
   EXPECT_EQ(app->SimulatedBoard()->ReleaseNumber(), sim::kReleaseBootloader);
   g_pCommunication.load()->Hid()->SetReportTap({});
+}
+
+// Unplugged while the flash erases: the old firmware is gone, so the board
+// comes back in its bootloader; the dialog says so (not "plug to reset") and
+// DownLoad finishes the update with the image still chosen.
+TEST_F(BootDialogEndToEndTest, ABoardUnpluggedDuringTheUpdateComesBackInItsBootloaderToFinishIt) {
+  QTemporaryDir dir;
+  constexpr std::size_t kSize = 4096;
+  app->SimulatedBoard()->SetFaults({.eraseTime = std::chrono::milliseconds(15000)});  // 1 s a sector
+  OpenAndConnect(WriteImage(dir, "firmware.qvbin", kSize));
+  dialog->OnBnClickedDownload();
+  ASSERT_TRUE(PumpUntil([&] { return dialog->MessageLine()->text().startsWith(QStringLiteral("Erasing")); }));
+  EXPECT_EQ(dialog->MessageLine()->text(), QStringLiteral("Erasing flash pages... 0 s of about 1 s"));
+
+  app->SimulatedBoard()->Unplug();
+  ASSERT_TRUE(PumpUntil([&] { return !dialog->Connected() && dialog->CurrentLook() == Look::Finished; }));
+  ASSERT_TRUE(PumpUntil([&] { return !g_pBootDialog || !dialog->Timers().IsTimerArmed(CQV48XXX_Boot::kEraseTimer); }));
+  Pump(200);  // the worker's last word
+  EXPECT_EQ(dialog->StatusLine()->text(), QString::fromUtf8(CQV48XXX_Boot::kHeadlineUnfinished));
+  EXPECT_FALSE(dialog->MessageLine()->text().contains(QStringLiteral("reset"))) << dialog->MessageLine()->text().toStdString();
+
+  app->SimulatedBoard()->SetFaults({});
+  app->SimulatedBoard()->Plug();
+  ASSERT_TRUE(PumpUntil([&] { return dialog->Connected(); }, 8000)) << dialog->StatusLine()->text().toStdString();
+  EXPECT_EQ(app->SimulatedBoard()->ReleaseNumber(), sim::kReleaseBootloader);
+  EXPECT_EQ(dialog->MessageLine()->text(), QString::fromUtf8(CQV48XXX_Boot::kTextFinishFromBootloader));
+  EXPECT_EQ(dialog->CurrentLook(), Look::ImageReady);
+  uitest::GrabAndSave(dialog, QStringLiteral("boot_flow_back_in_bootloader"));
+
+  dialog->OnBnClickedDownload();
+  ASSERT_TRUE(PumpUntil([&] { return MessageIs(BootStatusText(kBootStatusDone)); }, 20000))
+      << dialog->MessageLine()->text().toStdString();
+  ASSERT_TRUE(PumpUntil([&] { return app->SimulatedBoard()->ReleaseNumber() == sim::kReleaseApplication; }));
+  EXPECT_EQ(dialog->StatusLine()->text(), QString::fromUtf8(CQV48XXX_Boot::kHeadlineDone));
+}
+
+// A board that is in its bootloader when the program starts (an update that
+// did not finish): the window says so, and Connect talks to the bootloader
+// without the restart a running board needs.
+TEST_F(BootDialogEndToEndTest, ABoardFoundInItsBootloaderIsShownSoAndConnectedAtOnce) {
+  app->SimulatedBoard()->RestartIntoBootloader();
+  window->show();
+  ASSERT_TRUE(PumpUntil([&] { return window->LinkText()->text() == QString::fromUtf8(texts::kInBootloader); }))
+      << window->LinkText()->text().toStdString();
+  Pump(300);  // the removal's "not found" comes after the bootloader was opened
+  EXPECT_EQ(window->LinkText()->text(), QString::fromUtf8(texts::kInBootloader));
+  EXPECT_EQ(g_bBoardMatched, 0);
+  QTest::mouseClick(window->BootButton(), Qt::LeftButton);
+  dialog = g_pBootDialog;
+  ASSERT_NE(dialog, nullptr);
+  dialog->OnBnClickedConnect();
+  ASSERT_TRUE(PumpUntil([&] { return dialog->Connected(); }, 5000)) << dialog->StatusLine()->text().toStdString();
+  EXPECT_EQ(dialog->CurrentLook(), Look::Connected);
 }

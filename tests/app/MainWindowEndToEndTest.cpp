@@ -223,3 +223,56 @@ TEST_F(LinkRecoveryTest, ABoardThatStaysSilentIsLeftForTheUserToReplug) {
   app->SimulatedBoard()->Plug();
   EXPECT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }));
 }
+
+// A lossy link loses answers as well as frames: the command was acknowledged,
+// its answer never comes. Each step of the connect sequence is asked again,
+// so the board is identified, and the window never claims that no board is
+// there or that it is the wrong one while it does.
+class LostAnswerTest : public AppFixture {
+ protected:
+  void Lose(std::uint8_t cls, std::uint8_t cmd, int count) {
+    sim::SimFaults faults;
+    faults.loseAnswers = {cls, cmd, count};
+    app->SimulatedBoard()->SetFaults(faults);
+  }
+  // Runs until identified, noting every band text and notice shown meanwhile.
+  bool IdentifiedWithoutFalseTexts(int timeoutMs) {
+    QStringList seen;
+    const bool identified = PumpUntil(
+        [&] {
+          seen << window->LinkText()->text();
+          if (window->StatusLine()->isVisible()) seen << window->StatusLine()->text();
+          return g_bBoardMatched == 1 && !window->VersionText()->text().isEmpty();
+        },
+        timeoutMs);
+    for (const char* wrong : {" USB Hid device not found!", texts::kNotConnectedAbsent, texts::kTimeoutToConnect,
+                              texts::kStatusMcuFrozen})
+      EXPECT_FALSE(seen.mid(2).contains(QString::fromUtf8(wrong))) << wrong;
+    return identified;
+  }
+  int Delivered(std::uint8_t cls, std::uint8_t cmd) {
+    const auto delivered = app->SimulatedBoard()->Delivered();
+    return static_cast<int>(std::count_if(delivered.begin(), delivered.end(),
+                                          [&](const auto& d) { return d.cls == cls && d.cmd == cmd; }));
+  }
+};
+
+TEST_F(LostAnswerTest, EachConnectStepWhoseAnswerIsLostIsAskedAgain) {
+  const struct {
+    std::uint8_t cls, cmd;  // the answer lost
+    std::uint8_t askedCls, askedCmd;
+  } steps[] = {{1, 2, 1, 1}, {64, 11, 64, 10}, {64, 2, 64, 1}, {1, 33, 1, 32}};
+  for (const auto& s : steps) {
+    SCOPED_TRACE(testing::Message() << int(s.cls) << "," << int(s.cmd));
+    app->SimulatedBoard()->Unplug();
+    ASSERT_TRUE(PumpUntil([] { return g_bDevicePresent == 0; }));
+    app->SimulatedBoard()->ClearDelivered();
+    Lose(s.cls, s.cmd, 2);
+    const int asksBefore = Delivered(s.askedCls, s.askedCmd);
+    app->SimulatedBoard()->Plug();
+    window->show();
+    EXPECT_TRUE(IdentifiedWithoutFalseTexts(15000)) << window->LinkText()->text().toStdString();
+    // A lost answer that identification does not wait for is asked again too.
+    EXPECT_TRUE(PumpUntil([&] { return Delivered(s.askedCls, s.askedCmd) - asksBefore >= 3; }, 6000));
+  }
+}

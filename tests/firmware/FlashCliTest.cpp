@@ -120,6 +120,7 @@ TEST_F(FlashCliTest, ImageMadeFromRawDataIsFlashedIntoTheSimulatedBoard) {
             "√ Set boot value successfully!\n"
             "Connected! Boot version is 1.2.0.7\n"
             "Begin update firmware...\n"
+            "Erasing flash pages... 0 s of about 2 s\n"
             "Flash pages erase succeed! Downloading firmware...\n"
             "Update ended and execute new firmware!\n"
             "The board is back in its application firmware.\n");
@@ -437,4 +438,30 @@ TEST_F(FlashCliTest, LogNamesTheBootloaderRecordsOfAnUpdate) {
   };
   for (const auto& row : rows) EXPECT_TRUE(Has(csv, row)) << row << "\nin\n" << csv;
   EXPECT_FALSE(Has(csv, ",ERROR,")) << csv;
+}
+
+// The erase is silent on the board's side: corvelctl counts its seconds
+// against what the image's size makes it take. Unplugged after the erase, the
+// board has no firmware to start and comes back in its bootloader, and the
+// message says the update can be finished from there.
+TEST_F(FlashCliTest, TheEraseIsTimedAndAnUnpluggedBoardIsToldToBeFinishedFromItsBootloader) {
+  const auto data = Pattern(4096);
+  const std::string image = Path("fw.qvbin");
+  ASSERT_EQ(Ctl({"image", "make", Write("raw.bin", data), "-o", image}).rc, 0);
+  std::thread unplugger;
+  const auto r = WithBoard({"--sim", "flash", image}, [&](Session& s) {
+    s.Sim()->SetFaults({.eraseTime = std::chrono::milliseconds(15 * 2500)});  // 2.5 s a sector
+    unplugger = std::thread([board = s.Sim()] {
+      while (board->ErasedLength() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+      board->Unplug();
+    });
+  });
+  unplugger.join();
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_TRUE(Has(r.err, "Erasing flash pages... 0 s of about 1 s\nErasing flash pages... 1 s of about 1 s\n")) << r.err;
+  EXPECT_TRUE(Has(r.err, "The board was unplugged during the update.\nIts flash was erased, so the board comes back "
+                         "in its bootloader when plugged in again: run 'corvelctl flash' again"))
+      << r.err;
+  EXPECT_EQ(releaseAtEnd, sim::kReleaseBootloader);
 }

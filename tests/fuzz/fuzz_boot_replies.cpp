@@ -5,7 +5,13 @@
 // worker to stop or say the board went; past the input's end it answers
 // correctly. Whatever comes back, the worker must
 // not read or write out of bounds, must end, and must never send the end
-// record for an image it did not write whole.
+// record for an image it did not write whole (nor, with a check word, before
+// the bootloader accepted the check).
+//
+// The oracle judges by what the worker was handed and could accept, not by
+// how the answer was made: a record taken raw from the input that happens to
+// be a correct echo is as good as one the script built, and the worker is
+// right to go on after it.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -23,7 +29,9 @@ struct Script {
   std::size_t at = 0;
   BootTransferContext* context = nullptr;
   std::uint32_t imageLength = 0;
-  std::uint32_t blocksEchoed = 0;
+  std::uint32_t checkWord = 0;
+  std::vector<bool> blockAccepted;  // per block: a correct echo reached the worker
+  bool checkAccepted = false;
   bool endSentEarly = false;
 
   bool Take(std::uint8_t& byte) {
@@ -35,8 +43,8 @@ struct Script {
   // Called on the worker thread for every record it sends.
   bool Answer(const boot::Record& request) {
     if (request[boot::kOpcodeOffset] == boot::kOpEnd) {
-      const std::uint32_t blocks = (imageLength + boot::kBlockSize - 1) / boot::kBlockSize;
-      if (blocksEchoed < blocks) endSentEarly = true;
+      const bool whole = std::all_of(blockAccepted.begin(), blockAccepted.end(), [](bool b) { return b; });
+      if (!whole || (checkWord != 0 && !checkAccepted)) endSentEarly = true;
     }
     // Once the input is used up the bootloader behaves, so that the worker
     // ends without waiting out a timeout.
@@ -57,7 +65,6 @@ struct Script {
         reply = request;
         if (request[boot::kOpcodeOffset] == boot::kOpBlock) {
           reply[boot::kOpcodeOffset] = boot::kOpBlockEcho;
-          ++blocksEchoed;
         } else {
           reply[boot::kResultOffset] = boot::kResultDone;
         }
@@ -67,7 +74,23 @@ struct Script {
       case 7: context->OnDeviceRemoved(); return true;
     }
     context->OnBootReply(reply.data());
-    return (control & 0x80) == 0;  // now and then the record cannot be sent at all
+    const bool sent = (control & 0x80) == 0;  // now and then the record cannot be sent at all
+    if (sent) NoteAccepted(request, reply);
+    return sent;
+  }
+
+  // What the worker accepts of an answer to a request it managed to send.
+  void NoteAccepted(const boot::Record& request, const boot::Record& reply) {
+    const std::uint8_t op = request[boot::kOpcodeOffset];
+    if (op == boot::kOpBlock && reply[boot::kOpcodeOffset] == boot::kOpBlockEcho &&
+        std::equal(reply.begin() + boot::kEchoFirst, reply.begin() + boot::kEchoEnd,
+                   request.begin() + boot::kEchoFirst)) {
+      const std::size_t block = boot::GetU32(request.data() + boot::kNumberOffset) / boot::kBlockSize;
+      if (block < blockAccepted.size()) blockAccepted[block] = true;
+    }
+    if (op == boot::kOpCheck && reply[boot::kOpcodeOffset] == boot::kOpCheck &&
+        reply[boot::kResultOffset] == boot::kResultDone)
+      checkAccepted = true;
   }
 };
 
@@ -81,6 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A short image (N from the input), its check word from the input too.
   script.imageLength = 1 + data[0] % 160;
   const std::uint32_t checkWord = boot::GetU32(data + 1);
+  script.checkWord = checkWord;
+  script.blockAccepted.assign((script.imageLength + boot::kBlockSize - 1) / boot::kBlockSize, false);
   std::vector<std::uint8_t> image(script.imageLength + 12, 0xA5);
 
   // Waits as short as they can be: a silent step costs a millisecond.

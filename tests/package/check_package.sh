@@ -6,6 +6,7 @@
 #   check_package.sh contents WORK_DIR VERSION     its files, control fields and scripts
 #   check_package.sh lintian  WORK_DIR             lintian reports no error
 #   check_package.sh run      WORK_DIR VERSION     the unpacked programs run
+#   check_package.sh hardening WORK_DIR            both programs carry the distribution's hardening
 set -euo pipefail
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -144,6 +145,30 @@ step_run() {
   echo "the unpacked programs run"
 }
 
+# What lintian's hardening checks look for, read from the ELF files with
+# readelf: position-independent, full RELRO (a RELRO segment and immediate
+# binding), the stack protector and fortified libc calls.
+step_hardening() {
+  local work=$1 program bin
+  for program in corvelctl corvelgui; do
+    bin=$work/root/usr/bin/$program
+    [ -f "$bin" ] || fail "$program is not in the package"
+    local header dynamic segments symbols
+    header=$(readelf -hW "$bin") || fail "readelf cannot read $program"
+    dynamic=$(readelf -dW "$bin")
+    segments=$(readelf -lW "$bin")
+    symbols=$(readelf --dyn-syms -W "$bin")
+    grep -q 'Type:[[:space:]]*DYN' <<<"$header" || fail "$program is not position-independent"
+    grep -Eq 'FLAGS_1\).*PIE' <<<"$dynamic" || fail "$program is not marked PIE"
+    grep -q 'GNU_RELRO' <<<"$segments" || fail "$program has no RELRO segment"
+    grep -Eq '\(FLAGS\).*BIND_NOW|FLAGS_1\).*NOW' <<<"$dynamic" || fail "$program is not bound at once (no BIND_NOW)"
+    grep -q '__stack_chk_fail' <<<"$symbols" || fail "$program is built without the stack protector"
+    grep -Eq '__[a-z0-9_]+_chk(@|$| )' <<<"$(grep -v __stack_chk <<<"$symbols")" \
+      || fail "$program calls no fortified libc function (_FORTIFY_SOURCE)"
+  done
+  echo "both programs carry PIE, full RELRO, the stack protector and fortified calls"
+}
+
 step=${1:-}
 shift || true
 case $step in
@@ -151,5 +176,6 @@ case $step in
   contents) step_contents "$@" ;;
   lintian) step_lintian "$@" ;;
   run) step_run "$@" ;;
-  *) fail "usage: check_package.sh build|contents|lintian|run ..." ;;
+  hardening) step_hardening "$@" ;;
+  *) fail "usage: check_package.sh build|contents|lintian|run|hardening ..." ;;
 esac

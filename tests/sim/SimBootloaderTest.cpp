@@ -315,5 +315,46 @@ TEST_F(SimBootloaderTest, RestartDropsQueuedOutputAndHalfFrames) {
   EXPECT_TRUE(board_.Delivered().empty());
 }
 
+
+// Flash keeps what an update did to it through a power cycle: a board whose
+// application area was erased, or written only in part, has nothing to start
+// and comes up in its bootloader, where the update can be finished; one that
+// was not erased, or got a whole new image, starts its application.
+TEST_F(SimBootloaderTest, APowerCycleAfterAnUnfinishedUpdateComesBackInTheBootloader) {
+  const auto powerCycle = [&] {
+    board_.Unplug();
+    board_.Plug();
+    events_.WaitFor(2);
+    events_.Clear();
+    return board_.ReleaseNumber();
+  };
+  const auto writeBlock = [&](std::uint32_t offset) {
+    sim::Report block = Record(0xE2, offset);
+    std::fill(block.begin() + 8, block.end(), 0x5A);
+    ASSERT_TRUE(Ask(block));
+  };
+
+  EnterBootloader();  // connected, nothing erased: the old firmware is still there
+  ASSERT_TRUE(Ask(Record(0xE0)));
+  EXPECT_EQ(powerCycle(), sim::kReleaseApplication);
+
+  EnterBootloader();
+  ASSERT_EQ((*Ask(Record(0xE1, 64)))[1], 1);  // erased, nothing written
+  EXPECT_EQ(powerCycle(), sim::kReleaseBootloader);
+
+  ASSERT_EQ((*Ask(Record(0xE1, 64)))[1], 1);  // finished from the bootloader, in part
+  writeBlock(0);
+  EXPECT_EQ(powerCycle(), sim::kReleaseBootloader);
+
+  ASSERT_EQ((*Ask(Record(0xE1, 64)))[1], 1);  // and whole, then ended: it runs
+  writeBlock(0);
+  writeBlock(32);
+  ASSERT_EQ((*Ask(Record(0xE5)))[1], 1);
+  EXPECT_EQ(events_.WaitFor(2), (std::vector<std::uint32_t>{kRemoval, kArrival}));
+  events_.Clear();
+  EXPECT_EQ(board_.ReleaseNumber(), sim::kReleaseApplication);
+  EXPECT_EQ(powerCycle(), sim::kReleaseApplication);
+}
+
 }  // namespace
 }  // namespace simtest
