@@ -70,6 +70,7 @@ bool CCorvelGUIApp::CreateObjects() {
   if (m_options.simulateBoardId) {
     sim::SimConfig config;
     config.boardId = *m_options.simulateBoardId;
+    config.chipAddress = m_options.simChipAddress;
     m_board = std::make_unique<sim::SimBoard>(config);
     m_board->SetFaults(m_options.simFaults);
     // The simulated board raises arrival and removal like the system would.

@@ -29,6 +29,7 @@ class TrafficCapture;
 struct AppOptions {
   std::optional<std::uint8_t> simulateBoardId;  // set: run against the simulated board
   sim::SimFaults simFaults = sim::RealisticTiming();  // its timing and faults
+  std::uint8_t simChipAddress = 0x5B;           // its chip answers at this I2C address only
   std::string devicePath;                       // set: only this hidraw node (--device)
   QString screenshotPath;                       // set: save a picture and quit
   int screenshotAfterMs = 3000;

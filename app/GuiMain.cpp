@@ -67,6 +67,11 @@ int CorvelGuiMain(int argc, char** argv) {
                                QStringLiteral("The simulated board loses, spoils or refuses P percent of the "
                                               "frames: drop=P,corrupt=P,nak=P."),
                                QStringLiteral("SPEC"));
+  QCommandLineOption simChipAddress(QStringList{QStringLiteral("sim-chip-address")},
+                                    QStringLiteral("The simulated chip's own I2C address, 0x58..0x5B (default "
+                                                   "0x5B): a transfer to any other fails as on a board whose "
+                                                   "chip does not answer."),
+                                    QStringLiteral("ADDR"));
   QCommandLineOption device(QStringList{QStringLiteral("device")},
                             QStringLiteral("Open exactly this hidraw node (e.g. /dev/hidraw3) instead of looking "
                                            "for the board."),
@@ -74,6 +79,7 @@ int CorvelGuiMain(int argc, char** argv) {
   parser.addOption(device);
   parser.addOption(simLatency);
   parser.addOption(simFaults);
+  parser.addOption(simChipAddress);
   QCommandLineOption screenshot(QStringList{QStringLiteral("screenshot")},
                                 QStringLiteral("Save a picture of the window to FILE after --after ms, then quit "
                                                "(for documentation and checks without a display)."),
@@ -101,8 +107,9 @@ int CorvelGuiMain(int argc, char** argv) {
     }
     options.simulateBoardId = static_cast<std::uint8_t>(id);
   }
-  if ((parser.isSet(simLatency) || parser.isSet(simFaults)) && !options.simulateBoardId) {
-    std::fprintf(stderr, "corvelgui: --sim-latency and --sim-faults need --simulate\n");
+  if ((parser.isSet(simLatency) || parser.isSet(simFaults) || parser.isSet(simChipAddress)) &&
+      !options.simulateBoardId) {
+    std::fprintf(stderr, "corvelgui: --sim-latency, --sim-faults and --sim-chip-address need --simulate\n");
     return 2;
   }
   if (parser.isSet(device)) {
@@ -113,13 +120,17 @@ int CorvelGuiMain(int argc, char** argv) {
     options.devicePath = parser.value(device).toStdString();
   }
   std::string knobError;
-  if ((parser.isSet(simLatency) &&
+  sim::SimConfig simChip;
+  if ((parser.isSet(simChipAddress) &&
+       !sim::ParseChipAddress(parser.value(simChipAddress).toStdString(), simChip, knobError)) ||
+      (parser.isSet(simLatency) &&
        !sim::ParseLatency(parser.value(simLatency).toStdString(), options.simFaults, knobError)) ||
       (parser.isSet(simFaults) &&
        !sim::ParseFaultSpec(parser.value(simFaults).toStdString(), options.simFaults, knobError))) {
     std::fprintf(stderr, "corvelgui: %s\n", knobError.c_str());
     return 2;
   }
+  options.simChipAddress = simChip.chipAddress;
 
   if (parser.isSet(screenshot)) {
     options.screenshotPath = parser.value(screenshot);

@@ -406,7 +406,7 @@ void CQV512XX::OnMessage(const Message& m) {
     case kMsgRegisterReadFailed:
       m_target->KillTimer(kReplyTimer);
       if (m_toolPages) m_toolPages->RelayRegisterReply(m);
-      ShowStatus(QString::fromUtf8(texts::kStatusReadFailed) + EndReplyWaits(), false);
+      ShowStatus(QString::fromUtf8(texts::kStatusReadFailed) + NoAnswerAtAddress(m) + EndReplyWaits(), false);
       return;
     case kMsgGpioControlStatus: {
       const auto* bytes = m.Bytes();
@@ -608,6 +608,18 @@ void CQV512XX::OnBoardId(const Message& reply) {
 // A failure reply, the reply timeout or a lost link: the answer a page waits
 // for may never come, and a later reply for the same register would be
 // someone else's. Every wait ends; the text names the steps that stopped.
+QString CQV512XX::NoAnswerAtAddress(const platform::Message& failure) {
+  // The reply carries the I2C record of the transfer: byte 1 the address,
+  // byte 2 the first register.
+  constexpr std::size_t kAddressByte = 1;
+  constexpr std::size_t kRegisterByte = 2;
+  const auto* record = failure.Bytes();
+  if (!record || record->size() <= kRegisterByte) return {};
+  const auto hex = [](std::uint8_t v) { return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper(); };
+  return QStringLiteral(" No answer from the chip at address 0x%1 (register 0x%2): check the chip address.")
+      .arg(hex((*record)[kAddressByte]), hex((*record)[kRegisterByte]));
+}
+
 QString CQV512XX::EndReplyWaits() {
   const std::vector<std::string> ended = chip::EndReplyWaits();
   if (ended.empty()) return {};

@@ -149,6 +149,11 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   void OnBootClicked();
   void OnLinkFailed();
   QString EndReplyWaits();
+  // For a failure reply (16, 48): the address and register it names. A chip
+  // that does not acknowledge its address is the usual cause, and the bridge
+  // answers reads and writes alike with it, so the person is pointed at the
+  // address rather than left with "read failed" after a write.
+  static QString NoAnswerAtAddress(const platform::Message& failure);
   // Waits for the answer to a step just sent (first: the first ask).
   void AwaitConnectAnswer(ConnectStep step, bool first, std::uint32_t ms = kConnectAnswerMs);
   void ConnectAnswered(ConnectStep step);

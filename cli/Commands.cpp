@@ -60,6 +60,9 @@ constexpr const char* kToolHelp =
     "                    the simulated board loses, spoils or refuses P percent of the frames\n"
     "  --sim-seed N      which frames the simulated board's faults hit (default 1): each seed\n"
     "                    gives its own repeatable run\n"
+    "  --sim-chip-address ADDR\n"
+    "                    the simulated chip's own I2C address, 0x58..0x5B (default 0x5B): a\n"
+    "                    transfer to any other fails as on a board whose chip does not answer\n"
     "  --trace           show every report in and out, with a decode of each frame, on stderr\n"
     "  --log FILE.csv    add every frame and bootloader record in and out to FILE.csv\n"
     "                    (one row each: time, direction, kind, sequence, command, payload, meaning);\n"
@@ -180,6 +183,7 @@ struct Globals {
   std::string devicePath;
   sim::SimFaults simFaults = sim::RealisticTiming();
   std::uint32_t simSeed = 1;
+  sim::SimConfig simChip;  // its chip address
   bool simKnobsGiven = false;  // they mean nothing without --sim
   bool trace = false;
   std::string logPath;
@@ -445,6 +449,7 @@ class Runner {
       o.devicePath = g_.devicePath;
       o.simFaults = g_.simFaults;
       o.simSeed = g_.simSeed;
+      o.simChipAddress = g_.simChip.chipAddress;
       o.trace = g_.trace;
       o.timeoutMs = g_.timeoutMs;
       o.chipAddress = g_.address;
@@ -1224,6 +1229,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       } else if (a == "--sim-seed" || a.rfind("--sim-seed=", 0) == 0) {
         g.simSeed = static_cast<std::uint32_t>(NumberIn(value("--sim-seed"), 0, 2147483647, "--sim-seed"));
         g.simKnobsGiven = true;
+      } else if (a == "--sim-chip-address" || a.rfind("--sim-chip-address=", 0) == 0) {
+        std::string error;
+        if (!sim::ParseChipAddress(value("--sim-chip-address"), g.simChip, error)) throw UsageError{error};
+        g.simKnobsGiven = true;
       } else if (a == "--device" || a.rfind("--device=", 0) == 0) {
         g.devicePath = value("--device");
         if (g.devicePath.empty()) throw UsageError{"--device needs a path"};
@@ -1252,7 +1261,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       if (!sim::ParseFaultSpec(joined, g.simFaults, error)) throw UsageError{error};
     }
     if (i >= args.size()) throw UsageError{"no command given"};
-    if (g.simKnobsGiven && !g.sim) throw UsageError{"--sim-latency, --sim-faults and --sim-seed need --sim"};
+    if (g.simKnobsGiven && !g.sim) throw UsageError{"--sim-latency, --sim-faults, --sim-seed and --sim-chip-address need --sim"};
     if (!g.devicePath.empty() && g.sim) throw UsageError{"--device and --sim exclude each other"};
     const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
     std::ofstream log;  // outlives the session, whose reader thread writes to it

@@ -59,6 +59,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
     sim::SimConfig config;
     config.boardId = options_.simBoardId;
     config.seed = options_.simSeed;
+    config.chipAddress = options_.simChipAddress;
     board_ = std::make_unique<sim::SimBoard>(config);
     board_->SetFaults(options_.simFaults);
     const platform::Handle main = main_.handle();
@@ -429,14 +430,23 @@ bool Session::WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> val
     return false;
   }
   // The board echoes what it wrote: a late acknowledgement of an earlier
-  // write (other registers, other bytes) must not pass for this one.
+  // write (other registers, other bytes) must not pass for this one. Its
+  // failure answer (a chip that did not acknowledge) names the register.
   const auto isAnswer = [&](const Message& m) {
     const auto* bytes = m.Bytes();
+    if (m.id == platform::kMsgRegisterReadFailed)
+      return !bytes || bytes->size() <= kI2cFirstRegister || (*bytes)[kI2cFirstRegister] == reg;
     const auto reply = m.id == platform::kMsgRegisterWritten && bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
     return reply && reply->first == reg && std::equal(values.begin(), values.end(), reply->data.begin(), reply->data.end());
   };
-  return Request([&] { return chip::WriteChipRegisters(reg, values); }, isAnswer, error, "register write")
-      .has_value();
+  const auto m = Request([&] { return chip::WriteChipRegisters(reg, values); }, isAnswer, error, "register write");
+  if (!m) return false;
+  if (m->id == platform::kMsgRegisterReadFailed) {
+    error = "The board could not write the chip at address " + Hex2(g_i2cAddress.load()) + " (register " +
+            Hex2(reg) + "). Check the chip address.";
+    return false;
+  }
+  return true;
 }
 
 bool Session::WaitForBoard(int timeoutMs) {

@@ -29,6 +29,8 @@ struct SessionOptions {
   sim::SimFaults simFaults = sim::RealisticTiming();
   // Seeds the simulated board's fault generator: another seed, other frames lost.
   std::uint32_t simSeed = 1;
+  // The simulated chip's own I2C address: it answers at no other.
+  std::uint8_t simChipAddress = 0x5B;
   bool trace = false;
   int timeoutMs = 5000;
   std::uint8_t chipAddress = 0x5B;

@@ -386,7 +386,12 @@ struct SimBoard::Impl {
     const auto fail = [&] {
       ReplyLocked(kClassI2c, kCmdRegisterFailed, p.first(std::min(p.size(), kI2cRecordSize)));
     };
-    if (p.size() < kI2cRecordSize || p[kI2cAddressOffset] != chipAddress) return fail();
+    // Nothing acknowledges an address other than the chip's: the bridge's
+    // transfer ends at the address byte, and the failure answer is all the
+    // host learns.
+    if (p.size() < kI2cRecordSize || p[kI2cAddressOffset] != chipAddress ||
+        p[kI2cAddressOffset] != config.chipAddress)
+      return fail();
     const auto record = p.first(kI2cRecordSize);
     const std::uint8_t first = p[kI2cFirstRegisterOffset];
     const std::size_t count = p[kI2cCountOffset];

@@ -42,6 +42,9 @@ struct SimConfig {
   std::array<std::string, 3> versionStrings{"QV-BRIDGE", "2026-11-02", "V1.3.0"};
   std::array<std::uint8_t, 4> bootVersion{1, 2, 0, 7};
   std::uint32_t seed = 1;
+  // The chip's own I2C address, as its address pins set it: it acknowledges
+  // no other, so a transfer the bridge makes to another address fails.
+  std::uint8_t chipAddress = 0x5B;
 };
 
 // Fault knobs. Shares are in parts per million of frames (or reports, for the
@@ -122,7 +125,10 @@ class SimBoard {
   // Sets a register as it is; for 0x00/0x01, what is outside that port's
   // pins, without an interrupt report.
   void SetRegister(std::uint8_t reg, std::uint8_t value);
-  std::uint8_t ChipAddress() const;                       // set by (64,10); 0x5B at start
+  // The address the bridge was told with (64,10); 0x5B at start. Register
+  // transfers reach the chip only when this, the transfer's own address and
+  // the chip's (SimConfig::chipAddress) agree.
+  std::uint8_t ChipAddress() const;
 
   // ---- the chip's pins ---------------------------------------------------
   // What is outside the sixteen GPIO pins (bit 8 * port + n is pin Pport_n,

@@ -11,6 +11,9 @@ namespace {
 
 constexpr double kPpmPerPercent = 10000.0;
 constexpr double kMaxLatencyMs = 1000.0;
+// The addresses the chip's address pins can give it.
+constexpr unsigned kChipAddressLowest = 0x58;
+constexpr unsigned kChipAddressHighest = 0x5B;
 
 std::optional<double> ParseDecimal(std::string_view text) {
   // from_chars takes no sign and no blanks: "-1", "+1" and " 1" are refused.
@@ -74,6 +77,24 @@ bool ParseLatency(std::string_view text, SimFaults& faults, std::string& error) 
     return false;
   }
   faults.reportLatency = std::chrono::microseconds(std::llround(*ms * 1000.0));
+  return true;
+}
+
+bool ParseChipAddress(std::string_view text, SimConfig& config, std::string& error) {
+  std::string_view digits = text;
+  int base = 10;
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    digits.remove_prefix(2);
+    base = 16;
+  }
+  unsigned value = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || value < kChipAddressLowest ||
+      value > kChipAddressHighest) {
+    error = "--sim-chip-address takes an I2C address from 0x58 to 0x5B, not '" + std::string(text) + "'";
+    return false;
+  }
+  config.chipAddress = static_cast<std::uint8_t>(value);
   return true;
 }
 

@@ -1,5 +1,6 @@
 // The simulated board's knobs as a person sets them from a command line
-// (`--sim-latency MS`, `--sim-faults drop=P,corrupt=P,nak=P`), and the timing
+// (`--sim-latency MS`, `--sim-faults drop=P,corrupt=P,nak=P`,
+// `--sim-chip-address ADDR`), and the timing
 // a real board has, which is what a person gets unless they say otherwise.
 // Tests build their SimFaults directly and start from no delays at all.
 #pragma once
@@ -29,5 +30,8 @@ SimFaults RealisticTiming();
 bool ParseFaultSpec(std::string_view spec, SimFaults& faults, std::string& error);
 // A per-report latency in milliseconds (0 to 1000, decimals allowed).
 bool ParseLatency(std::string_view text, SimFaults& faults, std::string& error);
+// The simulated chip's own I2C address: one of those its address pins can
+// set (0x58 to 0x5B), in decimal or 0x hex.
+bool ParseChipAddress(std::string_view text, SimConfig& config, std::string& error);
 
 }  // namespace sim

@@ -1,5 +1,6 @@
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QRegularExpression>
 
 #include "chip/ChipAccess.h"
 #include "link/CommandSet.h"
@@ -101,6 +102,33 @@ TEST_F(BoardPageTest, AddressAndSpeedCombos) {
   EXPECT_EQ(g_i2cSpeed.load(), kI2cSpeed1M);
   g_pRoundPage->SpeedCombo()->setCurrentIndex(0);
   EXPECT_EQ(g_i2cSpeed.load(), kI2cSpeed400K);
+}
+
+TEST_F(BoardPageTest, AChipAddressNobodyAnswersAtIsNamedInTheStatusLine) {
+  // The simulated chip sits at 0x5B: told 0x58, the bridge's transfers
+  // reach no chip and each gets the board's failure answer.
+  const QString failed = QString::fromUtf8(texts::kStatusReadFailed);
+  g_pRoundPage->AddressCombo()->setCurrentIndex(0);
+  ASSERT_TRUE(PumpUntil([&] { return !Carried(64, 10).empty(); }, 2000));
+  g_ledBrightness.fill(0x33);
+  g_bBrightnessPending = 1;
+  g_pRoundPage->OnTimer(CRound::kBrightnessTimer);
+  ASSERT_TRUE(PumpUntil([&] { return window->StatusLine()->text().startsWith(failed); }, 3000))
+      << window->StatusLine()->text().toStdString();
+  // The effect control (0x14) and the brightness block (0x20) both fail;
+  // the line names whichever came last.
+  EXPECT_TRUE(window->StatusLine()->text().contains(
+      QRegularExpression(QRegularExpression::escape(failed) +
+                         QStringLiteral(" No answer from the chip at address 0x58 \\(register 0x(14|20)\\): "
+                                        "check the chip address\\."))))
+      << window->StatusLine()->text().toStdString();
+  EXPECT_NE(board().Register(0x20), 0x33);
+
+  // Back at the chip's own address the same brightness arrives.
+  g_pRoundPage->AddressCombo()->setCurrentIndex(3);
+  g_bBrightnessPending = 1;
+  g_pRoundPage->OnTimer(CRound::kBrightnessTimer);
+  EXPECT_TRUE(RegisterBecomes(0x20, 0x33));
 }
 
 TEST_F(BoardPageTest, SwitchingToALargerBoardResetsOnlyTheLedsOfTheOldOne) {

@@ -240,7 +240,8 @@ TEST(GuiMainWithoutDisplay, HelpAndVersionAnswerWithoutAWindowSystem) {
     const char* option;
     const char* expected;
   };
-  for (const Case& c : {Case{"--help", "--simulate"}, Case{"-h", "--simulate"}, Case{"--version", "CorvelGUI"}}) {
+  for (const Case& c : {Case{"--help", "--simulate"}, Case{"-h", "--simulate"}, Case{"--help", "--sim-chip-address"},
+                        Case{"--version", "CorvelGUI"}}) {
     SCOPED_TRACE(c.option);
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -304,6 +304,33 @@ TEST(CliTest, AddressRangesAreNamedInHex) {
   }
 }
 
+TEST(CliTest, TheSimulatedChipAnswersOnlyAtItsOwnAddress) {
+  struct Case {
+    std::vector<std::string> args;
+    int rc;
+    const char* says;  // in the output, or for a failure in the error text
+  };
+  const Case cases[] = {
+      {{"--sim", "--address", "0x58", "batch", "reg write 0x20 0x10", "reg read 0x20"},
+       1,
+       "The board could not write the chip at address 0x58 (register 0x20). Check the chip address."},
+      {{"--sim", "--sim-chip-address", "0x59", "reg", "read", "0x20"},
+       1,
+       "The board could not read the chip at address 0x5B (register 0x20). Check the chip address."},
+      {{"--sim", "--sim-chip-address=0x59", "--address", "0x59", "batch", "reg write 0x20 0x10", "reg read 0x20"},
+       0,
+       "0x20: 0x10\n"},
+      {{"--sim", "--sim-chip-address", "0x5C", "info"}, 2, "--sim-chip-address takes an I2C address from 0x58 to 0x5B"},
+      {{"--sim-chip-address", "0x59", "info"}, 2, "need --sim"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const auto r = Ctl(c.args);
+    EXPECT_EQ(r.rc, c.rc) << r.err;
+    EXPECT_NE((c.rc == 0 ? r.out : r.err).find(c.says), std::string::npos) << r.out << r.err;
+  }
+}
+
 TEST(CliTest, InfoFailsWhenTheBoardRefusesTheChipAddress) {
   cli::SetSessionHooks({[](Session& s) { s.Sim()->SetFaults({.refuseAddress = true}); }, {}});
   const auto r = Ctl({"--sim", "info"});

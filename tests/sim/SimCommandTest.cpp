@@ -7,8 +7,9 @@ namespace {
 
 class SimCommandTest : public BoardFixture {
  protected:
-  SimCommandTest()
-      : BoardFixture(sim::SimConfig{.boardId = 128, .versionStrings = {"BR", "", "V9.9"}}) {}
+  explicit SimCommandTest(std::uint8_t chipAddress = 0x5B)
+      : BoardFixture(
+            sim::SimConfig{.boardId = 128, .versionStrings = {"BR", "", "V9.9"}, .chipAddress = chipAddress}) {}
 
   Reply Write(std::uint8_t reg, const Bytes& data, std::uint8_t chip = 0x5B) {
     return Exchange(16, 3, Concat(I2cRecord(chip, reg, static_cast<std::uint8_t>(data.size())), data));
@@ -66,9 +67,34 @@ TEST_F(SimCommandTest, ChipAddressIsTakenOnlyInItsRange) {
     EXPECT_EQ(Exchange(64, 10, c.payload).cmd, c.cmd);
     EXPECT_EQ(board_.ChipAddress(), c.addressAfter);
   }
-  // Register access now goes to the new address only.
+  // The bridge now goes to 0x58 only, where no chip answers: the chip at
+  // 0x5B is not reached either way.
   EXPECT_EQ(Read(0x20, 1, 0x5B).cmd, 48);
-  EXPECT_EQ(Read(0x20, 1, 0x58).cmd, 2);
+  EXPECT_EQ(Read(0x20, 1, 0x58).cmd, 48);
+}
+
+class SimChipAt59Test : public SimCommandTest {
+ protected:
+  SimChipAt59Test() : SimCommandTest(0x59) {}
+};
+
+TEST_F(SimChipAt59Test, TheChipAnswersOnlyAtItsOwnAddress) {
+  struct Case {
+    std::uint8_t told;       // by (64, 10)
+    std::uint8_t addressed;  // in the transfer's record
+    bool answers;
+  };
+  for (const Case& c : {Case{0x5B, 0x5B, false}, Case{0x59, 0x5B, false}, Case{0x5A, 0x5A, false},
+                        Case{0x59, 0x59, true}}) {
+    SCOPED_TRACE(testing::PrintToString(c.addressed));
+    ASSERT_EQ(Exchange(64, 10, {c.told}).cmd, 11);
+    const Reply written = Write(0x20, {c.addressed}, c.addressed);
+    const Reply read = Read(0x20, 1, c.addressed);
+    EXPECT_EQ(written.cmd, c.answers ? 4 : 48);
+    EXPECT_EQ(read.cmd, c.answers ? 2 : 48);
+    if (!c.answers) EXPECT_EQ(read.payload, I2cRecord(c.addressed, 0x20, 1)) << "the failure carries the record";
+    EXPECT_EQ(board_.Register(0x20), c.answers ? c.addressed : 0);
+  }
 }
 
 TEST_F(SimCommandTest, RegisterWriteThenReadBack) {

@@ -42,4 +42,19 @@ TEST(SimKnobsTest, LatencyInMilliseconds) {
   for (const char* bad : {"", "-1", "1001", "fast", "1ms"}) EXPECT_FALSE(sim::ParseLatency(bad, f, error)) << bad;
 }
 
+TEST(SimKnobsTest, ChipAddressIsOneTheAddressPinsCanSet) {
+  std::string error;
+  for (const auto& [text, address] : {std::pair{"0x58", 0x58}, std::pair{"0X5b", 0x5B}, std::pair{"89", 0x59}}) {
+    sim::SimConfig config;
+    ASSERT_TRUE(sim::ParseChipAddress(text, config, error)) << text << ": " << error;
+    EXPECT_EQ(config.chipAddress, address) << text;
+  }
+  for (const char* bad : {"", "0x", "0x57", "0x5C", "-88", "0x5B ", "5B", "0x1005B"}) {
+    sim::SimConfig config;
+    EXPECT_FALSE(sim::ParseChipAddress(bad, config, error)) << bad;
+    EXPECT_NE(error.find("--sim-chip-address"), std::string::npos) << bad;
+    EXPECT_EQ(config.chipAddress, 0x5B) << "nothing set by an address that is refused: " << bad;
+  }
+}
+
 }  // namespace
