@@ -1,5 +1,7 @@
 #include "ui/GifSplitter.h"
 
+#include <limits>
+
 namespace gif {
 namespace {
 
@@ -158,6 +160,23 @@ std::vector<std::uint8_t> FrameStream(std::span<const std::uint8_t> data, const 
 std::chrono::milliseconds FrameWait(std::optional<std::uint16_t> delay) {
   if (!delay || *delay < kShortestDelay) return kDefaultWait;
   return std::chrono::milliseconds(std::uint32_t{*delay} * 10u);
+}
+
+std::uint64_t HeldBytes(const Screen& screen, std::size_t frames) {
+  // At most 65535 x 65535 x 4 bytes a screen, so this product cannot wrap;
+  // the one by the frame count can, and is checked.
+  const std::uint64_t perScreen = std::uint64_t{screen.width} * screen.height * kBytesPerPixel;
+  const std::uint64_t perFrame = perScreen + kBytesPerFrame;
+  constexpr std::uint64_t kMost = std::numeric_limits<std::uint64_t>::max();
+  const std::uint64_t beside = perScreen * (frames > 1 ? kScreensBesideAnimation : kScreensBesideStill);
+  if (frames > (kMost - beside) / perFrame) return kMost;
+  return beside + perFrame * frames;
+}
+
+Fit FitInBudget(const Screen& screen, std::size_t frames) {
+  if (frames > 1 && HeldBytes(screen, frames) <= kMemoryBudget) return Fit::kAnimation;
+  if (frames >= 1 && HeldBytes(screen, 1) <= kMemoryBudget) return Fit::kStill;
+  return Fit::kNothing;
 }
 
 }  // namespace gif

@@ -59,4 +59,31 @@ std::vector<std::uint8_t> FrameStream(std::span<const std::uint8_t> data, const 
 // 100 ms (also when it has no delay at all).
 std::chrono::milliseconds FrameWait(std::optional<std::uint16_t> delay);
 
+// What the picture control may hold for one GIF. A GIF's frames are decoded
+// each at the full logical screen, whatever their own size, so a file of a
+// few hundred bytes can name a screen and a frame count that take gigabytes
+// (2048 x 2048 and thirty 1 x 1 frames: half a gigabyte). The screen and
+// the frame count are weighed against this before anything is decoded.
+inline constexpr std::uint64_t kMemoryBudget = 64ull << 20;
+// Pixels are decoded to 32 bits.
+inline constexpr std::uint64_t kBytesPerPixel = 4;
+// Held besides the frames, each a whole screen: the off-screen image and
+// the reader's own working image while it decodes; an animation also keeps
+// the area saved under a frame that restores what it covered.
+inline constexpr std::uint64_t kScreensBesideStill = 2;
+inline constexpr std::uint64_t kScreensBesideAnimation = 3;
+// Each frame costs this much besides its pixels (its picture's header and
+// bookkeeping), so that a tiny screen with a vast frame count is bounded too.
+inline constexpr std::uint64_t kBytesPerFrame = 1024;
+
+enum class Fit {
+  kAnimation,  // every frame fits
+  kStill,      // only the first frame fits: it is shown still
+  kNothing,    // not even one frame fits
+};
+// Bytes the control holds for `frames` decoded frames of this screen;
+// saturates rather than wrap round.
+std::uint64_t HeldBytes(const Screen& screen, std::size_t frames);
+Fit FitInBudget(const Screen& screen, std::size_t frames);
+
 }  // namespace gif

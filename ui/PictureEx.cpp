@@ -1,6 +1,8 @@
 #include "ui/PictureEx.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QImageReader>
 #include <QFile>
 #include <QPainter>
 #include <QPalette>
@@ -52,8 +54,34 @@ bool CPictureEx::LoadFromMemory(std::span<const std::uint8_t> data) {
     Clear();
     return false;
   }
+  const gif::Fit fit = gif::FitInBudget(*screen, slices.size());
+  if (fit == gif::Fit::kNothing) {
+    Clear();
+    SetNote(QStringLiteral("This GIF (a %1 x %2 screen) needs more memory than the %3 MiB a picture may take: "
+                           "it is not shown.")
+                .arg(screen->width)
+                .arg(screen->height)
+                .arg(gif::kMemoryBudget >> 20));
+    return false;
+  }
   // One picture: nothing to animate, and the reader takes the data whole.
   if (slices.size() == 1) return LoadStill(data, m_sizeImage);
+  if (fit == gif::Fit::kStill) {
+    // Its first frame alone fits: shown still, at the logical screen's size.
+    SetNote(QStringLiteral("This GIF (a %1 x %2 screen, %3 frames) needs more memory than the %4 MiB a picture "
+                           "may take: only its first frame is shown, still.")
+                .arg(screen->width)
+                .arg(screen->height)
+                .arg(slices.size())
+                .arg(gif::kMemoryBudget >> 20));
+    const QImage first = Decode(gif::FrameStream(data, *screen, slices.front()), kGifFormat);
+    if (first.isNull()) {
+      Clear();
+      return false;
+    }
+    m_pStill = first;
+    return FinishLoad();
+  }
 
   for (const gif::FrameSlice& slice : slices) {
     QImage picture = Decode(gif::FrameStream(data, *screen, slice), kGifFormat);
@@ -75,6 +103,27 @@ bool CPictureEx::LoadFromMemory(std::span<const std::uint8_t> data) {
 }
 
 bool CPictureEx::LoadStill(std::span<const std::uint8_t> data, std::optional<QSize> size) {
+  if (!size && data.size() <= static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    // Any other picture is held twice (decoded and on the canvas): its size,
+    // read from its header, is weighed the same way before it is decoded.
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), static_cast<int>(data.size()));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    const QSize announced = QImageReader(&buffer).size();
+    const bool tooLarge = announced.width() > 0xFFFF || announced.height() > 0xFFFF;
+    if (tooLarge || (announced.isValid() &&
+                     gif::FitInBudget(gif::Screen{static_cast<std::uint16_t>(announced.width()),
+                                                  static_cast<std::uint16_t>(announced.height()), 0},
+                                      1) == gif::Fit::kNothing)) {
+      Clear();
+      SetNote(QStringLiteral("This picture (%1 x %2) needs more memory than the %3 MiB a picture may take: "
+                             "it is not shown.")
+                  .arg(announced.width())
+                  .arg(announced.height())
+                  .arg(gif::kMemoryBudget >> 20));
+      return false;
+    }
+  }
   QImage picture = Decode(data, nullptr);
   if (picture.isNull()) {
     Clear();
@@ -159,8 +208,18 @@ void CPictureEx::StopAnimation() {
   m_bStopRequested = false;
 }
 
+void CPictureEx::SetNote(const QString& note) {
+  m_note = note;
+  setToolTip(note);  // what the person sees of it, on the picture itself
+  std::fprintf(stderr, "CPictureEx: %s\n", note.toLocal8Bit().constData());
+}
+
 void CPictureEx::Clear() {
   StopAnimation();
+  if (!m_note.isEmpty()) {
+    m_note.clear();
+    setToolTip(QString());
+  }
   m_pStill = QImage();
   m_frames.clear();
   {

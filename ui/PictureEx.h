@@ -61,6 +61,10 @@ class CPictureEx : public QWidget {
   const std::vector<PictureFrame>& Frames() const { return m_frames; }
   int CurrentFrame() const { return m_nFrame.load(); }
   QColor BackColor() const { return m_crBack; }
+  // Why a picture is shown only in part or not at all (one too large for
+  // the memory a picture may take); empty otherwise. Also the control's
+  // tooltip.
+  const QString& Note() const { return m_note; }
   // A copy of the off-screen image as it is now.
   QImage Canvas() const;
   // Frames the worker has drawn since the control was made.
@@ -76,6 +80,7 @@ class CPictureEx : public QWidget {
  private:
   bool LoadStill(std::span<const std::uint8_t> data, std::optional<QSize> size);
   bool FinishLoad();
+  void SetNote(const QString& note);
   void AnimationThread();
   // Both with the canvas lock held.
   void Dispose(const PictureFrame& frame);
@@ -92,6 +97,7 @@ class CPictureEx : public QWidget {
   std::atomic<int> m_nFrame{0};
   std::vector<PictureFrame> m_frames;
   QImage m_pStill;
+  QString m_note;
 
   // The stop event (manual reset) and the worker's end, under one mutex.
   std::mutex m_stopMutex;

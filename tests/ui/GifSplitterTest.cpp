@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "tests/ui/GifBuilder.h"
 #include "ui/GifSplitter.h"
@@ -126,4 +127,30 @@ TEST(GifSplitterTest, TruncatedDataAtEveryOffsetEndsTheScanCleanly) {
     lastCount = frames.size();
   }
   EXPECT_EQ(lastCount, 3u);
+}
+
+TEST(GifSplitterTest, ScreenAndFrameCountAreWeighedAgainstTheBudget) {
+  struct Case {
+    std::uint16_t width, height;
+    std::size_t frames;
+    gif::Fit fit;
+  };
+  const Case cases[] = {
+      {48, 48, 8, gif::Fit::kAnimation},         // the effect picture
+      {1024, 1024, 12, gif::Fit::kAnimation},    // 60 MiB with the canvas
+      {1024, 1024, 13, gif::Fit::kStill},        // one frame more is over
+      {2048, 2048, 30, gif::Fit::kStill},        // a screen of 16 MiB, held three times
+      {2048, 2048, 1, gif::Fit::kStill},
+      {4096, 4096, 2, gif::Fit::kNothing},       // one screen is the whole budget
+      {1, 1, 100'000, gif::Fit::kStill},         // tiny frames, but a hundred thousand of them
+      {65535, 65535, std::numeric_limits<std::size_t>::max(), gif::Fit::kNothing},  // no wrap-round
+      {16, 16, 0, gif::Fit::kNothing},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << ", " << c.frames << " frames");
+    const gif::Screen screen{c.width, c.height, 13};
+    EXPECT_EQ(gif::FitInBudget(screen, c.frames), c.fit);
+    if (c.fit == gif::Fit::kAnimation) EXPECT_LE(gif::HeldBytes(screen, c.frames), gif::kMemoryBudget);
+    if (c.fit == gif::Fit::kStill) EXPECT_LE(gif::HeldBytes(screen, 1), gif::kMemoryBudget);
+  }
 }

@@ -8,10 +8,13 @@
 #include <QCoreApplication>
 #include <QImage>
 
+#include <fstream>
 #include <memory>
+#include <string>
 
 #include "tests/ui/GifBuilder.h"
 #include "tests/ui/UiTestSupport.h"
+#include "ui/GifSplitter.h"
 #include "ui/PictureEx.h"
 
 using giftest::Bytes;
@@ -29,6 +32,21 @@ Bytes Png(int w, int h, QColor colour) {
   buffer.open(QIODevice::WriteOnly);
   EXPECT_TRUE(image.save(&buffer, "PNG"));
   return Bytes(bytes.begin(), bytes.end());
+}
+
+// The process's resident memory at its peak since the peak was last reset
+// (from /proc; 0 where there is none).
+std::uint64_t PeakResidentBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
+  return 0;
+}
+// Starts the peak over at what is resident now, and returns that.
+std::uint64_t PeakResidentBytesFromNow() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+  return PeakResidentBytes();
 }
 
 class PictureExTest : public ::testing::Test {
@@ -92,6 +110,36 @@ TEST_F(PictureExTest, LoadsThatFail) {
   EXPECT_FALSE(pic->IsLoaded());
   EXPECT_FALSE(pic->IsGif());
   EXPECT_FALSE(pic->LoadFromResource(QStringLiteral("188"), QStringLiteral("Gif")));
+}
+
+TEST_F(PictureExTest, AGifTooLargeForItsBudgetIsShownStillOrNotAtAll) {
+  // 743 bytes: a 2048 x 2048 screen with thirty 1 x 1 frames. Each frame
+  // decodes to the whole screen, 16 MiB; all of them would take half a
+  // gigabyte.
+  std::vector<Frame> frames(30, Frame{0, 0, 1, 1, 1});
+  const Bytes large = giftest::MakeGif(2048, 2048, frames);
+  ASSERT_EQ(large.size(), 743u);
+  const std::uint64_t before = PeakResidentBytesFromNow();
+  ASSERT_TRUE(pic->LoadFromMemory(large));
+  EXPECT_TRUE(pic->Show());  // drawn at once: a still
+  const std::uint64_t peak = PeakResidentBytes();
+  EXPECT_LE(peak - before, gif::kMemoryBudget) << "peak " << (peak >> 20) << " MiB, before " << (before >> 20);
+  EXPECT_FALSE(pic->IsAnimating());
+  EXPECT_TRUE(pic->Frames().empty());
+  EXPECT_EQ(pic->ImageSize(), QSize(2048, 2048));
+  EXPECT_TRUE(uitest::Near(pic->Canvas().pixel(0, 0), kRed));  // the first frame
+  EXPECT_TRUE(pic->Note().contains(QStringLiteral("only its first frame is shown"))) << pic->Note().toStdString();
+  EXPECT_EQ(pic->toolTip(), pic->Note());
+
+  // A screen that not even one frame fits is not shown, and says so.
+  EXPECT_FALSE(pic->LoadFromMemory(giftest::MakeGif(8192, 8192, {Frame{}, Frame{}})));
+  EXPECT_FALSE(pic->IsLoaded());
+  EXPECT_TRUE(pic->Note().contains(QStringLiteral("it is not shown"))) << pic->Note().toStdString();
+
+  // The next picture that fits has no note.
+  ASSERT_TRUE(pic->LoadFromMemory(giftest::MakeGif(2, 2, {Frame{}, Frame{}})));
+  EXPECT_TRUE(pic->Note().isEmpty());
+  EXPECT_TRUE(pic->toolTip().isEmpty());
 }
 
 TEST_F(PictureExTest, TheWorkerPlaysFramesWithTheirDisposalAndLoops) {
