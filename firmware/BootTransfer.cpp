@@ -137,8 +137,8 @@ BootTransferContext::Answer BootTransferContext::SendAndWait(std::chrono::millis
   // waiting out the full time (30 s for the erase) would tell nobody more.
   if (!Send()) return Answer::kNone;
   std::unique_lock lock(m_replyMutex);
-  if (!m_hReplyEvent.wait_for(lock, limit, [&] { return m_replySignalled || m_quit || gone() || stopped(); }))
-    return Answer::kNone;
+  const auto ended = [&] { return m_replySignalled || m_quit || gone() || stopped(); };
+  if (m_waitsEndAtOnce ? !ended() : !m_hReplyEvent.wait_for(lock, limit, ended)) return Answer::kNone;
   if (m_quit) return Answer::kQuit;
   if (!m_replySignalled) return stopped() ? Answer::kStopped : Answer::kNone;
   m_replySignalled = false;  // auto-reset
@@ -146,11 +146,10 @@ BootTransferContext::Answer BootTransferContext::SendAndWait(std::chrono::millis
   return Answer::kReceived;
 }
 
-bool BootTransferContext::StartTransfer(std::span<const std::uint8_t> image, std::uint32_t imageLength,
-                                        std::uint32_t checkWord) {
-  std::lock_guard threadLock(m_threadMutex);
-  if (m_running.load()) return false;
-  if (imageLength == 0 || imageLength > kImageMaxDataLength || imageLength > image.size()) return false;
+std::shared_ptr<const std::vector<std::uint8_t>> BootTransferContext::PrepareTransfer(
+    std::span<const std::uint8_t> image, std::uint32_t imageLength, std::uint32_t checkWord) {
+  if (m_running.load()) return nullptr;
+  if (imageLength == 0 || imageLength > kImageMaxDataLength || imageLength > image.size()) return nullptr;
   if (m_worker.joinable()) m_worker.join();  // ended already; only its thread object is left
 
   // Blocks are cut from the loaded file unchanged: the last one carries what
@@ -168,6 +167,25 @@ bool BootTransferContext::StartTransfer(std::span<const std::uint8_t> image, std
     m_deviceGone = false;
   }
   m_running.store(true);
+  return copy;
+}
+
+bool BootTransferContext::RunTransfer(std::span<const std::uint8_t> image, std::uint32_t imageLength,
+                                      std::uint32_t checkWord) {
+  std::lock_guard threadLock(m_threadMutex);
+  const auto copy = PrepareTransfer(image, imageLength, checkWord);
+  if (!copy) return false;
+  m_waitsEndAtOnce = true;
+  BootTransferThread(copy, imageLength, checkWord);
+  m_waitsEndAtOnce = false;
+  return true;
+}
+
+bool BootTransferContext::StartTransfer(std::span<const std::uint8_t> image, std::uint32_t imageLength,
+                                        std::uint32_t checkWord) {
+  std::lock_guard threadLock(m_threadMutex);
+  const auto copy = PrepareTransfer(image, imageLength, checkWord);
+  if (!copy) return false;
   try {
     m_worker = std::thread([this, copy, imageLength, checkWord] {
       platform::BlockAsyncSignalsInThisThread();  // Ctrl-C is the user's thread's to see

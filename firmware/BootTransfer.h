@@ -107,6 +107,13 @@ class BootTransferContext final : public BootReplySink {
   // `image`; a thread that cannot be created shows a message box.
   bool StartTransfer(std::span<const std::uint8_t> image, std::uint32_t imageLength,
                      std::uint32_t checkWord);
+  // The same transfer, carried out on the calling thread before this
+  // returns, for a writer that gives each answer (or none) before it
+  // returns itself, as a scripted bootloader in a test or fuzzer does.
+  // Nobody can answer while the caller is in here, so a wait that finds no
+  // answer is over at once, as if its time had passed: a silent step costs
+  // nothing, and no thread is made.
+  bool RunTransfer(std::span<const std::uint8_t> image, std::uint32_t imageLength, std::uint32_t checkWord);
   // The worker stops after the block it is waiting for is confirmed, or at
   // once while it waits for the erase (nothing has been written then). It
   // never asks the bootloader to run the part it wrote.
@@ -127,6 +134,12 @@ class BootTransferContext final : public BootReplySink {
 
  private:
   enum class Answer { kReceived, kNone, kStopped, kQuit };
+
+  // The worker's copy of the image (whole blocks), or null when the request
+  // is refused; m_threadMutex held.
+  std::shared_ptr<const std::vector<std::uint8_t>> PrepareTransfer(std::span<const std::uint8_t> image,
+                                                                   std::uint32_t imageLength,
+                                                                   std::uint32_t checkWord);
 
   void BootTransferThread(std::shared_ptr<const std::vector<std::uint8_t>> image, std::uint32_t length,
                           std::uint32_t checkWord);
@@ -156,5 +169,6 @@ class BootTransferContext final : public BootReplySink {
 
   std::mutex m_threadMutex;  // StartTransfer, Join and the destructor
   std::atomic<bool> m_running{false};
+  bool m_waitsEndAtOnce = false;  // RunTransfer: only the worker's own thread could answer
   std::thread m_worker;
 };

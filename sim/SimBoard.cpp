@@ -123,7 +123,7 @@ class ChipRegisters {
 }  // namespace
 
 struct SimBoard::Impl {
-  explicit Impl(SimConfig c) : config(std::move(c)), rng(config.seed) {}
+  explicit Impl(SimConfig c) : config(std::move(c)) {}
 
   // One lock for the whole board: every entry point holds it for a short,
   // bounded piece of work, and none calls out while holding it.
@@ -135,7 +135,14 @@ struct SimBoard::Impl {
 
   // ---- everything below is guarded by `mu` ---------------------------------
   SimFaults faults;
-  std::mt19937 rng;
+  // Made at the first draw (a fault-free board draws nothing): seeding it
+  // and its 5 KB are a good part of making a board, which a fuzzer does for
+  // every input. The draws are the same either way.
+  std::unique_ptr<std::mt19937> generator;
+  std::mt19937& rng() {
+    if (!generator) generator = std::make_unique<std::mt19937>(config.seed);
+    return *generator;
+  }
 
   bool plugged = true;
   Mode mode = Mode::kApplication;
@@ -185,15 +192,18 @@ struct SimBoard::Impl {
   int listenerCalls = 0;
 
   bool stopping = false;
-  // Not guarded: set once in the SimBoard constructor, joined in its destructor.
+  // Not guarded: set once in the SimBoard constructor (unless the config
+  // leaves it out), joined in its destructor.
   std::thread restartWorker;
 
   // ---- helpers; the Locked ones expect `mu` held ------------------------------
+  Clock::time_point Now() const { return config.clock ? config.clock() : Clock::now(); }
+
   bool Chance(std::uint32_t ppm) {
     if (ppm == 0) return false;  // no draw, so fault-free runs do not move the generator
-    return rng() % kPpmScale < ppm;
+    return rng()() % kPpmScale < ppm;
   }
-  std::uint8_t FlipMask() { return static_cast<std::uint8_t>(1 + rng() % 255); }
+  std::uint8_t FlipMask() { return static_cast<std::uint8_t>(1 + rng()() % 255); }
 
   void QueueReportLocked(const Report& report) {
     toHost.push_back(report);
@@ -203,7 +213,7 @@ struct SimBoard::Impl {
   void QueueFrameLocked(std::vector<std::uint8_t> frame) {
     ++counters.framesToHost;
     if (Chance(faults.dropToHostPpm)) return;
-    if (Chance(faults.corruptToHostPpm)) frame[rng() % frame.size()] ^= FlipMask();
+    if (Chance(faults.corruptToHostPpm)) frame[rng()() % frame.size()] ^= FlipMask();
     for (const Report& report : wire::CutIntoReports(frame)) QueueReportLocked(report);
   }
 
@@ -250,7 +260,7 @@ struct SimBoard::Impl {
   }
 
   void ScheduleRestartLocked(Mode target) {
-    pendingRestart = PendingRestart{target, reportsRead + toHost.size(), Clock::now() + kRestartGrace};
+    pendingRestart = PendingRestart{target, reportsRead + toHost.size(), Now() + kRestartGrace};
     inputHalted = true;
     control.notify_all();
   }
@@ -264,7 +274,7 @@ struct SimBoard::Impl {
 
   // ---- application firmware --------------------------------------------------
   void TakeAppReportLocked(Report report) {
-    const auto now = Clock::now();
+    const auto now = Now();
     const bool starts = assembler.WouldStartFrame(report, now);
     if (starts) {
       // Faults are drawn per frame, on the wire: a flipped length field
@@ -272,7 +282,7 @@ struct SimBoard::Impl {
       frameFault = {};
       frameFault.drop = Chance(faults.dropFromHostPpm);
       if (Chance(faults.corruptFromHostPpm)) {
-        frameFault.flipAt = rng() % *wire::FrameSizeAtStart(report);
+        frameFault.flipAt = rng()() % *wire::FrameSizeAtStart(report);
         frameFault.flipMask = FlipMask();
       }
     }
@@ -455,7 +465,7 @@ struct SimBoard::Impl {
   // ---- bootloader -----------------------------------------------------------
   void TakeBootRecordLocked(Report record) {
     if (Chance(faults.dropFromHostPpm)) return;
-    if (Chance(faults.corruptFromHostPpm)) record[rng() % kReportSize] ^= FlipMask();
+    if (Chance(faults.corruptFromHostPpm)) record[rng()() % kReportSize] ^= FlipMask();
     // A host that writes faster than an erase ends is held up, not lost; the
     // endpoint holds only so much, though.
     if (waitingRecords.size() < kWaitingRecordsMax) waitingRecords.push_back(record);
@@ -465,7 +475,7 @@ struct SimBoard::Impl {
   // Carries out the records that came, unless an erase is still going on;
   // the erase's answer goes out once it is done.
   void RunBootloaderLocked() {
-    while (Clock::now() >= bootloaderBusyUntil) {
+    while (Now() >= bootloaderBusyUntil) {
       if (answerWhenIdle) {
         QueueReportLocked(*answerWhenIdle);
         answerWhenIdle.reset();
@@ -473,12 +483,12 @@ struct SimBoard::Impl {
       if (waitingRecords.empty() || pendingRestart) return;
       const Report record = waitingRecords.front();
       waitingRecords.pop_front();
-      const auto outcome = bootloader.Handle(record, config, faults, rng);
+      const auto outcome = bootloader.Handle(record, config, faults, rng());
       std::optional<Report> reply = outcome.reply;
       if (reply && Chance(faults.dropToHostPpm)) reply.reset();
-      if (reply && Chance(faults.corruptToHostPpm)) (*reply)[rng() % kReportSize] ^= FlipMask();
+      if (reply && Chance(faults.corruptToHostPpm)) (*reply)[rng()() % kReportSize] ^= FlipMask();
       if (outcome.busyFor.count() > 0) {
-        bootloaderBusyUntil = Clock::now() + outcome.busyFor;
+        bootloaderBusyUntil = Now() + outcome.busyFor;
         answerWhenIdle = reply;
       } else if (reply) {
         QueueReportLocked(*reply);  // before a restart is set up: it waits for this to be read
@@ -555,7 +565,7 @@ struct SimBoard::Impl {
 };
 
 SimBoard::SimBoard(SimConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {
-  impl_->restartWorker = std::thread([this] { impl_->RunRestartWorker(); });
+  if (impl_->config.restartThread) impl_->restartWorker = std::thread([this] { impl_->RunRestartWorker(); });
 }
 
 SimBoard::~SimBoard() {
@@ -564,7 +574,7 @@ SimBoard::~SimBoard() {
     impl_->stopping = true;
     impl_->control.notify_all();
   }
-  impl_->restartWorker.join();
+  if (impl_->restartWorker.joinable()) impl_->restartWorker.join();
 }
 
 bool SimBoard::IsPlugged() const {
@@ -752,6 +762,18 @@ void SimBoard::SendRawReport(const Report& report) {
 void SimBoard::RestartIntoBootloader() { impl_->Restart(Mode::kBootloader); }
 
 void SimBoard::RestartIntoApplication() { impl_->Restart(Mode::kApplication); }
+
+bool SimBoard::RunScheduledRestart() {
+  Mode target;
+  {
+    std::lock_guard lock(impl_->mu);
+    if (!impl_->pendingRestart) return false;
+    target = impl_->pendingRestart->target;
+    impl_->pendingRestart.reset();
+  }
+  impl_->Restart(target);
+  return true;
+}
 
 std::vector<std::uint8_t> SimBoard::Flash(std::size_t offset, std::size_t length) const {
   std::lock_guard lock(impl_->mu);

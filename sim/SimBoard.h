@@ -45,6 +45,20 @@ struct SimConfig {
   // The chip's own I2C address, as its address pins set it: it acknowledges
   // no other, so a transfer the bridge makes to another address fails.
   std::uint8_t chipAddress = 0x5B;
+  // A restart the firmware schedules (after an accepted boot value, or the
+  // bootloader's end record) is carried out by a thread of the board once
+  // the host has collected the reply. Without that thread the restart waits
+  // for RunScheduledRestart: one thread driving the board (a fuzzer) then
+  // decides when it happens, every run goes the same way, and making a
+  // board starts no thread.
+  bool restartThread = true;
+  // The clock the firmware's own timing reads (the gap after which a
+  // partial frame is given up, an erase's end, a restart's grace); empty
+  // for the real one. A fuzzer moves its own, so that how long the machine
+  // took to get to the next report changes nothing. (The restart thread and
+  // HostRead's waits stay on real time: a board with its own clock is
+  // driven from one thread, without restartThread.)
+  std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 // Fault knobs. Shares are in parts per million of frames (or reports, for the
@@ -153,6 +167,9 @@ class SimBoard {
   // the application firmware (as after the bootloader's end record).
   void RestartIntoBootloader();
   void RestartIntoApplication();
+  // Carries out a scheduled restart now (see SimConfig::restartThread);
+  // false when none is scheduled.
+  bool RunScheduledRestart();
   std::vector<std::uint8_t> Flash(std::size_t offset, std::size_t length) const;
   std::uint32_t ErasedLength() const;  // N announced by the last erase record
 

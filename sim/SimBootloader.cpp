@@ -49,7 +49,7 @@ std::uint32_t ImageChecksum(std::span<const std::uint8_t> data) {
   return ~u;
 }
 
-SimBootloader::SimBootloader() : flash_(kFlashSize, kErasedByte), written_(kFlashSize / kBlockSize, false) {}
+SimBootloader::SimBootloader() = default;
 
 void SimBootloader::Restart() {
   erasedLength_ = 0;
@@ -72,10 +72,13 @@ SimBootloader::Outcome SimBootloader::Handle(const Report& request, const SimCon
 }
 
 std::vector<std::uint8_t> SimBootloader::Flash(std::size_t offset, std::size_t length) const {
-  if (offset >= flash_.size()) return {};
-  const std::size_t n = std::min(length, flash_.size() - offset);
-  const auto first = flash_.begin() + static_cast<std::ptrdiff_t>(offset);
-  return {first, first + static_cast<std::ptrdiff_t>(n)};
+  if (offset >= kFlashSize) return {};
+  std::vector<std::uint8_t> out(std::min(length, kFlashSize - offset), kErasedByte);
+  if (offset < flash_.size()) {
+    const std::size_t held = std::min(out.size(), flash_.size() - offset);
+    std::copy_n(flash_.begin() + static_cast<std::ptrdiff_t>(offset), held, out.begin());
+  }
+  return out;
 }
 
 Report SimBootloader::Connect(const SimConfig& config) const {
@@ -87,11 +90,15 @@ Report SimBootloader::Connect(const SimConfig& config) const {
 SimBootloader::Outcome SimBootloader::Erase(const Report& request, const SimFaults& faults) {
   Outcome outcome{Answer(kOpErase)};
   const std::uint32_t length = ReadU32(request, kNumberOffset);
-  if (faults.refuseErase || length > flash_.size()) return outcome;
+  if (faults.refuseErase || length > kFlashSize) return outcome;
   const std::size_t sectors = (std::size_t{length} + kSectorSize - 1) / kSectorSize;
   erasedRange_ = sectors * kSectorSize;
-  std::fill_n(flash_.begin(), erasedRange_, kErasedByte);
-  std::fill(written_.begin(), written_.end(), false);
+  if (erasedRange_ >= flash_.size()) {
+    flash_.clear();  // all of what was ever written is blank again
+  } else {
+    std::fill_n(flash_.begin(), erasedRange_, kErasedByte);
+  }
+  written_.assign(kFlashSize / kBlockSize, false);
   erasedLength_ = length;
   erasedSinceStart_ = true;
   applicationIntact_ = false;
@@ -118,6 +125,7 @@ Report SimBootloader::WriteBlock(const Report& request, const SimFaults& faults,
     for (std::size_t i = 1; i < kEchoEnd; ++i) reply[i] = static_cast<std::uint8_t>(~request[i]);
     return reply;
   }
+  if (flash_.size() < offset + kBlockSize) flash_.resize(offset + kBlockSize, kErasedByte);
   std::copy_n(request.begin() + kBlockDataOffset, kBlockSize,
               flash_.begin() + static_cast<std::ptrdiff_t>(offset));
   written_[offset / kBlockSize] = true;
@@ -143,8 +151,8 @@ Report SimBootloader::Check(const Report& request) {
   const std::uint32_t expected =
       static_cast<std::uint32_t>((std::size_t{erasedLength_} + kBlockSize - 1) / kBlockSize * kBlockSize);
   const std::uint32_t checkWord = ReadU32(request, kCheckWordOffset);
-  const auto image = std::span<const std::uint8_t>(flash_).first(erasedLength_);
-  const bool good = ImageComplete() && written == expected && checkWord == ImageChecksum(image);
+  const bool good =
+      ImageComplete() && written == expected && checkWord == ImageChecksum(Flash(0, erasedLength_));
   checked_ = good ? Checked::kPassed : Checked::kFailed;
   reply[kResultOffset] = good ? 1 : 0;
   return reply;

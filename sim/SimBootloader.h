@@ -66,11 +66,15 @@ class SimBootloader {
 
   enum class Checked { kNot, kPassed, kFailed };
 
+  // What has been written, up to the highest byte written since the flash
+  // was last blank; everything past it reads as erased. A board made and
+  // thrown away (by a test, many times a second by a fuzzer) pays only
+  // for what its run wrote.
   std::vector<std::uint8_t> flash_;
   std::uint32_t erasedLength_ = 0;    // N of the last erase
   std::size_t erasedRange_ = 0;       // whole sectors from 0 that it cleared
   bool erasedSinceStart_ = false;     // the firmware that was there is gone
-  std::vector<bool> written_;         // per block, since the last erase
+  std::vector<bool> written_;         // per block, since the last erase (made by the first one)
   Checked checked_ = Checked::kNot;   // the last check of this image
   bool applicationIntact_ = true;     // kept through restarts and power cycles
 };

@@ -452,3 +452,45 @@ TEST_F(BootTransferTest, ConnectAnswerCarriesTheBootVersionAndOtherRecordsPostNo
   EXPECT_FALSE(window->Wait(50ms));
   EXPECT_EQ(BootVersionText(static_cast<std::intptr_t>(0xFF0A0000u)), "255.10.0.0");
 }
+
+TEST_F(BootTransferTest, ARunOnTheCallersThreadTakesAnswersGivenInTheWriteAndNeverWaits) {
+  // A bootloader scripted inside the writer: each answer is in before the
+  // write returns, except on the step left silent. Waits of an hour would
+  // stop the test if the run waited for anything.
+  const struct {
+    const char* name;
+    std::uint8_t silentOn;
+    std::vector<std::uintptr_t> statuses;
+  } cases[] = {
+      {"all answered", 0, {2, 3, 5, 5, 7}},
+      {"silent check", boot::kOpCheck, {2, 3, 5, 5, 1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    BootTransferContext* self = nullptr;
+    Records sent;
+    BootTransferContext scripted(
+        [&](const boot::Record& r) {
+          sent.push_back(r);
+          if (r[boot::kOpcodeOffset] == c.silentOn) return true;
+          boot::Record answer = r;
+          if (r[boot::kOpcodeOffset] == boot::kOpBlock) {
+            answer[boot::kOpcodeOffset] = boot::kOpBlockEcho;
+          } else {
+            answer[boot::kResultOffset] = boot::kResultDone;
+          }
+          self->OnBootReply(answer.data());
+          return true;
+        },
+        {std::chrono::hours(1), std::chrono::hours(1)});
+    self = &scripted;
+    const auto data = Pattern(50);
+    const auto image = Loaded(BuildImageFile(data, ComputeImageChecksum(data)));
+    ASSERT_TRUE(scripted.RunTransfer(*image, 50, ComputeImageChecksum(data)));
+    EXPECT_FALSE(scripted.IsRunning());
+    std::vector<std::uintptr_t> codes;
+    for (const auto& s : StatusesUntilFinal(1s)) codes.push_back(s.first);
+    EXPECT_EQ(codes, c.statuses);
+    EXPECT_EQ(Opcodes(sent).back(), c.silentOn ? c.silentOn : boot::kOpEnd);
+  }
+}
