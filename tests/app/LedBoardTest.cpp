@@ -11,8 +11,8 @@
 #include <QWheelEvent>
 
 #include "app/SimRegisterPanel.h"
-#include "board/BrightnessDial.h"
-#include "board/LedLayoutPage.h"
+#include "pages/BrightnessDial.h"
+#include "pages/LedLayoutPage.h"
 #include "chip/RegisterMap.h"
 #include "platform/Messages.h"
 #include "resources/dialogs/RoundPageDialog.h"

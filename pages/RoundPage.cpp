@@ -1,4 +1,4 @@
-#include "board/RoundPage.h"
+#include "pages/RoundPage.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <map>
 
-#include "board/BoardGlobals.h"
-#include "board/BrightnessDial.h"
-#include "board/LedLayoutPage.h"
+#include "pages/BoardGlobals.h"
+#include "pages/BrightnessDial.h"
+#include "pages/LedLayoutPage.h"
 #include "chip/ChipAccess.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
