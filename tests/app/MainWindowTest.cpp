@@ -69,9 +69,12 @@ TEST_F(MainWindowTest, EveryNotificationShowsItsTextAndStopsTheReplyTimer) {
     bool ok;
     bool killsReplyTimer;
   };
+  // The failure answer names the address and register of the record it carries.
+  const std::string readFailed = std::string(texts::kStatusReadFailed) +
+                                 " No answer from the chip at address 0x5B (register 0x20): check the chip address.";
   const Row rows[] = {
       {kMsgRegisterRead, 0, texts::kStatusReadOk, true, true},
-      {kMsgRegisterReadFailed, 0, texts::kStatusReadFailed, false, true},
+      {kMsgRegisterReadFailed, 0, readFailed.c_str(), false, true},
       {kMsgSetDataOk, 0, texts::kStatusSetDataOk, true, true},
       {kMsgSetDataFailed, 0, texts::kStatusSetDataFailed, false, true},
       {kMsgTextOk, reinterpret_cast<std::uintptr_t>(kTextAddressOk), kTextAddressOk, true, true},
