@@ -1,6 +1,7 @@
 #include "app/ToolPages.h"
 
 #include "app/RegisterPage.h"
+#include "app/SetupActions.h"
 #include "app/TrafficPage.h"
 #include "link/MUSBHid.h"
 #include "link/QVCommunication.h"
@@ -37,7 +38,8 @@ CToolPages::CToolPages(QWidget* window)
       m_host(platform::FindControl(window, IDC_PAGE_HOST2)),
       m_roundButton(platform::Control<CMyRectButton>(window, IDC_PAGE_ROUND)),
       m_registersButton(platform::Control<CMyRectButton>(window, IDC_PAGE_REGISTERS)),
-      m_trafficButton(platform::Control<CMyRectButton>(window, IDC_PAGE_TRAFFIC)) {
+      m_trafficButton(platform::Control<CMyRectButton>(window, IDC_PAGE_TRAFFIC)),
+      m_setupActions(new CSetupActions(window)) {
   g_pRegisterPage = new CRegisterPage(m_host);
   g_pRegisterPage->InitDialog();
   g_pTrafficPage = new CTrafficPage(g_pTrafficCapture, m_host);
@@ -81,6 +83,7 @@ void CToolPages::Show(Page page) {
 }
 
 void CToolPages::RelayRegisterReply(const platform::Message& m) {
+  m_setupActions->RelayRegisterReply(m);
   if (!g_pRegisterPage) return;
   std::uint32_t relay = 0;
   switch (m.id) {

@@ -1078,6 +1078,7 @@ class Runner {
     // in the last step must not leave the board with the first steps done.
     if (validating_) {
       for (std::size_t i = 0; i < steps.size(); ++i) {
+        const std::size_t checks = boardChecks_.size();
         try {
           Command(steps[i]);
         } catch (const ArgumentsChecked&) {
@@ -1088,6 +1089,17 @@ class Runner {
           if (places.empty()) throw;
           throw StepRefused{places[i] + ": " + e.message};
         }
+        // The checks that wait for the board name the script's line too.
+        for (std::size_t k = checks; !places.empty() && k < boardChecks_.size(); ++k)
+          boardChecks_[k] = [check = std::move(boardChecks_[k]), place = places[i]](const ChipBoardEntry& board) {
+            try {
+              check(board);
+            } catch (const UsageError& e) {
+              throw UsageError{place + ": " + e.message};
+            } catch (const StepRefused& e) {
+              throw StepRefused{place + ": " + e.message};
+            }
+          };
       }
       return kExitOk;
     }

@@ -34,6 +34,10 @@ std::optional<std::string> TimeOptions(std::optional<std::uint8_t> byte, const c
   return std::string(on) + " " + chip::kTimeTexts[a] + " " + off + " " + chip::kTimeTexts[b];
 }
 
+bool IsBlock(const std::vector<std::uint8_t>& data, std::uint8_t reg, int ledCount) {
+  return reg == chip::kRegBrightness && !data.empty() && static_cast<int>(data.size()) == ledCount;
+}
+
 }  // namespace
 
 void ScriptRecorder::Write(std::uint8_t reg, std::span<const std::uint8_t> data, const RecordContext& c) {
@@ -75,59 +79,83 @@ void ScriptRecorder::Comment(const std::string& text) {
 
 void ScriptRecorder::Finish() { Drain(true); }
 
-// Whether the writes held from the front make up (or may still make up) a
-// command of several writes; `lines` gets the command when they do.
-ScriptRecorder::Match ScriptRecorder::MatchHead(std::vector<std::string>* lines) const {
+// The most common value for every LED, then the others LED by LED: run in
+// this order the commands leave the block exactly as written.
+std::vector<std::string> ScriptRecorder::LedLines(const Held& b) const {
+  std::vector<std::pair<std::uint8_t, std::vector<int>>> groups;
+  for (std::size_t i = 0; i < b.data.size(); ++i) {
+    auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == b.data[i]; });
+    if (it == groups.end()) it = groups.insert(groups.end(), {b.data[i], {}});
+    it->second.push_back(static_cast<int>(i));
+  }
+  const auto most = std::max_element(groups.begin(), groups.end(),
+                                     [](const auto& x, const auto& y) { return x.second.size() < y.second.size(); });
+  std::vector<std::string> lines{"led " + std::to_string(most->first)};
+  for (const auto& g : groups) {
+    if (g.first == most->first) continue;
+    std::string line = "led " + std::to_string(g.first);
+    for (int led : g.second) line += " " + std::to_string(led);
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+ScriptRecorder::Match ScriptRecorder::MatchHead(std::vector<std::string>* lines, std::vector<std::size_t>* used,
+                                                bool final) const {
   const std::size_t n = m_held.size();
   if (n == 0) return Match::kNone;
   const Held& a = m_held[0];
   const auto at = [&](std::size_t i) -> const Held* { return i < n ? &m_held[i] : nullptr; };
+  const auto stop = [](const Held& h) { return h.reg == chip::kRegEffectControl && Is(h.data, {chip::kEffectStop}); };
 
-  // 'mode led': the mode, then 0x00 to the effect control once it is confirmed.
+  // 'mode led': the mode, then 0x00 to the effect control once the page
+  // hears the mode was written; other settings may come between (a value
+  // typed meanwhile), and go after the command: they touch other registers.
   if (a.reg == chip::kRegMode && Is(a.data, {0x00, 0x00})) {
-    if (n == 1) return Match::kPrefix;
-    if (at(1)->reg == chip::kRegEffectControl && Is(at(1)->data, {chip::kEffectStop})) {
-      lines->push_back("mode led");
-      return Match::kComplete;
+    constexpr std::size_t kWaitAtMost = 8;
+    std::size_t j = 1;
+    for (; j < n; ++j) {
+      const Held& h = m_held[j];
+      const bool touches = h.reg <= chip::kRegEffectControl && h.reg + h.data.size() > chip::kRegMode;
+      if (touches || h.reg == chip::kRegSoftwareReset) break;
     }
-    return Match::kNone;
+    if (j == n) return final || n > kWaitAtMost ? Match::kNone : Match::kPrefix;
+    if (!stop(m_held[j])) return Match::kNone;
+    // A brightness block right after it: the LEDs' command, whose own 0x00
+    // to 0x14 writes nothing new.
+    const Held* next = at(j + 1);
+    if (!next && !final) return Match::kPrefix;
+    lines->push_back("mode led");
+    *used = {0, j};
+    if (next && IsBlock(next->data, next->reg, next->ledCount)) {
+      const auto led = LedLines(*next);
+      lines->insert(lines->end(), led.begin(), led.end());
+      used->push_back(j + 1);
+    }
+    return Match::kComplete;
   }
 
   // 'led': 0x00 to the effect control, then the whole brightness block.
-  if (a.reg == chip::kRegEffectControl && Is(a.data, {chip::kEffectStop})) {
-    if (n == 1) return Match::kPrefix;
+  if (stop(a)) {
+    if (n == 1) return final ? Match::kNone : Match::kPrefix;
     const Held& b = *at(1);
-    if (b.reg != chip::kRegBrightness || b.data.empty() || static_cast<int>(b.data.size()) != b.ledCount)
-      return Match::kNone;
-    // The most common value for every LED, then the others LED by LED.
-    std::vector<std::pair<std::uint8_t, std::vector<int>>> groups;
-    for (std::size_t i = 0; i < b.data.size(); ++i) {
-      auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == b.data[i]; });
-      if (it == groups.end()) groups.push_back({b.data[i], {}}), it = groups.end() - 1;
-      it->second.push_back(static_cast<int>(i));
-    }
-    const auto most = std::max_element(groups.begin(), groups.end(),
-                                       [](const auto& x, const auto& y) { return x.second.size() < y.second.size(); });
-    lines->push_back("led " + std::to_string(most->first));
-    for (const auto& g : groups) {
-      if (g.first == most->first) continue;
-      std::string line = "led " + std::to_string(g.first);
-      for (int led : g.second) line += " " + std::to_string(led);
-      lines->push_back(line);
-    }
+    if (!IsBlock(b.data, b.reg, b.ledCount)) return Match::kNone;
+    *lines = LedLines(b);
+    *used = {0, 1};
     return Match::kComplete;
   }
 
   // An effect chain, step by step as the pages send it.
   if (a.reg == chip::kRegEffectControl && Is(a.data, {chip::kEffectStart}) && (a.blinkActive || a.fadeActive)) {
     const bool fade = a.fadeActive;
+    const Match wait = final ? Match::kNone : Match::kPrefix;
     const Held* direction = at(1);
-    if (!direction) return Match::kPrefix;
+    if (!direction) return wait;
     if (direction->reg != chip::kRegDirection ||
         !Is(direction->data, fade ? std::initializer_list<std::uint8_t>{0x00, 0x00} : std::initializer_list<std::uint8_t>{0x03, 0x0F}))
       return Match::kNone;
     const Held* control = at(2);
-    if (!control) return Match::kPrefix;
+    if (!control) return wait;
     if (control->reg != chip::kRegGlobalControl || control->data.size() != 1) return Match::kNone;
     const std::uint8_t v = control->data[0];
     const auto ramp = TimeOptions(a.ramp, "--ramp-on", "--ramp-off");
@@ -135,15 +163,17 @@ ScriptRecorder::Match ScriptRecorder::MatchHead(std::vector<std::string>* lines)
       const auto keep = TimeOptions(a.keep, "--keep-on", "--keep-off");
       if ((v & chip::kBlinkEnableBits) != chip::kBlinkEnableBits || !ramp || !keep) return Match::kNone;
       lines->push_back("blink " + *ramp + " " + *keep);
+      *used = {0, 1, 2};
       return Match::kComplete;
     }
     if ((v & chip::kFadeEnableBits) != chip::kFadeEnableBits || !ramp) return Match::kNone;
     const Held* levels = at(3);
-    if (!levels) return Match::kPrefix;
+    if (!levels) return wait;
     if (levels->reg != chip::kRegOutputLevels) return Match::kNone;
     if (Is(levels->data, {chip::kFadeOnLevels[0], chip::kFadeOnLevels[1]})) lines->push_back("fade on " + *ramp);
     else if (Is(levels->data, {chip::kFadeOffLevels[0], chip::kFadeOffLevels[1]})) lines->push_back("fade off " + *ramp);
     else return Match::kNone;
+    *used = {0, 1, 2, 3};
     return Match::kComplete;
   }
   return Match::kNone;
@@ -152,18 +182,15 @@ ScriptRecorder::Match ScriptRecorder::MatchHead(std::vector<std::string>* lines)
 void ScriptRecorder::Drain(bool all) {
   while (!m_held.empty()) {
     std::vector<std::string> lines;
-    const Match match = MatchHead(&lines);
+    std::vector<std::size_t> used;
+    const Match match = MatchHead(&lines, &used, all);
     if (match == Match::kComplete) {
-      // Every held write up to the command's last belongs to it.
-      std::size_t used = 0;
-      const Held& a = m_held[0];
-      if (a.reg == chip::kRegEffectControl && Is(a.data, {chip::kEffectStart})) used = a.fadeActive ? 4 : 3;
-      else used = 2;
-      m_held.erase(m_held.begin(), m_held.begin() + static_cast<std::ptrdiff_t>(std::min(used, m_held.size())));
+      std::sort(used.rbegin(), used.rend());
+      for (std::size_t i : used) m_held.erase(m_held.begin() + static_cast<std::ptrdiff_t>(i));
       Emit(lines);
       continue;
     }
-    if (match == Match::kPrefix && !all) return;
+    if (match == Match::kPrefix) return;
     Emit(Single(m_held.front()));
     m_held.erase(m_held.begin());
   }

@@ -58,7 +58,11 @@ class ScriptRecorder {
   };
   enum class Match { kNone, kPrefix, kComplete };
 
-  Match MatchHead(std::vector<std::string>* lines) const;
+  // Whether the held writes from the front make up (or may still make up) a
+  // command of several writes; on a match, `lines` gets the command and
+  // `used` the held writes it stands for. `final`: nothing more will come.
+  Match MatchHead(std::vector<std::string>* lines, std::vector<std::size_t>* used, bool final) const;
+  std::vector<std::string> LedLines(const Held& block) const;
   void Drain(bool all);
   std::vector<std::string> Single(const Held& w) const;
   void Emit(const std::vector<std::string>& lines);

@@ -113,6 +113,8 @@ std::string ExportCHeader(const Setup& s, const std::string& sourceName) {
        " * Send them in this order, one register each, to the chip at I2C address\n"
        " * CORVEL_SETUP_I2C_ADDRESS (7-bit) on a bus of CORVEL_SETUP_I2C_KHZ kHz. */\n";
   h += "#ifndef CORVEL_SETUP_H\n#define CORVEL_SETUP_H\n\n";
+  // CORVEL_SETUP_WRITE_COUNT is a size_t: the header brings what it needs.
+  h += "#include <stddef.h>\n\n";
   h += "#define CORVEL_SETUP_I2C_ADDRESS " + Hex2(s.i2cAddress) + "u\n";
   h += std::string("#define CORVEL_SETUP_I2C_KHZ ") + (s.i2cSpeed == 10 ? "1000" : "400") + "u\n\n";
   h += "typedef struct corvel_setup_write {\n  unsigned char reg;   /* register address */\n"

@@ -50,8 +50,12 @@ std::vector<std::string> Record(const std::vector<Event>& events, std::map<int, 
 using Lines = std::vector<std::string>;
 
 TEST(ScriptRecorderTest, PageActionsBecomeTheirCommands) {
-  // The LED box: the mode, then 0x14 once the page hears it was written.
-  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x14, {0})}), (Lines{"mode led"}));
+  // The LED box: the mode, then 0x14 once the page hears it was written,
+  // with a value typed meanwhile; and with the brightness right after it.
+  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x11, {0x03}), W(0x14, {0})}, {}, 1, 2), (Lines{"mode led", "current 2"}));
+  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x14, {0}), W(0x20, {7, 7, 7, 7, 7, 8})}), (Lines{"mode led", "led 7", "led 8 5"}));
+  // A reset between them is not to be moved across.
+  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x7F, {0}), W(0x14, {0})}).at(1), "reg write 0x12 0x00 0x00");
   // The GPIO box writes the mode twice (the dial's page closing, then the
   // box) and the direction: one line each.
   EXPECT_EQ(Record({W(0x12, {0xFF, 0xFF}), W(0x12, {0xFF, 0xFF}), W(0x04, {0xFF, 0xFF}), W(0x04, {0, 0})}),
