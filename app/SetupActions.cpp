@@ -75,7 +75,7 @@ CSetupActions::CSetupActions(QWidget* window)
       m_loadWatch(new QTimer(this)),
       m_loader(std::make_unique<setup::SetupLoader>()) {
   // Narrower than the page buttons' font: the captions are longer.
-  for (CMyRectButton* b : {m_save, m_load, m_record}) b->SetButtonFont(17, 6, 500, "Arial");
+  for (CMyRectButton* b : {m_save, m_load, m_record}) b->SetButtonFont(17, 5, 500, "Arial");
   m_save->setText(QString::fromUtf8(kSaveCaption));
   m_load->setText(QString::fromUtf8(kLoadCaption));
   m_record->setText(QString::fromUtf8(kRecordCaption));
