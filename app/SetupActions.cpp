@@ -233,11 +233,14 @@ void CSetupActions::FinishLoad() {
   const setup::Setup s = *m_loading;
   m_loading.reset();
   ShowPagesFor(s);
-  Status(QStringLiteral("  ✔  Setup loaded from %1: %2 register writes")
-             .arg(QFileInfo(QString::fromStdString(m_loadPath)).fileName())
-             .arg(m_loader->Count()),
-         true);
+  const QString done = QStringLiteral("  ✔  Setup loaded from %1: %2 register writes")
+                           .arg(QFileInfo(QString::fromStdString(m_loadPath)).fileName())
+                           .arg(m_loader->Count());
   m_loader->Cancel();
+  Status(done, true);
+  // The pages' own writes just made (the mode boxes) are acknowledged in a
+  // moment, each with a status of its own: the outcome is said again after them.
+  QTimer::singleShot(400, this, [done] { Status(done, true); });
 }
 
 // The pages show the setup: the mode boxes and their sub-pages as the

@@ -158,6 +158,10 @@ TEST_F(SetupCommandsTest, ExportWritesTheSameListForTheFirmware) {
   EXPECT_NE(r.out.find("\"register\": \"0x13\",\n      \"value\": \"0x00\",\n      \"meaning\": \"LED / GPIO mode, port 1: LED\""),
             std::string::npos)
       << r.out;
+  // The tool's help names the commands.
+  r = Ctl({"--help"});
+  for (const char* line : {"  batch --file SCRIPT ", "  apply SETUP.json ", "  export SETUP.json --c|--json [-o OUT]"})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line;
   r = Ctl({"export", file});
   EXPECT_EQ(r.rc, 2);
   EXPECT_NE(r.err.find("usage: export SETUP.json --c|--json [-o OUT]"), std::string::npos) << r.err;
