@@ -62,7 +62,15 @@ void ScriptRecorder::Write(std::uint8_t reg, std::span<const std::uint8_t> data,
   Drain(false);
 }
 
-void ScriptRecorder::Read(std::uint8_t reg, std::uint8_t count) { m_lastRead = count == 1 ? std::optional(reg) : std::nullopt; }
+void ScriptRecorder::Read(std::uint8_t reg, std::uint8_t count) {
+  m_lastRead = count == 1 ? std::optional(reg) : std::nullopt;
+  // "read input state": port 0, then (from its answer) port 1. Changes
+  // nothing, but is something the person did and wants to see again.
+  if (reg == chip::kRegPort0Input && count == 1) {
+    Drain(true);
+    Emit({"gpio read"});
+  }
+}
 
 void ScriptRecorder::Address(std::uint8_t address) {
   Drain(true);
@@ -273,9 +281,9 @@ void ScriptRecorder::Emit(const std::vector<std::string>& lines) {
   const std::string& command = lines.back();
   // The same setting twice in a row (the window writes the GPIO mode twice
   // on one click) is written once: the second changes nothing. An effect
-  // start is not a setting: it runs again.
-  const bool effect = command.rfind("blink", 0) == 0 || command.rfind("fade", 0) == 0;
-  if (!effect && lines == m_lastLines) return;
+  // start is not a setting (it runs again), nor is a read.
+  const bool repeats = command.rfind("blink", 0) == 0 || command.rfind("fade", 0) == 0 || command == "gpio read";
+  if (!repeats && lines == m_lastLines) return;
   for (const std::string& line : lines) m_sink(line);
   m_lastLines = lines;
 }

@@ -72,6 +72,8 @@ TEST(ScriptRecorderTest, PageActionsBecomeTheirCommands) {
   EXPECT_EQ(Record({R(0x11), W(0x11, {0x13})}, {{0x11, 0x03}}), (Lines{"gpio drive push-pull"}));
   EXPECT_EQ(Record({R(0x11), W(0x11, {0x01})}, {{0x11, 0x11}}), (Lines{"gpio drive open-drain"}));
   EXPECT_EQ(Record({W(0x7F, {0})}), (Lines{"reset"}));
+  // "read input state" reads port 0, then port 1 from its answer: one command, each time.
+  EXPECT_EQ(Record({R(0x00), R(0x01), R(0x00), R(0x01)}), (Lines{"gpio read", "gpio read"}));
 }
 
 TEST(ScriptRecorderTest, PinsNameWhatChangesOrEveryPinWhenTheChipIsNotKnown) {
