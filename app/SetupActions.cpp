@@ -13,10 +13,10 @@
 #include <cstring>
 
 #include "CorvelVersion.h"
-#include "board/BoardGlobals.h"
-#include "board/BrightnessDial.h"
-#include "board/LedLayoutPage.h"
-#include "board/RoundPage.h"
+#include "pages/BoardGlobals.h"
+#include "pages/BrightnessDial.h"
+#include "pages/LedLayoutPage.h"
+#include "pages/RoundPage.h"
 #include "chip/ChipAccess.h"
 #include "chip/RegisterJournal.h"
 #include "link/LinkHost.h"

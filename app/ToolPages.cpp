@@ -1,8 +1,8 @@
 #include "app/ToolPages.h"
 
-#include "app/RegisterPage.h"
 #include "app/SetupActions.h"
-#include "app/TrafficPage.h"
+#include "pages/RegisterPage.h"
+#include "pages/TrafficPage.h"
 #include "link/MUSBHid.h"
 #include "link/QVCommunication.h"
 #include "link/TrafficCapture.h"

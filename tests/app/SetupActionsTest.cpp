@@ -10,9 +10,9 @@
 #include <fstream>
 
 #include "app/SetupActions.h"
-#include "board/BoardGlobals.h"
-#include "board/RoundPage.h"
-#include "chip/BlinkMode.h"
+#include "pages/BoardGlobals.h"
+#include "pages/RoundPage.h"
+#include "pages/BlinkMode.h"
 #include "platform/FileDialog.h"
 #include "resources/dialogs/EffectModeDialogs.h"
 #include "resources/dialogs/RoundPageDialog.h"
