@@ -34,6 +34,7 @@
 #include "ui/CMyRectButton.h"
 #include "ui/CMyStaticFont.h"
 #include "ui/ControlFactory.h"
+#include "ui/StatusSink.h"
 
 using namespace dialogs;
 
@@ -42,10 +43,6 @@ namespace {
 constexpr const char* kSaveTitle = "Save setup";
 constexpr const char* kLoadTitle = "Load setup";
 constexpr const char* kRecordTitle = "Record";
-
-void Status(const QString& text, bool ok) {
-  if (g_pMainServices) g_pMainServices->ShowStatus(text, ok);
-}
 
 void Warn(const std::string& text, const char* caption) {
   platform::MessageBox(text, caption, platform::MessageIcon::Warning);
@@ -56,18 +53,20 @@ std::string BoardText(std::uint8_t id) {
   return std::string(name ? name : "unknown board") + " (board " + std::to_string(id) + ")";
 }
 
-std::optional<int> TypedCurrent() {
-  if (!g_pRoundPage || !g_pRoundPage->CurrentEdit()) return std::nullopt;
+std::optional<int> TypedCurrent(const CRound* page) {
+  if (!page || !page->CurrentEdit()) return std::nullopt;
   bool ok = false;
-  const int v = g_pRoundPage->CurrentEdit()->text().trimmed().toInt(&ok, 10);
+  const int v = page->CurrentEdit()->text().trimmed().toInt(&ok, 10);
   return ok ? std::optional(v) : std::nullopt;
 }
 
 }  // namespace
 
-CSetupActions::CSetupActions(QWidget* window)
+CSetupActions::CSetupActions(QWidget* window, StatusSink* status, CRound* page)
     : QObject(window),
       m_window(window),
+      m_status(status),
+      m_page(page),
       m_save(platform::Control<CMyRectButton>(window, IDC_SETUP_SAVE)),
       m_load(platform::Control<CMyRectButton>(window, IDC_SETUP_LOAD)),
       m_record(platform::Control<CMyRectButton>(window, IDC_RECORD)),
@@ -99,6 +98,10 @@ CSetupActions::~CSetupActions() {
   if (Recording()) StopRecording();
 }
 
+void CSetupActions::Status(const QString& text, bool ok) {
+  if (m_status) m_status->ShowStatus(text, ok);
+}
+
 std::string CSetupActions::Folder() const {
   return (m_folder.isEmpty() ? QDir::homePath() : m_folder).toStdString();
 }
@@ -119,7 +122,7 @@ bool CSetupActions::SaveSetup() {
   // page shows.
   setup::ChipModelView view;
   view.known = [](std::uint8_t reg) { return chip::Journal().Known(reg); };
-  view.typedCurrent = TypedCurrent();
+  view.typedCurrent = TypedCurrent(m_page);
   const int count = std::clamp(g_ledCount, 0, static_cast<int>(g_ledBrightness.size()));
   view.brightnessFallback.assign(g_ledBrightness.begin(), g_ledBrightness.begin() + count);
   const setup::Setup s = setup::SetupFromChipModel(g_selectedBoardId, g_i2cAddress.load(), g_i2cSpeed.load(), view);
@@ -171,18 +174,18 @@ bool CSetupActions::LoadSetupFrom(const std::string& path) {
          kLoadTitle);
     return false;
   }
-  if (!g_pRoundPage) return false;
+  if (!m_page) return false;
 
   // The bus first: the address command goes out ahead of the writes.
-  if (auto* address = g_pRoundPage->AddressCombo()) {
+  if (auto* address = m_page->AddressCombo()) {
     const auto it = std::find(kI2cAddresses.begin(), kI2cAddresses.end(), s->i2cAddress);
     const int index = static_cast<int>(it - kI2cAddresses.begin());
     if (it != kI2cAddresses.end() && (address->currentIndex() != index || g_i2cAddress.load() != s->i2cAddress)) {
-      if (address->currentIndex() == index) g_pRoundPage->SendI2cAddress();
+      if (address->currentIndex() == index) m_page->SendI2cAddress();
       else address->setCurrentIndex(index);
     }
   }
-  if (auto* speed = g_pRoundPage->SpeedCombo()) speed->setCurrentIndex(s->i2cSpeed == kI2cSpeed1M ? 1 : 0);
+  if (auto* speed = m_page->SpeedCombo()) speed->setCurrentIndex(s->i2cSpeed == kI2cSpeed1M ? 1 : 0);
   // The brightness goes with the writes, not with the page's timer.
   if (!s->brightness.empty()) g_bBrightnessPending = 0;
 
@@ -240,7 +243,7 @@ void CSetupActions::FinishLoad() {
   Status(done, true);
   // The pages' own writes just made (the mode boxes) are acknowledged in a
   // moment, each with a status of its own: the outcome is said again after them.
-  QTimer::singleShot(400, this, [done] { Status(done, true); });
+  QTimer::singleShot(400, this, [this, done] { Status(done, true); });
 }
 
 // The pages show the setup: the mode boxes and their sub-pages as the
@@ -248,7 +251,7 @@ void CSetupActions::FinishLoad() {
 // just confirmed), the brightness the layout and the dial edit, and the
 // current as given. The rest the pages read from the chip model themselves.
 void CSetupActions::ShowPagesFor(const setup::Setup& s) {
-  CRound* page = g_pRoundPage;
+  CRound* page = m_page;
   if (!page) return;
   if (s.mode == setup::PinMode::kLed && !page->ModeBox(IDC_MODE_LED)->isChecked() &&
       page->ModeBox(IDC_MODE_LED)->isEnabled())
@@ -329,17 +332,17 @@ bool CSetupActions::StartRecording(const std::string& path) {
     c.ledCount = g_ledCount;
     c.blinkActive = g_bBlinkActive != 0;
     c.fadeActive = g_bFadeActive != 0;
-    c.typedCurrent = TypedCurrent();
+    c.typedCurrent = TypedCurrent(m_page);
     c.known = [](std::uint8_t r) { return chip::Journal().Known(r); };
     m_recorder->Write(reg, data, c);
   });
-  if (g_pRoundPage) {
+  if (m_page) {
     // The address and the bus speed are chosen on the board page; the address
     // goes to the board as a command of its own.
-    connect(g_pRoundPage->AddressCombo(), &QComboBox::currentIndexChanged, this, [this] {
+    connect(m_page->AddressCombo(), &QComboBox::currentIndexChanged, this, [this] {
       if (m_recorder) m_recorder->Address(g_i2cAddress.load());
     });
-    connect(g_pRoundPage->SpeedCombo(), &QComboBox::currentIndexChanged, this, [this] {
+    connect(m_page->SpeedCombo(), &QComboBox::currentIndexChanged, this, [this] {
       if (m_recorder)
         m_recorder->Comment(std::string("the window's bus speed is now ") +
                             (g_i2cSpeed.load() == kI2cSpeed1M ? "1M" : "400K") + " (no chip register holds it)");
@@ -353,9 +356,9 @@ void CSetupActions::StopRecording() {
   if (!m_recorder) return;
   m_recorder->Finish();
   chip::SetRegisterObserver({});
-  if (g_pRoundPage) {
-    disconnect(g_pRoundPage->AddressCombo(), nullptr, this, nullptr);
-    disconnect(g_pRoundPage->SpeedCombo(), nullptr, this, nullptr);
+  if (m_page) {
+    disconnect(m_page->AddressCombo(), nullptr, this, nullptr);
+    disconnect(m_page->SpeedCombo(), nullptr, this, nullptr);
   }
   m_recorder.reset();
   m_script.close();

@@ -15,6 +15,8 @@
 #include "platform/MessageTarget.h"
 
 class CMyRectButton;
+class CRound;
+class StatusSink;
 class CMyStaticFont;
 class QTimer;
 class QWidget;
@@ -35,7 +37,9 @@ class CSetupActions : public QObject {
   static constexpr const char* kFilter = "Setup file(*.json)|*.json|";
   static constexpr const char* kScriptFilter = "corvelctl script(*.txt)|*.txt|";
 
-  explicit CSetupActions(QWidget* window);
+  // `page`: the LED board page whose controls show (and choose) the setup;
+  // `status`: where outcomes are told. Either may be null.
+  CSetupActions(QWidget* window, StatusSink* status, CRound* page);
   ~CSetupActions() override;
 
   // Asks for a file and saves what the chip holds (as far as the program
@@ -70,10 +74,13 @@ class CSetupActions : public QObject {
   void CheckLoad();
   void ShowRecording();
   void WriteLine(const std::string& line);
+  void Status(const QString& text, bool ok);
   std::string Folder() const;
   void Remember(const std::string& path);
 
   QWidget* m_window;
+  StatusSink* m_status;
+  CRound* m_page;
   CMyRectButton* m_save;
   CMyRectButton* m_load;
   CMyRectButton* m_record;
