@@ -29,6 +29,7 @@ class SimRegisterPanel : public QWidget {
   void Refresh();
   QTableWidget* Table() const { return m_table; }
   SimPinPanel* Pins() const { return m_pins; }
+  sim::SimBoard& Board() const { return m_board; }
   // The row of a register, or -1.
   int RowOf(std::uint8_t reg) const;
 

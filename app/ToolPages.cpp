@@ -1,6 +1,8 @@
 #include "app/ToolPages.h"
 
+#include "app/SetupActions.h"
 #include "pages/RegisterPage.h"
+#include "pages/RoundPage.h"
 #include "pages/TrafficPage.h"
 #include "link/MUSBHid.h"
 #include "link/QVCommunication.h"
@@ -30,7 +32,8 @@ CToolPages::CToolPages(QWidget* window, StatusSink* status)
       m_host(platform::FindControl(window, IDC_PAGE_HOST2)),
       m_roundButton(platform::Control<CMyRectButton>(window, IDC_PAGE_ROUND)),
       m_registersButton(platform::Control<CMyRectButton>(window, IDC_PAGE_REGISTERS)),
-      m_trafficButton(platform::Control<CMyRectButton>(window, IDC_PAGE_TRAFFIC)) {
+      m_trafficButton(platform::Control<CMyRectButton>(window, IDC_PAGE_TRAFFIC)),
+      m_setupActions(new CSetupActions(window, status, window->findChild<CRound*>())) {
   g_pRegisterPage = new CRegisterPage(m_host, status);
   g_pRegisterPage->InitDialog();
   g_pTrafficPage = new CTrafficPage(g_pTrafficCapture, m_host);
@@ -74,6 +77,7 @@ void CToolPages::Show(Page page) {
 }
 
 void CToolPages::RelayRegisterReply(const platform::Message& m) {
+  m_setupActions->RelayRegisterReply(m);
   if (!g_pRegisterPage) return;
   std::uint32_t relay = 0;
   switch (m.id) {

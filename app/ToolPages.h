@@ -12,6 +12,7 @@
 class CMyRectButton;
 class QVCommunication;
 class CRegisterPage;
+class CSetupActions;
 class CTrafficPage;
 class TrafficCapture;
 class QWidget;
@@ -47,6 +48,7 @@ class CToolPages : public QObject {
   // The main window's register replies, relayed to the register page beside
   // the window's own relays: it notes the values and acts only on its own.
   void RelayRegisterReply(const platform::Message& message);
+  CSetupActions* SetupActions() const { return m_setupActions; }
   // After the main window changed its layout ratios (maximise, restore).
   void Relayout();
 
@@ -57,5 +59,6 @@ class CToolPages : public QObject {
   CMyRectButton* m_roundButton;
   CMyRectButton* m_registersButton;
   CMyRectButton* m_trafficButton;
+  CSetupActions* m_setupActions;  // the setup and recorder buttons below the page buttons
   Page m_current = Page::kRound;
 };

@@ -14,6 +14,15 @@ int g_bBoardMatched = 0;
 
 namespace chip {
 
+namespace {
+RegisterObserver& Observer() {
+  static RegisterObserver observer;
+  return observer;
+}
+}  // namespace
+
+void SetRegisterObserver(RegisterObserver observer) { Observer() = std::move(observer); }
+
 bool AccessAllowed() {
   return g_bBoardMatched == 1 && g_pCommunication.load() != nullptr && corvel::ChipRegistryPresent();
 }
@@ -22,6 +31,7 @@ int WriteChipRegisters(std::uint8_t reg, std::span<const std::uint8_t> data) {
   if (!AccessAllowed() || data.empty() || data.size() > kMaxI2cTransferData) return 0;
   std::uint8_t record[kI2cRecordSize] = {1, g_i2cAddress.load(), reg, static_cast<std::uint8_t>(data.size()), 0, 0};
   const int sent = SendI2cTransfer(kCmdWriteRegisters, record, data.data());
+  if (sent && Observer()) Observer()(true, reg, data, static_cast<std::uint8_t>(data.size()));
   // Noted here, where every page's writes pass, for the register page.
   if (sent) Journal().RecordWrite(reg, data);
   return sent;
@@ -30,7 +40,9 @@ int WriteChipRegisters(std::uint8_t reg, std::span<const std::uint8_t> data) {
 int ReadChipRegisters(std::uint8_t reg, std::uint8_t count) {
   if (!AccessAllowed() || count == 0) return 0;
   std::uint8_t record[kI2cRecordSize] = {1, g_i2cAddress.load(), reg, count, 0, 0};
-  return SendI2cRequest(kCmdReadRegisters, record);
+  const int sent = SendI2cRequest(kCmdReadRegisters, record);
+  if (sent && Observer()) Observer()(false, reg, {}, count);
+  return sent;
 }
 
 namespace {

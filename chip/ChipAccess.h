@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -28,6 +29,14 @@ bool AccessAllowed();
 int WriteChipRegisters(std::uint8_t reg, std::span<const std::uint8_t> data);
 // (16, 1): `count` registers from `reg`. 1 when queued, 0 when not sent.
 int ReadChipRegisters(std::uint8_t reg, std::uint8_t count);
+
+// Sees each register command as it goes out, a write before the journal
+// notes it (so the journal still holds what the chip held before); for a
+// read, `data` is empty and `count` says how many. Empty: none. The window's
+// recorder sets it, on the UI thread.
+using RegisterObserver =
+    std::function<void(bool write, std::uint8_t reg, std::span<const std::uint8_t> data, std::uint8_t count)>;
+void SetRegisterObserver(RegisterObserver observer);
 
 // The I2C record and data of a read reply or a write acknowledgement.
 struct RegisterReply {

@@ -29,9 +29,12 @@
 #include "chip/RegisterMap.h"
 #include "firmware/ImageFile.h"
 #include "link/BoardIds.h"
+#include "link/LinkHost.h"
 #include "link/MUSBHid.h"
 #include "link/TrafficRecord.h"
 #include "platform/MessageBox.h"
+#include "setup/Setup.h"
+#include "setup/SetupWrites.h"
 #include "sim/SimKnobs.h"
 
 namespace cli {
@@ -89,6 +92,9 @@ constexpr const char* kToolHelp =
     "  fade on|off --ramp-on T  start the chip's fade effect towards on or off\n"
     "  wait                     wait until a lamp board is attached\n"
     "  batch 'CMD ARGS' ...     run several commands on one connection\n"
+    "  batch --file SCRIPT      run the commands of a script, one per line (# comments)\n"
+    "  apply SETUP.json         write a setup file to the chip (--dry-run: only list the writes)\n"
+    "  export SETUP.json --c|--json [-o OUT]  the setup's register writes as a C header or JSON\n"
     "  image make RAW -o OUT    build a .qvbin firmware image from raw data\n"
     "  image check FILE         check a .qvbin image and show its trailer\n"
     "  flash FILE               update the board's firmware with a .qvbin image\n"
@@ -154,11 +160,31 @@ const std::map<std::string, std::string> kCommandHelp = {
             "at start). A GPIO input whose interrupt is enabled makes the board send its\n"
             "interrupt report when its level changes. Useful in a batch, e.g.\n"
             "  corvelctl --sim batch 'mode gpio' 'gpio dir input' 'sim drive P0_3=low' 'gpio wait-irq'\n"},
-    {"batch", "Usage: corvelctl batch 'COMMAND ARGS' ...\n\nRuns each argument as a command on one connection and stops at the\n"
+    {"batch", "Usage: corvelctl batch 'COMMAND ARGS' ...\n       corvelctl batch --file SCRIPT   (or -f SCRIPT)\n\n"
+              "Runs each argument as a command on one connection and stops at the\n"
               "first that fails, e.g.  corvelctl --sim batch 'reg write 0x20 0x10 0x20' 'reg read 0x20 2'\n"
               "Every step's arguments are checked before anything is sent, and what depends on the\n"
               "board (its LED and pin count) right after it is identified, before any step writes.\n"
-              "An empty step is a usage error.\n"},
+              "An empty step is a usage error.\n\n"
+              "--file runs the commands of SCRIPT, one per line, as the window's \"Record\" writes\n"
+              "them; blank lines and lines starting with # are skipped. A mistake is named with\n"
+              "the script's line number, before anything is sent.\n"},
+    {"apply", "Usage: corvelctl apply SETUP.json [--dry-run]\n\n"
+              "Writes a setup file (as the window's \"Save setup...\" makes it) to the chip, in the\n"
+              "order the window's pages write: pin mode and direction, register 0x11 (maximum\n"
+              "current and driver type), effect times, GPIO interrupts and output levels, then\n"
+              "0x00 to 0x14 and the brightness block. Each write waits for the board's\n"
+              "acknowledgement; the first that fails stops the rest. The chip address and bus\n"
+              "speed of the file are used. A file that is damaged, of a newer format, holds a\n"
+              "value out of range, or was made for another chip board is refused with the\n"
+              "field named, and nothing is written.\n\n"
+              "--dry-run prints the writes in order and needs no board.\n"},
+    {"export", "Usage: corvelctl export SETUP.json --c|--json [-o OUT]\n\n"
+               "Writes the register writes of a setup file for a product's firmware, in the order\n"
+               "they must be made, one register at a time: --c as a C header (C99 and C++; a\n"
+               "static const array of register/value pairs, a comment on each saying what it\n"
+               "sets, and the chip address and bus speed as macros), --json as a JSON list.\n"
+               "To standard output, or to OUT with -o.\n"},
     {"image", "Usage: corvelctl image make RAW -o OUT [--check-word auto|0|HEX]\n"
               "       corvelctl image check FILE\n\n"
               "make: writes RAW's bytes followed by the 12-byte trailer (data length, check word,\n"
@@ -413,6 +439,8 @@ class Runner {
     if (name == "blink" || name == "fade") return Effect(args);
     if (name == "wait") return Wait(args);
     if (name == "batch") return Batch(args);
+    if (name == "apply") return Apply(args);
+    if (name == "export") return Export(args);
     if (name == "image") return Image(args);
     if (name == "flash") return Flash(args);
     throw UsageError{"unknown command '" + name + "'"};
@@ -1003,34 +1031,206 @@ class Runner {
     return kExitOk;
   }
 
+  // The script's commands, one a line, with their line numbers.
+  static std::vector<std::pair<int, std::vector<std::string>>> ReadScript(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw StepRefused{"cannot read the script '" + path + "'"};
+    std::vector<std::pair<int, std::vector<std::string>>> steps;
+    std::string line;
+    std::size_t bytes = 0;
+    for (int number = 1; std::getline(in, line); ++number) {
+      bytes += line.size() + 1;
+      if (bytes > setup::kMaxFileBytes) throw StepRefused{"'" + path + "' is far too large for a script"};
+      std::istringstream words(line);
+      std::vector<std::string> sub;
+      for (std::string w; words >> w;) sub.push_back(w);
+      if (sub.empty() || sub[0][0] == '#') continue;
+      steps.emplace_back(number, std::move(sub));
+    }
+    if (in.bad()) throw StepRefused{"cannot read the script '" + path + "'"};
+    return steps;
+  }
+
   int Batch(const std::vector<std::string>& args) {
     if (args.size() < 2) throw UsageError{"batch needs at least one command"};
     std::vector<std::vector<std::string>> steps;
-    for (std::size_t i = 1; i < args.size(); ++i) {
+    std::vector<std::string> places;  // where each step comes from, for messages
+    const std::string& first = args[1];
+    if (first == "--file" || first == "-f" || first.rfind("--file=", 0) == 0) {
+      std::string path = first.rfind("--file=", 0) == 0 ? first.substr(7) : args.size() > 2 ? args[2] : "";
+      if (path.empty()) throw UsageError{"batch --file needs a script"};
+      if (args.size() > (first.rfind("--file=", 0) == 0 ? 2u : 3u))
+        throw UsageError{"batch --file takes one script and no commands beside it"};
+      for (auto& [number, sub] : ReadScript(path)) {
+        places.push_back(path + " line " + std::to_string(number));
+        steps.push_back(std::move(sub));
+      }
+      if (steps.empty()) throw UsageError{"the script '" + path + "' holds no command"};
+    }
+    for (std::size_t i = 1; places.empty() && i < args.size(); ++i) {
       std::istringstream words(args[i]);
       std::vector<std::string> sub;
       for (std::string w; words >> w;) sub.push_back(w);
       // A blank step is a slip in a script (an empty variable), not a
       // command that succeeds by doing nothing.
       if (sub.empty()) throw UsageError{"batch step " + std::to_string(i) + " is empty"};
-      if (sub[0] == "batch") throw UsageError{"batch cannot be nested"};
       steps.push_back(std::move(sub));
     }
+    for (std::size_t i = 0; i < steps.size(); ++i)
+      if (steps[i][0] == "batch")
+        throw UsageError{(places.empty() ? std::string() : places[i] + ": ") + "batch cannot be nested"};
     // Every step's arguments were checked before the run (Check): a mistake
     // in the last step must not leave the board with the first steps done.
     if (validating_) {
-      for (const auto& step : steps) {
+      for (std::size_t i = 0; i < steps.size(); ++i) {
+        const std::size_t checks = boardChecks_.size();
         try {
-          Command(step);
+          Command(steps[i]);
         } catch (const ArgumentsChecked&) {
+        } catch (const UsageError& e) {
+          if (places.empty()) throw;
+          throw UsageError{places[i] + ": " + e.message};
+        } catch (const StepRefused& e) {
+          if (places.empty()) throw;
+          throw StepRefused{places[i] + ": " + e.message};
         }
+        // The checks that wait for the board name the script's line too.
+        for (std::size_t k = checks; !places.empty() && k < boardChecks_.size(); ++k)
+          boardChecks_[k] = [check = std::move(boardChecks_[k]), place = places[i]](const ChipBoardEntry& board) {
+            try {
+              check(board);
+            } catch (const UsageError& e) {
+              throw UsageError{place + ": " + e.message};
+            } catch (const StepRefused& e) {
+              throw StepRefused{place + ": " + e.message};
+            }
+          };
       }
       return kExitOk;
     }
-    for (const auto& step : steps) {
-      const int rc = Command(step);
-      if (rc != kExitOk) return rc;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const int rc = Command(steps[i]);
+      if (rc != kExitOk) {
+        if (!places.empty()) std::osyncstream(err_) << "corvelctl: stopped at " << places[i] << "\n";
+        return rc;
+      }
     }
+    return kExitOk;
+  }
+
+  // ---- setup files ----
+
+  // Loads a setup file; a bad one stops the run before anything is opened.
+  static setup::Setup LoadSetup(const std::string& path) {
+    std::string error;
+    auto loaded = setup::LoadSetupFile(path, error);
+    if (!loaded) throw StepRefused{error + "; nothing written"};
+    return *loaded;
+  }
+
+  void PrintWrites(const setup::Setup& s, const std::vector<setup::RegisterWrite>& writes, const char* verb) {
+    if (g_.json) {
+      out_ << "{\"board\":" << JsonString(setup::BoardName(s.boardId)) << ",\"board_id\":" << int(s.boardId)
+           << ",\"i2c_address\":" << JsonString(Hex2(s.i2cAddress))
+           << ",\"i2c_speed\":" << JsonString(s.i2cSpeed == kI2cSpeed1M ? "1M" : "400K") << ",\"writes\":[";
+      for (std::size_t i = 0; i < writes.size(); ++i) {
+        out_ << (i ? "," : "") << "{\"register\":" << JsonString(Hex2(writes[i].reg)) << ",\"data\":[";
+        for (std::size_t b = 0; b < writes[i].data.size(); ++b) out_ << (b ? "," : "") << JsonString(Hex2(writes[i].data[b]));
+        out_ << "],\"what\":" << JsonString(writes[i].what) << "}";
+      }
+      out_ << "]}\n";
+      return;
+    }
+    out_ << "Setup for the " << setup::BoardName(s.boardId) << " (board " << int(s.boardId) << "), chip at "
+         << Hex2(s.i2cAddress) << ", bus " << (s.i2cSpeed == kI2cSpeed1M ? "1M" : "400K") << ": " << writes.size()
+         << (writes.size() == 1 ? " register write" : " register writes") << verb << "\n";
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+      std::string text = setup::WriteText(writes[i]);
+      if (text.size() < 28) text.resize(28, ' ');
+      char number[8];
+      std::snprintf(number, sizeof number, "%3zu  ", i + 1);
+      out_ << number << text << "  " << writes[i].what << "\n";
+    }
+  }
+
+  int Apply(const std::vector<std::string>& args) {
+    std::optional<std::string> path;
+    bool dryRun = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+      if (args[i] == "--dry-run") dryRun = true;
+      else if (args[i].rfind("-", 0) == 0 && args[i].size() > 1) throw UsageError{"unknown option '" + args[i] + "' for apply"};
+      else if (!path) path = args[i];
+      else throw UsageError{"apply takes one setup file, not also '" + args[i] + "'"};
+    }
+    if (!path) throw UsageError{"usage: apply SETUP.json [--dry-run]"};
+    const setup::Setup s = LoadSetup(*path);
+    const auto writes = setup::SetupWrites(s);
+    if (dryRun) {
+      if (!validating_) PrintWrites(s, writes, " it would make, in order:");
+      return kExitOk;
+    }
+    // A file for another chip board would set registers that mean something
+    // else there: refused before anything is written.
+    CheckWithBoard([s, file = *path](const ChipBoardEntry& board) {
+      if (board.boardId != s.boardId)
+        throw StepRefused{file + " is for the " + std::string(setup::BoardName(s.boardId)) + " (board " +
+                          std::to_string(s.boardId) + "); the board attached is the " + board.name + " (board " +
+                          std::to_string(board.boardId) + "): nothing written"};
+    });
+    std::string error;
+    if (!RequireBoard(error)) return Fail(error);
+    if (s.i2cAddress != g_i2cAddress.load()) {
+      std::string answer;
+      if (!S().SetChipAddress(s.i2cAddress, answer, error)) return Fail(error + "; nothing written");
+      g_.address = s.i2cAddress;
+    }
+    g_i2cSpeed = s.i2cSpeed;
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+      if (!S().WriteRegisters(writes[i].reg, writes[i].data, error))
+        return Fail("step " + std::to_string(i + 1) + " of " + std::to_string(writes.size()) + " (" +
+                    setup::WriteText(writes[i]) + ", " + writes[i].what + ") failed: " + error +
+                    (i == 0 ? " Nothing was written." : " The steps before it were written."));
+    }
+    PrintWrites(s, writes, " made, in order:");
+    return kExitOk;
+  }
+
+  int Export(const std::vector<std::string>& args) {
+    std::optional<std::string> path, output;
+    std::optional<bool> c;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+      const std::string& a = args[i];
+      if (a == "--c" || a == "--json") {
+        if (c && *c != (a == "--c")) throw UsageError{"export writes either --c or --json"};
+        c = a == "--c";
+      } else if (a == "-o" || a == "--output") {
+        if (i + 1 >= args.size()) throw UsageError{a + " needs a file name"};
+        output = args[++i];
+      } else if (a.rfind("--output=", 0) == 0) {
+        output = a.substr(9);
+      } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
+        throw UsageError{"unknown option '" + a + "' for export"};
+      } else if (!path) {
+        path = a;
+      } else {
+        throw UsageError{"export takes one setup file, not also '" + a + "'"};
+      }
+    }
+    if (!path || !c) throw UsageError{"usage: export SETUP.json --c|--json [-o OUT]"};
+    if (output && output->empty()) throw UsageError{"-o needs a file name"};
+    const setup::Setup s = LoadSetup(*path);
+    if (validating_) return kExitOk;
+    const std::string text = *c ? setup::ExportCHeader(s, std::filesystem::path(*path).filename().string())
+                                : setup::ExportJsonList(s);
+    if (!output) {
+      out_ << text;
+      return kExitOk;
+    }
+    errno = 0;
+    std::ofstream file(*output, std::ios::binary | std::ios::trunc);
+    if (file) file << text;
+    file.close();
+    if (!file) return Fail("cannot write '" + *output + "'" + (errno ? std::string(": ") + std::strerror(errno) : ""));
     return kExitOk;
   }
 

@@ -8,7 +8,25 @@ namespace {
 std::mutex g_hookMutex;
 std::shared_ptr<const OpenFileDialogHook> g_hook;
 std::shared_ptr<const SaveFileDialogHook> g_saveHook;
+std::string g_openFolder;  // under g_hookMutex
 }  // namespace
+
+std::optional<std::string> OpenFileDialog(const std::string& filter, const std::string& title,
+                                          const std::string& folder) {
+  {
+    std::lock_guard lock(g_hookMutex);
+    g_openFolder = folder;
+  }
+  auto chosen = OpenFileDialog(filter, title);
+  std::lock_guard lock(g_hookMutex);
+  g_openFolder.clear();
+  return chosen;
+}
+
+std::string OpenFileDialogFolder() {
+  std::lock_guard lock(g_hookMutex);
+  return g_openFolder;
+}
 
 std::optional<std::string> OpenFileDialog(const std::string& filter, const std::string& title) {
   std::shared_ptr<const OpenFileDialogHook> hook;

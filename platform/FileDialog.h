@@ -13,6 +13,14 @@ namespace platform {
 // its patterns, each followed by '|'.
 std::optional<std::string> OpenFileDialog(const std::string& filter, const std::string& title);
 
+// The same, opening in `folder` (empty: wherever the presenter likes), so a
+// window can offer the folder a person last used. The hook is the one above;
+// it learns the folder from OpenFileDialogFolder while it runs.
+std::optional<std::string> OpenFileDialog(const std::string& filter, const std::string& title,
+                                          const std::string& folder);
+// The folder the open-file dialog being shown was asked to open in.
+std::string OpenFileDialogFolder();
+
 using OpenFileDialogHook =
     std::function<std::optional<std::string>(const std::string& filter, const std::string& title)>;
 void SetOpenFileDialogHook(OpenFileDialogHook hook);

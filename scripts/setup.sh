@@ -11,6 +11,7 @@ packages=(
   dpkg-dev file help2man lintian man-db  # the .deb: dependencies, manual pages, checks
   fonts-symbola
   fuse3 libfuse3-dev  # the hidraw stand-in the end-to-end tests of the real HID path run against
+  nlohmann-json3-dev  # setup files and the JSON lists of corvelctl export
 )
 
 missing=()

@@ -60,7 +60,8 @@ void InstallQtDialogs() {
     }
   });
   SetOpenFileDialogHook([](const std::string& filter, const std::string& title) -> std::optional<std::string> {
-    const QString path = QFileDialog::getOpenFileName(nullptr, QString::fromStdString(title), QString(),
+    const QString path = QFileDialog::getOpenFileName(nullptr, QString::fromStdString(title),
+                                                      QString::fromStdString(OpenFileDialogFolder()),
                                                       QtFilterFromPairs(filter));
     if (path.isNull()) return std::nullopt;  // cancelled
     return path.toStdString();

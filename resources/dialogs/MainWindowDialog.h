@@ -2,7 +2,8 @@
 // base units, so 1558 x 928 pixels at the reference work area. A 30-pixel
 // caption band on top, a 35.5-pixel grey band at the bottom; between them the
 // page area with a narrow column on its left for the page and Boot buttons
-// (Round, then the register and traffic pages under it).
+// (Round, then the register and traffic pages under it; below them the setup
+// file and recorder buttons). The recorder's indicator sits in the caption band.
 #pragma once
 
 #include "platform/qt/DialogTemplate.h"
@@ -22,6 +23,10 @@ inline constexpr int IDC_MAXIMIZE = 1009;
 inline constexpr int IDC_VERSION_TEXT = 1010;
 inline constexpr int IDC_PAGE_REGISTERS = 1011;
 inline constexpr int IDC_PAGE_TRAFFIC = 1012;
+inline constexpr int IDC_SETUP_SAVE = 1013;
+inline constexpr int IDC_SETUP_LOAD = 1014;
+inline constexpr int IDC_RECORD = 1015;
+inline constexpr int IDC_RECORD_INDICATOR = 1016;
 inline constexpr int IDC_PAGE_FRAME = 2311;
 inline constexpr int IDC_RED_DOT = 2312;
 inline constexpr int IDC_GREEN_DOT = 2313;
@@ -35,6 +40,10 @@ inline constexpr platform::ControlTemplate kMainWindowControls[] = {
     {IDC_PAGE_ROUND, ControlClass::RectButton, "Round", 4, 26, 42, 22},
     {IDC_PAGE_REGISTERS, ControlClass::RectButton, "Registers", 4, 52, 42, 22},
     {IDC_PAGE_TRAFFIC, ControlClass::RectButton, "Traffic", 4, 78, 42, 22},
+    {IDC_SETUP_SAVE, ControlClass::RectButton, "Save setup…", 4, 124, 42, 22},
+    {IDC_SETUP_LOAD, ControlClass::RectButton, "Load setup…", 4, 150, 42, 22},
+    {IDC_RECORD, ControlClass::RectButton, "Record", 4, 184, 42, 22},
+    {IDC_RECORD_INDICATOR, ControlClass::StaticFont, "", 330, 3, 230, 12, platform::kStyleHidden},
     {IDC_BOOT, ControlClass::RectButton, "Boot", 4, 440, 42, 42},
     {IDC_STATUS, ControlClass::StaticFont, "", 60, 494, 560, 13, platform::kStyleHidden},
     {IDC_RED_DOT, ControlClass::Picture, "", 46, 512, 7, 7},

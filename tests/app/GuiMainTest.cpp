@@ -5,7 +5,10 @@
 // what the person would see.
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QCheckBox>
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -22,7 +25,10 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <array>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <iterator>
 #include <mutex>
 #include <string>
@@ -30,6 +36,22 @@
 
 #include "app/GuiMain.h"
 #include "app/MainWindow.h"
+#include "app/SetupActions.h"
+#include "app/SimRegisterPanel.h"
+#include "pages/BoardGlobals.h"
+#include "pages/EffectPlayDialog.h"
+#include "pages/RoundPage.h"
+#include "pages/BlinkMode.h"
+#include "pages/GpioInputPage.h"
+#include "pages/GpioOutputPage.h"
+#include "cli/Commands.h"
+#include "cli/Session.h"
+#include "platform/FileDialog.h"
+#include "resources/dialogs/EffectModeDialogs.h"
+#include "resources/dialogs/RoundPageDialog.h"
+#include "sim/SimBoard.h"
+#include "ui/CMyComboBox.h"
+#include "ui/CMyEdit.h"
 #include "firmware/BootDialog.h"
 #include "firmware/ImageFile.h"
 #include "platform/Sleep.h"
@@ -258,3 +280,136 @@ TEST(GuiMainWithoutDisplay, HelpAndVersionAnswerWithoutAWindowSystem) {
 }
 
 }  // namespace
+
+// ---- the recorder ----------------------------------------------------------
+
+namespace {
+
+// The simulated board behind the window, reached as a person reaches it: the
+// caption band's "Simulated chip registers…".
+sim::SimBoard* WindowBoard() {
+  for (QAction* action : g_pMainDialog->actions())
+    if (action->text().startsWith(QStringLiteral("Simulated chip registers"))) action->trigger();
+  auto* panel = g_pMainDialog->findChild<SimRegisterPanel*>();
+  if (!panel) return nullptr;
+  panel->hide();
+  return &panel->Board();
+}
+
+std::array<std::uint8_t, 256> Registers(const sim::SimBoard& board) {
+  std::array<std::uint8_t, 256> regs{};
+  for (int r = 0; r < 256; ++r) regs[static_cast<std::size_t>(r)] = board.Register(static_cast<std::uint8_t>(r));
+  return regs;
+}
+
+// A choice in a list as a person makes it: the selection, and the list's
+// "activated" that only a person's pick sends.
+void Pick(QComboBox* box, int index) {
+  box->setCurrentIndex(index);
+  emit box->activated(index);
+}
+
+}  // namespace
+
+// A session in the window with "Record" on; the script it wrote, replayed by
+// corvelctl on a fresh simulated board, leaves every register of that chip as
+// the window left its own.
+TEST_F(GuiMainTest, ARecordedSessionReplayedByCorvelctlLeavesTheSameChip) {
+  QTemporaryDir dir;
+  const std::string script = dir.filePath(QStringLiteral("session.txt")).toStdString();
+  sim::SimBoard* board = nullptr;
+  CSetupActions* actions = nullptr;
+  CRound* page = nullptr;
+  std::array<std::uint8_t, 256> windowChip{};
+  // Each step waits until the chip holds what the one before wrote.
+  auto holds = [&](std::uint8_t reg, std::uint8_t value) { return [&board, reg, value] { return board->Register(reg) == value; }; };
+
+  scenario.Add("the board identified", [] { return g_pMainDialog && g_bBoardMatched == 1; }, [&] {
+    board = WindowBoard();
+    ASSERT_NE(board, nullptr);
+    page = g_pRoundPage;
+    actions = g_pMainDialog->findChild<CSetupActions*>();
+    ASSERT_NE(actions, nullptr);
+    // In place of the file dialog the program put up (its presenters are
+    // installed as it starts): the script's name, as typed.
+    platform::SetSaveFileDialogHook([&](const std::string&, const std::string& title, const std::string&) {
+      EXPECT_EQ(title, "Record to script");
+      return std::optional<std::string>(script);
+    });
+    Click(actions->RecordButton());
+    EXPECT_TRUE(actions->Recording());
+    EXPECT_TRUE(actions->RecordIndicator()->isVisible());
+    EXPECT_EQ(actions->RecordButton()->text(), QStringLiteral("Stop rec."));
+    g_pMainDialog->grab().save(QString::fromLatin1(CORVEL_BUILD_SCREENSHOT_DIR) + QStringLiteral("/window_recording.png"));
+  });
+  scenario.Add("recording", [] { return true; }, [&] { Click(page->ModeBox(dialogs::IDC_MODE_LED)); });
+  scenario.Add("LED mode", [&] { return board->Register(0x12) == 0 && g_pBrightnessPage; }, [&] {
+    page->CurrentEdit()->selectAll();
+    QTest::keyClicks(page->CurrentEdit(), QStringLiteral("25"));
+  });
+  scenario.Add("25 mA", holds(0x11, 0x01), [&] {
+    auto* blink = qobject_cast<BlinkMode*>(g_pBlinkMode);
+    blink->TimeCombo(dialogs::IDC_BLINK_RAMP_ON)->setCurrentIndex(1);
+    blink->TimeCombo(dialogs::IDC_BLINK_RAMP_OFF)->setCurrentIndex(3);
+    blink->TimeCombo(dialogs::IDC_BLINK_KEEP_ON)->setCurrentIndex(5);
+    blink->TimeCombo(dialogs::IDC_BLINK_KEEP_OFF)->setCurrentIndex(2);
+    g_currentBrightness = 128;  // the dial turned for the LED selected (LED 0)
+  });
+  scenario.Add("times and brightness", [&] { return board->Register(0x16) == 0x15 && board->Register(0x20) == 128; },
+               [&] { Click(qobject_cast<BlinkMode*>(g_pBlinkMode)->GoButton()); });
+  scenario.Add("blink running", [] { return g_pEffectDialog != nullptr && g_pEffectDialog->isVisible(); },
+               [&] { Click(g_pEffectDialog->StopButton()); });
+  scenario.Add("blink stopped", [&] { return !g_pEffectDialog && board->Register(0x14) == 0; },
+               [&] { Click(page->ModeBox(dialogs::IDC_MODE_GPIO)); });
+  scenario.Add("GPIO mode", [&] { return board->Register(0x12) == 0xFF && g_pGpioInputPage; },
+               [&] { Click(page->ModeBox(dialogs::IDC_DIR_OUTPUT)); });
+  scenario.Add("outputs", [&] { return board->Register(0x04) == 0 && g_pGpioOutputPage; }, [&] {
+    g_selectedLed = 3;
+    Pick(qobject_cast<CQV512XX_Gpio_Output*>(g_pGpioOutputPage)->LevelCombo(), 1);
+  });
+  scenario.Add("pin 3 high", holds(0x03, 0x08),
+               [&] { Pick(qobject_cast<CQV512XX_Gpio_Output*>(g_pGpioOutputPage)->ModeCombo(), 1); });
+  scenario.Add("push-pull", [&] { return (board->Register(0x11) & 0x10) != 0; },
+               [&] { Click(page->ModeBox(dialogs::IDC_DIR_INPUT)); });
+  scenario.Add("inputs", [&] { return board->Register(0x04) == 0xFF && g_pGpioInputPage; }, [&] {
+    g_selectedLed = 5;
+    Pick(qobject_cast<CQV512XX_Gpio_Input*>(g_pGpioInputPage)->InterruptCombo(), 1);
+  });
+  scenario.Add("pin 5's interrupt disabled", holds(0x06, 0x02),
+               [&] { page->AddressCombo()->setCurrentIndex(2); });  // 0x5A
+  scenario.Add("the chip at 0x5A", [&] { return board->ChipAddress() == 0x5A; }, [&] {
+    page->CurrentEdit()->selectAll();
+    QTest::keyClicks(page->CurrentEdit(), QStringLiteral("10"));
+  });
+  scenario.Add("10 mA at the new address", [&] { return (board->Register(0x11) & 0x03) == 0x03; }, [&] {
+    Click(actions->RecordButton());
+    EXPECT_FALSE(actions->Recording());
+    EXPECT_FALSE(actions->RecordIndicator()->isVisible());
+    windowChip = Registers(*board);
+    Click(platform::FindControl(g_pMainDialog, 1005));
+  });
+
+  ASSERT_EQ(RunProgram({"corvelgui", "--simulate"}), 0);
+  platform::SetSaveFileDialogHook({});
+  ASSERT_TRUE(scenario.Finished());
+
+  std::ifstream in(script);
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  for (const char* line : {"\naddress 0x5B\n", "\nmode led\n", "\ncurrent 25\n",
+                           "\nblink --ramp-on 315ms --ramp-off 1260ms --keep-on 5040ms --keep-off 630ms\n",
+                           "\nmode gpio\n", "\ngpio dir output\n", "\ngpio out 0=low 1=low 2=low 3=high 4=low 5=low\n", "\ngpio drive push-pull\n",
+                           "\ngpio irq 0=enable 1=enable 2=enable 3=enable 4=enable 5=disable\n", "\naddress 0x5A\n", "\ncurrent 10\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << " missing in\n" << text;
+
+  // The replay, on a simulated board of its own.
+  std::array<std::uint8_t, 256> replayChip{};
+  cli::SetSessionHooks({nullptr, [&](Session& s) {
+                          if (s.Sim()) replayChip = Registers(*s.Sim());
+                        }});
+  std::ostringstream out, err;
+  EXPECT_EQ(cli::Run({"--sim=1", "batch", "--file", script}, out, err), 0) << err.str() << "\n" << text;
+  cli::SetSessionHooks({});
+  for (int r = 0; r < 256; ++r)
+    EXPECT_EQ(int(replayChip[static_cast<std::size_t>(r)]), int(windowChip[static_cast<std::size_t>(r)]))
+        << "register " << r << "\n" << text;
+}

@@ -1,0 +1,291 @@
+#include "setup/ScriptRecorder.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "chip/EffectChain.h"
+#include "chip/RegisterMap.h"
+
+namespace setup {
+namespace {
+
+std::string Hex2(unsigned v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFu);
+  return buf;
+}
+
+bool Is(const std::vector<std::uint8_t>& data, std::initializer_list<std::uint8_t> bytes) {
+  return std::equal(data.begin(), data.end(), bytes.begin(), bytes.end());
+}
+
+std::optional<std::array<std::uint8_t, 2>> PriorPair(const std::vector<std::optional<std::uint8_t>>& prior) {
+  if (prior.size() < 2 || !prior[0] || !prior[1]) return std::nullopt;
+  return std::array{*prior[0], *prior[1]};
+}
+
+// "--ramp-on 315ms --ramp-off 1260ms" for a time byte, or nothing when one of
+// its codes is no time an effect starts with.
+std::optional<std::string> TimeOptions(std::optional<std::uint8_t> byte, const char* on, const char* off) {
+  if (!byte) return std::nullopt;
+  const auto [a, b] = chip::DecodeTimeByte(*byte);
+  if (a == 0 || b == 0 || !chip::TimeCodeMilliseconds(a) || !chip::TimeCodeMilliseconds(b)) return std::nullopt;
+  return std::string(on) + " " + chip::kTimeTexts[a] + " " + off + " " + chip::kTimeTexts[b];
+}
+
+bool IsBlock(const std::vector<std::uint8_t>& data, std::uint8_t reg, int ledCount) {
+  return reg == chip::kRegBrightness && !data.empty() && static_cast<int>(data.size()) == ledCount;
+}
+
+}  // namespace
+
+void ScriptRecorder::Write(std::uint8_t reg, std::span<const std::uint8_t> data, const RecordContext& c) {
+  Held h;
+  h.reg = reg;
+  h.data.assign(data.begin(), data.end());
+  h.boardId = c.boardId;
+  h.ledCount = c.ledCount;
+  h.blinkActive = c.blinkActive;
+  h.fadeActive = c.fadeActive;
+  h.afterRead = m_lastRead == reg;
+  h.typedCurrent = c.typedCurrent;
+  const auto known = [&](int r) -> std::optional<std::uint8_t> {
+    if (!c.known || r > 0xFF) return std::nullopt;
+    return c.known(static_cast<std::uint8_t>(r));
+  };
+  for (std::size_t i = 0; i < data.size(); ++i) h.prior.push_back(known(reg + static_cast<int>(i)));
+  h.ramp = known(chip::kRegRampTimes);
+  h.keep = known(chip::kRegKeepTimes);
+  m_lastRead.reset();
+  m_held.push_back(std::move(h));
+  Drain(false);
+}
+
+void ScriptRecorder::Read(std::uint8_t reg, std::uint8_t count) {
+  m_lastRead = count == 1 ? std::optional(reg) : std::nullopt;
+  // "read input state": port 0, then (from its answer) port 1. Changes
+  // nothing, but is something the person did and wants to see again.
+  if (reg == chip::kRegPort0Input && count == 1) {
+    Drain(true);
+    Emit({"gpio read"});
+  }
+}
+
+void ScriptRecorder::Address(std::uint8_t address) {
+  Drain(true);
+  Emit({"address " + Hex2(address)});
+}
+
+void ScriptRecorder::Comment(const std::string& text) {
+  Drain(true);
+  std::string line = "#";
+  if (!text.empty()) line += ' ';
+  for (char ch : text) line += ch == '\n' || ch == '\r' ? ' ' : ch;
+  m_sink(line);
+}
+
+void ScriptRecorder::Finish() { Drain(true); }
+
+// The most common value for every LED, then the others LED by LED: run in
+// this order the commands leave the block exactly as written.
+std::vector<std::string> ScriptRecorder::LedLines(const Held& b) const {
+  std::vector<std::pair<std::uint8_t, std::vector<int>>> groups;
+  for (std::size_t i = 0; i < b.data.size(); ++i) {
+    auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == b.data[i]; });
+    if (it == groups.end()) it = groups.insert(groups.end(), {b.data[i], {}});
+    it->second.push_back(static_cast<int>(i));
+  }
+  const auto most = std::max_element(groups.begin(), groups.end(),
+                                     [](const auto& x, const auto& y) { return x.second.size() < y.second.size(); });
+  std::vector<std::string> lines{"led " + std::to_string(most->first)};
+  for (const auto& g : groups) {
+    if (g.first == most->first) continue;
+    std::string line = "led " + std::to_string(g.first);
+    for (int led : g.second) line += " " + std::to_string(led);
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+ScriptRecorder::Match ScriptRecorder::MatchHead(std::vector<std::string>* lines, std::vector<std::size_t>* used,
+                                                bool final) const {
+  const std::size_t n = m_held.size();
+  if (n == 0) return Match::kNone;
+  const Held& a = m_held[0];
+  const auto at = [&](std::size_t i) -> const Held* { return i < n ? &m_held[i] : nullptr; };
+  const auto stop = [](const Held& h) { return h.reg == chip::kRegEffectControl && Is(h.data, {chip::kEffectStop}); };
+
+  // 'mode led': the mode, then 0x00 to the effect control once the page
+  // hears the mode was written; other settings may come between (a value
+  // typed meanwhile), and go after the command: they touch other registers.
+  if (a.reg == chip::kRegMode && Is(a.data, {0x00, 0x00})) {
+    constexpr std::size_t kWaitAtMost = 8;
+    std::size_t j = 1;
+    for (; j < n; ++j) {
+      const Held& h = m_held[j];
+      const bool touches = h.reg <= chip::kRegEffectControl && h.reg + h.data.size() > chip::kRegMode;
+      if (touches || h.reg == chip::kRegSoftwareReset) break;
+    }
+    if (j == n) return final || n > kWaitAtMost ? Match::kNone : Match::kPrefix;
+    if (!stop(m_held[j])) return Match::kNone;
+    // A brightness block right after it: the LEDs' command, whose own 0x00
+    // to 0x14 writes nothing new.
+    const Held* next = at(j + 1);
+    if (!next && !final) return Match::kPrefix;
+    lines->push_back("mode led");
+    *used = {0, j};
+    if (next && IsBlock(next->data, next->reg, next->ledCount)) {
+      const auto led = LedLines(*next);
+      lines->insert(lines->end(), led.begin(), led.end());
+      used->push_back(j + 1);
+    }
+    return Match::kComplete;
+  }
+
+  // 'led': 0x00 to the effect control, then the whole brightness block.
+  if (stop(a)) {
+    if (n == 1) return final ? Match::kNone : Match::kPrefix;
+    const Held& b = *at(1);
+    if (!IsBlock(b.data, b.reg, b.ledCount)) return Match::kNone;
+    *lines = LedLines(b);
+    *used = {0, 1};
+    return Match::kComplete;
+  }
+
+  // An effect chain, step by step as the pages send it.
+  if (a.reg == chip::kRegEffectControl && Is(a.data, {chip::kEffectStart}) && (a.blinkActive || a.fadeActive)) {
+    const bool fade = a.fadeActive;
+    const Match wait = final ? Match::kNone : Match::kPrefix;
+    const Held* direction = at(1);
+    if (!direction) return wait;
+    if (direction->reg != chip::kRegDirection ||
+        !Is(direction->data, fade ? std::initializer_list<std::uint8_t>{0x00, 0x00} : std::initializer_list<std::uint8_t>{0x03, 0x0F}))
+      return Match::kNone;
+    const Held* control = at(2);
+    if (!control) return wait;
+    if (control->reg != chip::kRegGlobalControl || control->data.size() != 1) return Match::kNone;
+    const std::uint8_t v = control->data[0];
+    const auto ramp = TimeOptions(a.ramp, "--ramp-on", "--ramp-off");
+    if (!fade) {
+      const auto keep = TimeOptions(a.keep, "--keep-on", "--keep-off");
+      if ((v & chip::kBlinkEnableBits) != chip::kBlinkEnableBits || !ramp || !keep) return Match::kNone;
+      lines->push_back("blink " + *ramp + " " + *keep);
+      *used = {0, 1, 2};
+      return Match::kComplete;
+    }
+    if ((v & chip::kFadeEnableBits) != chip::kFadeEnableBits || !ramp) return Match::kNone;
+    const Held* levels = at(3);
+    if (!levels) return wait;
+    if (levels->reg != chip::kRegOutputLevels) return Match::kNone;
+    if (Is(levels->data, {chip::kFadeOnLevels[0], chip::kFadeOnLevels[1]})) lines->push_back("fade on " + *ramp);
+    else if (Is(levels->data, {chip::kFadeOffLevels[0], chip::kFadeOffLevels[1]})) lines->push_back("fade off " + *ramp);
+    else return Match::kNone;
+    *used = {0, 1, 2, 3};
+    return Match::kComplete;
+  }
+  return Match::kNone;
+}
+
+void ScriptRecorder::Drain(bool all) {
+  while (!m_held.empty()) {
+    std::vector<std::string> lines;
+    std::vector<std::size_t> used;
+    const Match match = MatchHead(&lines, &used, all);
+    if (match == Match::kComplete) {
+      std::sort(used.rbegin(), used.rend());
+      for (std::size_t i : used) m_held.erase(m_held.begin() + static_cast<std::ptrdiff_t>(i));
+      Emit(lines);
+      continue;
+    }
+    if (match == Match::kPrefix) return;
+    Emit(Single(m_held.front()));
+    m_held.erase(m_held.begin());
+  }
+}
+
+std::vector<std::string> ScriptRecorder::Single(const Held& w) const {
+  const std::vector<std::uint8_t>& d = w.data;
+  const int count = w.ledCount;
+  if (w.reg == chip::kRegMode && Is(d, {0xFF, 0xFF})) return {"mode gpio"};
+  if (w.reg == chip::kRegDirection && Is(d, {0xFF, 0xFF})) return {"gpio dir input"};
+  if (w.reg == chip::kRegDirection && Is(d, {0x00, 0x00})) return {"gpio dir output"};
+  if (w.reg == chip::kRegSoftwareReset && Is(d, {chip::kSoftwareResetValue})) return {"reset"};
+
+  if (w.reg == chip::kRegGlobalControl && d.size() == 1) {
+    const std::uint8_t v = d[0];
+    const auto prior = w.prior[0];
+    // The output page changes bit 4 of what it has just read.
+    const bool driverChange = prior && v == chip::WithDriverType(*prior, (v & chip::kDriverPushPull) != 0);
+    const std::string drive = std::string("gpio drive ") + ((v & chip::kDriverPushPull) ? "push-pull" : "open-drain");
+    if (driverChange && w.afterRead) return {drive};
+    if ((v & ~chip::kCurrentRangeMask) == 0) {
+      const auto typed = w.typedCurrent;
+      const int mA = typed && *typed >= 1 && *typed <= 40 && chip::CurrentRangeCode(*typed) == v
+                         ? *typed
+                         : chip::CurrentRangeMilliamps(v);
+      return {"current " + std::to_string(mA)};
+    }
+    if (driverChange) return {drive};
+  }
+
+  // Pins: the command names the pins it changes and keeps the others as the
+  // chip holds them; without knowing what it holds, it names every pin.
+  const bool interrupts = w.reg == chip::kRegInterruptDisable && d.size() == 2;
+  const bool outputs = w.reg == chip::kRegOutputLevels && d.size() == 2 && chip::HasOutputLevelMapping(w.boardId);
+  if ((interrupts || outputs) && count > 0) {
+    const std::array<std::uint8_t, 2> bytes{d[0], d[1]};
+    const auto decode = [&](std::array<std::uint8_t, 2> b) {
+      return interrupts ? chip::InterruptDisabledPins(b, count, w.boardId) : chip::OutputLevelPins(b, count, w.boardId);
+    };
+    const auto target = decode(bytes);
+    const auto encoded = interrupts ? chip::InterruptDisableBytes(target, count, w.boardId)
+                                    : chip::OutputLevelBytes(target, count, w.boardId);
+    if (encoded == bytes) {
+      const auto prior = PriorPair(w.prior);
+      const auto before = prior ? decode(*prior) : std::array<std::uint8_t, chip::kMaxPins>{};
+      std::string line = interrupts ? "gpio irq" : "gpio out";
+      bool any = false;
+      for (int pass = 0; pass < 2 && !any; ++pass)
+        for (int i = 0; i < count && i < chip::kMaxPins; ++i) {
+          const auto k = static_cast<std::size_t>(i);
+          // First pass: only the pins that change (when the chip's pins are known).
+          if (pass == 0 && (!prior || target[k] == before[k])) continue;
+          line += " " + std::to_string(i) + "=" +
+                  (interrupts ? (target[k] ? "disable" : "enable") : (target[k] ? "high" : "low"));
+          any = true;
+        }
+      return {line};
+    }
+  }
+
+  // Anything else, byte for byte, with what it sets.
+  std::vector<std::string> lines;
+  std::string meaning;
+  if (d.size() <= 2)
+    for (std::size_t i = 0; i < d.size(); ++i) {
+      const auto reg = static_cast<std::uint8_t>(w.reg + i);
+      const std::string decoded = chip::DescribeValue(reg, d[i]);
+      if (decoded.empty()) continue;
+      meaning += (meaning.empty() ? "" : "; ") + Hex2(reg) + " " + decoded;
+    }
+  if (!meaning.empty()) lines.push_back("# " + meaning);
+  std::string line = "reg write " + Hex2(w.reg);
+  for (std::uint8_t b : d) line += " " + Hex2(b);
+  lines.push_back(line);
+  return lines;
+}
+
+void ScriptRecorder::Emit(const std::vector<std::string>& lines) {
+  if (lines.empty()) return;
+  const std::string& command = lines.back();
+  // The same setting twice in a row (the window writes the GPIO mode twice
+  // on one click) is written once: the second changes nothing. An effect
+  // start is not a setting (it runs again), nor is a read.
+  const bool repeats = command.rfind("blink", 0) == 0 || command.rfind("fade", 0) == 0 || command == "gpio read";
+  if (!repeats && lines == m_lastLines) return;
+  for (const std::string& line : lines) m_sink(line);
+  m_lastLines = lines;
+}
+
+}  // namespace setup

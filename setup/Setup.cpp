@@ -1,0 +1,391 @@
+#include "setup/Setup.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "link/BoardIds.h"
+
+namespace setup {
+namespace {
+
+using Json = nlohmann::json;
+using OrderedJson = nlohmann::ordered_json;
+
+// A refusal of one field; caught once at the top.
+struct FieldError {
+  std::string message;
+};
+
+[[noreturn]] void Refuse(const std::string& field, const std::string& what) { throw FieldError{field + ": " + what}; }
+
+const char* TypeName(const Json& j) {
+  switch (j.type()) {
+    case Json::value_t::null: return "null";
+    case Json::value_t::object: return "an object";
+    case Json::value_t::array: return "a list";
+    case Json::value_t::string: return "a text";
+    case Json::value_t::boolean: return "true/false";
+    case Json::value_t::number_float: return "a fraction";
+    default: return "a number";
+  }
+}
+
+// A whole number within lo..hi; the field is named in every refusal.
+int WholeNumber(const Json& j, const std::string& field, long long lo, long long hi) {
+  if (!j.is_number_integer()) Refuse(field, std::string("must be a whole number, not ") + TypeName(j));
+  long long v = 0;
+  if (j.is_number_unsigned()) {
+    const auto u = j.get<std::uint64_t>();
+    if (u > static_cast<std::uint64_t>(hi)) Refuse(field, std::to_string(u) + " is out of range " + std::to_string(lo) + ".." + std::to_string(hi));
+    v = static_cast<long long>(u);
+  } else {
+    v = j.get<std::int64_t>();
+  }
+  if (v < lo || v > hi) Refuse(field, std::to_string(v) + " is out of range " + std::to_string(lo) + ".." + std::to_string(hi));
+  return static_cast<int>(v);
+}
+
+const std::string& Text(const Json& j, const std::string& field) {
+  if (!j.is_string()) Refuse(field, std::string("must be a text, not ") + TypeName(j));
+  return j.get_ref<const std::string&>();
+}
+
+// One of a few words; the refusal lists them.
+int Choice(const Json& j, const std::string& field, std::initializer_list<const char*> words) {
+  const std::string& text = Text(j, field);
+  int index = 0;
+  std::string list;
+  for (const char* w : words) {
+    if (text == w) return index;
+    list += std::string(index ? ", " : "") + "\"" + w + "\"";
+    ++index;
+  }
+  Refuse(field, "\"" + text + "\" is not one of " + list);
+}
+
+const Json& Object(const Json& j, const std::string& field, std::initializer_list<const char*> allowed) {
+  if (!j.is_object()) Refuse(field, std::string("must be an object, not ") + TypeName(j));
+  for (const auto& [key, value] : j.items()) {
+    bool known = false;
+    for (const char* a : allowed) known = known || key == a;
+    if (!known) Refuse(field.empty() ? key : field + "." + key, "unknown field (a typing error, or a newer format)");
+  }
+  return j;
+}
+
+std::string Sub(const std::string& parent, const char* key) { return parent.empty() ? key : parent + "." + key; }
+
+std::uint8_t TimeCode(const Json& j, const std::string& field) {
+  const std::string& text = Text(j, field);
+  const auto code = chip::TimeCodeFromText(text);
+  if (!code) {
+    std::string list;
+    for (const char* t : chip::kTimeTexts) list += std::string(list.empty() ? "" : ", ") + t;
+    Refuse(field, "\"" + text + "\" is not one of " + list);
+  }
+  return *code;
+}
+
+std::optional<TimePair> Times(const Json& times, const char* on, const char* off) {
+  const bool hasOn = times.contains(on), hasOff = times.contains(off);
+  if (!hasOn && !hasOff) return std::nullopt;
+  // The two share one register: one without the other cannot be written.
+  if (!hasOn) Refuse(std::string("effect_times.") + on, std::string("missing; it goes with ") + off + " into one register");
+  if (!hasOff) Refuse(std::string("effect_times.") + off, std::string("missing; it goes with ") + on + " into one register");
+  return TimePair{TimeCode(times[on], std::string("effect_times.") + on),
+                  TimeCode(times[off], std::string("effect_times.") + off)};
+}
+
+PinSet Pins(const Json& j, const std::string& field, std::uint8_t boardId) {
+  if (!j.is_array()) Refuse(field, std::string("must be a list of pin numbers, not ") + TypeName(j));
+  const int count = BoardLedCount(boardId);
+  PinSet set{};
+  for (std::size_t i = 0; i < j.size(); ++i) {
+    const std::string item = field + "[" + std::to_string(i) + "]";
+    const int pin = WholeNumber(j[i], item, 0, chip::kMaxPins - 1);
+    if (pin >= count)
+      Refuse(item, "pin " + std::to_string(pin) + " is not on the " + BoardName(boardId) + " (pins 0.." +
+                       std::to_string(count - 1) + ")");
+    set[static_cast<std::size_t>(pin)] = 1;
+  }
+  return set;
+}
+
+Setup FromJson(const Json& root) {
+  // The format and its version first: a newer file may hold fields this
+  // program does not know, and should be named as newer, not as mistyped.
+  if (!root.is_object()) Refuse("(file)", std::string("must be a JSON object, not ") + TypeName(root));
+  if (!root.contains("format")) Refuse("format", std::string("missing: not a setup file (\"") + kFormatName + "\")");
+  if (Text(root["format"], "format") != kFormatName)
+    Refuse("format", "\"" + root["format"].get<std::string>() + "\" is not a setup file (\"" + kFormatName + "\")");
+  if (!root.contains("version")) Refuse("version", "missing");
+  if (!root["version"].is_number_integer()) Refuse("version", std::string("must be a whole number, not ") + TypeName(root["version"]));
+  if (root["version"].is_number_unsigned() ? root["version"].get<std::uint64_t>() > static_cast<std::uint64_t>(kFormatVersion)
+                                          : root["version"].get<std::int64_t>() > kFormatVersion)
+    Refuse("version", "the file is of format version " + root["version"].dump() + ", newer than this program reads (" +
+                          std::to_string(kFormatVersion) + "): it needs a newer CorvelGUI");
+  WholeNumber(root["version"], "version", 1, kFormatVersion);
+  Object(root, "", {"format", "version", "board", "board_id", "i2c", "pins", "max_current_ma", "driver",
+                    "brightness", "effect_times", "gpio"});
+
+  Setup s;
+  if (!root.contains("board_id")) Refuse("board_id", "missing: the file must say which chip board it is for");
+  s.boardId = static_cast<std::uint8_t>(WholeNumber(root["board_id"], "board_id", 0, 255));
+  if (!BoardName(s.boardId)) Refuse("board_id", std::to_string(s.boardId) + " names no chip board (0, 1, 3, 5 or 128)");
+  if (root.contains("board") && Text(root["board"], "board") != BoardName(s.boardId))
+    Refuse("board", "\"" + root["board"].get<std::string>() + "\" is not the chip board of board_id " +
+                        std::to_string(s.boardId) + " (" + BoardName(s.boardId) + ")");
+
+  if (root.contains("i2c")) {
+    const Json& i2c = Object(root["i2c"], "i2c", {"address", "speed"});
+    if (i2c.contains("address")) {
+      const Json& a = i2c["address"];
+      if (a.is_string()) {
+        const std::string& t = a.get_ref<const std::string&>();
+        int value = -1;
+        for (std::uint8_t candidate : {0x58, 0x59, 0x5A, 0x5B}) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "0x%02X", candidate);
+          char lower[8];
+          std::snprintf(lower, sizeof lower, "0x%02x", candidate);
+          if (t == buf || t == lower) value = candidate;
+        }
+        if (value < 0) Refuse("i2c.address", "\"" + t + "\" is not one of \"0x58\", \"0x59\", \"0x5A\", \"0x5B\"");
+        s.i2cAddress = static_cast<std::uint8_t>(value);
+      } else {
+        s.i2cAddress = static_cast<std::uint8_t>(WholeNumber(a, "i2c.address", 0x58, 0x5B));
+      }
+    }
+    if (i2c.contains("speed")) s.i2cSpeed = Choice(i2c["speed"], "i2c.speed", {"400K", "1M"}) == 0 ? 4 : 10;
+  }
+
+  if (root.contains("pins")) {
+    const Json& pins = Object(root["pins"], "pins", {"mode", "direction"});
+    if (pins.contains("mode")) s.mode = Choice(pins["mode"], "pins.mode", {"led", "gpio"}) == 0 ? PinMode::kLed : PinMode::kGpio;
+    if (pins.contains("direction"))
+      s.direction = Choice(pins["direction"], "pins.direction", {"input", "output"}) == 0 ? Direction::kInput
+                                                                                          : Direction::kOutput;
+    // Its pins cannot drive LEDs: the window keeps it in GPIO mode.
+    if (s.boardId == 128 && s.mode == PinMode::kLed) Refuse("pins.mode", "the QV6034 works in GPIO mode only");
+  }
+
+  if (root.contains("max_current_ma")) s.maxCurrentMa = WholeNumber(root["max_current_ma"], "max_current_ma", 0, 40);
+  if (root.contains("driver"))
+    s.driver = Choice(root["driver"], "driver", {"open-drain", "push-pull"}) == 0 ? Driver::kOpenDrain : Driver::kPushPull;
+
+  if (root.contains("brightness")) {
+    const Json& b = root["brightness"];
+    if (!b.is_array()) Refuse("brightness", std::string("must be a list of values 0..255, not ") + TypeName(b));
+    const int count = BoardLedCount(s.boardId);
+    if (b.size() != static_cast<std::size_t>(count))
+      Refuse("brightness", "holds " + std::to_string(b.size()) + " values; the " + BoardName(s.boardId) + " has " +
+                               std::to_string(count) + " LEDs");
+    for (std::size_t i = 0; i < b.size(); ++i)
+      s.brightness.push_back(static_cast<std::uint8_t>(WholeNumber(b[i], "brightness[" + std::to_string(i) + "]", 0, 255)));
+  }
+
+  if (root.contains("effect_times")) {
+    const Json& t = Object(root["effect_times"], "effect_times", {"ramp_on", "ramp_off", "keep_on", "keep_off"});
+    s.rampTimes = Times(t, "ramp_on", "ramp_off");
+    s.keepTimes = Times(t, "keep_on", "keep_off");
+  }
+
+  if (root.contains("gpio")) {
+    const Json& g = Object(root["gpio"], "gpio", {"interrupt_disabled", "output_high"});
+    if (g.contains("interrupt_disabled"))
+      s.interruptDisabled = Pins(g["interrupt_disabled"], "gpio.interrupt_disabled", s.boardId);
+    if (g.contains("output_high")) {
+      if (!chip::HasOutputLevelMapping(s.boardId))
+        Refuse("gpio.output_high", std::string("the ") + BoardName(s.boardId) + " has no output level mapping for its pins");
+      s.outputHigh = Pins(g["output_high"], "gpio.output_high", s.boardId);
+    }
+  }
+  return s;
+}
+
+OrderedJson PinList(const PinSet& set, int count) {
+  OrderedJson list = OrderedJson::array();
+  for (int i = 0; i < count && i < chip::kMaxPins; ++i)
+    if (set[static_cast<std::size_t>(i)]) list.push_back(i);
+  return list;
+}
+
+}  // namespace
+
+const char* BoardName(std::uint8_t boardId) {
+  const ChipBoardEntry* e = FindChipBoard(boardId);
+  return e ? e->name : nullptr;
+}
+
+int BoardLedCount(std::uint8_t boardId) {
+  const ChipBoardEntry* e = FindChipBoard(boardId);
+  return e ? e->ledCount : 0;
+}
+
+std::optional<Setup> ParseSetup(std::string_view text, std::string& error) {
+  if (text.size() > kMaxFileBytes) {
+    error = "the file holds " + std::to_string(text.size()) + " bytes: far too large for a setup file";
+    return std::nullopt;
+  }
+  Json root;
+  try {
+    root = Json::parse(text.begin(), text.end());
+  } catch (const Json::exception& e) {
+    // nlohmann names the place ("syntax error while parsing value - invalid literal; last read: 'x'").
+    error = std::string("damaged: not valid JSON (") + e.what() + ")";
+    return std::nullopt;
+  }
+  try {
+    return FromJson(root);
+  } catch (const FieldError& e) {
+    error = e.message;
+  } catch (const Json::exception& e) {
+    error = std::string("damaged: ") + e.what();
+  }
+  return std::nullopt;
+}
+
+std::optional<Setup> LoadSetupFile(const std::string& path, std::string& error) {
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read '" + path + "'" + (errno ? std::string(": ") + std::strerror(errno) : std::string());
+    return std::nullopt;
+  }
+  std::string text;
+  char buf[4096];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+    text.append(buf, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxFileBytes) {
+      error = "'" + path + "' is far too large for a setup file";
+      return std::nullopt;
+    }
+  }
+  if (in.bad()) {
+    error = "cannot read '" + path + "'";
+    return std::nullopt;
+  }
+  auto s = ParseSetup(text, error);
+  if (!s) error = path + ": " + error;
+  return s;
+}
+
+std::string SetupToJson(const Setup& s) {
+  OrderedJson j;
+  j["format"] = kFormatName;
+  j["version"] = kFormatVersion;
+  j["board"] = BoardName(s.boardId) ? BoardName(s.boardId) : "";
+  j["board_id"] = s.boardId;
+  char address[8];
+  std::snprintf(address, sizeof address, "0x%02X", s.i2cAddress);
+  j["i2c"] = {{"address", address}, {"speed", s.i2cSpeed == 10 ? "1M" : "400K"}};
+  if (s.mode || s.direction) {
+    OrderedJson pins = OrderedJson::object();
+    if (s.mode) pins["mode"] = *s.mode == PinMode::kLed ? "led" : "gpio";
+    if (s.direction) pins["direction"] = *s.direction == Direction::kInput ? "input" : "output";
+    j["pins"] = pins;
+  }
+  if (s.maxCurrentMa) j["max_current_ma"] = *s.maxCurrentMa;
+  if (s.driver) j["driver"] = *s.driver == Driver::kOpenDrain ? "open-drain" : "push-pull";
+  if (!s.brightness.empty()) j["brightness"] = s.brightness;
+  if (s.rampTimes || s.keepTimes) {
+    OrderedJson t = OrderedJson::object();
+    if (s.rampTimes) {
+      t["ramp_on"] = chip::kTimeTexts[s.rampTimes->on];
+      t["ramp_off"] = chip::kTimeTexts[s.rampTimes->off];
+    }
+    if (s.keepTimes) {
+      t["keep_on"] = chip::kTimeTexts[s.keepTimes->on];
+      t["keep_off"] = chip::kTimeTexts[s.keepTimes->off];
+    }
+    j["effect_times"] = t;
+  }
+  if (s.interruptDisabled || s.outputHigh) {
+    OrderedJson g = OrderedJson::object();
+    const int count = BoardLedCount(s.boardId);
+    if (s.interruptDisabled) g["interrupt_disabled"] = PinList(*s.interruptDisabled, count);
+    if (s.outputHigh) g["output_high"] = PinList(*s.outputHigh, count);
+    j["gpio"] = g;
+  }
+  return j.dump(2) + "\n";
+}
+
+bool SaveSetupFile(const std::string& path, const Setup& setup, std::string& error) {
+  errno = 0;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    error = "cannot write '" + path + "'" + (errno ? std::string(": ") + std::strerror(errno) : std::string());
+    return false;
+  }
+  out << SetupToJson(setup);
+  out.close();
+  if (!out) {
+    error = "writing '" + path + "' failed" + (errno ? std::string(": ") + std::strerror(errno) : std::string());
+    return false;
+  }
+  return true;
+}
+
+Setup SetupFromChipModel(std::uint8_t boardId, std::uint8_t i2cAddress, std::uint8_t i2cSpeed,
+                         const ChipModelView& chipModel) {
+  Setup s;
+  s.boardId = boardId;
+  s.i2cAddress = i2cAddress;
+  s.i2cSpeed = i2cSpeed == 10 ? 10 : 4;
+  const auto known = [&](std::uint8_t reg) { return chipModel.known ? chipModel.known(reg) : std::nullopt; };
+  const auto pair = [&](std::uint8_t reg) -> std::optional<std::array<std::uint8_t, 2>> {
+    const auto a = known(reg), b = known(static_cast<std::uint8_t>(reg + 1));
+    if (!a || !b) return std::nullopt;
+    return std::array{*a, *b};
+  };
+  const int count = BoardLedCount(boardId);
+
+  if (const auto m = pair(chip::kRegMode)) {
+    if (*m == chip::kModeLed && boardId != 128) s.mode = PinMode::kLed;
+    if (*m == chip::kModeGpio) s.mode = PinMode::kGpio;
+  }
+  if (const auto d = pair(chip::kRegDirection)) {
+    if (*d == chip::kDirectionInput) s.direction = Direction::kInput;
+    if (*d == chip::kDirectionOutput) s.direction = Direction::kOutput;
+  }
+  if (const auto control = known(chip::kRegGlobalControl)) {
+    const std::uint8_t code = *control & chip::kCurrentRangeMask;
+    const auto typed = chipModel.typedCurrent;
+    s.maxCurrentMa = typed && *typed >= 0 && *typed <= 40 && chip::CurrentRangeCode(*typed) == code
+                         ? *typed
+                         : chip::CurrentRangeMilliamps(code);
+    s.driver = (*control & chip::kDriverPushPull) ? Driver::kPushPull : Driver::kOpenDrain;
+  }
+  bool anyKnown = false, whole = true;
+  std::vector<std::uint8_t> brightness;
+  for (int i = 0; i < count; ++i) {
+    const auto v = known(static_cast<std::uint8_t>(chip::kRegBrightness + i));
+    anyKnown = anyKnown || v.has_value();
+    if (v) brightness.push_back(*v);
+    else if (static_cast<std::size_t>(i) < chipModel.brightnessFallback.size())
+      brightness.push_back(chipModel.brightnessFallback[static_cast<std::size_t>(i)]);
+    else whole = false;
+  }
+  if (anyKnown && whole) s.brightness = std::move(brightness);
+  const auto times = [&](std::uint8_t reg) -> std::optional<TimePair> {
+    const auto v = known(reg);
+    if (!v) return std::nullopt;
+    const auto [on, off] = chip::DecodeTimeByte(*v);
+    if (!chip::TimeCodeMilliseconds(on) || !chip::TimeCodeMilliseconds(off)) return std::nullopt;
+    return TimePair{on, off};
+  };
+  s.rampTimes = times(chip::kRegRampTimes);
+  s.keepTimes = times(chip::kRegKeepTimes);
+  if (const auto bytes = pair(chip::kRegInterruptDisable))
+    s.interruptDisabled = chip::InterruptDisabledPins(*bytes, count, boardId);
+  if (const auto bytes = pair(chip::kRegOutputLevels); bytes && chip::HasOutputLevelMapping(boardId))
+    s.outputHigh = chip::OutputLevelPins(*bytes, count, boardId);
+  return s;
+}
+
+}  // namespace setup

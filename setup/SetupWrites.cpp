@@ -1,0 +1,149 @@
+#include "setup/SetupWrites.h"
+
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+namespace setup {
+namespace {
+
+std::string Hex2(unsigned v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFu);
+  return buf;
+}
+
+std::string PinWords(const PinSet& set, int count) {
+  std::string out;
+  for (int i = 0; i < count && i < chip::kMaxPins; ++i)
+    if (set[static_cast<std::size_t>(i)]) out += (out.empty() ? "" : " ") + std::to_string(i);
+  return out.empty() ? "none" : out;
+}
+
+std::string TimeWords(const char* what, const TimePair& t) {
+  return std::string(what) + " on " + chip::kTimeTexts[t.on] + ", " + what + " off " + chip::kTimeTexts[t.off];
+}
+
+std::string Meaning(std::uint8_t reg, std::uint8_t value) {
+  const chip::RegisterInfo* info = chip::FindRegister(reg);
+  std::string text = info ? info->name : "register " + Hex2(reg);
+  const std::string decoded = chip::DescribeValue(reg, value);
+  return decoded.empty() ? text : text + ": " + decoded;
+}
+
+}  // namespace
+
+std::vector<RegisterWrite> SetupWrites(const Setup& s) {
+  std::vector<RegisterWrite> out;
+  const auto add = [&](std::uint8_t reg, std::vector<std::uint8_t> data, std::string what) {
+    out.push_back({reg, std::move(data), std::move(what)});
+  };
+  const auto bytes = [](const std::array<std::uint8_t, 2>& a) { return std::vector<std::uint8_t>(a.begin(), a.end()); };
+  const int count = BoardLedCount(s.boardId);
+
+  // The mode first: what the other registers mean depends on it.
+  if (s.mode == PinMode::kLed) {
+    add(chip::kRegMode, bytes(chip::kModeLed), "pins drive LEDs");
+    // As the LED board page does once the mode is confirmed.
+    add(chip::kRegEffectControl, {chip::kEffectStop}, "effects stopped");
+  } else if (s.mode == PinMode::kGpio) {
+    add(chip::kRegMode, bytes(chip::kModeGpio), "pins are GPIO");
+  }
+  if (s.direction)
+    add(chip::kRegDirection, bytes(*s.direction == Direction::kInput ? chip::kDirectionInput : chip::kDirectionOutput),
+        *s.direction == Direction::kInput ? "all pins inputs" : "all pins outputs");
+  if (s.maxCurrentMa || s.driver) {
+    // One register holds both: the current's range in bits 1..0, the driver
+    // type in bit 4. The one not given is written as the window's current
+    // field writes it (40 mA; the driver bit cleared).
+    const int mA = s.maxCurrentMa.value_or(40);
+    const bool pushPull = s.driver == Driver::kPushPull;
+    const std::uint8_t value = static_cast<std::uint8_t>(chip::CurrentRangeCode(mA) | (pushPull ? chip::kDriverPushPull : 0));
+    add(chip::kRegGlobalControl, {value},
+        "maximum current " + std::to_string(mA) + " mA, " + (pushPull ? "push-pull" : "open drain") + " outputs");
+  }
+  if (s.rampTimes)
+    add(chip::kRegRampTimes, {chip::TimeByte(s.rampTimes->on, s.rampTimes->off)}, TimeWords("ramp", *s.rampTimes));
+  if (s.keepTimes)
+    add(chip::kRegKeepTimes, {chip::TimeByte(s.keepTimes->on, s.keepTimes->off)}, TimeWords("keep", *s.keepTimes));
+  if (s.interruptDisabled)
+    add(chip::kRegInterruptDisable, bytes(chip::InterruptDisableBytes(*s.interruptDisabled, count, s.boardId)),
+        "interrupts disabled on pins " + PinWords(*s.interruptDisabled, count));
+  if (s.outputHigh)
+    add(chip::kRegOutputLevels, bytes(chip::OutputLevelBytes(*s.outputHigh, count, s.boardId)),
+        "outputs high on pins " + PinWords(*s.outputHigh, count));
+  if (!s.brightness.empty()) {
+    // The brightness block always follows 0x00 to the effect control.
+    add(chip::kRegEffectControl, {chip::kEffectStop}, "effects stopped before the brightness");
+    add(chip::kRegBrightness, s.brightness, "brightness of LEDs 0.." + std::to_string(s.brightness.size() - 1));
+  }
+  return out;
+}
+
+std::string WriteText(const RegisterWrite& w) {
+  std::string text = Hex2(w.reg) + " <-";
+  for (std::uint8_t b : w.data) text += " " + Hex2(b);
+  return text;
+}
+
+std::vector<RegisterValue> SetupRegisterValues(const Setup& setup) {
+  std::vector<RegisterValue> out;
+  for (const RegisterWrite& w : SetupWrites(setup))
+    for (std::size_t i = 0; i < w.data.size(); ++i) {
+      const auto reg = static_cast<std::uint8_t>(w.reg + i);
+      out.push_back({reg, w.data[i], Meaning(reg, w.data[i])});
+    }
+  return out;
+}
+
+std::string ExportCHeader(const Setup& s, const std::string& sourceName) {
+  const char* board = BoardName(s.boardId) ? BoardName(s.boardId) : "unknown";
+  // The source name goes into a comment: nothing in it may end the comment.
+  std::string source;
+  for (std::size_t i = 0; i < sourceName.size(); ++i) {
+    const char c = sourceName[i];
+    if (static_cast<unsigned char>(c) < 0x20 || (c == '*' && i + 1 < sourceName.size() && sourceName[i + 1] == '/'))
+      source += '_';
+    else
+      source += c;
+  }
+  std::string h;
+  h += "/* Register writes of a chip setup for the " + std::string(board) + " (board id " + std::to_string(s.boardId) +
+       "),\n * made from " + source + " by corvelctl export.\n"
+       " * Send them in this order, one register each, to the chip at I2C address\n"
+       " * CORVEL_SETUP_I2C_ADDRESS (7-bit) on a bus of CORVEL_SETUP_I2C_KHZ kHz. */\n";
+  h += "#ifndef CORVEL_SETUP_H\n#define CORVEL_SETUP_H\n\n";
+  // CORVEL_SETUP_WRITE_COUNT is a size_t: the header brings what it needs.
+  h += "#include <stddef.h>\n\n";
+  h += "#define CORVEL_SETUP_I2C_ADDRESS " + Hex2(s.i2cAddress) + "u\n";
+  h += std::string("#define CORVEL_SETUP_I2C_KHZ ") + (s.i2cSpeed == 10 ? "1000" : "400") + "u\n\n";
+  h += "typedef struct corvel_setup_write {\n  unsigned char reg;   /* register address */\n"
+       "  unsigned char value; /* value written */\n} corvel_setup_write;\n\n";
+  const auto values = SetupRegisterValues(s);
+  if (values.empty()) {
+    // An empty initialiser list is not C: a setup that writes nothing still
+    // compiles, with a count of zero.
+    h += "/* The setup sets no register. */\n#define CORVEL_SETUP_WRITE_COUNT 0u\n";
+  } else {
+    h += "static const corvel_setup_write corvel_setup_writes[] = {\n";
+    for (const RegisterValue& v : values) h += "    {" + Hex2(v.reg) + "u, " + Hex2(v.value) + "u}, /* " + v.meaning + " */\n";
+    h += "};\n\n#define CORVEL_SETUP_WRITE_COUNT (sizeof corvel_setup_writes / sizeof corvel_setup_writes[0])\n";
+  }
+  h += "\n#endif /* CORVEL_SETUP_H */\n";
+  return h;
+}
+
+std::string ExportJsonList(const Setup& s) {
+  nlohmann::ordered_json j;
+  j["board"] = BoardName(s.boardId) ? BoardName(s.boardId) : "";
+  j["board_id"] = s.boardId;
+  j["i2c_address"] = Hex2(s.i2cAddress);
+  j["i2c_khz"] = s.i2cSpeed == 10 ? 1000 : 400;
+  nlohmann::ordered_json writes = nlohmann::ordered_json::array();
+  for (const RegisterValue& v : SetupRegisterValues(s))
+    writes.push_back({{"register", Hex2(v.reg)}, {"value", Hex2(v.value)}, {"meaning", v.meaning}});
+  j["writes"] = writes;
+  return j.dump(2) + "\n";
+}
+
+}  // namespace setup
