@@ -348,6 +348,18 @@ void CQV512XX::ShowBootloaderState() {
   SetBandText(m_linkText, QString::fromUtf8(texts::kInBootloader));
 }
 
+MainWindowServices::AttachedBoard CQV512XX::AttachedBoardLink() const {
+  AttachedBoard board;
+  // The band shows the version the board answered; it goes with the board.
+  const QString prefix = QString::fromUtf8(texts::kVersionPrefix);
+  if (m_versionText && m_versionText->text().startsWith(prefix)) board.firmware = m_versionText->text().mid(prefix.size());
+  if (QVCommunication* comm = g_pCommunication.load(); comm && comm->Hid()) {
+    board.devicePath = QString::fromStdString(comm->Hid()->OpenDevicePath());
+    board.serialNumber = QString::fromStdString(comm->Hid()->OpenDeviceSerial());
+  }
+  return board;
+}
+
 bool CQV512XX::LinkComingUp() const {
   // Settle pause, handshake, two connect pauses and a reply: a board that
   // takes longer than this is reported as not connected again.

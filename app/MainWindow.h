@@ -91,6 +91,7 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   void ShowNotConnected() override;
   void SendBoardQuery() override;
   bool LinkComingUp() const override;
+  AttachedBoard AttachedBoardLink() const override;
 
   // MessageWindow
   void OnMessage(const platform::Message& message) override;

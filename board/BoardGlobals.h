@@ -71,6 +71,15 @@ class MainWindowServices {
   // notice repeated by a timer would only flash "not connected" at a board
   // that is about to be.
   virtual bool LinkComingUp() const { return false; }
+  // How the attached board is reached, as far as the window knows: the
+  // bridge firmware's version, the device path and serial number (empty
+  // when not known).
+  struct AttachedBoard {
+    QString firmware;
+    QString devicePath;
+    QString serialNumber;
+  };
+  virtual AttachedBoard AttachedBoardLink() const { return {}; }
 };
 extern MainWindowServices* g_pMainServices;  // null while there is no main window
 

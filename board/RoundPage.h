@@ -11,6 +11,7 @@
 #include <functional>
 #include <span>
 
+#include "chip/InterruptLog.h"
 #include "ui/Page.h"
 
 class CMyRectButton;
@@ -23,6 +24,7 @@ class CRound_LED_Layout;
 class CSetBrightnessLevel;
 class QCheckBox;
 class QSlider;
+class InterruptLogView;
 
 class CRound : public CPage {
   Q_OBJECT
@@ -96,6 +98,21 @@ class CRound : public CPage {
   CSetBrightnessLevel* BrightnessPage() const;
   bool InterruptLit() const { return m_interruptLit; }
 
+  // The interrupts the board reported: the count beside the indicator stays
+  // red until someone looks (a click on the indicator or the list) or
+  // clears them; the list names the pins that changed once the input ports
+  // were read after an interrupt.
+  const chip::InterruptLog& Interrupts() const { return m_interruptLog; }
+  void MarkInterruptsSeen();
+  void ClearInterrupts();
+  CMyStaticFont* InterruptCount() const { return m_interruptCount; }
+  CMyRectButton* InterruptClearButton() const { return m_interruptClear; }
+  InterruptLogView* InterruptList() const { return m_interruptList; }
+  // The attached board, its chip address and speed, the bridge firmware and
+  // the device; run by the brightness timer, repaints only on a change.
+  void ShowBoardSummary();
+  CMyStaticFont* BoardSummary() const { return m_boardSummary; }
+
   // A chip-board button and the board it selects (name and LED count come
   // from the board table the link knows).
   struct ChipBoard {
@@ -144,4 +161,17 @@ class CRound : public CPage {
   bool m_settingCurrent = false;
   bool m_interruptLit = false;
   std::uint64_t m_modelVersion = ~std::uint64_t{0};
+
+  void NoteInterrupt();
+  void ShowInterrupts();
+  chip::InterruptLog m_interruptLog;
+  InterruptLogView* m_interruptList = nullptr;
+  CMyStaticFont* m_interruptCount = nullptr;
+  CMyRectButton* m_interruptClear = nullptr;
+  CMyStaticFont* m_boardSummary = nullptr;
+  // Journal stamps: the last interrupt, and the last complete reading of
+  // both input ports handed to the log.
+  std::uint64_t m_interruptStamp = 0;
+  std::uint64_t m_portsReadStamp = 0;
+  std::uint64_t m_interruptsShown = ~std::uint64_t{0};
 };

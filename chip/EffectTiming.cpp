@@ -94,13 +94,17 @@ const char* SegmentText(const TimingSegment& segment) {
   return "?";
 }
 
-RunningEffect EffectRunning(std::optional<std::uint8_t> effectControl, std::optional<std::uint8_t> globalControl,
-                            std::optional<std::uint8_t> levels0, std::optional<std::uint8_t> levels1) {
-  if (effectControl != kEffectStart || !globalControl) return RunningEffect::kNone;
-  if (*globalControl & kBlinkEnableBits) return RunningEffect::kBlink;
-  if ((*globalControl & kFadeEnableBits) != kFadeEnableBits || !levels0 || !levels1) return RunningEffect::kNone;
-  if (*levels0 == kFadeOnLevels[0] && *levels1 == kFadeOnLevels[1]) return RunningEffect::kFadeOn;
-  if (*levels0 == kFadeOffLevels[0] && *levels1 == kFadeOffLevels[1]) return RunningEffect::kFadeOff;
+RunningEffect EffectRunning(const EffectRegisters& r) {
+  if (r.effectControl != kEffectStart || !r.globalControl || !r.direction0 || !r.direction1) return RunningEffect::kNone;
+  const auto is = [](std::optional<std::uint8_t> a, std::optional<std::uint8_t> b, const std::array<std::uint8_t, 2>& v) {
+    return a == v[0] && b == v[1];
+  };
+  if (is(r.direction0, r.direction1, kBlinkDirection))
+    return (*r.globalControl & kBlinkEnableBits) ? RunningEffect::kBlink : RunningEffect::kNone;
+  if (!is(r.direction0, r.direction1, kFadeDirection) || (*r.globalControl & kFadeEnableBits) != kFadeEnableBits)
+    return RunningEffect::kNone;
+  if (is(r.levels0, r.levels1, kFadeOnLevels)) return RunningEffect::kFadeOn;
+  if (is(r.levels0, r.levels1, kFadeOffLevels)) return RunningEffect::kFadeOff;
   return RunningEffect::kNone;
 }
 

@@ -69,12 +69,19 @@ std::vector<LabelPlace> PlaceLabels(std::span<const double> centres, std::span<c
 const char* SegmentText(const TimingSegment& segment);
 
 enum class RunningEffect { kNone, kBlink, kFadeOn, kFadeOff };
-// What the chip runs, from the registers as far as the program knows them:
-// the effect control (0x14) at its start value, and then blink when the blink
-// bit of 0x11 is set, fade when its fade bits are, on or off by the levels in
-// 0x02..0x03 the fade chain wrote. Anything not known means nothing runs as
-// far as anyone can tell.
-RunningEffect EffectRunning(std::optional<std::uint8_t> effectControl, std::optional<std::uint8_t> globalControl,
-                            std::optional<std::uint8_t> levels0, std::optional<std::uint8_t> levels1);
+// The registers an effect chain leaves behind, as far as the program knows
+// them (nothing: not known).
+struct EffectRegisters {
+  std::optional<std::uint8_t> effectControl;             // 0x14
+  std::optional<std::uint8_t> globalControl;             // 0x11
+  std::optional<std::uint8_t> direction0, direction1;    // 0x04, 0x05
+  std::optional<std::uint8_t> levels0, levels1;          // 0x02, 0x03
+};
+// What the chip runs: the effect control at its start value, and the rest as
+// the last chain left it. Blink and fade set overlapping bits of 0x11 (after
+// both, it reads 0xFF), so the direction bytes, which the two chains write
+// differently, tell which ran last; fade's levels tell on from off. Anything
+// not known means nothing runs as far as anyone can tell.
+RunningEffect EffectRunning(const EffectRegisters& r);
 
 }  // namespace chip

@@ -96,22 +96,27 @@ TEST(EffectTimingTest, LabelsNeverOverlapAndStayOnTheLine) {
 TEST(EffectTimingTest, WhatRunsFollowsTheRegistersAsKnown) {
   struct Case {
     const char* what;
-    std::optional<std::uint8_t> control, global, levels0, levels1;
+    EffectRegisters r;  // 0x14, 0x11, 0x04, 0x05, 0x02, 0x03
     RunningEffect expected;
   };
   const std::optional<std::uint8_t> none;
   const Case cases[] = {
-      {"blink chain done", 0xFF, 0x80, none, none, RunningEffect::kBlink},
-      {"fade on chain done", 0xFF, 0x7F, 0x03, 0x0F, RunningEffect::kFadeOn},
-      {"fade off chain done", 0xFF, 0xFF & 0x7F, 0x00, 0x00, RunningEffect::kFadeOff},
-      // The chain's first write alone starts nothing the person chose.
-      {"only 0x14 written", 0xFF, 0x00, 0x03, 0x0F, RunningEffect::kNone},
+      {"blink chain done", {0xFF, 0x80, 0x03, 0x0F, none, none}, RunningEffect::kBlink},
+      {"fade on chain done", {0xFF, 0x7F, 0x00, 0x00, 0x03, 0x0F}, RunningEffect::kFadeOn},
+      {"fade off chain done", {0xFF, 0x7F, 0x00, 0x00, 0x00, 0x00}, RunningEffect::kFadeOff},
+      // After a blink, the fade chain reads 0x11 with bit 7 set and writes
+      // 0xFF back: it is fade that runs, not blink.
+      {"fade after blink", {0xFF, 0xFF, 0x00, 0x00, 0x03, 0x0F}, RunningEffect::kFadeOn},
+      {"blink after fade", {0xFF, 0xFF, 0x03, 0x0F, 0x03, 0x0F}, RunningEffect::kBlink},
+      // The chain's first writes alone start nothing the person chose.
+      {"blink, 0x11 not yet", {0xFF, 0x00, 0x03, 0x0F, none, none}, RunningEffect::kNone},
+      {"fade, levels not yet", {0xFF, 0x7F, 0x00, 0x00, 0x01, 0x00}, RunningEffect::kNone},
       // A brightness write stops every effect (0x00 to the effect control).
-      {"stopped by brightness", 0x00, 0x80, none, none, RunningEffect::kNone},
+      {"stopped by brightness", {0x00, 0x80, 0x03, 0x0F, none, none}, RunningEffect::kNone},
+      // GPIO inputs (0x04 <- 0xFF 0xFF) are no effect's direction.
+      {"gpio inputs", {0xFF, 0xFF, 0xFF, 0xFF, 0x03, 0x0F}, RunningEffect::kNone},
       // After a reset nothing is known: the page must not claim anything runs.
-      {"after a reset", none, none, none, none, RunningEffect::kNone},
-      {"fade levels unknown", 0xFF, 0x7F, none, 0x0F, RunningEffect::kNone},
-      {"other levels", 0xFF, 0x7F, 0x01, 0x00, RunningEffect::kNone},
+      {"after a reset", {}, RunningEffect::kNone},
   };
-  for (const Case& c : cases) EXPECT_EQ(EffectRunning(c.control, c.global, c.levels0, c.levels1), c.expected) << c.what;
+  for (const Case& c : cases) EXPECT_EQ(EffectRunning(c.r), c.expected) << c.what;
 }
