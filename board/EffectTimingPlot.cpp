@@ -49,24 +49,42 @@ void EffectTimingPlot::paintEvent(QPaintEvent*) {
   const double lineHeight = labelMetrics.height();
   const double margin = std::max(2.0, lineHeight * 0.25);
 
-  double top = margin;
+  // The running line keeps its room while nothing runs, so that the curve
+  // keeps its size when an effect starts.
+  const QFontMetricsF runningMetrics(runningFont);
+  const QRectF runningLine(margin, margin, width() - 2 * margin, runningMetrics.height());
   if (!m_running.isEmpty()) {
     painter.setFont(runningFont);
     painter.setPen(QColor(kRunningColour));
-    const QRectF line(margin, top, width() - 2 * margin, QFontMetricsF(runningFont).height());
-    painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
-                     QFontMetricsF(runningFont).elidedText(m_running, Qt::ElideRight, line.width()));
-    top = line.bottom() + margin;
+    painter.drawText(runningLine, Qt::AlignLeft | Qt::AlignVCenter,
+                     runningMetrics.elidedText(m_running, Qt::ElideRight, runningLine.width()));
   }
-  // Two label rows under the curve; the curve gets the rest.
-  const double labelsTop = height() - margin - 2 * lineHeight;
-  const QRectF plot(margin, top + 1, width() - 2 * margin, std::max(4.0, labelsTop - top - margin - 2));
-  if (plot.height() < 4 || plot.width() < 8) return;
+  const double top = runningLine.bottom() + margin;
+  const double plotWidth = width() - 2 * margin;
+  if (plotWidth < 8) return;
+  const auto spans = chip::SegmentSpans(m_period, plotWidth);
 
-  const auto spans = chip::SegmentSpans(m_period, plot.width());
+  // Labels under the curve, each under its stretch, in a second row only
+  // where they would overlap.
+  std::vector<double> centres;
+  std::vector<double> widths;
+  std::vector<QString> texts;
+  for (std::size_t i = 0; i < m_period.size(); ++i) {
+    const QString text = QString::fromUtf8(chip::SegmentText(m_period[i]));
+    if (text.isEmpty()) continue;
+    texts.push_back(text);
+    centres.push_back((spans[i].x0 + spans[i].x1) / 2);
+    widths.push_back(labelMetrics.horizontalAdvance(text));
+  }
+  const auto places = chip::PlaceLabels(centres, widths, plotWidth, labelMetrics.horizontalAdvance(QLatin1Char(' ')));
+  const int rows = std::any_of(places.begin(), places.end(), [](const chip::LabelPlace& p) { return p.row > 0; }) ? 2 : 1;
+  const double labelsTop = height() - margin - rows * lineHeight;
+  const QRectF plot(margin, top + 1, plotWidth, labelsTop - top - 3);
+  if (plot.height() < 4) return;
+
   auto yOf = [&](double level) { return plot.bottom() - level * plot.height(); };
 
-  // The dark line the curve rests on.
+  // The base line: dark, where the curve rests.
   painter.setPen(QPen(QColor(200, 200, 200), 1));
   painter.drawLine(QPointF(plot.left(), plot.bottom()), QPointF(plot.right(), plot.bottom()));
 
@@ -104,18 +122,6 @@ void EffectTimingPlot::paintEvent(QPaintEvent*) {
     if (i > 0) painter.drawLine(QPointF(a.x(), plot.top()), QPointF(a.x(), plot.bottom()));
   }
 
-  // Labels under the curve, each under its stretch, in two rows where crowded.
-  std::vector<double> centres;
-  std::vector<double> widths;
-  std::vector<QString> texts;
-  for (std::size_t i = 0; i < m_period.size(); ++i) {
-    const QString text = QString::fromUtf8(chip::SegmentText(m_period[i]));
-    if (text.isEmpty()) continue;
-    texts.push_back(text);
-    centres.push_back((spans[i].x0 + spans[i].x1) / 2);
-    widths.push_back(labelMetrics.horizontalAdvance(text));
-  }
-  const auto places = chip::PlaceLabels(centres, widths, plot.width(), labelMetrics.horizontalAdvance(QLatin1Char(' ')));
   painter.setFont(labelFont);
   painter.setPen(QColor(ui::kDefaultCtrlTextColour));
   for (std::size_t i = 0; i < places.size(); ++i) {

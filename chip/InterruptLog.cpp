@@ -20,6 +20,12 @@ void InterruptLog::PortsRead(const PinLevelArray& levelsNow) {
   if (moved) ++m_version;
 }
 
+void InterruptLog::MarkSeen() {
+  if (m_unseen == 0) return;
+  m_unseen = 0;
+  ++m_version;  // the view shows the same entries, no longer as new
+}
+
 void InterruptLog::Clear() {
   m_entries.clear();
   m_count = 0;

@@ -39,7 +39,7 @@ class InterruptLog {
   std::uint64_t Count() const { return m_count; }
   // Interrupts nobody has looked at yet: the indicator stays lit while > 0.
   std::uint64_t Unseen() const { return m_unseen; }
-  void MarkSeen() { m_unseen = 0; }
+  void MarkSeen();
   void Clear();
   // Moves on with every change, so that a view redraws only when it moved.
   std::uint64_t Version() const { return m_version; }

@@ -65,8 +65,10 @@ TEST(InterruptLogTest, BoundedNumberedLatchedUntilSeen) {
   EXPECT_EQ(log.Count(), InterruptLog::kCapacity + 5);
   EXPECT_EQ(log.Unseen(), InterruptLog::kCapacity + 5);
 
+  const auto unseenVersion = log.Version();
   log.MarkSeen();
   EXPECT_EQ(log.Unseen(), 0u);
+  EXPECT_NE(log.Version(), unseenVersion);  // a view must redraw them as seen
   EXPECT_EQ(log.Count(), InterruptLog::kCapacity + 5);  // looking is not clearing
   log.Add(5000, unknown);
   EXPECT_EQ(log.Unseen(), 1u);
