@@ -5,7 +5,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "chip/InterruptLog.h"
 #include "ui/Scaling.h"
 #include "ui/TextControlColours.h"
 
@@ -19,14 +18,15 @@ void InterruptLogView::Refresh() {
   update();
 }
 
-QString InterruptLogView::EntryText(std::uint64_t number, std::int64_t timeMs, const std::uint16_t* changed) {
-  QString text = QStringLiteral("#%1  %2  ").arg(number).arg(
-      QDateTime::fromMSecsSinceEpoch(timeMs).toString(QStringLiteral("HH:mm:ss.zzz")));
-  if (!changed) return text + QStringLiteral("pins not read since");
-  if (*changed == 0) return text + QStringLiteral("no pin changed");
+QString InterruptLogView::EntryText(const chip::InterruptLog::Entry& entry) {
+  QString text = QStringLiteral("#%1  %2  ").arg(entry.number).arg(
+      QDateTime::fromMSecsSinceEpoch(entry.timeMs).toString(QStringLiteral("HH:mm:ss.zzz")));
+  if (!entry.changed) return text + QStringLiteral("pins not read since");
+  if (!entry.Comparable()) return text + QStringLiteral("pins read, not known before");
+  if (*entry.changed == 0) return text + QStringLiteral("no pin changed");
   QStringList pins;
   for (int i = 0; i < 16; ++i)
-    if (*changed & (1u << i)) pins << QString::number(i);
+    if (*entry.changed & (1u << i)) pins << QString::number(i);
   return text + (pins.size() == 1 ? QStringLiteral("pin %1 changed") : QStringLiteral("pins %1 changed"))
                     .arg(pins.join(QStringLiteral(", ")));
 }
@@ -55,10 +55,7 @@ void InterruptLogView::paintEvent(QPaintEvent*) {
     if (box.bottom() > height() + 0.5) break;
     const bool isNew = it->number + unseen > m_log.Count();
     painter.setPen(isNew ? QColor(210, 0, 0) : QColor(ui::kDefaultCtrlTextColour));
-    const std::uint16_t changed = it->changed.value_or(0);
-    painter.drawText(box, Qt::AlignLeft | Qt::AlignVCenter,
-                     metrics.elidedText(EntryText(it->number, it->timeMs, it->changed ? &changed : nullptr),
-                                        Qt::ElideRight, width()));
+    painter.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, metrics.elidedText(EntryText(*it), Qt::ElideRight, width()));
   }
 }
 

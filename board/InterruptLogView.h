@@ -8,9 +8,7 @@
 #include <QWidget>
 #include <cstdint>
 
-namespace chip {
-class InterruptLog;
-}
+#include "chip/InterruptLog.h"
 
 class InterruptLogView : public QWidget {
   Q_OBJECT
@@ -21,7 +19,7 @@ class InterruptLogView : public QWidget {
   void Refresh();
   // The line the view shows for an entry, e.g. "#3  14:02:07.512  pins 0, 2
   // changed".
-  static QString EntryText(std::uint64_t number, std::int64_t timeMs, const std::uint16_t* changed);
+  static QString EntryText(const chip::InterruptLog::Entry& entry);
 
  signals:
   void clicked();

@@ -2,6 +2,12 @@
 
 namespace chip {
 
+bool InterruptLog::Entry::Comparable() const {
+  for (const auto& level : before)
+    if (level) return true;
+  return false;
+}
+
 void InterruptLog::Add(std::int64_t timeMs, const PinLevelArray& levelsNow) {
   ++m_count;
   ++m_unseen;

@@ -26,6 +26,9 @@ class InterruptLog {
     PinLevelArray before{};
     // Bit i: drawing pin i changed. Nothing until the ports were read again.
     std::optional<std::uint16_t> changed;
+    // Whether any pin's level was known when it came: without, a later
+    // reading has nothing to compare with, and "no pin changed" would lie.
+    bool Comparable() const;
   };
 
   // An interrupt arrived at `timeMs`, with the pin levels known then.

@@ -172,6 +172,7 @@ TEST_F(ChipAtAGlanceTest, InterruptsLatchCountAndNameThePinsThatChanged) {
   ASSERT_NO_FATAL_FAILURE(ReadInputs("P1D1: 0xf7"));
   ASSERT_TRUE(PumpUntil([] { return g_pRoundPage->Interrupts().Entries().back().changed.has_value(); }, 1000));
   EXPECT_EQ(*g_pRoundPage->Interrupts().Entries().back().changed, 1u << 3);
+  EXPECT_TRUE(InterruptLogView::EntryText(g_pRoundPage->Interrupts().Entries().back()).endsWith(QStringLiteral("pin 3 changed")));
   uitest::GrabAndSave(window, QStringLiteral("glance_interrupt_log"));
 
   // A board that keeps interrupting fills a bounded list; the count goes on.

@@ -93,10 +93,12 @@ TEST(InterruptLogTest, TheNextReadingOfThePortsSaysWhichPinsChanged) {
   // A later reading does not rewrite what an earlier interrupt changed.
   log.PortsRead(InputPinLevels(0xFF, 0xFF, 16, 5));
   EXPECT_EQ(log.Entries().front().changed, std::uint16_t{0x0005});
+  EXPECT_TRUE(log.Entries().front().Comparable());
   // Levels not known when the interrupt came: nothing to compare, no pin named.
   log.Add(3, PinLevelArray{});
   log.PortsRead(InputPinLevels(0x00, 0x00, 16, 5));
   EXPECT_EQ(log.Entries().back().changed, std::uint16_t{0});
+  EXPECT_FALSE(log.Entries().back().Comparable());
 }
 
 TEST(BoardSummaryTest, NamesTheBoardTheChipAndTheLink) {
