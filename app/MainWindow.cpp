@@ -23,9 +23,9 @@
 #include "app/ChipRegistry.h"
 #include "app/CorvelGUIApp.h"
 #include "app/ToolPages.h"
-#include "board/BrightnessDial.h"
-#include "board/LedLayoutPage.h"
-#include "board/RoundPage.h"
+#include "pages/BrightnessDial.h"
+#include "pages/LedLayoutPage.h"
+#include "pages/RoundPage.h"
 #include "chip/ChipAccess.h"
 #include "chip/RegisterJournal.h"
 #include "firmware/BootDialog.h"
@@ -275,9 +275,9 @@ void CQV512XX::NoteLinkComingUp() {
   // pause, then the answer's time.
   if (LinkOpenButNotFound()) {
     AwaitConnectAnswer(kStepHandshake, true, kConnectSettleMs + kConnectAnswerMs);
-    // The board is there: whatever the band said of the link before (its
-    // removal, say) is over.
-    SetBandText(m_linkText, QString::fromUtf8(LinkStateText(kLinkDeviceFound)));
+    // The board is there and its handshake is on its way: whatever the band
+    // said of the link before (its removal, say) is over.
+    SetBandText(m_linkText, QString::fromUtf8(texts::kConnectingBoard));
   }
 }
 
@@ -524,7 +524,7 @@ void CQV512XX::OnLinkState(int code) {
         g_bDevicePresent = 0;
         g_bBoardMatched = 0;
         ShowDots(true);
-        SetBandText(m_linkText, QString::fromUtf8(LinkStateText(kLinkDeviceFound)));
+        SetBandText(m_linkText, QString::fromUtf8(texts::kConnectingBoard));
         return;
       }
       StopConnectWaits();

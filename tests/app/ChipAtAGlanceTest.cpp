@@ -6,13 +6,13 @@
 #include <QCheckBox>
 #include <QTest>
 
-#include "board/EffectPlayDialog.h"
-#include "board/EffectTimingPlot.h"
-#include "board/InterruptLogView.h"
-#include "board/LedLayoutPage.h"
-#include "chip/BlinkMode.h"
-#include "chip/FadeMode.h"
-#include "chip/GpioInputPage.h"
+#include "pages/EffectPlayDialog.h"
+#include "pages/EffectTimingPlot.h"
+#include "pages/InterruptLogView.h"
+#include "pages/LedLayoutPage.h"
+#include "pages/BlinkMode.h"
+#include "pages/FadeMode.h"
+#include "pages/GpioInputPage.h"
 #include "resources/dialogs/EffectModeDialogs.h"
 #include "resources/dialogs/RoundPageDialog.h"
 #include "tests/app/IdentifiedBoardFixture.h"

@@ -1,4 +1,4 @@
-#include "board/InterruptLogView.h"
+#include "pages/InterruptLogView.h"
 
 #include <QDateTime>
 #include <QFontMetricsF>

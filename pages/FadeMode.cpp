@@ -1,10 +1,10 @@
-#include "chip/FadeMode.h"
+#include "pages/FadeMode.h"
 
 #include <QPainter>
 
-#include "board/BoardGlobals.h"
-#include "board/EffectTimingPlot.h"
-#include "chip/EffectPages.h"
+#include "pages/BoardGlobals.h"
+#include "pages/EffectTimingPlot.h"
+#include "pages/EffectPages.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "platform/Messages.h"

@@ -1,4 +1,4 @@
-#include "board/LedLayoutPage.h"
+#include "pages/LedLayoutPage.h"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "board/BoardGlobals.h"
+#include "pages/BoardGlobals.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "resources/dialogs/LedLayoutDialog.h"

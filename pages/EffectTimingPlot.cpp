@@ -1,4 +1,4 @@
-#include "board/EffectTimingPlot.h"
+#include "pages/EffectTimingPlot.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
