@@ -11,9 +11,6 @@
 #include "app/SimRegisterPanel.h"
 #include "app/ToolPages.h"
 #include "pages/RoundPage.h"
-#include "pages/GpioInputPage.h"
-#include "pages/GpioOutputPage.h"
-#include "pages/EffectPages.h"
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
@@ -56,11 +53,6 @@ bool CCorvelGUIApp::CreateObjects() {
   if (qApp && !dynamic_cast<CorvelStyle*>(QApplication::style())) QApplication::setStyle(new CorvelStyle);
   m_chip = std::make_unique<QVChip>();
   g_pChip = m_chip.get();
-  // The LED board page makes the pages that live in chip/ (blink and fade,
-  // GPIO input and output) through these.
-  effectpages::RegisterEffectPages();
-  CRound::SetSubPageFactory(CRound::SubPage::kGpioInput, &CQV512XX_Gpio_Input::Create);
-  CRound::SetSubPageFactory(CRound::SubPage::kGpioOutput, &CQV512XX_Gpio_Output::Create);
 
   m_protocol = std::make_unique<CQVProtocol>();
   m_protocol->UseCrc16();

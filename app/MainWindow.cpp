@@ -25,6 +25,7 @@
 #include "app/ToolPages.h"
 #include "pages/BrightnessDial.h"
 #include "pages/LedLayoutPage.h"
+#include "pages/RegisterPage.h"
 #include "pages/RoundPage.h"
 #include "chip/ChipAccess.h"
 #include "chip/RegisterJournal.h"
@@ -120,7 +121,6 @@ CQV512XX::~CQV512XX() {
     comm->SetPauseScheduler({});  // a settle pause still running is ours and ends with us
   }
   m_bootContext.reset();  // joins a worker that is still running
-  if (g_pMainServices == this) g_pMainServices = nullptr;
   if (corvel::GetMainDialogHandle() == m_target->handle()) corvel::SetMainDialogHandle(platform::kNoHandle);
   m_roundPage.reset();
   g_pRoundPage = nullptr;
@@ -144,10 +144,12 @@ void CQV512XX::InitDialog() {
   if (g_pChip) title = g_pChip->GetChipName() + "_" + g_pChip->GetChipVersion();
   setWindowTitle(title);
   corvel::SetMainDialogHandle(m_target->handle());
-  g_pMainServices = this;
 
   CreateRoundPage();
-  m_toolPages = new CToolPages(this);
+  m_toolPages = new CToolPages(this, this);
+  // A reset written on the register page is the LED board page's own reset.
+  connect(m_toolPages->RegisterPage(), &CRegisterPage::SoftwareResetRequested, m_roundPage.get(),
+          &CRound::OnSoftwareReset);
   m_round->SetChecked(true);
   m_boot->SetChecked(false);
   m_boot->SetButtonFont(50, 15, 400, "Arial");
@@ -204,13 +206,30 @@ int CQV512XX::Run() {
   return result();
 }
 
+namespace {
+// The bridge firmware, the device path and serial number, for the LED board
+// page's board summary.
+CRound::BoardLink AttachedBoardLink(const CMyStaticFont* versionText) {
+  CRound::BoardLink board;
+  // The band shows the version the board answered; it goes with the board.
+  const QString prefix = QString::fromUtf8(texts::kVersionPrefix);
+  if (versionText && versionText->text().startsWith(prefix)) board.firmware = versionText->text().mid(prefix.size());
+  if (QVCommunication* comm = g_pCommunication.load(); comm && comm->Hid()) {
+    board.devicePath = QString::fromStdString(comm->Hid()->OpenDevicePath());
+    board.serialNumber = QString::fromStdString(comm->Hid()->OpenDeviceSerial());
+  }
+  return board;
+}
+}  // namespace
+
 void CQV512XX::CreateRoundPage() {
   g_boardKind = kBoardKindPage;
-  m_roundPage = std::make_unique<CRound>(m_pageHost);
+  m_roundPage = std::make_unique<CRound>(m_pageHost, this);
   g_pRoundPage = m_roundPage.get();
+  connect(g_pRoundPage, &CRound::BoardQueryRequested, this, &CQV512XX::SendBoardQuery);
+  g_pRoundPage->SetBoardLinkSource([this] { return AttachedBoardLink(m_versionText); });
   g_pRoundPage->InitDialog();
-  g_pRoundPage->move((m_pageHost->width() - g_pRoundPage->width()) / 2,
-                     (m_pageHost->height() - g_pRoundPage->height()) / 2);
+  CentreInHost(g_pRoundPage, m_pageHost);
   g_pRoundPage->show();
   m_pageHost->show();
   m_pageHost2->hide();
@@ -346,18 +365,6 @@ void CQV512XX::ShowBootloaderState() {
   m_comingUp.invalidate();
   ShowDots(true);
   SetBandText(m_linkText, QString::fromUtf8(texts::kInBootloader));
-}
-
-MainWindowServices::AttachedBoard CQV512XX::AttachedBoardLink() const {
-  AttachedBoard board;
-  // The band shows the version the board answered; it goes with the board.
-  const QString prefix = QString::fromUtf8(texts::kVersionPrefix);
-  if (m_versionText && m_versionText->text().startsWith(prefix)) board.firmware = m_versionText->text().mid(prefix.size());
-  if (QVCommunication* comm = g_pCommunication.load(); comm && comm->Hid()) {
-    board.devicePath = QString::fromStdString(comm->Hid()->OpenDevicePath());
-    board.serialNumber = QString::fromStdString(comm->Hid()->OpenDeviceSerial());
-  }
-  return board;
 }
 
 bool CQV512XX::LinkComingUp() const {
@@ -653,7 +660,7 @@ void CQV512XX::OnBootClicked() {
   if (g_pBootDialog) return;  // one update dialog at a time
   // Owned by this window and kept above it by the window manager, but a
   // window of its own that takes input while this one runs.
-  g_pBootDialog = new CQV48XXX_Boot(*m_bootContext, this);
+  g_pBootDialog = new CQV48XXX_Boot(*m_bootContext, this, this);
   g_pBootDialog->InitDialog();
   g_pBootDialog->show();
 }
@@ -776,8 +783,7 @@ void CQV512XX::ToggleMaximize() {
   if (g_pLayoutPage) g_pLayoutPage->RelayoutPage();
   if (g_pRoundPage) {
     g_pRoundPage->RelayoutPage();
-    g_pRoundPage->move((m_pageHost->width() - g_pRoundPage->width()) / 2,
-                       (m_pageHost->height() - g_pRoundPage->height()) / 2);
+    CentreInHost(g_pRoundPage, m_pageHost);
   }
   if (m_toolPages) m_toolPages->Relayout();
   if (g_bMaximized) {

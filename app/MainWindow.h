@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "pages/BoardGlobals.h"
+#include "ui/StatusSink.h"
 #include "platform/qt/WindowTarget.h"
 
 class QAction;
@@ -59,7 +60,7 @@ inline constexpr const char* kStatusLinkFailed =
     "  ⛔  The board does not answer. Please plug the USB device to reset!";
 }  // namespace texts
 
-class CQV512XX : public QDialog, public platform::MessageWindow, public MainWindowServices {
+class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSink {
   Q_OBJECT
  public:
   static constexpr std::uint32_t kStatusTimer = 0;
@@ -86,12 +87,13 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   // Shows the window and runs it until it closes; returns its result.
   int Run();
 
-  // MainWindowServices
+  // StatusSink: the status band, for the window and its pages.
   void ShowStatus(const QString& text, bool ok) override;
   void ShowNotConnected() override;
-  void SendBoardQuery() override;
   bool LinkComingUp() const override;
-  AttachedBoard AttachedBoardLink() const override;
+  // Asks the board which board it is (its id); also when the LED board page
+  // asks for it.
+  void SendBoardQuery();
 
   // MessageWindow
   void OnMessage(const platform::Message& message) override;

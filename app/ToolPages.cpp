@@ -8,6 +8,7 @@
 #include "platform/Messages.h"
 #include "resources/dialogs/MainWindowDialog.h"
 #include "ui/CMyRectButton.h"
+#include "ui/PagePainting.h"
 
 using namespace dialogs;
 
@@ -22,15 +23,7 @@ void InstallTrafficTap(QVCommunication* comm, TrafficCapture* capture) {
   });
 }
 
-namespace {
-
-void CentreIn(QWidget* page, QWidget* host) {
-  page->move((host->width() - page->width()) / 2, (host->height() - page->height()) / 2);
-}
-
-}  // namespace
-
-CToolPages::CToolPages(QWidget* window)
+CToolPages::CToolPages(QWidget* window, StatusSink* status)
     : QObject(window),
       m_window(window),
       m_roundHost(platform::FindControl(window, IDC_PAGE_HOST)),
@@ -38,7 +31,7 @@ CToolPages::CToolPages(QWidget* window)
       m_roundButton(platform::Control<CMyRectButton>(window, IDC_PAGE_ROUND)),
       m_registersButton(platform::Control<CMyRectButton>(window, IDC_PAGE_REGISTERS)),
       m_trafficButton(platform::Control<CMyRectButton>(window, IDC_PAGE_TRAFFIC)) {
-  g_pRegisterPage = new CRegisterPage(m_host);
+  g_pRegisterPage = new CRegisterPage(m_host, status);
   g_pRegisterPage->InitDialog();
   g_pTrafficPage = new CTrafficPage(g_pTrafficCapture, m_host);
   g_pTrafficPage->InitDialog();
@@ -46,8 +39,8 @@ CToolPages::CToolPages(QWidget* window)
   // object: their pointers must not outlive them.
   connect(g_pRegisterPage, &QObject::destroyed, [] { g_pRegisterPage = nullptr; });
   connect(g_pTrafficPage, &QObject::destroyed, [] { g_pTrafficPage = nullptr; });
-  CentreIn(g_pRegisterPage, m_host);
-  CentreIn(g_pTrafficPage, m_host);
+  CentreInHost(g_pRegisterPage, m_host);
+  CentreInHost(g_pTrafficPage, m_host);
   g_pRegisterPage->hide();
   g_pTrafficPage->hide();
 
@@ -95,10 +88,10 @@ void CToolPages::RelayRegisterReply(const platform::Message& m) {
 void CToolPages::Relayout() {
   if (g_pRegisterPage) {
     g_pRegisterPage->RelayoutPage();
-    CentreIn(g_pRegisterPage, m_host);
+    CentreInHost(g_pRegisterPage, m_host);
   }
   if (g_pTrafficPage) {
     g_pTrafficPage->RelayoutPage();
-    CentreIn(g_pTrafficPage, m_host);
+    CentreInHost(g_pTrafficPage, m_host);
   }
 }

@@ -15,6 +15,7 @@ class CRegisterPage;
 class CTrafficPage;
 class TrafficCapture;
 class QWidget;
+class StatusSink;
 
 // What the transport's tap queues for the traffic page; null while the
 // application has no link.
@@ -34,12 +35,14 @@ class CToolPages : public QObject {
   enum class Page { kRound, kRegisters, kTraffic };
 
   // Makes both pages in `window`'s second page host and wires the page
-  // buttons; the LED board page is the one shown.
-  explicit CToolPages(QWidget* window);
+  // buttons; the LED board page is the one shown. `status` is what the
+  // pages tell the user through.
+  CToolPages(QWidget* window, StatusSink* status);
   ~CToolPages() override;
 
   void Show(Page page);
   Page Current() const { return m_current; }
+  CRegisterPage* RegisterPage() const { return g_pRegisterPage; }
 
   // The main window's register replies, relayed to the register page beside
   // the window's own relays: it notes the values and acts only on its own.

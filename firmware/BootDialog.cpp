@@ -7,7 +7,7 @@
 #include <QPainter>
 #include <QProgressBar>
 
-#include "pages/BoardGlobals.h"
+#include "chip/ChipAccess.h"
 #include "firmware/BootTransfer.h"
 #include "link/CommandSet.h"
 #include "link/LinkHost.h"
@@ -21,6 +21,7 @@
 #include "ui/ControlFactory.h"
 #include "ui/PagePainting.h"
 #include "ui/Scaling.h"
+#include "ui/StatusSink.h"
 
 using namespace dialogs;
 
@@ -33,8 +34,8 @@ const QColor kRed(255, 0, 0);
 constexpr const char* kFileFilter = "Qvbin file(*.qvbin)|*.qvbin|";
 }  // namespace
 
-CQV48XXX_Boot::CQV48XXX_Boot(BootTransferContext& context, QWidget* parent)
-    : CPage(parent, Qt::Dialog | Qt::FramelessWindowHint), m_context(context),
+CQV48XXX_Boot::CQV48XXX_Boot(BootTransferContext& context, QWidget* parent, StatusSink* status)
+    : CPage(parent, Qt::Dialog | Qt::FramelessWindowHint), m_context(context), m_status(status),
       m_pImage(std::make_unique<ImageBuffer>()) {
   m_pImage->fill(kImageFill);
   BuildStandardDialog(this, kBootDialog);
@@ -151,7 +152,7 @@ void CQV48XXX_Boot::OnBnClickedConnect() {
     return;
   }
   if (g_bBoardMatched != 1) {
-    if (g_pMainServices) g_pMainServices->ShowNotConnected();
+    if (m_status) m_status->ShowNotConnected();
     return;
   }
   SetLine(m_statusLine, QStringLiteral("Waiting for connection..."), false);

@@ -17,6 +17,7 @@ class CMyRectButton;
 class CMyStaticFont;
 class QProgressBar;
 class CQV48XXX_Boot;
+class StatusSink;
 
 // The one update dialog, null while none is open.
 extern CQV48XXX_Boot* g_pBootDialog;
@@ -43,8 +44,9 @@ class CQV48XXX_Boot : public CPage {
   static constexpr std::uint32_t kEraseTickMs = 1000;
 
   // `parent` owns the dialog and is the window it stays above; the dialog is
-  // a window of its own and modeless.
-  CQV48XXX_Boot(BootTransferContext& context, QWidget* parent = nullptr);
+  // a window of its own and modeless. `status` hears "not connected" when
+  // Connect finds no board; null: nobody is told.
+  CQV48XXX_Boot(BootTransferContext& context, QWidget* parent = nullptr, StatusSink* status = nullptr);
   ~CQV48XXX_Boot() override;
 
   void InitDialog();
@@ -87,6 +89,7 @@ class CQV48XXX_Boot : public CPage {
   enum class Flash { kUntouched, kWriting, kWritten, kIncomplete };
 
   BootTransferContext& m_context;
+  StatusSink* m_status;
   QString m_strPath;
   QString m_strImageName;  // the file the loaded image came from
   Flash m_flash = Flash::kUntouched;

@@ -6,9 +6,7 @@
 #include "pages/BoardGlobals.h"
 #include "pages/EffectPlayDialog.h"
 #include "pages/EffectTimingPlot.h"
-#include "pages/RoundPage.h"
 #include "pages/EffectPages.h"
-#include "pages/FadeMode.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "platform/MessageBox.h"
@@ -98,14 +96,14 @@ void BlinkMode::OnBlinkGo() {
   // them, so the chip, which loses them in the reset, gets them again.
   const std::array ramp{chip::TimeByte(Code(IDC_BLINK_RAMP_ON), Code(IDC_BLINK_RAMP_OFF))};
   const std::array keep{chip::TimeByte(Code(IDC_BLINK_KEEP_ON), Code(IDC_BLINK_KEEP_OFF))};
-  // The reset retires this page (it is deleted once control is back in the
-  // event loop) and makes a new one: from here on only process-wide state.
-  if (g_pRoundPage) g_pRoundPage->ResetPages();
+  // The host's reset retires this page (it is deleted once control is back
+  // in the event loop) and makes a new one: from here on only process-wide
+  // state and signals.
+  emit ResetRequested();
   chip::WriteChipRegisters(chip::kRegSoftwareReset, std::array{chip::kSoftwareResetValue});
   chip::WriteChipRegisters(chip::kRegRampTimes, ramp);
   chip::WriteChipRegisters(chip::kRegKeepTimes, keep);
-  if (auto* fresh = qobject_cast<BlinkMode*>(g_pBlinkMode)) fresh->ShowTimes(ramp[0], keep[0]);
-  if (auto* fade = qobject_cast<FadeMode*>(g_pFadeMode)) fade->ShowTimes(ramp[0]);
+  emit EffectTimesKept(ramp[0], keep[0]);
 }
 
 void BlinkMode::ShowChipModel() {

@@ -41,6 +41,15 @@ class BlinkMode : public CPage {
   EffectTimingPlot* Plot() const { return m_plot; }
   const chip::EffectChain& Chain() const { return m_chain; }
 
+ signals:
+  // "Blink Go" pressed again and the reset confirmed: every page is to start
+  // over as after a reset of the chip (this one included, which is retired
+  // and made again). The host acts on it before the reset is written.
+  void ResetRequested();
+  // The reset is written and the chip given the chosen times again: the
+  // fresh pages are to show them (0x15, 0x16 bytes).
+  void EffectTimesKept(std::uint8_t ramp, std::uint8_t keep);
+
  protected:
   void paintEvent(QPaintEvent*) override;
 

@@ -1,5 +1,9 @@
 #include "pages/BoardGlobals.h"
 
+#include <algorithm>
+#include <span>
+
+#include "chip/RegisterMap.h"
 #include "link/LinkHost.h"
 
 std::uint8_t g_boardKind = kBoardKindStart;
@@ -47,6 +51,10 @@ CPage* g_pGpioOutputPage = nullptr;
 int g_bBlinkActive = 0;
 int g_bFadeActive = 0;
 
-MainWindowServices* g_pMainServices = nullptr;
+void WriteLedBrightness() {
+  chip::WriteChipRegisters(chip::kRegEffectControl, std::array{chip::kEffectStop});
+  const auto count = static_cast<std::size_t>(std::clamp(g_ledCount, 0, static_cast<int>(g_ledBrightnessSent.size())));
+  chip::WriteChipRegisters(chip::kRegBrightness, std::span(g_ledBrightnessSent.data(), count));
+}
 
 bool ChipRegistryExists() { return corvel::ChipRegistryPresent(); }

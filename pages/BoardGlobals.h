@@ -60,28 +60,10 @@ extern CPage* g_pGpioOutputPage;
 extern int g_bBlinkActive;
 extern int g_bFadeActive;
 
-// What the pages ask of the main window.
-class MainWindowServices {
- public:
-  virtual ~MainWindowServices() = default;
-  virtual void ShowStatus(const QString& text, bool ok) = 0;
-  virtual void ShowNotConnected() = 0;
-  virtual void SendBoardQuery() = 0;
-  // The board has just been opened and is settling or being identified: a
-  // notice repeated by a timer would only flash "not connected" at a board
-  // that is about to be.
-  virtual bool LinkComingUp() const { return false; }
-  // How the attached board is reached, as far as the window knows: the
-  // bridge firmware's version, the device path and serial number (empty
-  // when not known).
-  struct AttachedBoard {
-    QString firmware;
-    QString devicePath;
-    QString serialNumber;
-  };
-  virtual AttachedBoard AttachedBoardLink() const { return {}; }
-};
-extern MainWindowServices* g_pMainServices;  // null while there is no main window
+// 0x00 to the effect control, then the brightness of every LED of the board
+// as last sent (g_ledBrightnessSent): the chip's effect stops and the LEDs
+// show what the page has.
+void WriteLedBrightness();
 
 // The chip registry exists (replies are handled, pages may send).
 bool ChipRegistryExists();

@@ -8,10 +8,7 @@
 #include "chip/RegisterJournal.h"
 #include "ui/ControlFactory.h"
 
-#include "pages/RoundPage.h"
 #include "ui/Page.h"
-#include "pages/BlinkMode.h"
-#include "pages/FadeMode.h"
 #include "chip/EffectChain.h"
 #include "chip/RegisterMap.h"
 #include "platform/MessageBox.h"
@@ -30,20 +27,7 @@ namespace {
 
 const QColor kReadyFace(255, 120, 120);
 
-template <typename Page>
-CPage* MakePage(QWidget* host) {
-  auto* page = new Page(host);
-  page->InitDialog();
-  page->move((host->width() - page->width()) / 2, (host->height() - page->height()) / 2);
-  return page;
-}
-
 }  // namespace
-
-void RegisterEffectPages() {
-  CRound::SetSubPageFactory(CRound::SubPage::kBlink, &MakePage<BlinkMode>);
-  CRound::SetSubPageFactory(CRound::SubPage::kFade, &MakePage<FadeMode>);
-}
 
 void SetUpTimeCombo(CMyComboBox* combo) {
   combo->setEditable(false);

@@ -25,9 +25,6 @@ extern int g_bFadeOff;
 
 namespace effectpages {
 
-// Lets the LED board page make the blink and fade pages. Once, at start-up.
-void RegisterEffectPages();
-
 // A time list as both pages show it: the six times, "0ms" chosen, nothing
 // to type into.
 void SetUpTimeCombo(CMyComboBox* combo);

@@ -3,7 +3,6 @@
 #include <QPainter>
 
 #include "pages/BoardGlobals.h"
-#include "pages/RoundPage.h"
 #include "chip/EffectBlock.h"
 #include "link/CommandSet.h"
 #include "link/QVCommunication.h"
@@ -99,7 +98,7 @@ void CLamp_Effect_Play::OnStop() {
   // rule (0x14 <- 0x00 after a mode write) must run again.
   g_bBlinkActive = 0;
   g_bFadeActive = 0;
-  if (g_pRoundPage) g_pRoundPage->ApplyLedBrightness();
+  WriteLedBrightness();
   reject();
 }
 

@@ -19,7 +19,7 @@
 
 using namespace dialogs;
 
-CQV512XX_Gpio_Input::CQV512XX_Gpio_Input(QWidget* parent) : CPage(parent) {
+CQV512XX_Gpio_Input::CQV512XX_Gpio_Input(QWidget* parent, PageHost& host) : CPage(parent), m_host(host) {
   BuildStandardDialog(this, kGpioInputDialog);
   m_interrupt = platform::Control<CMyComboBox>(this, IDC_GPIO_INTERRUPT);
   m_read = platform::Control<CMyRectButton>(this, IDC_GPIO_READ_INPUT);
@@ -30,18 +30,12 @@ CQV512XX_Gpio_Input::CQV512XX_Gpio_Input(QWidget* parent) : CPage(parent) {
   // pins, so it may show another pin's choice.
   connect(m_interrupt, &QComboBox::activated, this, &CQV512XX_Gpio_Input::OnInterruptChanged);
   // Before the list opens, the drawing shows which pins are disabled.
-  new gpio::LeftPressWatcher(m_interrupt, [] { gpio::ColourPins(g_interruptDisabled, gpio::Redraw::kPlain); });
+  new gpio::LeftPressWatcher(m_interrupt, [this] { m_host.MarkPins(g_interruptDisabled, gpio::Redraw::kPlain); });
   m_interrupt->setCursor(Qt::ArrowCursor);
 }
 
 CQV512XX_Gpio_Input::~CQV512XX_Gpio_Input() {
   if (g_pGpioInputPage == this) g_pGpioInputPage = nullptr;
-}
-
-CPage* CQV512XX_Gpio_Input::Create(QWidget* host) {
-  auto* page = new CQV512XX_Gpio_Input(host);
-  page->InitDialog();
-  return page;
 }
 
 void CQV512XX_Gpio_Input::InitDialog() {
@@ -56,7 +50,7 @@ void CQV512XX_Gpio_Input::InitDialog() {
   g_interruptDisabled.fill(0);
   // Marks left by the other page (or an earlier one) would mean something
   // else here: the drawing shows this page's choices, none yet.
-  gpio::ColourPins(g_interruptDisabled, gpio::Redraw::kPlain);
+  m_host.MarkPins(g_interruptDisabled, gpio::Redraw::kPlain);
   ShowChipModel();
   SetTimer(kModelTimer, kModelPeriodMs);
   // The switch to GPIO input must not be followed by a brightness write.
@@ -100,7 +94,7 @@ void CQV512XX_Gpio_Input::OnInterruptChanged(int index) {
   if (!chip::Journal().Known(chip::kRegInterruptDisable) || !chip::Journal().Known(chip::kRegInterruptDisable + 1))
     g_interruptDisabled.fill(0);
   g_interruptDisabled[static_cast<std::size_t>(pin)] = static_cast<std::uint8_t>(index);
-  gpio::ColourPins(g_interruptDisabled, gpio::Redraw::kMarkSelected);
+  m_host.MarkPins(g_interruptDisabled, gpio::Redraw::kMarkSelected);
   chip::WriteChipRegisters(chip::kRegInterruptDisable, chip::InterruptDisableBytes(g_interruptDisabled, g_ledCount, g_selectedBoardId));
 }
 

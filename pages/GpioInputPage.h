@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "chip/ChipAccess.h"
+#include "pages/PageHost.h"
 #include "ui/Page.h"
 
 class CMyComboBox;
@@ -20,11 +21,10 @@ class CQV512XX_Gpio_Input : public CPage {
   static constexpr int kEnable = 0;
   static constexpr int kDisable = 1;
 
-  explicit CQV512XX_Gpio_Input(QWidget* parent = nullptr);
+  // `host` colours the pins on its board drawing for the page.
+  CQV512XX_Gpio_Input(QWidget* parent, PageHost& host);
   ~CQV512XX_Gpio_Input() override;
 
-  // The LED board page's factory: the page made and initialised in `host`.
-  static CPage* Create(QWidget* host);
   void InitDialog();
 
   void OnReadInputState();
@@ -49,6 +49,7 @@ class CQV512XX_Gpio_Input : public CPage {
   void OnRegisterRead(const platform::Message& message);
   void Read(std::uint8_t port);
 
+  PageHost& m_host;
   CMyComboBox* m_interrupt = nullptr;
   CMyRectButton* m_read = nullptr;
   CMyStaticFont* m_port0 = nullptr;

@@ -21,7 +21,7 @@
 
 using namespace dialogs;
 
-CQV512XX_Gpio_Output::CQV512XX_Gpio_Output(QWidget* parent) : CPage(parent) {
+CQV512XX_Gpio_Output::CQV512XX_Gpio_Output(QWidget* parent, PageHost& host) : CPage(parent), m_host(host) {
   BuildStandardDialog(this, kGpioOutputDialog);
   m_mode = platform::Control<CMyComboBox>(this, IDC_GPIO_OUTPUT_MODE);
   m_level = platform::Control<CMyComboBox>(this, IDC_GPIO_OUTPUT_LEVEL);
@@ -30,19 +30,13 @@ CQV512XX_Gpio_Output::CQV512XX_Gpio_Output(QWidget* parent) : CPage(parent) {
   // by all pins, and the driver type may have been changed by someone else.
   connect(m_mode, &QComboBox::activated, this, &CQV512XX_Gpio_Output::OnOutputModeChanged);
   connect(m_level, &QComboBox::activated, this, &CQV512XX_Gpio_Output::OnOutputLevelChanged);
-  new gpio::LeftPressWatcher(m_level, [] { gpio::ColourPins(g_outputHigh, gpio::Redraw::kPlain); });
+  new gpio::LeftPressWatcher(m_level, [this] { m_host.MarkPins(g_outputHigh, gpio::Redraw::kPlain); });
   // The driver type is not kept per pin: no pin is marked while it is chosen.
-  new gpio::LeftPressWatcher(m_mode, [] { gpio::ClearPinColours(); });
+  new gpio::LeftPressWatcher(m_mode, [this] { m_host.MarkPins(gpio::kNoMarks, gpio::Redraw::kPlain); });
 }
 
 CQV512XX_Gpio_Output::~CQV512XX_Gpio_Output() {
   if (g_pGpioOutputPage == this) g_pGpioOutputPage = nullptr;
-}
-
-CPage* CQV512XX_Gpio_Output::Create(QWidget* host) {
-  auto* page = new CQV512XX_Gpio_Output(host);
-  page->InitDialog();
-  return page;
 }
 
 void CQV512XX_Gpio_Output::InitDialog() {
@@ -60,7 +54,7 @@ void CQV512XX_Gpio_Output::InitDialog() {
   g_outputHigh.fill(0);
   // Marks left by the other page (or an earlier one) would mean something
   // else here: the drawing shows this page's choices, none yet.
-  gpio::ColourPins(g_outputHigh, gpio::Redraw::kPlain);
+  m_host.MarkPins(g_outputHigh, gpio::Redraw::kPlain);
   // A board without an output-level mapping gets 0x00, 0x00 whatever is
   // chosen; the note says so instead of letting a marked pin suggest a level.
   m_noMapping->setVisible(!chip::HasOutputLevelMapping(g_selectedBoardId));
@@ -123,7 +117,7 @@ void CQV512XX_Gpio_Output::OnOutputLevelChanged(int index) {
   if (!chip::Journal().Known(chip::kRegOutputLevels) || !chip::Journal().Known(chip::kRegOutputLevels + 1))
     g_outputHigh.fill(0);  // pins whose level is not known go out low, as on a fresh page
   g_outputHigh[static_cast<std::size_t>(pin)] = static_cast<std::uint8_t>(index);
-  gpio::ColourPins(g_outputHigh, gpio::Redraw::kMarkSelected);
+  m_host.MarkPins(g_outputHigh, gpio::Redraw::kMarkSelected);
   const auto levels = chip::OutputLevelBytes(g_outputHigh, g_ledCount, g_selectedBoardId);
   char line[48];
   std::snprintf(line, sizeof line, "0x02 = %x, 0x03 =  %x\n", levels[0], levels[1]);

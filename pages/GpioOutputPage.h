@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "chip/ChipAccess.h"
+#include "pages/PageHost.h"
 #include "ui/Page.h"
 
 class CMyComboBox;
@@ -28,11 +29,10 @@ class CQV512XX_Gpio_Output : public CPage {
   void OnTimer(std::uint32_t id) override;
   static constexpr int kHighLevel = 1;
 
-  explicit CQV512XX_Gpio_Output(QWidget* parent = nullptr);
+  // `host` colours the pins on its board drawing for the page.
+  CQV512XX_Gpio_Output(QWidget* parent, PageHost& host);
   ~CQV512XX_Gpio_Output() override;
 
-  // The LED board page's factory: the page made and initialised in `host`.
-  static CPage* Create(QWidget* host);
   void InitDialog();
 
   void OnOutputModeChanged(int index);
@@ -49,6 +49,7 @@ class CQV512XX_Gpio_Output : public CPage {
  private:
   void OnRegisterRead(const platform::Message& message);
 
+  PageHost& m_host;
   CMyComboBox* m_mode = nullptr;
   CMyComboBox* m_level = nullptr;
   CMyStaticFont* m_noMapping = nullptr;

@@ -15,22 +15,17 @@ std::array<std::uint8_t, chip::kMaxPins> g_outputHigh{};
 
 namespace gpio {
 
-void ColourPins(std::span<const std::uint8_t, chip::kMaxPins> marks, Redraw redraw) {
+void ColourPins(CRound_LED_Layout* drawing, std::span<const std::uint8_t, chip::kMaxPins> marks, Redraw redraw) {
   for (std::size_t i = 0; i < marks.size(); ++i)
     g_ledColors[i] = marks[i] == 1 ? QColor::fromRgb(kMarkedPin) : QColor(0, 0, 0);
-  if (!g_pLayoutPage) return;
+  if (!drawing) return;
   if (redraw == Redraw::kMarkSelected) {
-    g_pLayoutPage->RefreshLedsMarkSelected();
+    drawing->RefreshLedsMarkSelected();
     return;
   }
   const int count = std::clamp(g_ledCount, 0, chip::kMaxPins);
   for (int i = 0; i < count; ++i)
-    if (CMyRoundButton* pin = g_pLayoutPage->LedButton(i)) pin->SetButtonColor(g_ledColors[static_cast<std::size_t>(i)]);
-}
-
-void ClearPinColours() {
-  constexpr std::array<std::uint8_t, chip::kMaxPins> none{};
-  ColourPins(none, Redraw::kPlain);
+    if (CMyRoundButton* pin = drawing->LedButton(i)) pin->SetButtonColor(g_ledColors[static_cast<std::size_t>(i)]);
 }
 
 int SelectedPin() { return g_selectedLed >= 0 && g_selectedLed < chip::kMaxPins ? g_selectedLed : -1; }

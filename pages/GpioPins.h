@@ -10,6 +10,9 @@
 #include <span>
 
 #include "chip/RegisterMap.h"
+#include "pages/PageHost.h"
+
+class CRound_LED_Layout;
 
 // Per pin, 1 = "Disable" chosen on the input page, 0 = "Enable". Zeroed when
 // an input page initialises.
@@ -22,14 +25,12 @@ namespace gpio {
 
 inline constexpr QRgb kMarkedPin = qRgb(255, 120, 120);
 
-enum class Redraw {
-  kPlain,         // every pin in its colour, the selection marks as they are
-  kMarkSelected,  // every pin unselected, then the selected pin marked
-};
+inline constexpr std::array<std::uint8_t, chip::kMaxPins> kNoMarks{};
+
 // g_ledColors of pins 0..15 from `marks` (1: marked, anything else: no mark),
-// then the drawing redrawn.
-void ColourPins(std::span<const std::uint8_t, chip::kMaxPins> marks, Redraw redraw);
-void ClearPinColours();
+// then `drawing` (when there is one) redrawn. What the LED board page does
+// when a GPIO page asks it to mark pins.
+void ColourPins(CRound_LED_Layout* drawing, std::span<const std::uint8_t, chip::kMaxPins> marks, Redraw redraw);
 
 // The pin the pages act on (the one selected on the drawing), or -1 when the
 // selection names none of the sixteen.

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMetaMethod>
 #include <QPainter>
 #include <QRegularExpressionValidator>
 #include <QTableWidget>
@@ -10,8 +11,6 @@
 
 #include <array>
 
-#include "pages/BoardGlobals.h"
-#include "pages/RoundPage.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "link/LinkHost.h"
@@ -24,6 +23,7 @@
 #include "ui/PagePainting.h"
 #include "ui/PageTable.h"
 #include "ui/Scaling.h"
+#include "ui/StatusSink.h"
 #include "ui/TextControlColours.h"
 
 using namespace dialogs;
@@ -77,7 +77,7 @@ class RegisterValueDelegate final : public CPageCellDelegate {
 
 }  // namespace
 
-CRegisterPage::CRegisterPage(QWidget* parent) : CPage(parent) {
+CRegisterPage::CRegisterPage(QWidget* parent, StatusSink* status) : CPage(parent), m_statusSink(status) {
   BuildStandardDialog(this, kRegisterPageDialog);
   m_readAll = platform::Control<CMyRectButton>(this, IDC_REGISTERS_READ_ALL);
   m_status = platform::Control<CMyStaticFont>(this, IDC_REGISTERS_STATUS);
@@ -181,7 +181,7 @@ void CRegisterPage::Refresh() {
 
 bool CRegisterPage::RequireBoard() {
   if (chip::AccessAllowed()) return true;
-  if (g_pMainServices) g_pMainServices->ShowNotConnected();
+  if (m_statusSink) m_statusSink->ShowNotConnected();
   SetStatus(QStringLiteral("No lamp board identified: registers are read and written once a board is connected "
                            "and identified."),
             true);
@@ -258,10 +258,9 @@ bool CRegisterPage::WriteRegister(std::uint8_t reg, std::uint8_t value) {
     return false;
   }
   if (!RequireBoard()) return false;
-  if (reg == chip::kRegSoftwareReset && value == chip::kSoftwareResetValue && g_pRoundPage) {
-    // The same as the LED board page's own reset button, so that its pages
-    // start over along with the chip instead of showing what it no longer holds.
-    g_pRoundPage->OnSoftwareReset();
+  if (reg == chip::kRegSoftwareReset && value == chip::kSoftwareResetValue &&
+      isSignalConnected(QMetaMethod::fromSignal(&CRegisterPage::SoftwareResetRequested))) {
+    emit SoftwareResetRequested();
   } else if (!chip::WriteChipRegisters(reg, std::array{value})) {
     SetStatus(QStringLiteral("The link refused the write (too many commands waiting for an answer); try again."),
               true);

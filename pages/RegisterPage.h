@@ -19,6 +19,7 @@
 class CMyRectButton;
 class CMyStaticFont;
 class QTableWidget;
+class StatusSink;
 
 class CRegisterPage : public CPage {
   Q_OBJECT
@@ -30,7 +31,9 @@ class CRegisterPage : public CPage {
 
   enum Column { kAddress, kName, kAccess, kRead, kWritten, kFields, kColumnCount };
 
-  explicit CRegisterPage(QWidget* parent);
+  // `status` hears "not connected" when a request finds no board; null:
+  // nobody is told.
+  explicit CRegisterPage(QWidget* parent, StatusSink* status = nullptr);
 
   void InitDialog();
   void RelayoutPage();
@@ -56,6 +59,13 @@ class CRegisterPage : public CPage {
   void OnMessage(const platform::Message& message) override;
   void OnTimer(std::uint32_t id) override;
 
+ signals:
+  // 0xA5 to 0x7F confirmed: the chip is to be reset the way the LED board
+  // page's own reset button does it, so that its pages start over along with
+  // the chip. Whoever connects this writes the reset; with nobody connected
+  // the page writes it itself.
+  void SoftwareResetRequested();
+
  protected:
   void paintEvent(QPaintEvent*) override;
   void showEvent(QShowEvent*) override;
@@ -70,6 +80,7 @@ class CRegisterPage : public CPage {
   void SendNextRead();
   void SetStatus(const QString& text, bool failure = false);
 
+  StatusSink* m_statusSink;
   QTableWidget* m_table = nullptr;
   CMyRectButton* m_readAll = nullptr;
   CMyStaticFont* m_status = nullptr;

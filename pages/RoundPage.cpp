@@ -13,8 +13,11 @@
 #include <map>
 
 #include "pages/BoardGlobals.h"
+#include "pages/BlinkMode.h"
 #include "pages/BrightnessDial.h"
 #include "pages/InterruptLogView.h"
+#include "pages/FadeMode.h"
+#include "pages/GpioPins.h"
 #include "pages/LedLayoutPage.h"
 #include "chip/BoardSummary.h"
 #include "chip/ChipAccess.h"
@@ -38,6 +41,7 @@
 #include "ui/ControlFactory.h"
 #include "ui/PagePainting.h"
 #include "ui/Scaling.h"
+#include "ui/StatusSink.h"
 #include "ui/TextControlColours.h"
 
 using namespace dialogs;
@@ -65,12 +69,12 @@ constexpr CRound::ChipBoard kBoardButtons[] = {
 constexpr int kCurrentMax = 40;
 constexpr int kCurrentSliderMin = 10;
 
-std::map<CRound::SubPage, CRound::SubPageFactory>& Factories() {
-  static std::map<CRound::SubPage, CRound::SubPageFactory> factories;
+}  // namespace
+
+std::map<CRound::SubPage, CRound::SubPageFactory>& CRound::Factories() {
+  static std::map<SubPage, SubPageFactory> factories = DefaultSubPageFactories();
   return factories;
 }
-
-}  // namespace
 
 void CRound::SetSubPageFactory(SubPage which, SubPageFactory factory) { Factories()[which] = std::move(factory); }
 
@@ -91,7 +95,7 @@ const CRound::ChipBoard* CRound::FindBoardById(std::uint8_t id) {
   return nullptr;
 }
 
-CRound::CRound(QWidget* parent) : CPage(parent) {
+CRound::CRound(QWidget* parent, StatusSink* status) : CPage(parent), m_status(status) {
   BuildStandardDialog(this, kRoundPageDialog);
   m_address = platform::Control<CMyComboBox>(this, IDC_I2C_ADDRESS);
   m_speed = platform::Control<CMyComboBox>(this, IDC_I2C_SPEED);
@@ -221,11 +225,7 @@ void CRound::InitDialog() {
 
 // ---- sub-pages -----------------------------------------------------------------
 
-void CRound::CentreInHost(QWidget* page, int hostId) {
-  QWidget* host = Host(hostId);
-  if (!page || !host) return;
-  page->move((host->width() - page->width()) / 2, (host->height() - page->height()) / 2);
-}
+void CRound::CentreInHost(QWidget* page, int hostId) { ::CentreInHost(page, Host(hostId)); }
 
 // A page leaves at once for everyone else (pointer cleared, hidden, its
 // timers stopped) but is deleted only when control is back in the event
@@ -241,8 +241,9 @@ CPage* CRound::MakeSubPage(SubPage which, int hostId) {
   const auto it = Factories().find(which);
   if (it == Factories().end() || !it->second) return nullptr;
   QWidget* host = Host(hostId);
-  CPage* page = host ? it->second(host) : nullptr;
+  CPage* page = host ? it->second(host, *this) : nullptr;
   if (!page) return nullptr;
+  CentreInHost(page, hostId);
   page->show();
   host->show();
   return page;
@@ -280,14 +281,12 @@ void CRound::CreateGpioInputPage() {
   Host(IDC_HOST_GPIO_OUTPUT)->hide();
   Host(IDC_HOST_FADE)->hide();
   g_pGpioInputPage = MakeSubPage(SubPage::kGpioInput, IDC_HOST_GPIO_INPUT);
-  CentreInHost(g_pGpioInputPage, IDC_HOST_GPIO_INPUT);
 }
 
 void CRound::CreateGpioOutputPage() {
   Host(IDC_HOST_GPIO_INPUT)->hide();
   Host(IDC_HOST_FADE)->hide();
   g_pGpioOutputPage = MakeSubPage(SubPage::kGpioOutput, IDC_HOST_GPIO_OUTPUT);
-  CentreInHost(g_pGpioOutputPage, IDC_HOST_GPIO_OUTPUT);
 }
 
 void CRound::DestroyBrightnessPage() {
@@ -407,9 +406,9 @@ void CRound::SelectChipBoard(int button) {
 
   SetTimer(kBrightnessTimer, kBrightnessPeriodMs);
   if (g_bDevicePresent == 1) {
-    if (g_pMainServices) g_pMainServices->SendBoardQuery();
-  } else if (g_pMainServices) {
-    g_pMainServices->ShowNotConnected();
+    emit BoardQueryRequested();
+  } else if (m_status) {
+    m_status->ShowNotConnected();
   }
 }
 
@@ -584,6 +583,15 @@ void CRound::ResetPages() {
   EnableDirectionBoxes(false);
 }
 
+void CRound::MarkPins(std::span<const std::uint8_t, chip::kMaxPins> marks, gpio::Redraw redraw) {
+  gpio::ColourPins(g_pLayoutPage, marks, redraw);
+}
+
+void CRound::ShowEffectTimes(std::uint8_t ramp, std::uint8_t keep) {
+  if (auto* blink = qobject_cast<BlinkMode*>(g_pBlinkMode)) blink->ShowTimes(ramp, keep);
+  if (auto* fade = qobject_cast<FadeMode*>(g_pFadeMode)) fade->ShowTimes(ramp);
+}
+
 void CRound::OnSoftwareReset() {
   ResetPages();
   chip::WriteChipRegisters(chip::kRegSoftwareReset, std::array{chip::kSoftwareResetValue});
@@ -594,11 +602,7 @@ void CRound::OnSoftwareReset() {
 
 // ---- brightness ---------------------------------------------------------------------------
 
-void CRound::ApplyLedBrightness() {
-  chip::WriteChipRegisters(chip::kRegEffectControl, std::array{chip::kEffectStop});
-  const auto count = static_cast<std::size_t>(std::clamp(g_ledCount, 0, static_cast<int>(g_ledBrightnessSent.size())));
-  chip::WriteChipRegisters(chip::kRegBrightness, std::span(g_ledBrightnessSent.data(), count));
-}
+void CRound::ApplyLedBrightness() { WriteLedBrightness(); }
 
 // "Global Max Current" shows the range the chip holds in 0x11 (written by
 // this field, the fade chain, the GPIO output page or the register page), or
@@ -642,7 +646,7 @@ void CRound::OnTimer(std::uint32_t id) {
   if (id != kBrightnessTimer || !g_bBrightnessPending) return;
   // The flag stays set while no board is identified, so the notice repeats;
   // not while a board that was just opened is being identified.
-  if (WriteBrightnessNow(g_pMainServices && g_pMainServices->LinkComingUp())) g_bBrightnessPending = 0;
+  if (WriteBrightnessNow(m_status && m_status->LinkComingUp())) g_bBrightnessPending = 0;
 }
 
 void CRound::OnEnterKey() { WriteBrightnessNow(); }
@@ -654,7 +658,7 @@ bool CRound::WriteBrightnessNow(bool quiet) {
     ApplyLedBrightness();
     return true;
   }
-  if (g_pMainServices && !quiet) g_pMainServices->ShowNotConnected();
+  if (m_status && !quiet) m_status->ShowNotConnected();
   return false;
 }
 
@@ -732,8 +736,8 @@ void CRound::ShowBoardSummary() {
   if (g_bBoardMatched == 1) facts.boardId = g_selectedBoardId;
   facts.i2cAddress = g_i2cAddress.load();
   facts.i2cSpeed = g_i2cSpeed.load();
-  if (g_pMainServices) {
-    const MainWindowServices::AttachedBoard link = g_pMainServices->AttachedBoardLink();
+  if (m_boardLink) {
+    const BoardLink link = m_boardLink();
     facts.firmware = link.firmware.toStdString();
     facts.devicePath = link.devicePath.toStdString();
     facts.serialNumber = link.serialNumber.toStdString();

@@ -2,16 +2,20 @@
 // chip's pins, the chip's I2C address and bus speed, the global maximum
 // current, the chip's software reset and the interrupt indicator. It hosts
 // the sub-pages (LED layout, brightness dial, blink and fade, GPIO input and
-// output) and every 100 ms writes changed LED brightness to the chip.
+// output) and every 100 ms writes changed LED brightness to the chip. It is
+// the host of those pages: it makes them, connects their requests and marks
+// pins on its drawing for them.
 #pragma once
 
 #include <QString>
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <span>
 
 #include "chip/InterruptLog.h"
+#include "pages/PageHost.h"
 #include "ui/Page.h"
 
 class CMyRectButton;
@@ -25,8 +29,9 @@ class CSetBrightnessLevel;
 class QCheckBox;
 class QSlider;
 class InterruptLogView;
+class StatusSink;
 
-class CRound : public CPage {
+class CRound : public CPage, public PageHost {
   Q_OBJECT
  public:
   static constexpr std::uint32_t kBrightnessTimer = 3;
@@ -38,14 +43,20 @@ class CRound : public CPage {
   // chip holds (chip::Journal()); also run by the brightness timer.
   void ShowChipModel();
 
-  // The pages made elsewhere (blink and fade, GPIO). A factory makes and
-  // initialises its page as a child of the host it is given, or returns
-  // null; a kind without a factory has no page.
+  // The pages that come and go with the board and its mode (blink and fade,
+  // GPIO). A factory makes and initialises its page as a child of `parent`
+  // (the host control it sits in), connects the page's requests to `host`,
+  // and returns it, or null; a kind without a factory has no page. The
+  // factories are in SubPageFactories.cpp; a test may put its own in place.
   enum class SubPage { kFade, kBlink, kGpioInput, kGpioOutput };
-  using SubPageFactory = std::function<CPage*(QWidget* host)>;
+  using SubPageFactory = std::function<CPage*(QWidget* parent, PageHost& host)>;
   static void SetSubPageFactory(SubPage which, SubPageFactory factory);
+  // The factories the page starts with.
+  static std::map<SubPage, SubPageFactory> DefaultSubPageFactories();
 
-  explicit CRound(QWidget* parent = nullptr);
+  // `status` hears "not connected" when the page cannot reach the chip; null:
+  // nobody is told.
+  explicit CRound(QWidget* parent = nullptr, StatusSink* status = nullptr);
   ~CRound() override;
 
   void InitDialog();
@@ -53,8 +64,11 @@ class CRound : public CPage {
   void SendI2cAddress();
   // 0x00 to the effect control, then the brightness of every LED of the board.
   void ApplyLedBrightness();
-  // The page as after a reset of the chip, without resetting the chip.
-  void ResetPages();
+  // PageHost: the page as after a reset of the chip, without resetting the
+  // chip; pins marked on the drawing; the effect times shown on fresh pages.
+  void ResetPages() override;
+  void MarkPins(std::span<const std::uint8_t, chip::kMaxPins> marks, gpio::Redraw redraw) override;
+  void ShowEffectTimes(std::uint8_t ramp, std::uint8_t keep) override;
   void OnSoftwareReset();
   // Enter with the pointer over the page: write the brightness now.
   void OnEnterKey();
@@ -111,6 +125,15 @@ class CRound : public CPage {
   // The attached board, its chip address and speed, the bridge firmware and
   // the device; run by the brightness timer, repaints only on a change.
   void ShowBoardSummary();
+  // How the attached board is reached, as far as the host knows: the bridge
+  // firmware's version, the device path and serial number (empty when not
+  // known). The main window hands the page where to ask, before InitDialog.
+  struct BoardLink {
+    QString firmware;
+    QString devicePath;
+    QString serialNumber;
+  };
+  void SetBoardLinkSource(std::function<BoardLink()> source) { m_boardLink = std::move(source); }
   CMyStaticFont* BoardSummary() const { return m_boardSummary; }
 
   // A chip-board button and the board it selects (name and LED count come
@@ -124,6 +147,11 @@ class CRound : public CPage {
   };
   static const ChipBoard* FindBoardByButton(int button);
   static const ChipBoard* FindBoardById(std::uint8_t id);
+
+ signals:
+  // A chip board was chosen while a board is attached: the main window asks
+  // the board which one it is.
+  void BoardQueryRequested();
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -149,7 +177,9 @@ class CRound : public CPage {
   CPage* MakeSubPage(SubPage which, int hostId);
   void Retire(CPage* page);
   static void ForgetSubPages();
+  static std::map<SubPage, SubPageFactory>& Factories();
 
+  StatusSink* m_status;
   CMyComboBox* m_address = nullptr;
   CMyComboBox* m_speed = nullptr;
   CMyStaticFont* m_speedLabel = nullptr;
@@ -169,6 +199,7 @@ class CRound : public CPage {
   CMyStaticFont* m_interruptCount = nullptr;
   CMyRectButton* m_interruptClear = nullptr;
   CMyStaticFont* m_boardSummary = nullptr;
+  std::function<BoardLink()> m_boardLink;
   // Journal stamps: the last interrupt, and the last complete reading of
   // both input ports handed to the log.
   std::uint64_t m_interruptStamp = 0;

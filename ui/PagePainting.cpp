@@ -59,6 +59,11 @@ void PaintFramedBackground(QWidget* page, QPainter& painter) {
   painter.restore();
 }
 
+void CentreInHost(QWidget* page, QWidget* host) {
+  if (!page || !host) return;
+  page->move((host->width() - page->width()) / 2, (host->height() - page->height()) / 2);
+}
+
 void ScaleDialogLayout(QWidget* dialog, double xRatio, double yRatio, bool centre) {
   const QSize client = dialog->size();
   dialog->move(0, 0);
@@ -69,7 +74,7 @@ void ScaleDialogLayout(QWidget* dialog, double xRatio, double yRatio, bool centr
       CentreWindow(dialog);
     } else if (QWidget* parent = dialog->parentWidget()) {
       // A page embedded in another: centre in the parent's client area.
-      dialog->move((parent->width() - dialog->width()) / 2, (parent->height() - dialog->height()) / 2);
+      CentreInHost(dialog, parent);
     }
   }
 

@@ -21,6 +21,9 @@ void PaintFramedBackground(QWidget* page, QPainter& painter);
 // still share it after scaling.
 void ScaleDialogLayout(QWidget* dialog, double xRatio, double yRatio, bool centre);
 
+// Moves `page` to the middle of `host` (either may be null: nothing moves).
+void CentreInHost(QWidget* page, QWidget* host);
+
 // A rectangle with its edges (not its size) scaled, each truncated, so that
 // neighbouring controls stay flush.
 QRect ScaleRectEdges(const QRect& r, double xRatio, double yRatio);

@@ -343,7 +343,7 @@ TEST_F(GpioPagesTest, PressingABoxShowsTheMarksItIsAbout) {
   ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
   ASSERT_NO_FATAL_FAILURE(SelectPin(2));
   Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kDisable);
-  gpio::ClearPinColours();
+  g_pRoundPage->MarkPins(gpio::kNoMarks, gpio::Redraw::kPlain);
   EXPECT_TRUE(MarkedPins().empty());
   QTest::mousePress(Input()->InterruptCombo(), Qt::LeftButton);
   EXPECT_EQ(MarkedPins(), std::vector<int>{2});  // before the list opens

@@ -261,11 +261,11 @@ class RegisterPageNeighbourTest : public RegisterPageTest {
   // the test selects it.
   void SetUp() override {
     RegisterPageTest::SetUp();
-    CRound::SetSubPageFactory(CRound::SubPage::kBlink, [this](QWidget* host) {
+    CRound::SetSubPageFactory(CRound::SubPage::kBlink, [this](QWidget* host, PageHost&) {
       blink = new StandInChainPage(host, platform::kMsgBlinkRead);
       return blink;
     });
-    CRound::SetSubPageFactory(CRound::SubPage::kGpioOutput, [this](QWidget* host) {
+    CRound::SetSubPageFactory(CRound::SubPage::kGpioOutput, [this](QWidget* host, PageHost&) {
       gpioOutput = new StandInChainPage(host, platform::kMsgGpioOutputRead);
       return gpioOutput;
     });
