@@ -206,11 +206,28 @@ int CQV512XX::Run() {
   return result();
 }
 
+namespace {
+// The bridge firmware, the device path and serial number, for the LED board
+// page's board summary.
+CRound::BoardLink AttachedBoardLink(const CMyStaticFont* versionText) {
+  CRound::BoardLink board;
+  // The band shows the version the board answered; it goes with the board.
+  const QString prefix = QString::fromUtf8(texts::kVersionPrefix);
+  if (versionText && versionText->text().startsWith(prefix)) board.firmware = versionText->text().mid(prefix.size());
+  if (QVCommunication* comm = g_pCommunication.load(); comm && comm->Hid()) {
+    board.devicePath = QString::fromStdString(comm->Hid()->OpenDevicePath());
+    board.serialNumber = QString::fromStdString(comm->Hid()->OpenDeviceSerial());
+  }
+  return board;
+}
+}  // namespace
+
 void CQV512XX::CreateRoundPage() {
   g_boardKind = kBoardKindPage;
   m_roundPage = std::make_unique<CRound>(m_pageHost, this);
   g_pRoundPage = m_roundPage.get();
   connect(g_pRoundPage, &CRound::BoardQueryRequested, this, &CQV512XX::SendBoardQuery);
+  g_pRoundPage->SetBoardLinkSource([this] { return AttachedBoardLink(m_versionText); });
   g_pRoundPage->InitDialog();
   CentreInHost(g_pRoundPage, m_pageHost);
   g_pRoundPage->show();

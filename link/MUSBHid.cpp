@@ -83,6 +83,16 @@ std::string CMUSBHid::DevicePath() const {
   return m_devicePath;
 }
 
+std::string CMUSBHid::OpenDevicePath() const {
+  std::lock_guard lock(m_ioMutex);
+  return m_device ? m_openPath : std::string();
+}
+
+std::string CMUSBHid::OpenDeviceSerial() const {
+  std::lock_guard lock(m_ioMutex);
+  return m_device ? m_openSerial : std::string();
+}
+
 int CMUSBHid::Open() {
   if (IsConnected()) Close();
   return Enumerate(true);
@@ -128,6 +138,7 @@ int CMUSBHid::Enumerate(bool open) {
       m_device = std::move(device);
       m_deviceIsBootloader = d.releaseNumber == kReleaseBootloader;
       m_openPath = d.path;
+      m_openSerial = d.serialNumber;
       m_openRelease = d.releaseNumber;
       m_lastError = m_device ? std::string() : error;
       m_connected.store(m_device ? 1 : 0);

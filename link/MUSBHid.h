@@ -57,6 +57,10 @@ class CMUSBHid {
 
   std::string LastError() const;
   std::string DevicePath() const;
+  // The device open now (path and the serial number it reported), empty
+  // while none is.
+  std::string OpenDevicePath() const;
+  std::string OpenDeviceSerial() const;
 
   // Sees every report in (`out` false) and out, report id first, on the
   // thread that moves it.
@@ -81,6 +85,7 @@ class CMUSBHid {
   // while a report of the previous device is still on its way.
   bool m_deviceIsBootloader = false;
   std::string m_openPath;
+  std::string m_openSerial;
   std::uint16_t m_openRelease = 0;
   std::atomic<int> m_connected{0};
   std::atomic<bool> m_deviceLost{false};

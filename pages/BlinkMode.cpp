@@ -5,6 +5,7 @@
 
 #include "pages/BoardGlobals.h"
 #include "pages/EffectPlayDialog.h"
+#include "pages/EffectTimingPlot.h"
 #include "pages/EffectPages.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
@@ -26,6 +27,7 @@ const QColor kStartedFace(128, 128, 128);
 BlinkMode::BlinkMode(QWidget* parent) : CPage(parent) {
   BuildStandardDialog(this, kBlinkModeDialog);
   m_go = platform::Control<CMyRectButton>(this, IDC_BLINK_GO);
+  m_plot = effectpages::AddTimingPlot(this, IDC_BLINK_PLOT);
 }
 
 CMyComboBox* BlinkMode::TimeCombo(int id) const { return platform::Control<CMyComboBox>(this, id); }
@@ -45,7 +47,10 @@ void BlinkMode::InitDialog() {
   for (int id : {IDC_BLINK_KEEP_ON, IDC_BLINK_KEEP_OFF})
     connect(TimeCombo(id), &QComboBox::currentIndexChanged, this, &BlinkMode::OnKeepChanged);
   connect(m_go, &QAbstractButton::clicked, this, &BlinkMode::OnBlinkGo);
+  for (int id : {IDC_BLINK_RAMP_ON, IDC_BLINK_RAMP_OFF, IDC_BLINK_KEEP_ON, IDC_BLINK_KEEP_OFF})
+    connect(TimeCombo(id), &QComboBox::currentIndexChanged, this, &BlinkMode::UpdatePlot);
   ShowChipModel();
+  UpdatePlot();
   SetTimer(effectpages::kModelTimer, effectpages::kModelPeriodMs);
 }
 
@@ -122,7 +127,16 @@ void BlinkMode::ShowChipModel() {
 }
 
 void BlinkMode::OnTimer(std::uint32_t id) {
-  if (id == effectpages::kModelTimer) ShowChipModel();
+  if (id != effectpages::kModelTimer) return;
+  ShowChipModel();
+  UpdatePlot();
+}
+
+void BlinkMode::UpdatePlot() {
+  if (!m_plot) return;
+  m_plot->SetPeriod(chip::BlinkPeriod(Code(IDC_BLINK_RAMP_ON), Code(IDC_BLINK_KEEP_ON), Code(IDC_BLINK_RAMP_OFF),
+                                      Code(IDC_BLINK_KEEP_OFF)));
+  m_plot->SetRunningText(effectpages::RunningText(true));
 }
 
 void BlinkMode::ShowTimes(std::uint8_t ramp, std::uint8_t keep) {

@@ -12,6 +12,7 @@
 
 class CMyComboBox;
 class CMyRectButton;
+class EffectTimingPlot;
 
 class BlinkMode : public CPage {
   Q_OBJECT
@@ -35,6 +36,9 @@ class BlinkMode : public CPage {
   void ShowChipModel();
   void OnTimer(std::uint32_t id) override;
   CMyRectButton* GoButton() const { return m_go; }
+  // The period of the chosen times, and whether blink runs on the chip.
+  void UpdatePlot();
+  EffectTimingPlot* Plot() const { return m_plot; }
   const chip::EffectChain& Chain() const { return m_chain; }
 
  signals:
@@ -54,6 +58,7 @@ class BlinkMode : public CPage {
   void ChainStep(chip::EffectChain::Outcome outcome);
 
   CMyRectButton* m_go = nullptr;
+  EffectTimingPlot* m_plot = nullptr;
   chip::EffectChain m_chain;
   std::uint64_t m_modelVersion = ~std::uint64_t{0};
 };

@@ -1,6 +1,12 @@
 #include "pages/EffectPages.h"
 
 #include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include "pages/EffectTimingPlot.h"
+#include "chip/EffectTiming.h"
+#include "chip/RegisterJournal.h"
+#include "ui/ControlFactory.h"
 
 #include "ui/Page.h"
 #include "chip/EffectChain.h"
@@ -54,6 +60,27 @@ void ScalePage(CPage* page) { ScaleDialogLayout(page, g_baseRatioX, g_baseRatioX
 std::span<const std::uint8_t> Payload(const platform::Message& message) {
   const auto* bytes = message.Bytes();
   return bytes ? std::span<const std::uint8_t>(*bytes) : std::span<const std::uint8_t>();
+}
+
+EffectTimingPlot* AddTimingPlot(CPage* page, int hostId) {
+  QWidget* host = platform::FindControl(page, hostId);
+  if (!host) return nullptr;
+  auto* plot = new EffectTimingPlot(host);
+  auto* layout = new QVBoxLayout(host);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(plot);
+  return plot;
+}
+
+QString RunningText(bool blinkPage) {
+  const chip::RegisterJournal& j = chip::Journal();
+  const auto running = chip::EffectRunning({j.Known(chip::kRegEffectControl), j.Known(chip::kRegGlobalControl),
+                                            j.Known(chip::kRegDirection), j.Known(chip::kRegDirection + 1),
+                                            j.Known(chip::kRegOutputLevels), j.Known(chip::kRegOutputLevels + 1)});
+  if (blinkPage) return running == chip::RunningEffect::kBlink ? QStringLiteral("Blink runs on the chip") : QString();
+  if (running == chip::RunningEffect::kFadeOn) return QStringLiteral("Fade On runs on the chip");
+  if (running == chip::RunningEffect::kFadeOff) return QStringLiteral("Fade Off runs on the chip");
+  return {};
 }
 
 }  // namespace effectpages

@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <span>
 
+#include <QString>
+
 #include "platform/MessageTarget.h"
 
 class CMyComboBox;
 class CMyStaticFont;
 class CMyRectButton;
+class EffectTimingPlot;
 class CPage;
 class QWidget;
 
@@ -41,6 +44,11 @@ void WarnZeroTime();
 void ShowReady(CMyRectButton* button);
 // The page's layout for the screen, as every page of the LED board page has it.
 void ScalePage(CPage* page);
+// The picture of the effect's period, filling the page's host `hostId`.
+EffectTimingPlot* AddTimingPlot(CPage* page, int hostId);
+// What a page says while the chip runs one of its effects (the blink page
+// for blink, the fade page for fade on and off); empty otherwise.
+QString RunningText(bool blinkPage);
 // The reply a relayed message carries; empty when it carries none.
 std::span<const std::uint8_t> Payload(const platform::Message& message);
 

@@ -3,6 +3,7 @@
 #include <QPainter>
 
 #include "pages/BoardGlobals.h"
+#include "pages/EffectTimingPlot.h"
 #include "pages/EffectPages.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
@@ -16,7 +17,10 @@
 
 using namespace dialogs;
 
-FadeMode::FadeMode(QWidget* parent) : CPage(parent) { BuildStandardDialog(this, kFadeModeDialog); }
+FadeMode::FadeMode(QWidget* parent) : CPage(parent) {
+  BuildStandardDialog(this, kFadeModeDialog);
+  m_plot = effectpages::AddTimingPlot(this, IDC_FADE_PLOT);
+}
 
 CMyComboBox* FadeMode::TimeCombo(int id) const { return platform::Control<CMyComboBox>(this, id); }
 CMyRectButton* FadeMode::Button(int id) const { return platform::Control<CMyRectButton>(this, id); }
@@ -33,10 +37,12 @@ void FadeMode::InitDialog() {
     effectpages::SetUpTimeCombo(TimeCombo(id));
     // Connected after the start selection: it is not written to the chip.
     connect(TimeCombo(id), &QComboBox::currentIndexChanged, this, &FadeMode::OnRampChanged);
+    connect(TimeCombo(id), &QComboBox::currentIndexChanged, this, &FadeMode::UpdatePlot);
   }
   connect(Button(IDC_FADE_ON), &QAbstractButton::clicked, this, &FadeMode::OnFadeOn);
   connect(Button(IDC_FADE_OFF), &QAbstractButton::clicked, this, &FadeMode::OnFadeOff);
   ShowChipModel();
+  UpdatePlot();
   SetTimer(effectpages::kModelTimer, effectpages::kModelPeriodMs);
 }
 
@@ -55,7 +61,15 @@ void FadeMode::ShowChipModel() {
 }
 
 void FadeMode::OnTimer(std::uint32_t id) {
-  if (id == effectpages::kModelTimer) ShowChipModel();
+  if (id != effectpages::kModelTimer) return;
+  ShowChipModel();
+  UpdatePlot();
+}
+
+void FadeMode::UpdatePlot() {
+  if (!m_plot) return;
+  m_plot->SetPeriod(chip::FadePeriod(Code(IDC_FADE_RAMP_ON), Code(IDC_FADE_RAMP_OFF)));
+  m_plot->SetRunningText(effectpages::RunningText(false));
 }
 
 void FadeMode::ShowTimes(std::uint8_t ramp) {

@@ -10,6 +10,8 @@
 class CMyComboBox;
 class CMyRectButton;
 
+class EffectTimingPlot;
+
 class FadeMode : public CPage {
   Q_OBJECT
  public:
@@ -32,6 +34,9 @@ class FadeMode : public CPage {
   void OnTimer(std::uint32_t id) override;
   CMyRectButton* Button(int id) const;
   const chip::EffectChain& Chain() const { return m_chain; }
+  // The two ramps of the chosen times, and whether fade runs on the chip.
+  void UpdatePlot();
+  EffectTimingPlot* Plot() const { return m_plot; }
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -41,5 +46,6 @@ class FadeMode : public CPage {
   void StartFade(bool on);
 
   chip::EffectChain m_chain;
+  EffectTimingPlot* m_plot = nullptr;
   std::uint64_t m_modelVersion = ~std::uint64_t{0};
 };

@@ -10,6 +10,8 @@
 #include <algorithm>
 
 #include "pages/BoardGlobals.h"
+#include "chip/RegisterJournal.h"
+#include "chip/RegisterMap.h"
 #include "resources/dialogs/LedLayoutDialog.h"
 #include "ui/CMyRoundButton.h"
 #include "ui/CMyStaticFont.h"
@@ -27,6 +29,10 @@ const QString kTipRemove = QStringLiteral("Remove this LED from Selected LED(s)"
 const QString kTipAdd = QString::fromUtf8("Add this LED to Selected LED(s\xEF\xBC\x89");
 
 const QColor kKeyCapGrey(200, 200, 200);
+// A pin's level under it: high in the status line's teal, a little darker to
+// read as text; low in the page's grey.
+const QColor kLevelHighColour(0, 130, 150);
+const QColor kLevelLowColour(110, 110, 110);
 
 // Row heights of the cells, in pixels of the page; not scaled.
 constexpr int kFirstRowY = 150;
@@ -139,6 +145,7 @@ void CRound_LED_Layout::RelayoutPage() {
 }
 
 void CRound_LED_Layout::SetGpioMode(bool gpio) {
+  m_gpioMode = gpio;
   m_caption->setText(gpio ? QStringLiteral("Select a Port to configure")
                           : QStringLiteral("Select an LED light to configure"));
   for (int id : {IDC_HINT_HOLD_CTRL, IDC_HINT_HOLD_SHIFT, IDC_HINT_CLONE, IDC_HINT_MULTI, IDC_KEY_CTRL, IDC_KEY_SHIFT})
@@ -239,6 +246,7 @@ bool CRound_LED_Layout::eventFilter(QObject* watched, QEvent* event) {
 
 void CRound_LED_Layout::OnTimer(std::uint32_t id) {
   if (id != kTickTimer) return;
+  ShowChipModel();
   const int count = std::clamp(g_ledCount, 0, kLedButtonCount);
   const int listed = std::clamp(g_selectionCount, 0, static_cast<int>(g_selectionList.size()));
   auto forSelection = [&](auto&& apply) {
@@ -322,6 +330,54 @@ void CRound_LED_Layout::resizeEvent(QResizeEvent* event) {
 void CRound_LED_Layout::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   PaintPlainBackground(this, painter);
+  if (!m_gpioMode) return;
+  painter.setRenderHint(QPainter::TextAntialiasing);
+  const int count = std::clamp(g_ledCount, 0, chip::kMaxPins);
+  for (int i = 0; i < count; ++i) {
+    const auto& level = m_levels[static_cast<std::size_t>(i)];
+    if (!level || !LedButton(i)->isVisible()) continue;
+    const QRect box = LevelRect(i);
+    QFont font = ScaledFont(17, 7, *level ? 700 : 400);
+    // The rows keep their places whatever the scale; the text fits the gap.
+    if (font.pixelSize() > box.height()) font.setPixelSize(std::max(8, box.height()));
+    painter.setFont(font);
+    painter.setPen(*level ? kLevelHighColour : kLevelLowColour);
+    painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, LevelText(*level));
+  }
+}
+
+QString CRound_LED_Layout::LevelText(bool high) { return high ? QStringLiteral("high") : QStringLiteral("low"); }
+
+QRect CRound_LED_Layout::LevelRect(int pin) const {
+  const QRect cell = LedButton(pin)->geometry();
+  // Under the cell, as wide as the step between cells, down to the next row
+  // (or as high as one line where nothing follows).
+  const int bottom = pin <= 7 && g_ledCount == 16 ? kSecondRowY - 1 : cell.bottom() + 1 + cell.height() / 2;
+  return QRect(cell.center().x() - cell.width(), cell.bottom() + 1, 2 * cell.width(), std::max(1, bottom - cell.bottom()));
+}
+
+void CRound_LED_Layout::ShowChipModel() {
+  const chip::RegisterJournal& journal = chip::Journal();
+  const ModelSeen now{journal.Version(), m_gpioMode, g_ledCount, g_selectedBoardId};
+  if (now == m_modelSeen) return;
+  m_modelSeen = now;
+  const int count = std::clamp(g_ledCount, 0, chip::kMaxChipLeds);
+  for (int i = 0; i < kLedButtonCount; ++i) {
+    int glow = CMyRoundButton::kNoGlow;
+    if (!m_gpioMode && i < count) {
+      const auto value = journal.Known(static_cast<std::uint8_t>(chip::kRegBrightness + i));
+      glow = value ? *value : CMyRoundButton::kGlowUnknown;
+    }
+    LedButton(i)->SetGlow(glow);
+  }
+  const chip::PinLevelArray levels =
+      m_gpioMode ? chip::InputPinLevels(journal.Known(chip::kRegPort0Input), journal.Known(chip::kRegPort1Input),
+                                        g_ledCount, static_cast<std::uint8_t>(g_selectedBoardId))
+                 : chip::PinLevelArray{};
+  if (levels != m_levels) {
+    m_levels = levels;
+    update();
+  }
 }
 
 QCursor CRound_LED_Layout::CopyCursor() {

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 
+#include "chip/PinLevels.h"
 #include "ui/Page.h"
 
 class CMyRoundButton;
@@ -55,6 +56,17 @@ class CRound_LED_Layout : public CPage {
 
   void OnTimer(std::uint32_t id) override;
 
+  // What the chip holds, on the drawing: in LED mode each cell glows with
+  // the LED's brightness (or shows that it is not known); in GPIO mode each
+  // pin carries the level the input ports last read. Run by the tick, it
+  // does something only when the chip model or the mode moved.
+  void ShowChipModel();
+  bool GpioMode() const { return m_gpioMode; }
+  const chip::PinLevelArray& PinLevels() const { return m_levels; }
+  // The text under a pin for its level, and the box it goes in.
+  static QString LevelText(bool high);
+  QRect LevelRect(int pin) const;
+
   // The tooltip a shown cell carries now.
   QString LedToolTip(int led) const;
   static QCursor CopyCursor();
@@ -73,4 +85,13 @@ class CRound_LED_Layout : public CPage {
 
   std::array<CMyRoundButton*, 36> m_leds{};
   CMyStaticFont* m_caption = nullptr;
+  bool m_gpioMode = false;
+  chip::PinLevelArray m_levels{};
+  struct ModelSeen {
+    std::uint64_t version = ~std::uint64_t{0};
+    bool gpio = false;
+    int count = -1;
+    int board = -1;
+    bool operator==(const ModelSeen&) const = default;
+  } m_modelSeen;
 };

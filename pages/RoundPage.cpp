@@ -1,6 +1,8 @@
 #include "pages/RoundPage.h"
 
 #include <QCheckBox>
+#include <QDateTime>
+#include <QVBoxLayout>
 #include <QGroupBox>
 #include <QPainter>
 #include <QRegularExpressionValidator>
@@ -13,10 +15,13 @@
 #include "pages/BoardGlobals.h"
 #include "pages/BlinkMode.h"
 #include "pages/BrightnessDial.h"
+#include "pages/InterruptLogView.h"
 #include "pages/FadeMode.h"
 #include "pages/GpioPins.h"
 #include "pages/LedLayoutPage.h"
+#include "chip/BoardSummary.h"
 #include "chip/ChipAccess.h"
+#include "chip/PinLevels.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "link/BoardIds.h"
@@ -37,6 +42,7 @@
 #include "ui/PagePainting.h"
 #include "ui/Scaling.h"
 #include "ui/StatusSink.h"
+#include "ui/TextControlColours.h"
 
 using namespace dialogs;
 
@@ -101,6 +107,16 @@ CRound::CRound(QWidget* parent, StatusSink* status) : CPage(parent), m_status(st
   m_relationship = platform::Control<CMyStatic>(this, IDC_RELATIONSHIP);
   m_interrupt->setCursor(Qt::ArrowCursor);
   m_interrupt->setFocusPolicy(Qt::NoFocus);
+  m_interruptCount = platform::Control<CMyStaticFont>(this, IDC_INTERRUPT_COUNT);
+  m_interruptClear = platform::Control<CMyRectButton>(this, IDC_INTERRUPT_CLEAR);
+  m_boardSummary = platform::Control<CMyStaticFont>(this, IDC_BOARD_SUMMARY);
+  m_interruptList = new InterruptLogView(m_interruptLog, Host(IDC_HOST_INTERRUPT_LOG));
+  auto* listLayout = new QVBoxLayout(Host(IDC_HOST_INTERRUPT_LOG));
+  listLayout->setContentsMargins(0, 0, 0, 0);
+  listLayout->addWidget(m_interruptList);
+  connect(m_interrupt, &QAbstractButton::clicked, this, &CRound::MarkInterruptsSeen);
+  connect(m_interruptList, &InterruptLogView::clicked, this, &CRound::MarkInterruptsSeen);
+  connect(m_interruptClear, &QAbstractButton::clicked, this, &CRound::ClearInterrupts);
 
   for (const auto& b : kBoardButtons) {
     if (auto* button = BoardButton(b.button))
@@ -166,6 +182,13 @@ void CRound::InitDialog() {
   m_interrupt->SetBitmaps(bitmaps::Bitmap(bitmaps::IDB_INTERRUPT_IDLE));
   m_reset->SizeToContent();
   m_interrupt->SizeToContent();
+
+  m_interruptCount->SetCtrlFont(20, 7, 700, "Arial");
+  m_interruptClear->SetButtonFont(18, 7, 400, "Arial");
+  m_boardSummary->SetCtrlFont(18, 7, 400, "Arial");
+  m_boardSummary->setWordWrap(false);
+  m_boardSummary->setTextFormat(Qt::PlainText);
+  ShowBoardSummary();
 
   m_current->SetCtrlFont(18, 7, 400, "Arial");
   m_current->setMaxLength(3);
@@ -609,7 +632,11 @@ void CRound::ShowChipModel() {
 }
 
 void CRound::OnTimer(std::uint32_t id) {
-  if (id == kBrightnessTimer) ShowChipModel();
+  if (id == kBrightnessTimer) {
+    ShowChipModel();
+    ShowInterrupts();
+    ShowBoardSummary();
+  }
   if (id == kInterruptTimer) {
     KillTimer(kInterruptTimer);
     m_interrupt->SetBitmaps(bitmaps::Bitmap(bitmaps::IDB_INTERRUPT_IDLE));
@@ -645,8 +672,80 @@ void CRound::OnMessage(const platform::Message& message) {
       m_interrupt->SetBitmaps(bitmaps::Bitmap(bitmaps::IDB_INTERRUPT_ACTIVE));
       m_interruptLit = true;
       SetTimer(kInterruptTimer, kInterruptPeriodMs);
+      NoteInterrupt();
     }
   }
+}
+
+// ---- interrupt log and board summary -------------------------------------------------------
+
+namespace {
+chip::PinLevelArray KnownPinLevels() {
+  const chip::RegisterJournal& journal = chip::Journal();
+  return chip::InputPinLevels(journal.Known(chip::kRegPort0Input), journal.Known(chip::kRegPort1Input), g_ledCount,
+                              g_selectedBoardId);
+}
+}  // namespace
+
+void CRound::NoteInterrupt() {
+  m_interruptLog.Add(QDateTime::currentMSecsSinceEpoch(), KnownPinLevels());
+  m_interruptStamp = chip::Journal().Version();
+  ShowInterrupts();
+}
+
+void CRound::MarkInterruptsSeen() {
+  m_interruptLog.MarkSeen();
+  ShowInterrupts();
+}
+
+void CRound::ClearInterrupts() {
+  m_interruptLog.Clear();
+  ShowInterrupts();
+}
+
+void CRound::ShowInterrupts() {
+  // Both ports read after the last interrupt: the log learns which pins
+  // changed. Reads by anyone count (the input page, the register page).
+  const chip::RegisterJournal& journal = chip::Journal();
+  const std::uint64_t bothRead =
+      std::min(journal.Get(chip::kRegPort0Input).readStamp, journal.Get(chip::kRegPort1Input).readStamp);
+  if (bothRead > m_interruptStamp && bothRead != m_portsReadStamp) {
+    m_portsReadStamp = bothRead;
+    m_interruptLog.PortsRead(KnownPinLevels());
+  }
+  m_interruptList->Refresh();
+  if (m_interruptLog.Version() == m_interruptsShown) return;
+  m_interruptsShown = m_interruptLog.Version();
+  const auto unseen = m_interruptLog.Unseen();
+  const auto count = m_interruptLog.Count();
+  // The indicator's 200 ms flash is easy to miss; the count is not.
+  if (unseen > 0) {
+    m_interruptCount->SetCtrlTextColor(QColor(210, 0, 0));
+    m_interruptCount->setText(QStringLiteral("%1 new").arg(unseen));
+  } else {
+    m_interruptCount->SetCtrlTextColor(QColor(ui::kDefaultCtrlTextColour));
+    m_interruptCount->setText(count > 0 ? QStringLiteral("%1 in all").arg(count) : QString());
+  }
+  m_interruptCount->setToolTip(unseen > 0 ? QStringLiteral("Click the indicator or the list to mark them seen")
+                                          : QString());
+  m_interruptClear->setVisible(count > 0);
+}
+
+void CRound::ShowBoardSummary() {
+  chip::BoardFacts facts;
+  if (g_bBoardMatched == 1) facts.boardId = g_selectedBoardId;
+  facts.i2cAddress = g_i2cAddress.load();
+  facts.i2cSpeed = g_i2cSpeed.load();
+  if (m_boardLink) {
+    const BoardLink link = m_boardLink();
+    facts.firmware = link.firmware.toStdString();
+    facts.devicePath = link.devicePath.toStdString();
+    facts.serialNumber = link.serialNumber.toStdString();
+  }
+  QStringList lines;
+  for (const auto& line : chip::BoardSummaryLines(facts)) lines << QString::fromStdString(line);
+  const QString text = lines.join(QLatin1Char('\n'));
+  if (text != m_boardSummary->text()) m_boardSummary->setText(text);
 }
 
 // ---- layout -----------------------------------------------------------------------------------

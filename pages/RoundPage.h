@@ -14,6 +14,7 @@
 #include <map>
 #include <span>
 
+#include "chip/InterruptLog.h"
 #include "pages/PageHost.h"
 #include "ui/Page.h"
 
@@ -27,6 +28,7 @@ class CRound_LED_Layout;
 class CSetBrightnessLevel;
 class QCheckBox;
 class QSlider;
+class InterruptLogView;
 class StatusSink;
 
 class CRound : public CPage, public PageHost {
@@ -110,6 +112,30 @@ class CRound : public CPage, public PageHost {
   CSetBrightnessLevel* BrightnessPage() const;
   bool InterruptLit() const { return m_interruptLit; }
 
+  // The interrupts the board reported: the count beside the indicator stays
+  // red until someone looks (a click on the indicator or the list) or
+  // clears them; the list names the pins that changed once the input ports
+  // were read after an interrupt.
+  const chip::InterruptLog& Interrupts() const { return m_interruptLog; }
+  void MarkInterruptsSeen();
+  void ClearInterrupts();
+  CMyStaticFont* InterruptCount() const { return m_interruptCount; }
+  CMyRectButton* InterruptClearButton() const { return m_interruptClear; }
+  InterruptLogView* InterruptList() const { return m_interruptList; }
+  // The attached board, its chip address and speed, the bridge firmware and
+  // the device; run by the brightness timer, repaints only on a change.
+  void ShowBoardSummary();
+  // How the attached board is reached, as far as the host knows: the bridge
+  // firmware's version, the device path and serial number (empty when not
+  // known). The main window hands the page where to ask, before InitDialog.
+  struct BoardLink {
+    QString firmware;
+    QString devicePath;
+    QString serialNumber;
+  };
+  void SetBoardLinkSource(std::function<BoardLink()> source) { m_boardLink = std::move(source); }
+  CMyStaticFont* BoardSummary() const { return m_boardSummary; }
+
   // A chip-board button and the board it selects (name and LED count come
   // from the board table the link knows).
   struct ChipBoard {
@@ -165,4 +191,18 @@ class CRound : public CPage, public PageHost {
   bool m_settingCurrent = false;
   bool m_interruptLit = false;
   std::uint64_t m_modelVersion = ~std::uint64_t{0};
+
+  void NoteInterrupt();
+  void ShowInterrupts();
+  chip::InterruptLog m_interruptLog;
+  InterruptLogView* m_interruptList = nullptr;
+  CMyStaticFont* m_interruptCount = nullptr;
+  CMyRectButton* m_interruptClear = nullptr;
+  CMyStaticFont* m_boardSummary = nullptr;
+  std::function<BoardLink()> m_boardLink;
+  // Journal stamps: the last interrupt, and the last complete reading of
+  // both input ports handed to the log.
+  std::uint64_t m_interruptStamp = 0;
+  std::uint64_t m_portsReadStamp = 0;
+  std::uint64_t m_interruptsShown = ~std::uint64_t{0};
 };

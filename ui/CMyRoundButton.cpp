@@ -19,6 +19,19 @@ void CMyRoundButton::SetButtonColor(const QColor& color) {
   update();
 }
 
+void CMyRoundButton::SetGlow(int glow) {
+  glow = glow < 0 ? (glow == kGlowUnknown ? kGlowUnknown : kNoGlow) : std::min(glow, 255);
+  if (glow == m_glow) return;
+  m_glow = glow;
+  update();
+}
+
+int CMyRoundButton::GlowAlpha(int brightness) {
+  if (brightness <= 0) return 0;
+  // A floor, so that the faintest value still shows as lit beside a dark 0.
+  return 50 + (std::min(brightness, 255) * 205 + 127) / 255;
+}
+
 void CMyRoundButton::SetSelected(bool selected) { m_bSelected = selected; }
 
 QString CMyRoundButton::DisplayedCaption(const QString& caption) { return caption.left(2); }
@@ -76,6 +89,29 @@ void CMyRoundButton::paintEvent(QPaintEvent*) {
   face.setAlpha(255);
   painter.setBrush(face);
   painter.drawEllipse(disc);
+
+  // The glow lives in the rim of the disc, outside the caption, so the
+  // number stays on the disc's own colour and reads as before.
+  const double r = disc.width() / 2.0;
+  if (m_glow > 0) {
+    QColor lit(kGlowColour);
+    lit.setAlpha(GlowAlpha(m_glow));
+    QColor clear(kGlowColour);
+    clear.setAlpha(0);
+    QRadialGradient glow(disc.center(), r);
+    glow.setColorAt(0.0, clear);
+    glow.setColorAt(0.5, clear);
+    glow.setColorAt(0.82, lit);
+    glow.setColorAt(1.0, lit);
+    painter.setBrush(glow);
+    painter.drawEllipse(disc);
+  } else if (m_glow == kGlowUnknown && r > 4) {
+    QPen rim(QColor(kUnknownRimColour), std::max(1.5, r * 0.16), Qt::DashLine, Qt::FlatCap);
+    painter.setPen(rim);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(disc.center(), r * 0.82, r * 0.82);
+    painter.setPen(Qt::NoPen);
+  }
 
   const QColor ink(255 - face.red(), 255 - face.green(), 255 - face.blue());
   QFont font(QStringLiteral("Arial"));

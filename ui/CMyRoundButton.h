@@ -22,6 +22,19 @@ class CMyRoundButton : public QAbstractButton {
   // several at once.
   void SetSelected(bool selected);
 
+  // What the chip holds for the LED, drawn in the rim of the disc: a warm
+  // glow whose strength follows a brightness 0..255 (0 stays dark), a dashed
+  // grey rim when the value is not known, nothing for a pin (kNoGlow).
+  static constexpr int kNoGlow = -1;
+  static constexpr int kGlowUnknown = -2;
+  // Repaints only on a change: the page hands every cell its value often.
+  void SetGlow(int glow);
+  int Glow() const { return m_glow; }
+  static constexpr QRgb kGlowColour = qRgb(255, 170, 40);
+  static constexpr QRgb kUnknownRimColour = qRgb(150, 150, 150);
+  // The glow's opacity for a brightness: none at 0, then from faint to full.
+  static int GlowAlpha(int brightness);
+
   bool Selected() const { return m_bSelected; }
   QColor ButtonColor() const { return m_crButton; }
 
@@ -46,4 +59,5 @@ class CMyRoundButton : public QAbstractButton {
  private:
   QColor m_crButton{Qt::black};
   bool m_bSelected = false;
+  int m_glow = kNoGlow;
 };

@@ -19,6 +19,8 @@ inline constexpr int IDC_BLINK_RAMP_OFF_LABEL = 2761;
 inline constexpr int IDC_BLINK_KEEP_ON_LABEL = 2762;
 inline constexpr int IDC_BLINK_KEEP_OFF_LABEL = 2763;
 inline constexpr int IDC_BLINK_TITLE = 2767;
+// One period of the chosen times, drawn to scale, left of "Blink Go".
+inline constexpr int IDC_BLINK_PLOT = 2796;
 
 inline constexpr int IDD_FADE_MODE = 282;
 inline constexpr int IDC_FADE_RAMP_ON = 2749;
@@ -28,6 +30,8 @@ inline constexpr int IDC_FADE_RAMP_OFF_LABEL = 2752;
 inline constexpr int IDC_FADE_ON = 2753;
 inline constexpr int IDC_FADE_OFF = 2754;
 inline constexpr int IDC_FADE_TITLE = 2765;
+// The two ramps to scale, between the time lists and the buttons.
+inline constexpr int IDC_FADE_PLOT = 2795;
 
 using platform::ControlClass;
 using platform::kStyleRight;
@@ -42,6 +46,7 @@ inline constexpr platform::ControlTemplate kBlinkModeControls[] = {
     {IDC_BLINK_KEEP_OFF_LABEL, ControlClass::StaticFont, "Keep Off", 200, 78, 62, 14, kStyleRight},
     {IDC_BLINK_KEEP_OFF, ControlClass::ComboBox, "", 268, 76, 100, 16},
     {IDC_BLINK_GO, ControlClass::RectButton, "Blink Go", 140, 114, 110, 28},
+    {IDC_BLINK_PLOT, ControlClass::Host, "", 14, 98, 120, 62},
 };
 inline constexpr platform::DialogTemplate kBlinkModeDialog{IDD_BLINK_MODE, 395, 166, 9, kBlinkModeControls};
 
@@ -53,6 +58,7 @@ inline constexpr platform::ControlTemplate kFadeModeControls[] = {
     {IDC_FADE_RAMP_OFF, ControlClass::ComboBox, "", 268, 42, 100, 16},
     {IDC_FADE_ON, ControlClass::RectButton, "Fade On", 70, 114, 110, 28},
     {IDC_FADE_OFF, ControlClass::RectButton, "Fade Off", 215, 114, 110, 28},
+    {IDC_FADE_PLOT, ControlClass::Host, "", 20, 61, 355, 50},
 };
 inline constexpr platform::DialogTemplate kFadeModeDialog{IDD_FADE_MODE, 395, 166, 9, kFadeModeControls};
 

@@ -46,6 +46,14 @@ inline constexpr int IDC_CURRENT_SLIDER = 2734;
 inline constexpr int IDC_INTERRUPT = 2770;
 inline constexpr int IDC_INTERRUPT_LABEL = 2771;
 inline constexpr int IDC_RELATIONSHIP = 2531;
+// Beside the indicator: how many interrupts came (red while some were not
+// looked at), a button that clears them, and the list of the last ones.
+inline constexpr int IDC_INTERRUPT_COUNT = 2790;
+inline constexpr int IDC_INTERRUPT_CLEAR = 2791;
+inline constexpr int IDC_HOST_INTERRUPT_LOG = 2792;
+// Under the mode boxes: which board is attached, and how it is reached.
+inline constexpr int IDC_BOARD_GROUP = 2793;
+inline constexpr int IDC_BOARD_SUMMARY = 2794;
 
 using platform::ControlClass;
 using platform::kStyleHidden;
@@ -73,6 +81,9 @@ inline constexpr platform::ControlTemplate kRoundPageControls[] = {
     {IDC_RESET, ControlClass::BitmapButton, "SoftWareReset", 460, 183, 14, 14},
     {IDC_INTERRUPT_LABEL, ControlClass::StaticFont, "Interrupt Status", 356, 212, 100, 12},
     {IDC_INTERRUPT, ControlClass::BitmapButton, "Interrupt Status", 460, 209, 14, 14},
+    {IDC_INTERRUPT_COUNT, ControlClass::StaticFont, "", 482, 212, 108, 12},
+    {IDC_INTERRUPT_CLEAR, ControlClass::RectButton, "Clear", 598, 208, 52, 16, kStyleHidden},
+    {IDC_HOST_INTERRUPT_LOG, ControlClass::Host, "", 356, 228, 300, 56},
 
     {IDC_MODE_GROUP, ControlClass::GroupBox, "Mode Select", 666, 34, 162, 46},
     {IDC_MODE_LED, ControlClass::CheckBox, "", 680, 54, 10, 12},
@@ -84,6 +95,8 @@ inline constexpr platform::ControlTemplate kRoundPageControls[] = {
     {IDC_DIR_INPUT_LABEL, ControlClass::StaticFont, "INPUT", 692, 110, 44, 12},
     {IDC_DIR_OUTPUT, ControlClass::CheckBox, "", 748, 110, 10, 12},
     {IDC_DIR_OUTPUT_LABEL, ControlClass::StaticFont, "OUTPUT", 760, 110, 50, 12},
+    {IDC_BOARD_GROUP, ControlClass::GroupBox, "Attached Board", 666, 146, 162, 84},
+    {IDC_BOARD_SUMMARY, ControlClass::StaticFont, "", 674, 160, 150, 66, kStyleMultiline},
 
     {IDC_HOST_FADE, ControlClass::Host, "", 8, 292, 405, 176},
     {IDC_HOST_BLINK, ControlClass::Host, "", 423, 292, 405, 176},
