@@ -377,11 +377,15 @@ TEST_F(GuiMainTest, ARecordedSessionReplayedByCorvelctlLeavesTheSameChip) {
   });
   scenario.Add("pin 5's interrupt disabled", holds(0x06, 0x02),
                [&] { page->AddressCombo()->setCurrentIndex(2); });  // 0x5A
-  scenario.Add("the chip at 0x5A", [&] { return board->ChipAddress() == 0x5A; }, [&] {
+  // The simulated chip answers only at 0x5B: the bridge is pointed at 0x5A
+  // and back, and the last write goes to the chip where it is.
+  scenario.Add("the chip at 0x5A", [&] { return board->ChipAddress() == 0x5A; },
+               [&] { page->AddressCombo()->setCurrentIndex(3); });  // 0x5B
+  scenario.Add("back at 0x5B", [&] { return board->ChipAddress() == 0x5B; }, [&] {
     page->CurrentEdit()->selectAll();
     QTest::keyClicks(page->CurrentEdit(), QStringLiteral("10"));
   });
-  scenario.Add("10 mA at the new address", [&] { return (board->Register(0x11) & 0x03) == 0x03; }, [&] {
+  scenario.Add("10 mA", [&] { return (board->Register(0x11) & 0x03) == 0x03; }, [&] {
     Click(actions->RecordButton());
     EXPECT_FALSE(actions->Recording());
     EXPECT_FALSE(actions->RecordIndicator()->isVisible());
@@ -398,7 +402,7 @@ TEST_F(GuiMainTest, ARecordedSessionReplayedByCorvelctlLeavesTheSameChip) {
   for (const char* line : {"\naddress 0x5B\n", "\nmode led\n", "\ncurrent 25\n",
                            "\nblink --ramp-on 315ms --ramp-off 1260ms --keep-on 5040ms --keep-off 630ms\n",
                            "\nmode gpio\n", "\ngpio dir output\n", "\ngpio out 0=low 1=low 2=low 3=high 4=low 5=low\n", "\ngpio drive push-pull\n",
-                           "\ngpio irq 0=enable 1=enable 2=enable 3=enable 4=enable 5=disable\n", "\naddress 0x5A\n", "\ncurrent 10\n"})
+                           "\ngpio irq 0=enable 1=enable 2=enable 3=enable 4=enable 5=disable\n", "\naddress 0x5A\n", "\naddress 0x5B\n", "\ncurrent 10\n"})
     EXPECT_NE(text.find(line), std::string::npos) << line << " missing in\n" << text;
 
   // The replay, on a simulated board of its own.

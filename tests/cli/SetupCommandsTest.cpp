@@ -44,7 +44,7 @@ constexpr const char* kSetup = R"({
 
 TEST_F(SetupCommandsTest, ApplyWritesTheSetupInThePagesOrderAtItsAddress) {
   const auto file = File("bench.json", kSetup);
-  auto r = RunOnChip({"--sim", "apply", file});
+  auto r = RunOnChip({"--sim", "--sim-chip-address", "0x5A", "apply", file});  // the file's address
   ASSERT_EQ(r.result.rc, 0) << r.result.err;
   EXPECT_EQ(r.writes, (Writes{{0x12, {0, 0}},
                               {0x14, {0}},
