@@ -38,6 +38,7 @@
 #include "platform/Messages.h"
 #include "platform/qt/TimedStep.h"
 #include "resources/dialogs/MainWindowDialog.h"
+#include "session/ReplyRouter.h"
 #include "ui/BitmapButton.h"
 #include "ui/Bitmaps.h"
 #include "ui/CMyRectButton.h"
@@ -75,6 +76,39 @@ void DefaultRestart() {
   for (const QString& a : QCoreApplication::arguments().mid(1))
     if (a.startsWith(QLatin1String("--simulate"))) args << a;
   QProcess::startDetached(QCoreApplication::applicationFilePath(), args);
+}
+
+// The pages as the reply router sees them: the page globals and the effect
+// flags, as they are when a reply arrives.
+class WindowPages final : public session::PageDirectory {
+ public:
+  platform::Handle PageHandle(session::PageRole page) const override {
+    using session::PageRole;
+    const CPage* p = nullptr;
+    switch (page) {
+      case PageRole::kRoundPage: p = g_pRoundPage; break;
+      case PageRole::kBlinkMode: p = g_pBlinkMode; break;
+      case PageRole::kFadeMode: p = g_pFadeMode; break;
+      case PageRole::kGpioInput: p = g_pGpioInputPage; break;
+      case PageRole::kGpioOutput: p = g_pGpioOutputPage; break;
+    }
+    return p ? p->Handle() : platform::kNoHandle;
+  }
+  bool Holds(session::RouteCondition condition) const override {
+    using session::RouteCondition;
+    switch (condition) {
+      case RouteCondition::kAlways: return true;
+      case RouteCondition::kBlinkActive: return g_bBlinkActive != 0;
+      case RouteCondition::kFadeActive: return g_bFadeActive != 0;
+      case RouteCondition::kBrightnessPagePresent: return g_pBrightnessPage != nullptr;
+    }
+    return false;
+  }
+};
+
+void RoutePageReplies(const platform::Message& m) {
+  static const session::ReplyRouter router;
+  router.Route(m, WindowPages());
 }
 
 }  // namespace
@@ -380,11 +414,6 @@ void CQV512XX::SendBoardQuery() {
 
 // ---- notifications ---------------------------------------------------------
 
-void CQV512XX::ForwardTo(const CPage* page, std::uint32_t message, const Message& original) {
-  if (!page) return;
-  platform::PostMessage(page->Handle(), message, 0, original.lParam);
-}
-
 void CQV512XX::OnMessage(const Message& m) {
   using namespace platform;
   auto status = [this](const char* text, bool ok) { ShowStatus(QString::fromUtf8(text), ok); };
@@ -396,10 +425,7 @@ void CQV512XX::OnMessage(const Message& m) {
       // so that a write a page makes in answer is the newer of the two.
       if (const auto* bytes = m.Bytes())
         if (const auto reply = chip::ParseRegisterReply(*bytes)) chip::Journal().RecordRead(reply->first, reply->data);
-      ForwardTo(g_pGpioInputPage, kMsgGpioInputRead, m);
-      ForwardTo(g_pGpioOutputPage, kMsgGpioOutputRead, m);
-      if (g_bBlinkActive) ForwardTo(g_pBlinkMode, kMsgBlinkRead, m);
-      if (g_bFadeActive) ForwardTo(g_pFadeMode, kMsgFadeRead, m);
+      RoutePageReplies(m);
       if (m_toolPages) m_toolPages->RelayRegisterReply(m);
       status(texts::kStatusReadOk, true);
       return;
@@ -441,19 +467,13 @@ void CQV512XX::OnMessage(const Message& m) {
     case kMsgRegisterWritten:
       m_target->KillTimer(kReplyTimer);
       // Exactly one page hears of a write: the first that is waiting for it.
-      if (g_bFadeActive) {
-        ForwardTo(g_pFadeMode, kMsgFadeWriteAck, m);
-      } else if (g_bBlinkActive) {
-        ForwardTo(g_pBlinkMode, kMsgBlinkWriteAck, m);
-      } else if (g_pBrightnessPage) {
-        ForwardTo(g_pRoundPage, kMsgPageWriteAck, m);
-      }
+      RoutePageReplies(m);
       if (m_toolPages) m_toolPages->RelayRegisterReply(m);
       status(texts::kStatusWriteOk, true);
       return;
     case kMsgInterrupt:
       m_target->KillTimer(kReplyTimer);
-      ForwardTo(g_pRoundPage, kMsgPageInterrupt, m);
+      RoutePageReplies(m);
       status(texts::kStatusInterrupt, true);
       return;
     case WM_DEVICECHANGE:

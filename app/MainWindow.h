@@ -145,7 +145,6 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public MainWind
   void CreateRoundPage();
   void ShowDots(bool green);
   void SetBandText(CMyStaticFont* label, const QString& text);
-  void ForwardTo(const CPage* page, std::uint32_t message, const platform::Message& original);
   void OnBootClicked();
   void OnLinkFailed();
   QString EndReplyWaits();

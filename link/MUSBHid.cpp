@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "link/LinkHost.h"
-#include "link/QVCommunication.h"
 #include "platform/Messages.h"
 #include "platform/Threads.h"
 
@@ -38,7 +37,7 @@ constexpr AcceptedDevice kAcceptedDevices[] = {
 
 }  // namespace
 
-CMUSBHid::CMUSBHid(QVCommunication& manager, HidBackend& backend)
+CMUSBHid::CMUSBHid(TransportHost& manager, HidBackend& backend)
     : m_manager(manager), m_backend(backend) {
   std::memset(m_writeReport, 0xFF, sizeof m_writeReport);
 }
@@ -73,6 +72,16 @@ void CMUSBHid::SetReportTap(ReportTap tap) {
   m_reportTap = tap ? std::make_shared<const ReportTap>(std::move(tap)) : nullptr;
 }
 
+void CMUSBHid::SetDeviceChoice(DeviceChoice choice) {
+  std::lock_guard lock(m_ioMutex);
+  m_choice = std::move(choice);
+}
+
+DeviceChoice CMUSBHid::Choice() const {
+  std::lock_guard lock(m_ioMutex);
+  return m_choice;
+}
+
 std::string CMUSBHid::LastError() const {
   std::lock_guard lock(m_ioMutex);
   return m_lastError;
@@ -92,7 +101,9 @@ int CMUSBHid::IsPresent() { return Enumerate(false); }
 
 int CMUSBHid::Enumerate(bool open) {
   const auto devices = m_backend.Enumerate(kBoardVendorId, kBoardProductId);
+  const DeviceChoice choice = Choice();
   for (const auto& d : devices) {
+    if (!choice.Matches(d)) continue;
     {
       std::lock_guard lock(m_ioMutex);
       m_devicePath = d.path;
@@ -110,7 +121,7 @@ int CMUSBHid::Enumerate(bool open) {
         break;
       }
       if (d.releaseNumber == kReleaseBootloader && m_manager.FirmwareUpdatePossible()) {
-        PostBootStatus(kBootStatusBootloaderFound, 0);
+        m_manager.OnBootloaderFound();
         m_manager.SetBootMode(1);
         accepted = true;
         break;
@@ -144,6 +155,8 @@ int CMUSBHid::Enumerate(bool open) {
   if (open) {
     std::lock_guard lock(m_ioMutex);
     m_lastError = m_backend.WhyNotFound();
+    if (m_lastError.empty() && !choice.serial.empty())
+      m_lastError = "No lamp board with serial number " + choice.serial + " is attached.";
   }
   return 0;
 }
@@ -163,7 +176,9 @@ bool CMUSBHid::OpenDeviceStillPresent() {
 }
 
 bool CMUSBHid::AcceptedDevicePresent() {
+  const DeviceChoice choice = Choice();
   for (const auto& d : m_backend.Enumerate(kBoardVendorId, kBoardProductId)) {
+    if (!choice.Matches(d)) continue;
     if (d.releaseNumber == kReleaseApplication) return true;
     if (d.releaseNumber == kReleaseBootloader && m_manager.FirmwareUpdatePossible()) return true;
   }

@@ -567,6 +567,8 @@ bool SimBoard::IsPlugged() const {
   return impl_->plugged;
 }
 
+const std::string& SimBoard::SerialNumber() const { return impl_->config.serialNumber; }
+
 std::uint16_t SimBoard::ReleaseNumber() const {
   std::lock_guard lock(impl_->mu);
   return impl_->mode == Mode::kApplication ? kReleaseApplication : kReleaseBootloader;

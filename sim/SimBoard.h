@@ -42,6 +42,9 @@ struct SimConfig {
   std::array<std::string, 3> versionStrings{"QV-BRIDGE", "2026-11-02", "V1.3.0"};
   std::array<std::uint8_t, 4> bootVersion{1, 2, 0, 7};
   std::uint32_t seed = 1;
+  // The USB serial number it enumerates with (also as its bootloader), so
+  // that one of several boards can be told from the others.
+  std::string serialNumber = "QVSIM0001";
 };
 
 // Fault knobs. Shares are in parts per million of frames (or reports, for the
@@ -93,6 +96,7 @@ class SimBoard {
   // ---- the USB side ------------------------------------------------------
   bool IsPlugged() const;
   std::uint16_t ReleaseNumber() const;  // kReleaseApplication or kReleaseBootloader
+  const std::string& SerialNumber() const;
   // Unplug and plug raise the device-change events (0x8004 removal, 0x8000
   // arrival) through the listener; so does a restart between application
   // firmware and bootloader (removal then arrival).
