@@ -20,6 +20,7 @@
 #include <QToolTip>
 #include <QWindow>
 
+#include "app/BoardChooser.h"
 #include "app/ChipRegistry.h"
 #include "app/CorvelGUIApp.h"
 #include "app/ToolPages.h"
@@ -182,6 +183,9 @@ void CQV512XX::InitDialog() {
 
   CreateRoundPage();
   m_toolPages = new CToolPages(this);
+  m_chooser = new BoardChooser(this);
+  connect(m_chooser, &BoardChooser::boardChosen, this, &CQV512XX::OnBoardChosen);
+  PlaceChooser();
   m_round->SetChecked(true);
   m_boot->SetChecked(false);
   m_boot->SetButtonFont(50, 15, 400, "Arial");
@@ -223,6 +227,7 @@ void CQV512XX::InitDialog() {
     comm->RegisterForDeviceNotifications(m_target->handle());
     comm->Reconnect();
     NoteLinkComingUp();
+    m_chooser->Refresh();
   }
 }
 
@@ -265,6 +270,7 @@ void CQV512XX::WatchDeviceMonitor(platform::DeviceMonitor* monitor) {
     while (auto e = m_monitor->ReadEvent())
       if (QVCommunication* comm = g_pCommunication.load()) comm->OnDeviceChange(e->event, 0);
     NoteLinkComingUp();
+    if (m_chooser) m_chooser->Refresh();
   });
 }
 
@@ -480,6 +486,7 @@ void CQV512XX::OnMessage(const Message& m) {
       if (QVCommunication* comm = g_pCommunication.load())
         comm->OnDeviceChange(static_cast<std::uint32_t>(m.wParam), 0);
       NoteLinkComingUp();
+      if (m_chooser) m_chooser->Refresh();
       return;
     default: return;  // 106, 107, 108 and anything else: nothing to do
   }
@@ -487,6 +494,7 @@ void CQV512XX::OnMessage(const Message& m) {
 
 void CQV512XX::OnLinkState(int code) {
   QVCommunication* comm = g_pCommunication.load();
+  if (m_chooser) m_chooser->Refresh();
   if (code == kLinkDeviceFound || code == kLinkDeviceNotFound) m_linkFailed = false;
   switch (code) {
     case kLinkDeviceFound: {
@@ -567,6 +575,26 @@ void CQV512XX::OnLinkState(int code) {
       SetBandText(m_linkText, band);
     }
   }
+}
+
+// Another board of several was picked: what the window knew of the old one's
+// chip, its version and its waits are not the new one's.
+void CQV512XX::OnBoardChosen() {
+  StopConnectWaits();
+  ++m_connectSequence;
+  g_bBoardMatched = 0;
+  EndReplyWaits();
+  chip::Journal().Forget();
+  SetBandText(m_versionText, QString());
+  m_linkRecoveries = 0;
+  NoteLinkComingUp();
+}
+
+void CQV512XX::PlaceChooser() {
+  if (!m_chooser) return;
+  const int h = Trunc(24 * g_scaleY);
+  const int w = Trunc(240 * g_scaleX);
+  m_chooser->setGeometry(width() - Trunc(140 * g_scaleX) - w, (Trunc(30 * g_scaleY) - h) / 2, w, h);
 }
 
 void CQV512XX::OnLinkFailed() {
@@ -788,6 +816,7 @@ void CQV512XX::ToggleMaximize() {
                        (m_pageHost->height() - g_pRoundPage->height()) / 2);
   }
   if (m_toolPages) m_toolPages->Relayout();
+  PlaceChooser();
   if (g_bMaximized) {
     g_ratioX = g_maxRatioX * g_baseRatioX;
     g_ratioY = g_maxRatioY * g_baseRatioY;

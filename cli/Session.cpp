@@ -25,12 +25,6 @@ std::string Hex2(unsigned v) {
 
 }  // namespace
 
-std::string SimSerialNumber(std::size_t index) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "QVSIM%04zu", index + 1);
-  return buf;
-}
-
 Session::Session(SessionOptions options) : options_(std::move(options)) {
   corvel::SetChipRegistryPresent(true);
   g_i2cAddress = options_.chipAddress;
@@ -54,7 +48,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
       config.boardId = ids[i];
       // Each board loses other frames than its neighbours.
       config.seed = options_.simSeed + static_cast<std::uint32_t>(i);
-      config.serialNumber = SimSerialNumber(i);
+      config.serialNumber = sim::BenchSerialNumber(i);
       boards_.push_back(std::make_unique<sim::SimBoard>(config));
       boards_.back()->SetFaults(options_.simFaults);
       bench.push_back(boards_.back().get());

@@ -42,9 +42,6 @@ struct SessionOptions {
   std::function<void(const std::string&)> logOut;    // where --log's CSV rows go; empty: no log
 };
 
-// The serial number of simulated board i (from 0) of a bench.
-std::string SimSerialNumber(std::size_t index);
-
 class Session {
  public:
   explicit Session(SessionOptions options);

@@ -101,6 +101,10 @@ void QVCommunication::OnDeviceChange(std::uint32_t event, std::uintptr_t) {
   }
 }
 
+std::vector<HidDeviceInfo> QVCommunication::ListBoards() {
+  return m_backend ? m_backend->Enumerate(kBoardVendorId, kBoardProductId) : std::vector<HidDeviceInfo>{};
+}
+
 void QVCommunication::SetPauseScheduler(PauseScheduler scheduler) { m_pause = std::move(scheduler); }
 
 void QVCommunication::SetLinkState(int code) { m_linkState.store(code); }

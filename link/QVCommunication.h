@@ -93,6 +93,9 @@ class QVCommunication final : public EngineHost, public TransportHost {
   using PauseScheduler = std::function<void(std::uint32_t ms, std::function<void()> then)>;
   void SetPauseScheduler(PauseScheduler scheduler);
 
+  // Every attached board (of any choice), without opening anything.
+  std::vector<HidDeviceInfo> ListBoards();
+
   CMUSBHid* Hid() { return m_hid.get(); }
   ProtocolEngine& Engine() { return m_engine; }
 

@@ -37,6 +37,9 @@ inline constexpr std::uint16_t kReleaseBootloader = 0x0100;
 // Flash of the bridge microcontroller as the bootloader sees it.
 inline constexpr std::size_t kFlashSize = 0x1E0000;
 
+// The serial number of board i (from 0) of a simulated bench: QVSIM0001, ...
+std::string BenchSerialNumber(std::size_t index);
+
 struct SimConfig {
   std::uint8_t boardId = 1;  // 0, 1, 3, 5 or 128 on real boards; anything is accepted
   std::array<std::string, 3> versionStrings{"QV-BRIDGE", "2026-11-02", "V1.3.0"};
