@@ -13,7 +13,7 @@
 #include <map>
 #include <memory>
 
-#include "board/BoardGlobals.h"
+#include "pages/BoardGlobals.h"
 #include "platform/qt/WindowTarget.h"
 
 class QAction;

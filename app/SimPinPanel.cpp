@@ -7,7 +7,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "board/BoardGlobals.h"
+#include "pages/BoardGlobals.h"
 #include "chip/RegisterMap.h"
 #include "sim/SimBoard.h"
 

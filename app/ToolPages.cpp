@@ -1,7 +1,7 @@
 #include "app/ToolPages.h"
 
-#include "app/RegisterPage.h"
-#include "app/TrafficPage.h"
+#include "pages/RegisterPage.h"
+#include "pages/TrafficPage.h"
 #include "link/MUSBHid.h"
 #include "link/QVCommunication.h"
 #include "link/TrafficCapture.h"

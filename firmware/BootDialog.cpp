@@ -7,7 +7,7 @@
 #include <QPainter>
 #include <QProgressBar>
 
-#include "board/BoardGlobals.h"
+#include "pages/BoardGlobals.h"
 #include "firmware/BootTransfer.h"
 #include "link/CommandSet.h"
 #include "link/LinkHost.h"

@@ -11,8 +11,8 @@
 #include <QWheelEvent>
 
 #include "app/SimRegisterPanel.h"
-#include "board/BrightnessDial.h"
-#include "board/LedLayoutPage.h"
+#include "pages/BrightnessDial.h"
+#include "pages/LedLayoutPage.h"
 #include "chip/RegisterMap.h"
 #include "platform/Messages.h"
 #include "resources/dialogs/RoundPageDialog.h"
@@ -236,6 +236,17 @@ TEST_F(LedBoardTest, AfterAResetTheDialDoesNotClaimABrightness) {
   EXPECT_TRUE(dialPage().ValueKnown());
   EXPECT_EQ(dialPage().ValueEdit()->text(), QStringLiteral("100"));
   EXPECT_TRUE(dialPage().Knob()->isVisible());
+}
+
+TEST_F(LedBoardTest, ABrightnessChangeNotYetSentDiesWithTheReset) {
+  // The click's brightness goes out on the page's next tick; the reset comes
+  // first. Nothing written before the reset may reach the chip after it.
+  Click(0);
+  QTest::mouseClick(g_pRoundPage->ResetButton(), Qt::LeftButton);
+  ASSERT_TRUE(RegisterBecomes(0x7F, 0x00));
+  Pump(400);
+  for (int led = 0; led < g_ledCount; ++led) EXPECT_EQ(board().Register(static_cast<std::uint8_t>(0x20 + led)), 0) << led;
+  EXPECT_FALSE(dialPage().ValueKnown());
 }
 
 TEST_F(LedBoardTest, DraggingTheKnob) {

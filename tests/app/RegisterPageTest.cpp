@@ -6,9 +6,9 @@
 #include <QTableWidget>
 #include <QTest>
 
-#include "app/RegisterPage.h"
+#include "pages/RegisterPage.h"
 #include "app/ToolPages.h"
-#include "app/TrafficPage.h"
+#include "pages/TrafficPage.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "platform/Messages.h"

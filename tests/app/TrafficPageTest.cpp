@@ -12,9 +12,9 @@
 #include <iterator>
 #include <sstream>
 
-#include "app/RegisterPage.h"
+#include "pages/RegisterPage.h"
 #include "app/ToolPages.h"
-#include "app/TrafficPage.h"
+#include "pages/TrafficPage.h"
 #include "ui/PageTable.h"
 #include "chip/RegisterMap.h"
 #include "cli/TrafficTap.h"

@@ -13,7 +13,7 @@
 #include "app/ChipRegistry.h"
 #include "app/CorvelGUIApp.h"
 #include "app/MainWindow.h"
-#include "board/BoardGlobals.h"
+#include "pages/BoardGlobals.h"
 #include "sim/SimBoard.h"
 
 namespace bench {

@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "board/BoardGlobals.h"
+#include "pages/BoardGlobals.h"
 #include "sim/SimBoard.h"
 #include "tests/bench/BenchProgram.h"
 

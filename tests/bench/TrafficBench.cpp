@@ -23,8 +23,8 @@
 #include <memory>
 
 #include "app/ToolPages.h"
-#include "app/TrafficPage.h"
-#include "board/BoardGlobals.h"
+#include "pages/TrafficPage.h"
+#include "pages/BoardGlobals.h"
 #include "chip/ChipAccess.h"
 #include "link/MUSBHid.h"
 #include "link/QVCommunication.h"

@@ -1,9 +1,9 @@
-#include "board/EffectPlayDialog.h"
+#include "pages/EffectPlayDialog.h"
 
 #include <QPainter>
 
-#include "board/BoardGlobals.h"
-#include "board/RoundPage.h"
+#include "pages/BoardGlobals.h"
+#include "pages/RoundPage.h"
 #include "chip/EffectBlock.h"
 #include "link/CommandSet.h"
 #include "link/QVCommunication.h"

@@ -1,4 +1,4 @@
-#include "board/DialGeometry.h"
+#include "pages/DialGeometry.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "board/RoundPage.h"
+#include "pages/RoundPage.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <map>
 
-#include "board/BoardGlobals.h"
-#include "board/BrightnessDial.h"
-#include "board/LedLayoutPage.h"
+#include "pages/BoardGlobals.h"
+#include "pages/BrightnessDial.h"
+#include "pages/LedLayoutPage.h"
 #include "chip/ChipAccess.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
@@ -524,6 +524,10 @@ void CRound::ResetPages() {
   // no reply that comes now answers a question asked before it.
   g_bBlinkActive = 0;
   g_bFadeActive = 0;
+  // A brightness change still waiting for the page's tick was meant for the
+  // chip before the reset; sent after it, it would light every LED of the
+  // fresh chip at the reset page's 255.
+  g_bBrightnessPending = 0;
   chip::EndReplyWaits();
   for (int i = 0; i < g_ledCount && i < kMaxLeds; ++i) g_ledBrightness[static_cast<std::size_t>(i)] = 0xFF;
   if (g_pBrightnessPage) {

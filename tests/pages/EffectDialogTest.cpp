@@ -6,8 +6,8 @@
 #include <QFile>
 #include <QTest>
 
-#include "board/BoardGlobals.h"
-#include "board/EffectPlayDialog.h"
+#include "pages/BoardGlobals.h"
+#include "pages/EffectPlayDialog.h"
 #include "chip/EffectChain.h"
 #include "platform/qt/DialogTemplate.h"
 #include "resources/dialogs/EffectPlayDialog.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "board/DialGeometry.h"
-#include "board/LedLayoutPage.h"
+#include "pages/DialGeometry.h"
+#include "pages/LedLayoutPage.h"
 #include "ui/Scaling.h"
 
 TEST(DialGeometryTest, PathOfA230By140Page) {

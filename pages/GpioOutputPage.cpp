@@ -1,12 +1,12 @@
-#include "chip/GpioOutputPage.h"
+#include "pages/GpioOutputPage.h"
 
 #include <QPainter>
 #include <QSignalBlocker>
 
 #include <cstdio>
 
-#include "board/BoardGlobals.h"
-#include "chip/GpioPins.h"
+#include "pages/BoardGlobals.h"
+#include "pages/GpioPins.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "link/LinkHost.h"

@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "board/BrightnessDial.h"
+#include "pages/BrightnessDial.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/Scaling.h"
 

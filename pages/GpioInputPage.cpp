@@ -1,10 +1,10 @@
-#include "chip/GpioInputPage.h"
+#include "pages/GpioInputPage.h"
 
 #include <QPainter>
 #include <QSignalBlocker>
 
-#include "board/BoardGlobals.h"
-#include "chip/GpioPins.h"
+#include "pages/BoardGlobals.h"
+#include "pages/GpioPins.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "platform/Messages.h"

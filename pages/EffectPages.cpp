@@ -1,11 +1,11 @@
-#include "chip/EffectPages.h"
+#include "pages/EffectPages.h"
 
 #include <QSignalBlocker>
 
-#include "board/RoundPage.h"
+#include "pages/RoundPage.h"
 #include "ui/Page.h"
-#include "chip/BlinkMode.h"
-#include "chip/FadeMode.h"
+#include "pages/BlinkMode.h"
+#include "pages/FadeMode.h"
 #include "chip/EffectChain.h"
 #include "chip/RegisterMap.h"
 #include "platform/MessageBox.h"

@@ -1,4 +1,4 @@
-#include "chip/GpioPins.h"
+#include "pages/GpioPins.h"
 
 #include <QEvent>
 #include <QMouseEvent>
@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "board/BoardGlobals.h"
-#include "board/LedLayoutPage.h"
+#include "pages/BoardGlobals.h"
+#include "pages/LedLayoutPage.h"
 #include "ui/CMyRoundButton.h"
 
 std::array<std::uint8_t, chip::kMaxPins> g_interruptDisabled{};

@@ -11,7 +11,7 @@
 #include <deque>
 #include <vector>
 
-#include "app/TrafficModel.h"
+#include "pages/TrafficModel.h"
 #include "link/TrafficRecord.h"
 #include "ui/Page.h"
 

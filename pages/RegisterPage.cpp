@@ -1,4 +1,4 @@
-#include "app/RegisterPage.h"
+#include "pages/RegisterPage.h"
 
 #include <QHeaderView>
 #include <QLineEdit>
@@ -10,8 +10,8 @@
 
 #include <array>
 
-#include "board/BoardGlobals.h"
-#include "board/RoundPage.h"
+#include "pages/BoardGlobals.h"
+#include "pages/RoundPage.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "link/LinkHost.h"

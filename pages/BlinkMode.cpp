@@ -1,13 +1,13 @@
-#include "chip/BlinkMode.h"
+#include "pages/BlinkMode.h"
 
 #include <QPainter>
 #include <QPointer>
 
-#include "board/BoardGlobals.h"
-#include "board/EffectPlayDialog.h"
-#include "board/RoundPage.h"
-#include "chip/EffectPages.h"
-#include "chip/FadeMode.h"
+#include "pages/BoardGlobals.h"
+#include "pages/EffectPlayDialog.h"
+#include "pages/RoundPage.h"
+#include "pages/EffectPages.h"
+#include "pages/FadeMode.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "platform/MessageBox.h"

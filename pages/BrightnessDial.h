@@ -8,7 +8,7 @@
 #include <QPixmap>
 #include <cstdint>
 
-#include "board/DialGeometry.h"
+#include "pages/DialGeometry.h"
 #include "ui/Page.h"
 
 class CMyEdit;

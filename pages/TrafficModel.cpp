@@ -1,4 +1,4 @@
-#include "app/TrafficModel.h"
+#include "pages/TrafficModel.h"
 
 #include <QColor>
 #include <algorithm>

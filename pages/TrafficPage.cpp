@@ -1,4 +1,4 @@
-#include "app/TrafficPage.h"
+#include "pages/TrafficPage.h"
 
 #include <QClipboard>
 #include <QDateTime>

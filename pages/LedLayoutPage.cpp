@@ -1,4 +1,4 @@
-#include "board/LedLayoutPage.h"
+#include "pages/LedLayoutPage.h"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "board/BoardGlobals.h"
+#include "pages/BoardGlobals.h"
 #include "resources/dialogs/LedLayoutDialog.h"
 #include "ui/CMyRoundButton.h"
 #include "ui/CMyStaticFont.h"

@@ -1,4 +1,4 @@
-#include "board/BrightnessDial.h"
+#include "pages/BrightnessDial.h"
 
 #include <QConicalGradient>
 #include <QKeyEvent>
@@ -14,7 +14,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "board/BoardGlobals.h"
+#include "pages/BoardGlobals.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "resources/dialogs/BrightnessDialog.h"

@@ -1,4 +1,4 @@
-#include "board/BoardGlobals.h"
+#include "pages/BoardGlobals.h"
 
 #include "link/LinkHost.h"
 

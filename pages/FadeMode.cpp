@@ -1,9 +1,9 @@
-#include "chip/FadeMode.h"
+#include "pages/FadeMode.h"
 
 #include <QPainter>
 
-#include "board/BoardGlobals.h"
-#include "chip/EffectPages.h"
+#include "pages/BoardGlobals.h"
+#include "pages/EffectPages.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "platform/Messages.h"
