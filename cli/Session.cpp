@@ -72,8 +72,8 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   const bool trace = options_.trace && options_.traceOut;
   if (trace || options_.logOut) {
     auto tap = std::make_shared<TrafficTap>(trace ? options_.traceOut : nullptr, options_.logOut);
-    comm.Hid()->SetReportTap([tap, c = &comm](bool outgoing, const std::uint8_t* report, std::size_t length) {
-      tap->Feed(TrafficClock::now(), outgoing, c->BootMode() == 1, report, length);
+    comm.Hid()->SetReportTap([tap](bool outgoing, const std::uint8_t* report, std::size_t length) {
+      tap->Feed(TrafficClock::now(), outgoing, CMUSBHid::TappedReportIsBootloader(), report, length);
     });
   }
 }

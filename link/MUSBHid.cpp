@@ -35,7 +35,12 @@ constexpr AcceptedDevice kAcceptedDevices[] = {
     {kBoardVendorId, kBoardProductId, kReleaseBootloader},
 };
 
+// Set on the thread that calls the tap, for the tap's call.
+thread_local bool t_tapBootloader = false;
+
 }  // namespace
+
+bool CMUSBHid::TappedReportIsBootloader() { return t_tapBootloader; }
 
 CMUSBHid::CMUSBHid(TransportHost& manager, HidBackend& backend)
     : m_manager(manager), m_backend(backend) {
@@ -230,7 +235,10 @@ int CMUSBHid::WriteReport(const std::uint8_t* data, int length, WriteTarget targ
     }
     // Seen before it leaves, so a trace never shows an answer ahead of its
     // question.
-    if (tap) (*tap)(true, m_writeReport, kHidReportSize);
+    if (tap) {
+      t_tapBootloader = m_deviceIsBootloader;
+      (*tap)(true, m_writeReport, kHidReportSize);
+    }
     NoteActivity();
     result = m_device->Write(m_writeReport, kHidReportSize) >= 0 ? 1 : 0;
     if (m_readerSleeping.load()) m_device->Wake();
@@ -331,7 +339,10 @@ void CMUSBHid::ReaderLoop() {
         std::lock_guard hookLock(m_hookMutex);
         tap = m_reportTap;
       }
-      if (tap) (*tap)(false, report, static_cast<std::size_t>(n));
+      if (tap) {
+        t_tapBootloader = fromBootloader;
+        (*tap)(false, report, static_cast<std::size_t>(n));
+      }
       if (n == static_cast<int>(kHidReportSize) && report[0] == 0)
         m_manager.OnReport(report + 1, static_cast<int>(kHidReportSize - 1), fromBootloader);
       // Also while reports keep coming: a board that chatters (interrupt

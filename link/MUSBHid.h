@@ -68,6 +68,11 @@ class CMUSBHid {
   // thread that moves it.
   using ReportTap = std::function<void(bool out, const std::uint8_t* report, std::size_t length)>;
   void SetReportTap(ReportTap tap);
+  // Inside a tap: whether the report it sees went to or came from the
+  // bootloader. Decided by the device it moved on, not by the manager's
+  // mode, which the enumeration may flip while the bootloader's last answer
+  // is still on its way.
+  static bool TappedReportIsBootloader();
 
  private:
   int Enumerate(bool open);
