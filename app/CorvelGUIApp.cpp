@@ -13,6 +13,7 @@
 #include "pages/RoundPage.h"
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
+#include "link/MUSBHid.h"
 #include "link/QVCommunication.h"
 #include "link/QVProtocol.h"
 #include "sim/SimBackend.h"
@@ -60,16 +61,26 @@ bool CCorvelGUIApp::CreateObjects() {
 
   std::unique_ptr<HidBackend> backend;
   if (m_options.simulateBoardId) {
-    sim::SimConfig config;
-    config.boardId = *m_options.simulateBoardId;
-    config.chipAddress = m_options.simChipAddress;
-    m_board = std::make_unique<sim::SimBoard>(config);
-    m_board->SetFaults(m_options.simFaults);
-    // The simulated board raises arrival and removal like the system would.
-    m_board->SetDeviceEventListener([](std::uint32_t event) {
-      platform::PostMessage(corvel::GetMainDialogHandle(), platform::WM_DEVICECHANGE, event);
-    });
-    backend = std::make_unique<SimBackend>(*m_board);
+    const std::vector<std::uint8_t> ids = m_options.simulateBoardIds.empty()
+                                              ? std::vector<std::uint8_t>{*m_options.simulateBoardId}
+                                              : m_options.simulateBoardIds;
+    std::vector<sim::SimBoard*> bench;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      sim::SimConfig config;
+      config.boardId = ids[i];
+      config.serialNumber = sim::BenchSerialNumber(i);
+      config.chipAddress = m_options.simChipAddress;
+      auto board = std::make_unique<sim::SimBoard>(config);
+      board->SetFaults(m_options.simFaults);
+      // The simulated board raises arrival and removal like the system would.
+      board->SetDeviceEventListener([](std::uint32_t event) {
+        platform::PostMessage(corvel::GetMainDialogHandle(), platform::WM_DEVICECHANGE, event);
+      });
+      bench.push_back(board.get());
+      if (i == 0) m_board = std::move(board);
+      else m_moreBoards.push_back(std::move(board));
+    }
+    backend = std::make_unique<SimBackend>(std::move(bench));
   } else {
     // Listen before the first enumeration so no arrival is missed.
     m_monitor = std::make_unique<platform::DeviceMonitor>();
@@ -89,6 +100,7 @@ bool CCorvelGUIApp::CreateObjects() {
   m_communication = std::make_unique<QVCommunication>(std::move(backend));
   g_pCommunication = m_communication.get();
   m_communication->Init();
+  if (!m_options.serial.empty()) m_communication->Hid()->SetDeviceChoice(DeviceChoice{{}, m_options.serial});
   InstallTrafficTap(m_communication.get(), m_traffic.get());
   return true;
 }
@@ -145,5 +157,7 @@ void CCorvelGUIApp::DestroyObjects() {
   m_protocol.reset();
   if (m_board) m_board->SetDeviceEventListener({});
   m_board.reset();
+  for (auto& board : m_moreBoards) board->SetDeviceEventListener({});
+  m_moreBoards.clear();
   m_monitor.reset();
 }

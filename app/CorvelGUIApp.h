@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/MessageTarget.h"
 #include "sim/SimKnobs.h"
@@ -28,6 +29,8 @@ class TrafficCapture;
 
 struct AppOptions {
   std::optional<std::uint8_t> simulateBoardId;  // set: run against the simulated board
+  std::vector<std::uint8_t> simulateBoardIds;   // several: a bench of simulated boards
+  std::string serial;                           // set: the board with this serial number (--serial)
   sim::SimFaults simFaults = sim::RealisticTiming();  // its timing and faults
   std::uint8_t simChipAddress = 0x5B;           // its chip answers at this I2C address only
   std::string devicePath;                       // set: only this hidraw node (--device)
@@ -63,7 +66,8 @@ class CCorvelGUIApp {
 
   AppOptions m_options;
   std::string m_deviceProblem;
-  std::unique_ptr<sim::SimBoard> m_board;
+  std::unique_ptr<sim::SimBoard> m_board;  // the first of the bench
+  std::vector<std::unique_ptr<sim::SimBoard>> m_moreBoards;  // the rest
   std::unique_ptr<platform::DeviceMonitor> m_monitor;
   std::unique_ptr<CQVProtocol> m_protocol;
   std::unique_ptr<TrafficCapture> m_traffic;  // outlives the transport that feeds it

@@ -56,7 +56,7 @@ int CorvelGuiMain(int argc, char** argv) {
   parser.addVersionOption();
   QCommandLineOption simulate(QStringList{QStringLiteral("simulate")},
                               QStringLiteral("Run against a simulated lamp board with the given board id "
-                                             "(0, 1, 3, 5 or 128; default 1)."),
+                                             "(0, 1, 3, 5 or 128; default 1), or a bench of several: 1,3,5."),
                               QStringLiteral("BOARD_ID"), QStringLiteral("1"));
   parser.addOption(simulate);
   QCommandLineOption simLatency(QStringList{QStringLiteral("sim-latency")},
@@ -77,6 +77,11 @@ int CorvelGuiMain(int argc, char** argv) {
                                            "for the board."),
                             QStringLiteral("PATH"));
   parser.addOption(device);
+  QCommandLineOption serial(QStringList{QStringLiteral("serial")},
+                            QStringLiteral("With several boards attached, link the one with this USB serial number "
+                                           "(the caption band offers the others)."),
+                            QStringLiteral("SN"));
+  parser.addOption(serial);
   parser.addOption(simLatency);
   parser.addOption(simFaults);
   parser.addOption(simChipAddress);
@@ -99,14 +104,20 @@ int CorvelGuiMain(int argc, char** argv) {
 
   AppOptions options;
   if (parser.isSet(simulate)) {
-    bool ok = false;
-    const uint id = parser.value(simulate).toUInt(&ok, 0);
-    if (!ok || id > 255) {
-      std::fprintf(stderr, "corvelgui: --simulate takes a board id from 0 to 255\n");
-      return 2;
+    // One id, or a bench of several: "1,3,5".
+    const QStringList ids = parser.value(simulate).split(QLatin1Char(','));
+    for (const QString& text : ids) {
+      bool ok = false;
+      const uint id = text.toUInt(&ok, 0);
+      if (!ok || id > 255 || ids.size() > 16) {
+        std::fprintf(stderr, "corvelgui: --simulate takes board ids from 0 to 255 (at most 16, separated by commas)\n");
+        return 2;
+      }
+      options.simulateBoardIds.push_back(static_cast<std::uint8_t>(id));
     }
-    options.simulateBoardId = static_cast<std::uint8_t>(id);
+    options.simulateBoardId = options.simulateBoardIds.front();
   }
+  if (parser.isSet(serial)) options.serial = parser.value(serial).toStdString();
   if ((parser.isSet(simLatency) || parser.isSet(simFaults) || parser.isSet(simChipAddress)) &&
       !options.simulateBoardId) {
     std::fprintf(stderr, "corvelgui: --sim-latency, --sim-faults and --sim-chip-address need --simulate\n");

@@ -20,6 +20,7 @@
 #include <QToolTip>
 #include <QWindow>
 
+#include "app/BoardChooser.h"
 #include "app/ChipRegistry.h"
 #include "app/CorvelGUIApp.h"
 #include "app/ToolPages.h"
@@ -39,6 +40,7 @@
 #include "platform/Messages.h"
 #include "platform/qt/TimedStep.h"
 #include "resources/dialogs/MainWindowDialog.h"
+#include "session/ReplyRouter.h"
 #include "ui/BitmapButton.h"
 #include "ui/Bitmaps.h"
 #include "ui/CMyRectButton.h"
@@ -76,6 +78,39 @@ void DefaultRestart() {
   for (const QString& a : QCoreApplication::arguments().mid(1))
     if (a.startsWith(QLatin1String("--simulate"))) args << a;
   QProcess::startDetached(QCoreApplication::applicationFilePath(), args);
+}
+
+// The pages as the reply router sees them: the page globals and the effect
+// flags, as they are when a reply arrives.
+class WindowPages final : public session::PageDirectory {
+ public:
+  platform::Handle PageHandle(session::PageRole page) const override {
+    using session::PageRole;
+    const CPage* p = nullptr;
+    switch (page) {
+      case PageRole::kRoundPage: p = g_pRoundPage; break;
+      case PageRole::kBlinkMode: p = g_pBlinkMode; break;
+      case PageRole::kFadeMode: p = g_pFadeMode; break;
+      case PageRole::kGpioInput: p = g_pGpioInputPage; break;
+      case PageRole::kGpioOutput: p = g_pGpioOutputPage; break;
+    }
+    return p ? p->Handle() : platform::kNoHandle;
+  }
+  bool Holds(session::RouteCondition condition) const override {
+    using session::RouteCondition;
+    switch (condition) {
+      case RouteCondition::kAlways: return true;
+      case RouteCondition::kBlinkActive: return g_bBlinkActive != 0;
+      case RouteCondition::kFadeActive: return g_bFadeActive != 0;
+      case RouteCondition::kBrightnessPagePresent: return g_pBrightnessPage != nullptr;
+    }
+    return false;
+  }
+};
+
+void RoutePageReplies(const platform::Message& m) {
+  static const session::ReplyRouter router;
+  router.Route(m, WindowPages());
 }
 
 }  // namespace
@@ -150,6 +185,9 @@ void CQV512XX::InitDialog() {
   // A reset written on the register page is the LED board page's own reset.
   connect(m_toolPages->RegisterPage(), &CRegisterPage::SoftwareResetRequested, m_roundPage.get(),
           &CRound::OnSoftwareReset);
+  m_chooser = new BoardChooser(this);
+  connect(m_chooser, &BoardChooser::boardChosen, this, &CQV512XX::OnBoardChosen);
+  PlaceChooser();
   m_round->SetChecked(true);
   m_boot->SetChecked(false);
   m_boot->SetButtonFont(50, 15, 400, "Arial");
@@ -191,6 +229,7 @@ void CQV512XX::InitDialog() {
     comm->RegisterForDeviceNotifications(m_target->handle());
     comm->Reconnect();
     NoteLinkComingUp();
+    m_chooser->Refresh();
   }
 }
 
@@ -250,6 +289,7 @@ void CQV512XX::WatchDeviceMonitor(platform::DeviceMonitor* monitor) {
     while (auto e = m_monitor->ReadEvent())
       if (QVCommunication* comm = g_pCommunication.load()) comm->OnDeviceChange(e->event, 0);
     NoteLinkComingUp();
+    if (m_chooser) m_chooser->Refresh();
   });
 }
 
@@ -399,11 +439,6 @@ void CQV512XX::SendBoardQuery() {
 
 // ---- notifications ---------------------------------------------------------
 
-void CQV512XX::ForwardTo(const CPage* page, std::uint32_t message, const Message& original) {
-  if (!page) return;
-  platform::PostMessage(page->Handle(), message, 0, original.lParam);
-}
-
 void CQV512XX::OnMessage(const Message& m) {
   using namespace platform;
   auto status = [this](const char* text, bool ok) { ShowStatus(QString::fromUtf8(text), ok); };
@@ -415,10 +450,7 @@ void CQV512XX::OnMessage(const Message& m) {
       // so that a write a page makes in answer is the newer of the two.
       if (const auto* bytes = m.Bytes())
         if (const auto reply = chip::ParseRegisterReply(*bytes)) chip::Journal().RecordRead(reply->first, reply->data);
-      ForwardTo(g_pGpioInputPage, kMsgGpioInputRead, m);
-      ForwardTo(g_pGpioOutputPage, kMsgGpioOutputRead, m);
-      if (g_bBlinkActive) ForwardTo(g_pBlinkMode, kMsgBlinkRead, m);
-      if (g_bFadeActive) ForwardTo(g_pFadeMode, kMsgFadeRead, m);
+      RoutePageReplies(m);
       if (m_toolPages) m_toolPages->RelayRegisterReply(m);
       status(texts::kStatusReadOk, true);
       return;
@@ -460,25 +492,20 @@ void CQV512XX::OnMessage(const Message& m) {
     case kMsgRegisterWritten:
       m_target->KillTimer(kReplyTimer);
       // Exactly one page hears of a write: the first that is waiting for it.
-      if (g_bFadeActive) {
-        ForwardTo(g_pFadeMode, kMsgFadeWriteAck, m);
-      } else if (g_bBlinkActive) {
-        ForwardTo(g_pBlinkMode, kMsgBlinkWriteAck, m);
-      } else if (g_pBrightnessPage) {
-        ForwardTo(g_pRoundPage, kMsgPageWriteAck, m);
-      }
+      RoutePageReplies(m);
       if (m_toolPages) m_toolPages->RelayRegisterReply(m);
       status(texts::kStatusWriteOk, true);
       return;
     case kMsgInterrupt:
       m_target->KillTimer(kReplyTimer);
-      ForwardTo(g_pRoundPage, kMsgPageInterrupt, m);
+      RoutePageReplies(m);
       status(texts::kStatusInterrupt, true);
       return;
     case WM_DEVICECHANGE:
       if (QVCommunication* comm = g_pCommunication.load())
         comm->OnDeviceChange(static_cast<std::uint32_t>(m.wParam), 0);
       NoteLinkComingUp();
+      if (m_chooser) m_chooser->Refresh();
       return;
     default: return;  // 106, 107, 108 and anything else: nothing to do
   }
@@ -486,6 +513,7 @@ void CQV512XX::OnMessage(const Message& m) {
 
 void CQV512XX::OnLinkState(int code) {
   QVCommunication* comm = g_pCommunication.load();
+  if (m_chooser) m_chooser->Refresh();
   if (code == kLinkDeviceFound || code == kLinkDeviceNotFound) m_linkFailed = false;
   switch (code) {
     case kLinkDeviceFound: {
@@ -566,6 +594,26 @@ void CQV512XX::OnLinkState(int code) {
       SetBandText(m_linkText, band);
     }
   }
+}
+
+// Another board of several was picked: what the window knew of the old one's
+// chip, its version and its waits are not the new one's.
+void CQV512XX::OnBoardChosen() {
+  StopConnectWaits();
+  ++m_connectSequence;
+  g_bBoardMatched = 0;
+  EndReplyWaits();
+  chip::Journal().Forget();
+  SetBandText(m_versionText, QString());
+  m_linkRecoveries = 0;
+  NoteLinkComingUp();
+}
+
+void CQV512XX::PlaceChooser() {
+  if (!m_chooser) return;
+  const int h = Trunc(24 * g_scaleY);
+  const int w = Trunc(240 * g_scaleX);
+  m_chooser->setGeometry(width() - Trunc(140 * g_scaleX) - w, (Trunc(30 * g_scaleY) - h) / 2, w, h);
 }
 
 void CQV512XX::OnLinkFailed() {
@@ -798,6 +846,7 @@ void CQV512XX::ToggleMaximize() {
     CentreInHost(g_pRoundPage, m_pageHost);
   }
   if (m_toolPages) m_toolPages->Relayout();
+  PlaceChooser();
   if (g_bMaximized) {
     g_ratioX = g_maxRatioX * g_baseRatioX;
     g_ratioY = g_maxRatioY * g_baseRatioY;

@@ -26,6 +26,7 @@ class CBitmapButton;
 class QLabel;
 class BootTransferContext;
 class CToolPages;
+class BoardChooser;
 namespace platform {
 class DeviceMonitor;
 }
@@ -134,6 +135,7 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   QLabel* RedDot() const { return m_redDot; }
   QLabel* GreenDot() const { return m_greenDot; }
   CMyRectButton* BootButton() const { return m_boot; }
+  BoardChooser* Chooser() const { return m_chooser; }
   CBitmapButton* MaximizeButton() const { return m_maximize; }
   BootTransferContext& BootContext() { return *m_bootContext; }
 
@@ -148,7 +150,6 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   void CreateRoundPage();
   void ShowDots(bool green);
   void SetBandText(CMyStaticFont* label, const QString& text);
-  void ForwardTo(const CPage* page, std::uint32_t message, const platform::Message& original);
   void OnBootClicked();
   void OnLinkFailed();
   QString EndReplyWaits();
@@ -187,6 +188,9 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   QWidget* m_pageHost2 = nullptr;
   std::unique_ptr<CRound> m_roundPage;  // in page host 1000; reached through g_pRoundPage
   CToolPages* m_toolPages = nullptr;  // register and traffic pages
+  BoardChooser* m_chooser = nullptr;  // in the caption band, with several boards
+  void PlaceChooser();
+  void OnBoardChosen();
 
   int m_linkRecoveries = 0;  // since the board last answered a query
   std::array<int, kConnectSteps> m_connectAsks{};  // asks of each step awaiting its answer

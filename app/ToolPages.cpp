@@ -20,8 +20,8 @@ CTrafficPage* g_pTrafficPage = nullptr;
 
 void InstallTrafficTap(QVCommunication* comm, TrafficCapture* capture) {
   if (!comm || !comm->Hid()) return;
-  comm->Hid()->SetReportTap([capture, comm](bool out, const std::uint8_t* report, std::size_t length) {
-    capture->Push(out, comm->BootMode() == 1, report, length);
+  comm->Hid()->SetReportTap([capture](bool out, const std::uint8_t* report, std::size_t length) {
+    capture->Push(out, CMUSBHid::TappedReportIsBootloader(), report, length);
   });
 }
 

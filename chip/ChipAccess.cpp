@@ -9,8 +9,6 @@
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
 
-int g_bDevicePresent = 0;
-int g_bBoardMatched = 0;
 
 namespace chip {
 

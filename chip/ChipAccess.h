@@ -14,8 +14,7 @@
 // Link flags. The main window (or corvelctl's session) keeps them: the board
 // is there and answered the handshake; its id equals the chip board chosen,
 // so register commands may be sent.
-extern int g_bDevicePresent;
-extern int g_bBoardMatched;
+#include "session/LinkFlags.h"  // g_bDevicePresent, g_bBoardMatched
 
 namespace chip {
 

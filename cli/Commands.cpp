@@ -13,8 +13,10 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <mutex>
 #include <sstream>
 #include <syncstream>
+#include <thread>
 
 #ifdef _WIN32
 #include <io.h>
@@ -32,9 +34,13 @@
 #include "link/LinkHost.h"
 #include "link/MUSBHid.h"
 #include "link/TrafficRecord.h"
+#include "link/HidapiBackend.h"
+#include "platform/DeviceMonitor.h"
 #include "platform/MessageBox.h"
 #include "setup/Setup.h"
 #include "setup/SetupWrites.h"
+#include "session/LampSession.h"
+#include "sim/SimBackend.h"
 #include "sim/SimKnobs.h"
 
 namespace cli {
@@ -57,7 +63,9 @@ constexpr const char* kToolHelp =
     "\n"
     "Options:\n"
     "  --device PATH     open exactly this hidraw node (e.g. /dev/hidraw3; see 'list')\n"
+    "  --serial SN       the board with this USB serial number (see 'list')\n"
     "  --sim[=BOARD_ID]  use a simulated lamp board (board id 0, 1, 3, 5 or 128; default 1)\n"
+    "  --sim=ID,ID,...   a bench of simulated boards with these ids (serial numbers QVSIM0001, ...)\n"
     "  --sim-latency MS  the simulated board's delay per report, each way (default 1, as on USB)\n"
     "  --sim-faults drop=P,corrupt=P,nak=P\n"
     "                    the simulated board loses, spoils or refuses P percent of the frames\n"
@@ -98,13 +106,17 @@ constexpr const char* kToolHelp =
     "  image make RAW -o OUT    build a .qvbin firmware image from raw data\n"
     "  image check FILE         check a .qvbin image and show its trailer\n"
     "  flash FILE               update the board's firmware with a .qvbin image\n"
+    "  flash --all FILE         update every attached board at once\n"
     "\n"
-    "Exit status: 0 success, 1 device or protocol failure, 2 usage error.\n";
+    "With several boards attached, a command for one board needs --device or --serial.\n"
+    "\n"
+    "Exit status: 0 success, 1 device or protocol failure, 2 usage error (also: several\n"
+    "boards and none chosen).\n";
 
 const std::map<std::string, std::string> kCommandHelp = {
     {"list", "Usage: corvelctl list\n\nLists attached lamp boards (USB 0483:5750): device path, serial number\n"
              "('-' when the board has none), release number and mode (application firmware 0x1000,\n"
-             "bootloader 0x0100). With several boards, pick one with --device PATH. With none attached\n"
+             "bootloader 0x0100). With several boards, pick one with --device PATH or --serial SN. With none attached\n"
              "the list is empty (exit status 0) and a note goes to stderr; 'corvelctl wait' waits for one.\n"},
     {"info", "Usage: corvelctl info\n\nConnects (handshake), sends the chip address, queries the board id and\n"
              "the firmware version, and prints them.\n"},
@@ -193,20 +205,25 @@ const std::map<std::string, std::string> kCommandHelp = {
               "HEX sets it as given. RAW holds at most 1966080 bytes.\n\n"
               "check: loads FILE as the update does and prints its data length, check word and\n"
               "checksum, or why it is refused.\n"},
-    {"flash", "Usage: corvelctl flash FILE\n\n"
+    {"flash", "Usage: corvelctl flash FILE\n       corvelctl flash --all FILE\n\n"
               "Updates the lamp board's firmware with the .qvbin image FILE: checks the image,\n"
               "asks the board to restart into its bootloader, erases, writes the image in\n"
               "32-byte blocks, has the bootloader check it, and starts the new firmware.\n"
               "Progress goes to stderr. Ctrl-C stops after the current block, or at once while the\n"
               "flash is erased; the board then stays in its bootloader, and running the update again\n"
               "finishes it (a board in its bootloader is flashed directly). A second Ctrl-C quits\n"
-              "at once.\n"},
+              "at once.\n\n"
+              "--all: updates every attached board at the same time, each on a link of its own, with\n"
+              "a line per board as it goes ('[QVSIM0002] 40%') and a summary of which succeeded;\n"
+              "a board that fails does not stop the others. Exit status 1 if any failed.\n"},
 };
 
 struct Globals {
   bool sim = false;
   std::uint8_t simBoardId = 1;
+  std::vector<std::uint8_t> simBoardIds;  // a bench of several
   std::string devicePath;
+  std::string serial;
   sim::SimFaults simFaults = sim::RealisticTiming();
   std::uint32_t simSeed = 1;
   sim::SimConfig simChip;  // its chip address
@@ -218,7 +235,16 @@ struct Globals {
   std::uint8_t address = 0x5B;
 };
 
+// A bench of simulated boards holds at most this many.
+constexpr std::size_t kMaxSimBoards = 16;
+
 struct UsageError {
+  std::string message;
+};
+
+// Several boards are attached and the command is for one of them: which
+// one is the user's to say (exit status 2, as for a usage error).
+struct SeveralBoards {
   std::string message;
 };
 
@@ -474,7 +500,9 @@ class Runner {
       SessionOptions o;
       o.sim = g_.sim;
       o.simBoardId = g_.simBoardId;
+      o.simBoardIds = g_.simBoardIds;
       o.devicePath = g_.devicePath;
+      o.serial = g_.serial;
       o.simFaults = g_.simFaults;
       o.simSeed = g_.simSeed;
       o.simChipAddress = g_.simChip.chipAddress;
@@ -544,12 +572,7 @@ class Runner {
       }
       out_ << "]\n";
     } else {
-      for (const auto& d : devices) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "0x%04X", d.releaseNumber);
-        out_ << d.path << "  serial " << (d.serialNumber.empty() ? "-" : d.serialNumber) << "  release " << buf
-             << "  " << Mode(d.releaseNumber) << "\n";
-      }
+      for (const auto& d : devices) out_ << ListLine(d) << "\n";
       if (devices.empty()) std::osyncstream(err_) << "No lamp board attached.\n";
     }
     return kExitOk;
@@ -561,8 +584,28 @@ class Runner {
     return "unknown release";
   }
 
+  // A command for one board, with several attached and none chosen, is
+  // not given to whichever happens to be found first.
+  void RequireOneBoard() {
+    if (validating_ || !g_.serial.empty() || !g_.devicePath.empty()) return;
+    const auto devices = Open().List();
+    if (devices.size() < 2) return;
+    std::string text = std::to_string(devices.size()) +
+                       " lamp boards are attached; choose one with --device PATH or --serial SN:\n";
+    for (const auto& d : devices) text += "  " + ListLine(d) + "\n";
+    throw SeveralBoards{text};
+  }
+
+  static std::string ListLine(const HidDeviceInfo& d) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "0x%04X", d.releaseNumber);
+    return d.path + "  serial " + (d.serialNumber.empty() ? "-" : d.serialNumber) + "  release " + buf + "  " +
+           Mode(d.releaseNumber);
+  }
+
   bool EnsureIdentified(std::string& error) {
     if (identified_) return true;
+    RequireOneBoard();
     if (!Open().Identify(info_, error)) return false;
     identified_ = true;
     // Every step's checks that need the board, before any step writes.
@@ -1335,15 +1378,17 @@ class Runner {
   }
 
   int Flash(const std::vector<std::string>& args) {
-    if (args.size() != 2) throw UsageError{"usage: flash FILE"};
+    if (args.size() == 3 && args[1] == "--all") return FlashAll(args[2]);
+    if (args.size() != 2 || args[1] == "--all") throw UsageError{"usage: flash [--all] FILE"};
     if (validating_) return kExitOk;
     auto buffer = std::make_unique<ImageBuffer>();
     std::uint32_t length = 0, checkWord = 0;
     if (!LoadImage(args[1], *buffer, length, checkWord)) return kExitFailure;
+    RequireOneBoard();
 
     // A board in its bootloader cannot be identified; one running its
     // application is, below, before anything is sent.
-    Flasher flasher(Open());
+    Flasher flasher(Open().Lamp());
     std::string error;
     if (!flasher.BootloaderAttached() && !RequireBoard(error, "it is not updated (the window would not offer it)"))
       return Fail(error);
@@ -1376,6 +1421,134 @@ class Runner {
     }
     if (outcome != FlashOutcome::kDone) return Fail(error);
     return kExitOk;
+  }
+
+  // One board of `flash --all`: what it is called in the lines, and how it went.
+  struct BoardFlash {
+    HidDeviceInfo device;
+    std::string name;
+    FlashOutcome outcome = FlashOutcome::kFailed;
+    std::string error;
+  };
+
+  // Every attached board at once, each on a lamp session of its own (its own
+  // link, engine and transfer worker) driven by a thread of its own: the
+  // boards wait on the USB link, not on each other, so four take about as
+  // long as one. A board that fails is reported and the others go on.
+  int FlashAll(const std::string& path) {
+    if (validating_) return kExitOk;
+    auto buffer = std::make_unique<ImageBuffer>();
+    std::uint32_t length = 0, checkWord = 0;
+    if (!LoadImage(path, *buffer, length, checkWord)) return kExitFailure;
+
+    Session& process = Open();
+    std::vector<BoardFlash> boards;
+    for (const auto& d : process.List()) {
+      BoardFlash b;
+      b.device = d;
+      b.name = d.serialNumber.empty() ? d.path : d.serialNumber;
+      boards.push_back(std::move(b));
+    }
+    if (boards.empty()) return Fail("No lamp board attached.");
+    std::osyncstream(err_) << "Updating " << boards.size() << " board" << (boards.size() == 1 ? "" : "s") << " with "
+                           << path << " (" << length << " bytes).\n" << std::flush;
+
+    const std::span<const std::uint8_t> image(buffer->data(), buffer->size());
+    ScopedInterruptHandler interrupt;
+    std::vector<std::thread> workers;
+    workers.reserve(boards.size());
+    for (BoardFlash& board : boards)
+      workers.emplace_back([&, &b = board] { FlashOne(process, b, image, length, checkWord, interrupt.Flag()); });
+    for (auto& w : workers) w.join();
+
+    std::size_t done = 0;
+    for (const auto& b : boards) done += b.outcome == FlashOutcome::kDone ? 1 : 0;
+    if (g_.json) {
+      out_ << "{\"length\":" << length << ",\"boards\":[";
+      for (std::size_t i = 0; i < boards.size(); ++i) {
+        const auto& b = boards[i];
+        out_ << (i ? "," : "") << "{\"path\":" << JsonString(b.device.path)
+             << ",\"serial\":" << JsonString(b.device.serialNumber) << ",\"result\":"
+             << JsonString(b.outcome == FlashOutcome::kDone      ? "done"
+                           : b.outcome == FlashOutcome::kStopped ? "stopped"
+                                                                 : "failed")
+             << ",\"error\":" << JsonString(b.error) << "}";
+      }
+      out_ << "]}\n";
+    }
+    std::osyncstream summary(err_);
+    summary << "Updated " << done << " of " << boards.size() << " board" << (boards.size() == 1 ? "" : "s") << ":\n";
+    for (const auto& b : boards) {
+      summary << "  " << b.name << " (" << b.device.path << "): "
+              << (b.outcome == FlashOutcome::kDone ? "done" : b.outcome == FlashOutcome::kStopped ? "stopped" : "FAILED");
+      if (b.outcome != FlashOutcome::kDone) summary << ": " << b.error.substr(0, b.error.find('\n'));
+      summary << "\n";
+    }
+    summary << std::flush;
+    return done == boards.size() ? kExitOk : kExitFailure;
+  }
+
+  // One board of FlashAll, on the calling thread.
+  void FlashOne(Session& process, BoardFlash& board, std::span<const std::uint8_t> image, std::uint32_t length,
+                std::uint32_t checkWord, const std::atomic<bool>& interrupted) {
+    const auto line = [&](const std::string& text) {
+      std::osyncstream(err_) << "[" << board.name << "] " << text << "\n" << std::flush;
+    };
+    session::LampSessionOptions o;
+    o.ownLink = true;
+    o.timeoutMs = g_.timeoutMs;
+    // By serial number where the board has one: its path may change when it
+    // restarts into its bootloader.
+    if (board.device.serialNumber.empty()) o.choice.path = board.device.path;
+    else o.choice.serial = board.device.serialNumber;
+    std::unique_ptr<HidBackend> backend;
+    std::unique_ptr<platform::DeviceMonitor> monitor;
+    sim::SimBoard* simBoard = nullptr;
+    if (g_.sim) {
+      std::vector<sim::SimBoard*> bench;
+      for (const auto& b : process.SimBoards()) {
+        bench.push_back(b.get());
+        if (b->SerialNumber() == board.device.serialNumber) simBoard = b.get();
+      }
+      backend = std::make_unique<SimBackend>(std::move(bench));
+    } else {
+      monitor = std::make_unique<platform::DeviceMonitor>();
+      backend = std::make_unique<HidapiBackend>();
+    }
+    session::LampSession lamp(std::move(backend), o, std::move(monitor));
+    if (simBoard) process.RouteSimEvents(*simBoard, lamp.Handle());
+    {
+      Flasher flasher(lamp);
+      std::string error;
+      bool ready = flasher.BootloaderAttached();
+      if (!ready) {
+        // As for one board: only a board identified as one of ours is updated.
+        BoardInfo info;
+        if (!lamp.Identify(info, g_.address, error)) {
+          board.error = error;
+        } else if (info.chipBoard.empty()) {
+          board.error = "The board reports id " + (info.boardId ? std::to_string(*info.boardId) : std::string("(none)")) +
+                        ", which names no known chip board: it is not updated.";
+        } else {
+          ready = true;
+        }
+      }
+      if (ready) {
+        unsigned shown = 0;
+        FlashEvents events;
+        events.note = line;
+        events.progress = [&](unsigned percent) {
+          // A line per tenth: several boards' bars cannot share a line.
+          if (percent / 10 == shown / 10 && percent != 100) return;
+          shown = percent;
+          line(std::to_string(percent) + "%");
+        };
+        board.outcome = flasher.Run(image, length, checkWord, interrupted, events, error);
+        if (board.outcome != FlashOutcome::kDone) board.error = error;
+      }
+      line(board.outcome == FlashOutcome::kDone ? "done" : "failed: " + board.error.substr(0, board.error.find('\n')));
+    }
+    if (simBoard) process.RouteSimEvents(*simBoard, platform::kNoHandle);
   }
 
   Globals g_;
@@ -1416,7 +1589,19 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         g.sim = true;
       } else if (a.rfind("--sim=", 0) == 0) {
         g.sim = true;
-        g.simBoardId = static_cast<std::uint8_t>(NumberIn(a.substr(6), 0, 255, "BOARD_ID"));
+        // One id, or a bench: "--sim=1,3,5".
+        std::vector<std::uint8_t> ids;
+        std::istringstream list(a.substr(6));
+        for (std::string id; std::getline(list, id, ',');)
+          ids.push_back(static_cast<std::uint8_t>(NumberIn(id, 0, 255, "BOARD_ID")));
+        if (ids.empty() || a.back() == ',') throw UsageError{"--sim= needs a board id, or several separated by commas"};
+        if (ids.size() > kMaxSimBoards)
+          throw UsageError{"at most " + std::to_string(kMaxSimBoards) + " simulated boards"};
+        g.simBoardId = ids.front();
+        if (ids.size() > 1) g.simBoardIds = ids;
+      } else if (a == "--serial" || a.rfind("--serial=", 0) == 0) {
+        g.serial = value("--serial");
+        if (g.serial.empty()) throw UsageError{"--serial needs a serial number"};
       } else if (a == "--sim-latency" || a.rfind("--sim-latency=", 0) == 0) {
         std::string error;
         if (!sim::ParseLatency(value("--sim-latency"), g.simFaults, error)) throw UsageError{error};
@@ -1462,7 +1647,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (i >= args.size()) throw UsageError{"no command given"};
     if (g.simKnobsGiven && !g.sim) throw UsageError{"--sim-latency, --sim-faults, --sim-seed and --sim-chip-address need --sim"};
-    if (!g.devicePath.empty() && g.sim) throw UsageError{"--device and --sim exclude each other"};
+    // On the simulated bench, --device names one of its boards by path.
+    if (!g.devicePath.empty() && g.sim && g.devicePath.rfind("sim:", 0) != 0)
+      throw UsageError{"--device and --sim exclude each other"};
     const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
     std::ofstream log;  // outlives the session, whose reader thread writes to it
     int rc;
@@ -1500,6 +1687,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return rc;
   } catch (const UsageError& e) {
     err << "corvelctl: " << e.message << "\nTry 'corvelctl --help'.\n";
+    return kExitUsage;
+  } catch (const SeveralBoards& e) {
+    err << "corvelctl: " << e.message;
     return kExitUsage;
   } catch (const StepRefused& e) {
     err << "corvelctl: " << e.message << "\n";

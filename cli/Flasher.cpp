@@ -31,14 +31,23 @@ constexpr const char* kWhatNextReplug =
 
 }  // namespace
 
-Flasher::Flasher(Session& session, BootTransferTiming timing)
+Flasher::Flasher(session::LampSession& session, BootTransferTiming timing)
     : session_(session),
       comm_(session.Communication()),
       context_(BootTransferContext::WriterFor(session.Communication()), timing) {
   // One thread plays both windows here, so the update window's notices come
   // to the same queue as the main window's.
-  corvel::SetBootDialogHandle(session_.MainHandle());
+  context_.SetStatusTarget(session_.Handle());
+  if (!session_.OwnLink()) corvel::SetBootDialogHandle(session_.Handle());
   comm_.SetBootTransferContext(&context_);
+}
+
+std::vector<HidDeviceInfo> Flasher::ChosenDevices() {
+  std::vector<HidDeviceInfo> chosen;
+  const DeviceChoice choice = comm_.Hid()->Choice();
+  for (const auto& d : session_.List())
+    if (choice.Matches(d)) chosen.push_back(d);
+  return chosen;
 }
 
 Flasher::~Flasher() {
@@ -46,11 +55,11 @@ Flasher::~Flasher() {
   context_.Join();
   comm_.SetBootTransferContext(nullptr);
   comm_.SetFirmwareUpdate(0);
-  corvel::SetBootDialogHandle(platform::kNoHandle);
+  if (!session_.OwnLink()) corvel::SetBootDialogHandle(platform::kNoHandle);
 }
 
 bool Flasher::BootloaderAttached() {
-  const auto devices = session_.List();
+  const auto devices = ChosenDevices();
   return std::any_of(devices.begin(), devices.end(),
                      [](const HidDeviceInfo& d) { return d.releaseNumber == kReleaseBootloader; });
 }
@@ -95,7 +104,7 @@ FlashOutcome Flasher::Run(std::span<const std::uint8_t> image, std::uint32_t len
 bool Flasher::AskForBootloader(const std::atomic<bool>& interrupted, const FlashEvents& events,
                                std::string& error) {
   const std::uint8_t bootValue = 0;
-  if (!SendBootCommand(kCmdSetBootValue, &bootValue, 1)) {
+  if (!session_.Commands().SendBootCommand(kCmdSetBootValue, &bootValue, 1)) {
     error = "The link refused the boot value command (too many commands unanswered).";
     return false;
   }
@@ -174,7 +183,7 @@ bool Flasher::EnterBootloader(const std::atomic<bool>& interrupted, const FlashE
     if (!m) continue;
     if (m->id == platform::kMsgBootStatus && m->wParam == kBootStatusDeviceRemoved) {
       connectAttempts_ = 0;
-      const auto devices = session_.List();
+      const auto devices = ChosenDevices();
       if (devices.empty()) {
         error = "The board was unplugged while connecting to its bootloader. Plug it in and run "
                 "'corvelctl flash' again.";

@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-#include "cli/Session.h"
+#include "session/LampSession.h"
 #include "firmware/BootTransfer.h"
 
 struct FlashEvents {
@@ -23,8 +23,9 @@ enum class FlashOutcome { kDone, kFailed, kStopped };
 class Flasher {
  public:
   // Registers the transfer context with the session's transport manager and
-  // takes the firmware-update window's place for the link's notices.
-  explicit Flasher(Session& session, BootTransferTiming timing = {});
+  // takes the firmware-update window's place for the link's notices. Any
+  // number of flashers run at once, each on a session of its own board.
+  explicit Flasher(session::LampSession& session, BootTransferTiming timing = {});
   // Stops and joins a worker still running, then gives everything back.
   ~Flasher();
   Flasher(const Flasher&) = delete;
@@ -52,7 +53,10 @@ class Flasher {
                         const std::atomic<bool>& interrupted, const FlashEvents& events, std::string& error);
   void AwaitApplication(const FlashEvents& events);
 
-  Session& session_;
+  // The attached boards this session may open.
+  std::vector<HidDeviceInfo> ChosenDevices();
+
+  session::LampSession& session_;
   QVCommunication& comm_;
   BootTransferContext context_;
   std::optional<std::intptr_t> bootVersion_;  // from the connect answer

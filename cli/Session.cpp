@@ -1,35 +1,21 @@
 #include "cli/Session.h"
 
-#include <filesystem>
-
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
 
 #include "chip/ChipAccess.h"
 #include "cli/TrafficTap.h"
-#include "link/BoardIds.h"
 #include "link/CommandSet.h"
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
 #include "link/MUSBHid.h"
-#include "sim/SimBackend.h"
+#include "platform/DeviceMonitor.h"
 #include "platform/Messages.h"
+#include "sim/SimBackend.h"
 
-using namespace std::chrono_literals;
 using platform::Message;
 
 namespace {
-
-// What lights the window's interrupt indicator.
-bool IsInterruptReport(const Message& m) {
-  if (m.id != platform::kMsgInterrupt) return false;
-  const auto* bytes = m.Bytes();
-  return bytes && !bytes->empty() && (*bytes)[0] == 1;
-}
-
-// What the window's link line says once the board matched.
-constexpr const char* kChipConnectedText = "Chip connected successfully!";
 
 std::string Hex2(unsigned v) {
   char buf[8];
@@ -37,15 +23,9 @@ std::string Hex2(unsigned v) {
   return buf;
 }
 
-
 }  // namespace
 
-bool IsTextMessage(const Message& m, std::uint32_t id, const char* text) {
-  return m.id == id && m.wParam != 0 && std::string(reinterpret_cast<const char*>(m.wParam)) == text;
-}
-
 Session::Session(SessionOptions options) : options_(std::move(options)) {
-  corvel::SetMainDialogHandle(main_.handle());
   corvel::SetChipRegistryPresent(true);
   g_i2cAddress = options_.chipAddress;
   if (options_.trace && options_.traceOut) {
@@ -54,343 +34,72 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
     corvel::SetTraceSink([](const std::string&) {});  // keep standard output for data
   }
 
+  session::LampSessionOptions lampOptions;
+  lampOptions.timeoutMs = options_.timeoutMs;
+  lampOptions.choice.serial = options_.serial;
   std::unique_ptr<HidBackend> backend;
+  std::unique_ptr<platform::DeviceMonitor> monitor;
   if (options_.sim) {
-    sim::SimConfig config;
-    config.boardId = options_.simBoardId;
-    config.seed = options_.simSeed;
-    config.chipAddress = options_.simChipAddress;
-    board_ = std::make_unique<sim::SimBoard>(config);
-    board_->SetFaults(options_.simFaults);
-    const platform::Handle main = main_.handle();
-    board_->SetDeviceEventListener(
-        [main](std::uint32_t event) { platform::PostMessage(main, platform::WM_DEVICECHANGE, event); });
-    backend = std::make_unique<SimBackend>(*board_);
+    const std::vector<std::uint8_t> ids =
+        options_.simBoardIds.empty() ? std::vector<std::uint8_t>{options_.simBoardId} : options_.simBoardIds;
+    std::vector<sim::SimBoard*> bench;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      sim::SimConfig config;
+      config.boardId = ids[i];
+      // Each board loses other frames than its neighbours.
+      config.seed = options_.simSeed + static_cast<std::uint32_t>(i);
+      config.serialNumber = sim::BenchSerialNumber(i);
+      config.chipAddress = options_.simChipAddress;
+      boards_.push_back(std::make_unique<sim::SimBoard>(config));
+      boards_.back()->SetFaults(options_.simFaults);
+      bench.push_back(boards_.back().get());
+    }
+    backend = std::make_unique<SimBackend>(std::move(bench));
+    lampOptions.choice.path = options_.devicePath;  // "sim:lamp-board/2"
   } else {
     // Listening starts before the first enumeration, so no arrival is missed.
-    monitor_ = std::make_unique<platform::DeviceMonitor>();
+    monitor = std::make_unique<platform::DeviceMonitor>();
     backend = options_.devicePath.empty() ? std::make_unique<HidapiBackend>()
                                            : std::make_unique<HidapiBackend>(options_.devicePath);
+    lampOptions.devicePath = options_.devicePath;
   }
 
   protocol_ = std::make_unique<CQVProtocol>();
   protocol_->UseCrc16();
   g_pProtocol = protocol_.get();
-  backend_ = backend.get();  // owned by the transport manager from here on
-  comm_ = std::make_unique<QVCommunication>(std::move(backend));
-  g_pCommunication = comm_.get();
-  comm_->Init();
-  comm_->RegisterForDeviceNotifications(main_.handle());
+  lamp_ = std::make_unique<session::LampSession>(std::move(backend), lampOptions, std::move(monitor));
+  for (auto& board : boards_) RouteSimEvents(*board, platform::kNoHandle);
+  QVCommunication& comm = lamp_->Communication();
   const bool trace = options_.trace && options_.traceOut;
   if (trace || options_.logOut) {
     auto tap = std::make_shared<TrafficTap>(trace ? options_.traceOut : nullptr, options_.logOut);
-    comm_->Hid()->SetReportTap([tap, comm = comm_.get()](bool outgoing, const std::uint8_t* report, std::size_t length) {
-      tap->Feed(TrafficClock::now(), outgoing, comm->BootMode() == 1, report, length);
+    comm.Hid()->SetReportTap([tap](bool outgoing, const std::uint8_t* report, std::size_t length) {
+      tap->Feed(TrafficClock::now(), outgoing, CMUSBHid::TappedReportIsBootloader(), report, length);
     });
   }
 }
 
 Session::~Session() {
-  g_bBoardMatched = 0;
-  g_bDevicePresent = 0;
-  g_pCommunication = nullptr;
-  comm_.reset();  // joins the reader thread
+  lamp_.reset();  // joins the reader thread
   g_pProtocol = nullptr;
   protocol_.reset();
-  if (board_) board_->SetDeviceEventListener({});
-  board_.reset();
+  for (auto& board : boards_) board->SetDeviceEventListener({});
+  boards_.clear();
   corvel::SetChipRegistryPresent(false);
-  corvel::SetMainDialogHandle(platform::kNoHandle);
   corvel::SetTraceSink({});
 }
 
-std::vector<HidDeviceInfo> Session::List() {
-  // The same enumeration the transport runs, without opening anything.
-  std::vector<HidDeviceInfo> out;
-  if (board_) {
-    if (board_->IsPlugged())
-      out.push_back({SimBackend::kPath, sim::kVendorId, sim::kProductId, board_->ReleaseNumber()});
-    return out;
-  }
-  return backend_->Enumerate(kBoardVendorId, kBoardProductId);
+void Session::RouteSimEvents(sim::SimBoard& board, platform::Handle handle) {
+  const platform::Handle target = handle != platform::kNoHandle ? handle : lamp_->Handle();
+  board.SetDeviceEventListener(
+      [target](std::uint32_t event) { platform::PostMessage(target, platform::WM_DEVICECHANGE, event); });
 }
 
-std::optional<Message> Session::Pump(const std::function<bool(const Message&)>& want,
-                                     std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    if (monitor_) {
-      while (auto e = monitor_->ReadEvent()) comm_->OnDeviceChange(e->event, 0);
-    }
-    // A node given with --device may be one the system sends no events for
-    // (udev does not know it): during a firmware update, while the link is
-    // down and the node is there, that counts as an arrival, so the board
-    // that restarted into its bootloader (and back) is linked again.
-    if (!options_.devicePath.empty() && comm_->FirmwareUpdate() && !comm_->Hid()->IsConnected()) {
-      std::error_code ignored;
-      if (std::filesystem::exists(options_.devicePath, ignored)) comm_->OnDeviceChange(platform::DBT_DEVICEARRIVAL, 0);
-    }
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) return std::nullopt;
-    const auto slice = std::min<std::chrono::milliseconds>(
-        50ms, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + 1ms);
-    auto m = main_->Wait(slice);
-    if (!m) continue;
-    if (m->id == platform::WM_DEVICECHANGE) comm_->OnDeviceChange(static_cast<std::uint32_t>(m->wParam), 0);
-    if (IsInterruptReport(*m)) ++pendingInterrupts_;
-    if (want(*m)) return m;
-  }
-}
-
-bool Session::DropStaleMessages(std::string& error, const std::string& what) {
-  bool up = true;
-  for (const Message& m : main_->Drain()) {
-    if (m.id == platform::WM_DEVICECHANGE) comm_->OnDeviceChange(static_cast<std::uint32_t>(m.wParam), 0);
-    if (IsInterruptReport(m)) ++pendingInterrupts_;
-    if (m.id != platform::kMsgLinkState) continue;  // a late answer to a request that is over
-    // A link that went down since the last request is not used blindly,
-    // even if a board has been linked again meanwhile (it may be another).
-    if (!NoteLinkState(m, error, what)) up = false;
-  }
-  return up;
-}
-
-bool Session::NoteLinkState(const Message& m, std::string& error, const std::string& what) {
-  const int code = static_cast<int>(m.wParam);
-  if (code == kLinkFailed) {
-    linkFailed_ = true;
-    return true;  // recovered from before the request goes again
-  }
-  if (!LinkStateIsDown(code)) return true;  // a protocol event, or the link coming up
-  const char* text = LinkStateText(code);
-  error = "Link lost during the " + what + ":" + (text ? text : " unknown link state");
-  connected_ = identified_ = false;
-  g_bBoardMatched = 0;
-  return false;
-}
-
-bool Session::AwaitHandshake(std::string& error) {
-  // The engine's answer to the handshake is a link state: 3 when it
-  // matched, 0 when not.
-  const auto isAnswer = [](const Message& m) {
-    return m.id == platform::kMsgLinkState &&
-           (m.wParam == static_cast<std::uintptr_t>(kLinkDeviceFound) ||
-            m.wParam == static_cast<std::uintptr_t>(kLinkProtocolNotMatch));
-  };
-  auto m = Request([&] { return comm_->Engine().SendHandshake(); }, isAnswer, error, "handshake",
-                   RequestKind::kHandshake);
-  if (!m) return false;
-  if (m->wParam != static_cast<std::uintptr_t>(kLinkDeviceFound)) {
-    const char* text = LinkStateText(static_cast<int>(m->wParam));
-    error = std::string("Handshake failed:") + (text ? text : " unknown link state");
-    return false;
-  }
-  return true;
-}
-
-bool Session::RecoverLink(std::string& error, const std::string& what) {
-  linkFailed_ = false;
-  ++recoveries_;
-  // Only the link is reset: the board keeps what it was told (chip address,
-  // registers), as it does when the window reconnects.
-  std::string reason = "no board found.";
-  if (comm_->Reconnect()) {
-    if (AwaitHandshake(reason)) return true;
-    if (linkFailed_) return false;  // the board is there but does not answer yet: the caller counts it
-  }
-  connected_ = identified_ = false;
-  g_bBoardMatched = 0;
-  error = "The link failed during the " + what + " (the board stopped answering) and could not be set up again: " +
-          reason + " Re-plug the board and try again.";
-  return false;
-}
-
-std::optional<Message> Session::Request(const std::function<int()>& send,
-                                        const std::function<bool(const Message&)>& isAnswer, std::string& error,
-                                        const std::string& what, RequestKind kind) {
-  using Clock = std::chrono::steady_clock;
-  const bool handshake = kind == RequestKind::kHandshake;
-  const auto timeout = std::chrono::milliseconds(options_.timeoutMs);
-  auto deadline = Clock::now() + timeout;
-  int recoveries = 0;
-  // The handshake went out with the connect, and its answer may already be
-  // waiting: nothing that came is stale then.
-  int asks = handshake ? 1 : 0;
-  bool sendNow = !handshake;
-  if (!handshake && !DropStaleMessages(error, what)) return std::nullopt;
-  for (;;) {
-    if (linkFailed_) {
-      if (handshake) {
-        error = "The link failed during the handshake.";
-        return std::nullopt;
-      }
-      if (recoveries++ == kMaxRecoveries) {
-        error = "The link failed again and again during the " + what +
-                ": the board does not answer. Re-plug it and try again.";
-        return std::nullopt;
-      }
-      if (!RecoverLink(error, what)) {
-        if (linkFailed_) continue;  // counted as one more failure above
-        return std::nullopt;
-      }
-      deadline = Clock::now() + timeout;  // the fresh link gets its own time
-      asks = 0;
-      sendNow = true;
-    }
-    if (sendNow) {
-      if (!send()) {
-        error = "The link refused the " + what + " (too many commands unanswered).";
-        return std::nullopt;
-      }
-      ++asks;
-    }
-    sendNow = true;
-    // Wait for the answer. Once the board has acknowledged the request (the
-    // engine's window is empty), its answer is due soon; if it does not come
-    // it was lost, and the request goes again.
-    constexpr Clock::time_point kNotYet = Clock::time_point::max();
-    Clock::time_point acknowledged = kNotYet;
-    bool again = false;
-    while (!again) {
-      const auto now = Clock::now();
-      if (now >= deadline) {
-        // The handshake's callers say what to do next.
-        error = "No answer to the " + what + " within " + std::to_string(options_.timeoutMs) + " ms." +
-                (handshake ? "" : " The board may be frozen: re-plug it and try again.");
-        return std::nullopt;
-      }
-      bool answered = false;
-      auto m = Pump(
-          [&](const Message& msg) {
-            if (isAnswer(msg)) return answered = true;
-            return msg.id == platform::kMsgLinkState;
-          },
-          std::min<std::chrono::milliseconds>(
-              20ms, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + 1ms));
-      if (answered) return m;
-      if (m) {
-        if (!NoteLinkState(*m, error, what)) return std::nullopt;
-        if (linkFailed_) again = true;
-        continue;
-      }
-      if (comm_->Engine().GetStats().windowCount != 0) {
-        acknowledged = kNotYet;
-      } else if (acknowledged == kNotYet) {
-        acknowledged = Clock::now();
-      } else if (Clock::now() - acknowledged > kAnswerAfterAck) {
-        // Asked again and again, and every answer lost: the link is reset
-        // rather than trusted further.
-        if (asks > kMaxAsksAgain) linkFailed_ = true;
-        again = true;
-      }
-    }
-  }
-}
-
-bool Session::Connect(std::string& error) {
-  if (connected_) return true;
-  const std::string noBoard =
-      "No lamp board found (USB 0483:5750). Check the cable; 'corvelctl list' shows what is attached.";
-  if (!comm_->Connect()) {
-    const std::string reason = comm_->Hid()->LastError();
-    error = reason.empty() ? noBoard : reason;
-    main_->Drain();
-    return false;
-  }
-  linkFailed_ = false;
-  for (int attempt = 0;; ++attempt) {
-    if (AwaitHandshake(error)) break;
-    if (!linkFailed_) {
-      error += " Re-plug the board and try again.";
-      return false;
-    }
-    // The board is attached but its answers do not come: opened again, as
-    // a request does after a failed link.
-    linkFailed_ = false;
-    if (attempt == kMaxRecoveries) {
-      error = "The board does not answer the handshake (tried on " + std::to_string(kMaxRecoveries + 1) +
-              " connections). Re-plug it and try again.";
-      return false;
-    }
-    ++recoveries_;
-    if (!comm_->Reconnect()) {
-      error = noBoard;
-      return false;
-    }
-  }
-  connected_ = true;
-  return true;
-}
-
-bool Session::SetChipAddress(std::uint8_t address, std::string& answer, std::string& error) {
-  if (!Connect(error)) return false;
-  // Register commands use the new address only once the board has taken it.
-  const std::uint8_t previous = g_i2cAddress.load();
-  g_i2cAddress = address;
-  auto m = Request([&] { return SendChipCommand(kCmdSetChipAddress, &address, 1); },
-                   [](const Message& msg) {
-                     return IsTextMessage(msg, platform::kMsgTextOk, kTextAddressOk) ||
-                            IsTextMessage(msg, platform::kMsgTextFailed, kTextAddressFailed);
-                   },
-                   error, "chip address command");
-  if (m && m->id == platform::kMsgTextOk) {
-    answer = reinterpret_cast<const char*>(m->wParam);
-    return true;
-  }
-  g_i2cAddress = previous;
-  if (!m) return false;
-  answer = reinterpret_cast<const char*>(m->wParam);
-  error = "The board refused chip address " + Hex2(address) + ": " + answer;
-  return false;
-}
-
-bool Session::Identify(BoardInfo& info, std::string& error) {
-  if (!Connect(error)) return false;
-
-  std::string addressError;
-  info.addressAccepted = SetChipAddress(g_i2cAddress.load(), info.addressText, addressError);
-  // The window goes on after a refused address (the board's answer is
-  // shown), but not after one that was never answered.
-  if (!info.addressAccepted && info.addressText.empty()) {
-    error = addressError;
-    return false;
-  }
-
-  const std::uint8_t header[kChipBlockHeaderSize] = {kBoardKindRoundPage, 0, 0, 0};
-  auto m = Request([&] { return SendChipCommandBlock(kCmdBoardData, header, nullptr); },
-                   [](const Message& msg) {
-                     return msg.id == platform::kMsgBoardQueryOk || msg.id == platform::kMsgBoardQueryFailed;
-                   },
-                   error, "board query");
-  if (!m) return false;
-  if (const auto* bytes = m->Bytes()) info.boardId = BoardIdFromReply(*bytes);
-  if (info.boardId) {
-    if (const auto* entry = FindChipBoard(*info.boardId)) info.chipBoard = entry->name;
-  }
-
-  const std::uint8_t any = 0;
-  m = Request([&] { return SendSystemCommand(kCmdVersionQuery, &any); },
-              [](const Message& msg) { return msg.id == platform::kMsgFirmwareVersion; }, error,
-              "firmware version query");
-  if (!m) return false;
-  if (const auto* record = m->PayloadAs<VersionRecord>()) info.versions = record->strings;
-
-  identified_ = !info.chipBoard.empty();
-  // Where identification ended, in words: the link state alone still says
-  // "chip not connected" once the handshake is through.
-  info.linkState = comm_->LinkState();
-  if (!identified_) {
-    info.linkText = "Board found, but its id names no known chip board.";
-  } else if (!info.addressAccepted) {
-    info.linkText = "Board identified, but it refused the chip address.";
-  } else {
-    info.linkText = kChipConnectedText;
-  }
-  // Register commands go out only for a board whose chip board is known,
-  // as in the window.
-  g_bDevicePresent = 1;
-  g_bBoardMatched = identified_ ? 1 : 0;
-  return true;
+sim::SimBoard* Session::Sim() {
+  if (boards_.empty()) return nullptr;
+  for (auto& board : boards_)
+    if (options_.serial.empty() || board->SerialNumber() == options_.serial) return board.get();
+  return boards_.front().get();
 }
 
 bool Session::ReadRegisters(std::uint8_t reg, std::uint8_t count, std::vector<std::uint8_t>& values,
@@ -408,7 +117,7 @@ bool Session::ReadRegisters(std::uint8_t reg, std::uint8_t count, std::vector<st
     const auto reply = m.id == platform::kMsgRegisterRead && bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
     return reply && reply->first == reg && reply->data.size() == count;
   };
-  auto m = Request([&] { return chip::ReadChipRegisters(reg, count); }, isAnswer, error, "register read");
+  auto m = lamp_->Ask([&] { return chip::ReadChipRegisters(reg, count); }, isAnswer, error, "register read");
   if (!m) return false;
   if (m->id == platform::kMsgRegisterReadFailed) {
     error = "The board could not read the chip at address " + Hex2(g_i2cAddress.load()) +
@@ -439,7 +148,7 @@ bool Session::WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> val
     const auto reply = m.id == platform::kMsgRegisterWritten && bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
     return reply && reply->first == reg && std::equal(values.begin(), values.end(), reply->data.begin(), reply->data.end());
   };
-  const auto m = Request([&] { return chip::WriteChipRegisters(reg, values); }, isAnswer, error, "register write");
+  const auto m = lamp_->Ask([&] { return chip::WriteChipRegisters(reg, values); }, isAnswer, error, "register write");
   if (!m) return false;
   if (m->id == platform::kMsgRegisterReadFailed) {
     error = "The board could not write the chip at address " + Hex2(g_i2cAddress.load()) + " (register " +
@@ -449,47 +158,3 @@ bool Session::WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> val
   return true;
 }
 
-bool Session::WaitForBoard(int timeoutMs) {
-  const auto accepted = [&] {
-    for (const auto& d : List())
-      if (d.releaseNumber == kReleaseApplication || d.releaseNumber == kReleaseBootloader) return true;
-    return false;
-  };
-  if (accepted()) return true;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (monitor_ && monitor_->IsValid()) {
-      monitor_->WaitEvent(static_cast<int>(std::min<long long>(left.count(), 500)));
-    } else {
-      main_->Wait(std::min<std::chrono::milliseconds>(left, 200ms));  // simulated board events, or polling
-    }
-    if (accepted()) return true;
-  }
-  return false;
-}
-
-bool Session::TakeInterrupt(int timeoutMs, std::string& error) {
-  if (pendingInterrupts_ == 0) {
-    bool linkLost = false;
-    Pump(
-        [&](const Message& m) {
-          if (m.id == platform::kMsgLinkState && LinkStateIsDown(static_cast<int>(m.wParam))) linkLost = true;
-          return linkLost || IsInterruptReport(m);
-        },
-        std::chrono::milliseconds(timeoutMs));
-    if (linkLost) {
-      connected_ = identified_ = false;
-      g_bBoardMatched = 0;
-      error = "The link went down while waiting for an interrupt report.";
-      return false;
-    }
-  }
-  if (pendingInterrupts_ == 0) {
-    error = "No interrupt report within " + std::to_string(timeoutMs) + " ms.";
-    return false;
-  }
-  --pendingInterrupts_;
-  return true;
-}

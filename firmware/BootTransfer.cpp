@@ -8,6 +8,7 @@
 
 #include "firmware/ImageFile.h"
 #include "platform/MessageBox.h"
+#include "platform/Messages.h"
 
 namespace {
 
@@ -65,6 +66,15 @@ BootTransferContext::BootTransferContext(RecordWriter writer, Timing timing)
   }
 }
 
+void BootTransferContext::PostStatus(std::uintptr_t code, std::intptr_t value) {
+  const platform::Handle target = m_statusTarget.load();
+  if (target == platform::kNoHandle) {
+    PostBootStatus(code, value);
+    return;
+  }
+  platform::PostMessage(target, platform::kMsgBootStatus, code, std::make_shared<const platform::ValuePayload>(value));
+}
+
 BootTransferContext::~BootTransferContext() {
   {
     std::lock_guard lock(m_replyMutex);
@@ -96,7 +106,7 @@ void BootTransferContext::OnBootReply(const std::uint8_t* record) {
       m_hReplyEvent.notify_all();
     }
   }
-  if (opcode == boot::kOpConnect) PostBootStatus(kBootStatusConnected, static_cast<std::intptr_t>(version));
+  if (opcode == boot::kOpConnect) PostStatus(kBootStatusConnected, static_cast<std::intptr_t>(version));
   // Anything else (0xE2 included) is kept as the last reply and nothing more.
 }
 
@@ -239,8 +249,8 @@ void BootTransferContext::BootTransferThread(std::shared_ptr<const std::vector<s
   const auto answered = [&](std::chrono::milliseconds limit) {
     switch (SendAndWait(limit, reply)) {
       case Answer::kReceived: return true;
-      case Answer::kNone: PostBootStatus(kBootStatusTimeout, 0); return false;
-      case Answer::kStopped: PostBootStatus(kBootStatusStopped, 0); return false;
+      case Answer::kNone: PostStatus(kBootStatusTimeout, 0); return false;
+      case Answer::kStopped: PostStatus(kBootStatusStopped, 0); return false;
       case Answer::kQuit: return false;  // the context is going; nobody is listening
     }
     return false;
@@ -251,17 +261,17 @@ void BootTransferContext::BootTransferThread(std::shared_ptr<const std::vector<s
     boot::PutU32(m_request.data() + boot::kNumberOffset, number);
   };
 
-  PostBootStatus(kBootStatusStarted, 0);
+  PostStatus(kBootStatusStarted, 0);
 
   setHeader(boot::kOpErase, length);
   if (!answered(m_timing.eraseWait)) return;
   // Only the erase answer may say the flash is erased: blocks written over
   // pages that were not would be lost.
   if (reply[boot::kOpcodeOffset] != boot::kOpErase || reply[boot::kResultOffset] != boot::kResultDone) {
-    PostBootStatus(kBootStatusEraseFailed, 0);
+    PostStatus(kBootStatusEraseFailed, 0);
     return;
   }
-  PostBootStatus(kBootStatusErased, 0);
+  PostStatus(kBootStatusErased, 0);
 
   std::uint32_t offset = 0;
   std::uint64_t confirmed = 0;
@@ -278,14 +288,14 @@ void BootTransferContext::BootTransferThread(std::shared_ptr<const std::vector<s
       // The end record would ask the bootloader to run a firmware that is
       // only partly written: the board stays in its bootloader instead,
       // where the update can be tried again.
-      PostBootStatus(kBootStatusUpdateError, 0);
+      PostStatus(kBootStatusUpdateError, 0);
       return;
     }
     ++confirmed;
-    PostBootStatus(kBootStatusProgress, static_cast<std::intptr_t>(confirmed * kProgressScale / length));
+    PostStatus(kBootStatusProgress, static_cast<std::intptr_t>(confirmed * kProgressScale / length));
 
     if (m_bStop.load()) {
-      PostBootStatus(kBootStatusStopped, 0);  // and no end record, as above
+      PostStatus(kBootStatusStopped, 0);  // and no end record, as above
       return;
     }
   }
@@ -301,7 +311,7 @@ void BootTransferContext::BootTransferThread(std::shared_ptr<const std::vector<s
       // One more try with the same record; only a second refusal is an error.
       if (!answered(m_timing.replyWait)) return;
       if (!accepted()) {
-        PostBootStatus(kBootStatusUpdateError, 0);
+        PostStatus(kBootStatusUpdateError, 0);
         return;
       }
     }
@@ -309,5 +319,5 @@ void BootTransferContext::BootTransferThread(std::shared_ptr<const std::vector<s
 
   m_request[boot::kOpcodeOffset] = boot::kOpEnd;
   if (!answered(m_timing.replyWait)) return;
-  PostBootStatus(kBootStatusDone, 0);
+  PostStatus(kBootStatusDone, 0);
 }

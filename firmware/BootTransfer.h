@@ -89,6 +89,11 @@ class BootTransferContext final : public BootReplySink {
   // A writer bound to one transport manager, which must outlive the context.
   static RecordWriter WriterFor(QVCommunication& comm);
 
+  // Where the statuses go: kNoHandle (the default) is the process's update
+  // window, looked up at each status; the update of one board of several
+  // names its own. Set before a transfer starts.
+  void SetStatusTarget(platform::Handle target) { m_statusTarget.store(target); }
+
   // HID reader thread: one 64-byte record from the bootloader.
   void OnBootReply(const std::uint8_t* record) override;
 
@@ -147,8 +152,11 @@ class BootTransferContext final : public BootReplySink {
   Answer SendAndWait(std::chrono::milliseconds limit, Record& reply);
   bool SendIdle(std::uint8_t opcode);
 
+  void PostStatus(std::uintptr_t code, std::intptr_t value);
+
   RecordWriter m_writer;
   const Timing m_timing;
+  std::atomic<platform::Handle> m_statusTarget{platform::kNoHandle};
 
   // Written by the reader thread, read by the worker: copied under the lock.
   mutable std::mutex m_replyMutex;

@@ -15,19 +15,11 @@
 
 namespace {
 
-void ArmReplyTimer() {
-  const platform::Handle main = corvel::GetMainDialogHandle();
-  platform::KillTimer(main, kReplyTimerId);
-  platform::SetTimer(main, kReplyTimerId, kReplyTimeoutMs);
+platform::Handle MainOf(const ResultTargets& t) {
+  return t.main != platform::kNoHandle ? t.main : corvel::GetMainDialogHandle();
 }
-
-// Timed send: the reply timer always measures from the latest command, and is
-// armed even when the engine refused the command, so the user hears of it.
-int TimedSend(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length, const std::uint8_t* payload) {
-  if (!g_pProtocol.load()) return 0;
-  const int result = SendCommand(cls, cmd, length, payload);
-  ArmReplyTimer();
-  return result;
+platform::Handle BootOf(const ResultTargets& t) {
+  return t.boot != platform::kNoHandle ? t.boot : corvel::GetBootDialogHandle();
 }
 
 std::shared_ptr<const platform::MessagePayload> CopyPayload(std::span<const std::uint8_t> payload) {
@@ -35,15 +27,23 @@ std::shared_ptr<const platform::MessagePayload> CopyPayload(std::span<const std:
       std::vector<std::uint8_t>(payload.begin(), payload.end()));
 }
 
-void PostToMain(std::uint32_t message, std::span<const std::uint8_t> payload) {
-  platform::PostMessage(corvel::GetMainDialogHandle(), message, 0, CopyPayload(payload));
-}
-
-void PostText(std::uint32_t message, const char* text) {
-  platform::PostMessage(corvel::GetMainDialogHandle(), message, reinterpret_cast<std::uintptr_t>(text));
+CommandSender& ProcessSender() {
+  static CommandSender sender(ProtocolEngine::Instance());
+  return sender;
 }
 
 }  // namespace
+
+// Timed send: the reply timer always measures from the latest command, and is
+// armed even when the engine refused the command, so the user hears of it.
+int CommandSender::TimedSend(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length, const std::uint8_t* payload) {
+  if (!g_pProtocol.load()) return 0;
+  const int result = engine_.SendCommand(cls, cmd, length, payload);
+  const platform::Handle window = timerWindow_ != platform::kNoHandle ? timerWindow_ : corvel::GetMainDialogHandle();
+  platform::KillTimer(window, kReplyTimerId);
+  platform::SetTimer(window, kReplyTimerId, kReplyTimeoutMs);
+  return result;
+}
 
 VersionRecord ParseVersionRecord(std::span<const std::uint8_t> payload) {
   VersionRecord record;
@@ -58,19 +58,19 @@ VersionRecord ParseVersionRecord(std::span<const std::uint8_t> payload) {
   return record;
 }
 
-int SendBootCommand(std::uint8_t cmd, const std::uint8_t* data, std::uint16_t length) {
+int CommandSender::SendBootCommand(std::uint8_t cmd, const std::uint8_t* data, std::uint16_t length) {
   return TimedSend(kClassBoot, cmd, length, data);
 }
 
-int SendSystemCommand(std::uint8_t cmd, const std::uint8_t* byte) {
+int CommandSender::SendSystemCommand(std::uint8_t cmd, const std::uint8_t* byte) {
   return TimedSend(kClassSystem, cmd, byte ? 1 : 0, byte);
 }
 
-int SendChipCommand(std::uint8_t cmd, const std::uint8_t* data, std::uint16_t length) {
+int CommandSender::SendChipCommand(std::uint8_t cmd, const std::uint8_t* data, std::uint16_t length) {
   return TimedSend(kClassLamp, cmd, length, data);
 }
 
-int SendChipCommandBlock(std::uint8_t cmd, const std::uint8_t* header, const std::uint8_t* data) {
+int CommandSender::SendChipCommandBlock(std::uint8_t cmd, const std::uint8_t* header, const std::uint8_t* data) {
   if (!g_pProtocol.load() || !header) return 0;
   const std::size_t n = static_cast<std::size_t>(header[2] | (header[3] << 8));
   // The header announces n bytes; a block that cannot go whole does not go.
@@ -81,13 +81,13 @@ int SendChipCommandBlock(std::uint8_t cmd, const std::uint8_t* header, const std
   return TimedSend(kClassLamp, cmd, static_cast<std::uint16_t>(buffer.size()), buffer.data());
 }
 
-int SendI2cRequest(std::uint8_t cmd, std::uint8_t* request) {
+int CommandSender::SendI2cRequest(std::uint8_t cmd, std::uint8_t* request) {
   if (!g_pProtocol.load() || !request) return 0;
   request[kI2cSpeed] = g_i2cSpeed.load();
-  return SendCommand(kClassI2c, cmd, kI2cRecordSize, request);
+  return engine_.SendCommand(kClassI2c, cmd, kI2cRecordSize, request);
 }
 
-int SendI2cTransfer(std::uint8_t cmd, std::uint8_t* header, const std::uint8_t* data) {
+int CommandSender::SendI2cTransfer(std::uint8_t cmd, std::uint8_t* header, const std::uint8_t* data) {
   if (!g_pProtocol.load() || !header) return 0;
   const std::size_t n = header[kI2cCount];
   // The board reads the payload size from one byte; a longer transfer would
@@ -97,18 +97,45 @@ int SendI2cTransfer(std::uint8_t cmd, std::uint8_t* header, const std::uint8_t* 
   std::vector<std::uint8_t> buffer(n + kI2cRecordSize, 0);
   std::memcpy(buffer.data(), header, kI2cRecordSize);
   if (data && n) std::memcpy(buffer.data() + kI2cRecordSize, data, n);
-  return SendCommand(kClassI2c, cmd, static_cast<std::uint16_t>(buffer.size()), buffer.data());
+  return engine_.SendCommand(kClassI2c, cmd, static_cast<std::uint16_t>(buffer.size()), buffer.data());
+}
+
+int SendBootCommand(std::uint8_t cmd, const std::uint8_t* data, std::uint16_t length) {
+  return ProcessSender().SendBootCommand(cmd, data, length);
+}
+int SendSystemCommand(std::uint8_t cmd, const std::uint8_t* byte) { return ProcessSender().SendSystemCommand(cmd, byte); }
+int SendChipCommand(std::uint8_t cmd, const std::uint8_t* data, std::uint16_t length) {
+  return ProcessSender().SendChipCommand(cmd, data, length);
+}
+int SendChipCommandBlock(std::uint8_t cmd, const std::uint8_t* header, const std::uint8_t* data) {
+  return ProcessSender().SendChipCommandBlock(cmd, header, data);
+}
+int SendI2cRequest(std::uint8_t cmd, std::uint8_t* request) { return ProcessSender().SendI2cRequest(cmd, request); }
+int SendI2cTransfer(std::uint8_t cmd, std::uint8_t* header, const std::uint8_t* data) {
+  return ProcessSender().SendI2cTransfer(cmd, header, data);
 }
 
 void DispatchResult(std::uint8_t cls, std::uint8_t cmd, std::span<const std::uint8_t> payload,
                     std::uint16_t payloadLengthField) {
+  DispatchResult(ResultTargets{}, cls, cmd, payload, payloadLengthField);
+}
+
+void DispatchResult(const ResultTargets& targets, std::uint8_t cls, std::uint8_t cmd,
+                    std::span<const std::uint8_t> payload, std::uint16_t payloadLengthField) {
   using namespace platform;
+  const Handle main = MainOf(targets);
+  const auto PostToMain = [main](std::uint32_t message, std::span<const std::uint8_t> bytes) {
+    PostMessage(main, message, 0, CopyPayload(bytes));
+  };
+  const auto PostText = [main](std::uint32_t message, const char* text) {
+    PostMessage(main, message, reinterpret_cast<std::uintptr_t>(text));
+  };
   if (!corvel::ChipRegistryPresent()) return;
   switch (cls) {
     case kClassSystem:
       if (cmd == 33) {
         auto record = std::make_shared<VersionRecord>(ParseVersionRecord(payload));
-        PostMessage(corvel::GetMainDialogHandle(), kMsgFirmwareVersion, 0, std::move(record));
+        PostMessage(main, kMsgFirmwareVersion, 0, std::move(record));
       }
       return;
     case kClassI2c:
@@ -143,7 +170,7 @@ void DispatchResult(std::uint8_t cls, std::uint8_t cmd, std::span<const std::uin
         PostText(kMsgTextOk, kTextBootValueOk);
       } else if (cmd == 3) {
         PostText(kMsgTextFailed, kTextBootValueFailed);
-        PostMessage(corvel::GetBootDialogHandle(), kMsgBootCommandFailed);  // dropped if no window
+        PostMessage(BootOf(targets), kMsgBootCommandFailed);  // dropped if no window
       }
       return;
     case kClassLamp:

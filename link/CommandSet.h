@@ -8,7 +8,10 @@
 #include <span>
 #include <string>
 
+#include "link/ReplySink.h"
 #include "platform/MessageTarget.h"
+
+class ProtocolEngine;
 
 // Command classes.
 inline constexpr std::uint8_t kClassSystem = 1;
@@ -55,6 +58,27 @@ struct VersionRecord final : platform::MessagePayload {
 // Strings end at their NUL or at the payload's end; missing ones are empty.
 VersionRecord ParseVersionRecord(std::span<const std::uint8_t> payload);
 
+// The senders of one board: its engine, and the window whose reply timer the
+// timed senders arm (kNoHandle: the process's main window, looked up at each
+// send). The free functions below are the process's board.
+class CommandSender {
+ public:
+  explicit CommandSender(ProtocolEngine& engine, platform::Handle timerWindow = platform::kNoHandle)
+      : engine_(engine), timerWindow_(timerWindow) {}
+
+  int SendBootCommand(std::uint8_t cmd, const std::uint8_t* data, std::uint16_t length);
+  int SendSystemCommand(std::uint8_t cmd, const std::uint8_t* byte);
+  int SendChipCommand(std::uint8_t cmd, const std::uint8_t* data, std::uint16_t length);
+  int SendChipCommandBlock(std::uint8_t cmd, const std::uint8_t* header, const std::uint8_t* data);
+  int SendI2cRequest(std::uint8_t cmd, std::uint8_t* request);
+  int SendI2cTransfer(std::uint8_t cmd, std::uint8_t* header, const std::uint8_t* data);
+
+ private:
+  int TimedSend(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length, const std::uint8_t* payload);
+  ProtocolEngine& engine_;
+  platform::Handle timerWindow_;
+};
+
 int SendBootCommand(std::uint8_t cmd, const std::uint8_t* data, std::uint16_t length);
 int SendSystemCommand(std::uint8_t cmd, const std::uint8_t* byte);
 int SendChipCommand(std::uint8_t cmd, const std::uint8_t* data, std::uint16_t length);
@@ -62,8 +86,30 @@ int SendChipCommandBlock(std::uint8_t cmd, const std::uint8_t* header, const std
 int SendI2cRequest(std::uint8_t cmd, std::uint8_t* request);
 int SendI2cTransfer(std::uint8_t cmd, std::uint8_t* header, const std::uint8_t* data);
 
-// Called by the engine's dispatch on the reader thread for every accepted
-// reply that is not link-level. `payload` never reaches past the received
-// frame; `payloadLengthField` is the length the frame claimed.
+// Where one board's notifications go. kNoHandle: the process's window of
+// that kind (main window, update window), looked up at each reply.
+struct ResultTargets {
+  platform::Handle main = platform::kNoHandle;
+  platform::Handle boot = platform::kNoHandle;
+};
+
+// The result callbacks: every accepted reply that is not link-level becomes a
+// notification, posted on the reader thread. `payload` never reaches past the
+// received frame; `payloadLengthField` is the length the frame claimed.
 void DispatchResult(std::uint8_t cls, std::uint8_t cmd, std::span<const std::uint8_t> payload,
                     std::uint16_t payloadLengthField);
+void DispatchResult(const ResultTargets& targets, std::uint8_t cls, std::uint8_t cmd,
+                    std::span<const std::uint8_t> payload, std::uint16_t payloadLengthField);
+
+// The result callbacks as an engine's reply sink.
+class CommandSetReplies final : public ReplySink {
+ public:
+  explicit CommandSetReplies(ResultTargets targets = {}) : targets_(targets) {}
+  void OnReply(std::uint8_t cls, std::uint8_t cmd, std::span<const std::uint8_t> payload,
+               std::uint16_t payloadLengthField) override {
+    DispatchResult(targets_, cls, cmd, payload, payloadLengthField);
+  }
+
+ private:
+  const ResultTargets targets_;
+};

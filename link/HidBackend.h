@@ -20,6 +20,17 @@ struct HidDeviceInfo {
   std::string serialNumber;  // empty when the device does not say
 };
 
+// Which of several attached boards a link may open: the one at `path`, the
+// one with `serial`, or (both empty) whichever is found first.
+struct DeviceChoice {
+  std::string path;
+  std::string serial;
+  bool Any() const { return path.empty() && serial.empty(); }
+  bool Matches(const HidDeviceInfo& d) const {
+    return (path.empty() || d.path == path) && (serial.empty() || d.serialNumber == serial);
+  }
+};
+
 class HidDevice {
  public:
   virtual ~HidDevice() = default;

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "link/LinkHost.h"
-#include "link/QVCommunication.h"
 #include "platform/Messages.h"
 #include "platform/Threads.h"
 
@@ -36,9 +35,14 @@ constexpr AcceptedDevice kAcceptedDevices[] = {
     {kBoardVendorId, kBoardProductId, kReleaseBootloader},
 };
 
+// Set on the thread that calls the tap, for the tap's call.
+thread_local bool t_tapBootloader = false;
+
 }  // namespace
 
-CMUSBHid::CMUSBHid(QVCommunication& manager, HidBackend& backend)
+bool CMUSBHid::TappedReportIsBootloader() { return t_tapBootloader; }
+
+CMUSBHid::CMUSBHid(TransportHost& manager, HidBackend& backend)
     : m_manager(manager), m_backend(backend) {
   std::memset(m_writeReport, 0xFF, sizeof m_writeReport);
 }
@@ -73,6 +77,16 @@ void CMUSBHid::SetReportTap(ReportTap tap) {
   m_reportTap = tap ? std::make_shared<const ReportTap>(std::move(tap)) : nullptr;
 }
 
+void CMUSBHid::SetDeviceChoice(DeviceChoice choice) {
+  std::lock_guard lock(m_ioMutex);
+  m_choice = std::move(choice);
+}
+
+DeviceChoice CMUSBHid::Choice() const {
+  std::lock_guard lock(m_ioMutex);
+  return m_choice;
+}
+
 std::string CMUSBHid::LastError() const {
   std::lock_guard lock(m_ioMutex);
   return m_lastError;
@@ -102,7 +116,9 @@ int CMUSBHid::IsPresent() { return Enumerate(false); }
 
 int CMUSBHid::Enumerate(bool open) {
   const auto devices = m_backend.Enumerate(kBoardVendorId, kBoardProductId);
+  const DeviceChoice choice = Choice();
   for (const auto& d : devices) {
+    if (!choice.Matches(d)) continue;
     {
       std::lock_guard lock(m_ioMutex);
       m_devicePath = d.path;
@@ -120,7 +136,7 @@ int CMUSBHid::Enumerate(bool open) {
         break;
       }
       if (d.releaseNumber == kReleaseBootloader && m_manager.FirmwareUpdatePossible()) {
-        PostBootStatus(kBootStatusBootloaderFound, 0);
+        m_manager.OnBootloaderFound();
         m_manager.SetBootMode(1);
         accepted = true;
         break;
@@ -155,6 +171,8 @@ int CMUSBHid::Enumerate(bool open) {
   if (open) {
     std::lock_guard lock(m_ioMutex);
     m_lastError = m_backend.WhyNotFound();
+    if (m_lastError.empty() && !choice.serial.empty())
+      m_lastError = "No lamp board with serial number " + choice.serial + " is attached.";
   }
   return 0;
 }
@@ -174,7 +192,9 @@ bool CMUSBHid::OpenDeviceStillPresent() {
 }
 
 bool CMUSBHid::AcceptedDevicePresent() {
+  const DeviceChoice choice = Choice();
   for (const auto& d : m_backend.Enumerate(kBoardVendorId, kBoardProductId)) {
+    if (!choice.Matches(d)) continue;
     if (d.releaseNumber == kReleaseApplication) return true;
     if (d.releaseNumber == kReleaseBootloader && m_manager.FirmwareUpdatePossible()) return true;
   }
@@ -226,7 +246,10 @@ int CMUSBHid::WriteReport(const std::uint8_t* data, int length, WriteTarget targ
     }
     // Seen before it leaves, so a trace never shows an answer ahead of its
     // question.
-    if (tap) (*tap)(true, m_writeReport, kHidReportSize);
+    if (tap) {
+      t_tapBootloader = m_deviceIsBootloader;
+      (*tap)(true, m_writeReport, kHidReportSize);
+    }
     NoteActivity();
     result = m_device->Write(m_writeReport, kHidReportSize) >= 0 ? 1 : 0;
     if (m_readerSleeping.load()) m_device->Wake();
@@ -327,7 +350,10 @@ void CMUSBHid::ReaderLoop() {
         std::lock_guard hookLock(m_hookMutex);
         tap = m_reportTap;
       }
-      if (tap) (*tap)(false, report, static_cast<std::size_t>(n));
+      if (tap) {
+        t_tapBootloader = fromBootloader;
+        (*tap)(false, report, static_cast<std::size_t>(n));
+      }
       if (n == static_cast<int>(kHidReportSize) && report[0] == 0)
         m_manager.OnReport(report + 1, static_cast<int>(kHidReportSize - 1), fromBootloader);
       // Also while reports keep coming: a board that chatters (interrupt

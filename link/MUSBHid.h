@@ -1,6 +1,7 @@
 // The USB HID transport: finds the lamp board (in its application firmware or
 // its bootloader), opens it, writes 64-byte reports and hands every 64-byte
-// input report to the transport manager from a reader thread of its own. It
+// input report to its host (the transport manager) from a reader thread of
+// its own. It
 // knows nothing of frames; it moves reports.
 #pragma once
 
@@ -15,9 +16,8 @@
 #include <thread>
 
 #include "link/HidBackend.h"
+#include "link/TransportHost.h"
 #include "platform/MessageTarget.h"
-
-class QVCommunication;
 
 inline constexpr std::uint16_t kBoardVendorId = 0x0483;
 inline constexpr std::uint16_t kBoardProductId = 0x5750;
@@ -26,7 +26,7 @@ inline constexpr std::uint16_t kReleaseBootloader = 0x0100;
 
 class CMUSBHid {
  public:
-  CMUSBHid(QVCommunication& manager, HidBackend& backend);
+  CMUSBHid(TransportHost& manager, HidBackend& backend);
   ~CMUSBHid();  // closes the device and joins the reader thread
   CMUSBHid(const CMUSBHid&) = delete;
   CMUSBHid& operator=(const CMUSBHid&) = delete;
@@ -55,6 +55,12 @@ class CMUSBHid {
   // device gone is reported to it as a removal, like the system would.
   void RegisterForDeviceNotifications(platform::Handle window);
 
+  // Which board this transport opens when several are attached; the
+  // enumeration passes over the others as if they were not there. Takes
+  // effect at the next Open.
+  void SetDeviceChoice(DeviceChoice choice);
+  DeviceChoice Choice() const;
+
   std::string LastError() const;
   std::string DevicePath() const;
   // The device open now (path and the serial number it reported), empty
@@ -66,6 +72,11 @@ class CMUSBHid {
   // thread that moves it.
   using ReportTap = std::function<void(bool out, const std::uint8_t* report, std::size_t length)>;
   void SetReportTap(ReportTap tap);
+  // Inside a tap: whether the report it sees went to or came from the
+  // bootloader. Decided by the device it moved on, not by the manager's
+  // mode, which the enumeration may flip while the bootloader's last answer
+  // is still on its way.
+  static bool TappedReportIsBootloader();
 
  private:
   int Enumerate(bool open);
@@ -73,7 +84,7 @@ class CMUSBHid {
   void NoteActivity();
   void WakeReader();
 
-  QVCommunication& m_manager;
+  TransportHost& m_manager;
   HidBackend& m_backend;
 
   // Open, close and every write run under this lock. Reads run beside them;
@@ -84,6 +95,7 @@ class CMUSBHid {
   // were read from, not by the manager's mode, which the UI thread may flip
   // while a report of the previous device is still on its way.
   bool m_deviceIsBootloader = false;
+  DeviceChoice m_choice;  // under m_ioMutex
   std::string m_openPath;
   std::string m_openSerial;
   std::uint16_t m_openRelease = 0;

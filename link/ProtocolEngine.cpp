@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 
-#include "link/CommandSet.h"
 #include "link/LinkState.h"
 #include "link/QVProtocol.h"
 #include "platform/Sleep.h"
@@ -37,13 +36,9 @@ constexpr std::uint8_t kHandshakeAnswer[] = {0x5A, 0x5A, 0x00, 0x01};
 
 ProtocolEngine::ProtocolEngine() = default;
 
-ProtocolEngine& ProtocolEngine::Instance() {
-  static ProtocolEngine engine;
-  return engine;
-}
-
-int SendCommand(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length, const std::uint8_t* payload) {
-  return ProtocolEngine::Instance().SendCommand(cls, cmd, length, payload);
+void ProtocolEngine::SetReplySink(ReplySink* sink) {
+  std::lock_guard lock(mutex_);
+  replySink_ = sink;
 }
 
 void ProtocolEngine::SetHost(EngineHost* host) {
@@ -444,7 +439,7 @@ void ProtocolEngine::DispatchReply(Packet* p, std::size_t bodySize) {
     return;
   }
   if (cls == 255) return;
-  DispatchResult(cls, cmd, payload, payloadLengthField);
+  if (replySink_) replySink_->OnReply(cls, cmd, payload, payloadLengthField);
 }
 
 ProtocolEngine::Stats ProtocolEngine::GetStats() const {

@@ -3,9 +3,10 @@
 // Outgoing commands are framed (magic, address, length, sequence, CRC-16),
 // queued in a 64-slot send window with exactly one frame in flight, and cut
 // into 64-byte reports paced 1 ms apart. Incoming reports are reassembled into
-// frames, acknowledged, filtered and dispatched to the command set's result
-// callbacks. All packet memory is a fixed pool of 128 records: at most 64 of
-// each kind, so neither direction can starve the other.
+// frames, acknowledged, filtered and handed to a reply sink (the command
+// set's notifications, for the process's engine). All packet memory is a
+// fixed pool of 128 records: at most 64 of each kind, so neither direction
+// can starve the other.
 //
 // The frame in flight waits for its ACK for a bounded time (Poll gives the
 // engine its clock: the reader thread calls it between reads); a missing ACK
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "link/FrameFormat.h"
+#include "link/ReplySink.h"
 
 // What the engine needs from the transport manager.
 class EngineHost {
@@ -72,11 +74,15 @@ class ProtocolEngine {
   ProtocolEngine(const ProtocolEngine&) = delete;
   ProtocolEngine& operator=(const ProtocolEngine&) = delete;
 
-  // The process-wide engine.
+  // The process-wide engine: the one board of the window and of a one-board
+  // corvelctl. Its replies go to the command set's notifications for the
+  // process's windows. Another board gets an engine of its own.
   static ProtocolEngine& Instance();
 
   void SetHost(EngineHost* host);
   void ClearHost(EngineHost* host);  // only if it is still the host
+  // Where accepted replies go; null drops them (after acknowledging them).
+  void SetReplySink(ReplySink* sink);
 
   int SendCommand(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length,
                   const std::uint8_t* payload);
@@ -149,6 +155,7 @@ class ProtocolEngine {
 
   mutable std::mutex mutex_;
   EngineHost* host_ = nullptr;
+  ReplySink* replySink_ = nullptr;
   AckObserver ackObserver_;
 
   std::array<Packet, kPoolSize> pool_{};

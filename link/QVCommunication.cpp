@@ -89,7 +89,7 @@ void QVCommunication::OnDeviceChange(std::uint32_t event, std::uintptr_t) {
       const bool wasBootloader = m_hid->IsConnected() ? m_hid->DeviceIsBootloader() : m_bootMode.load() == 1;
       Disconnect();
       PostLinkState();
-      if (FirmwareUpdatePossible() && wasBootloader) PostBootStatus(kBootStatusDeviceRemoved, 0);
+      if (FirmwareUpdatePossible() && wasBootloader) PostBoot(kBootStatusDeviceRemoved);
       // A restart can bring the board back before its removal is handled:
       // its arrival was then ignored while the old link still looked alive,
       // so link the board that is there now.
@@ -101,12 +101,33 @@ void QVCommunication::OnDeviceChange(std::uint32_t event, std::uintptr_t) {
   }
 }
 
+std::vector<HidDeviceInfo> QVCommunication::ListBoards() {
+  return m_backend ? m_backend->Enumerate(kBoardVendorId, kBoardProductId) : std::vector<HidDeviceInfo>{};
+}
+
 void QVCommunication::SetPauseScheduler(PauseScheduler scheduler) { m_pause = std::move(scheduler); }
 
 void QVCommunication::SetLinkState(int code) { m_linkState.store(code); }
 
+void QVCommunication::SetNotifyTargets(platform::Handle main, platform::Handle boot) {
+  m_mainTarget.store(main);
+  m_bootTarget.store(boot);
+}
+
+void QVCommunication::PostBoot(std::uintptr_t code) {
+  const platform::Handle boot = m_bootTarget.load();
+  if (boot == platform::kNoHandle) {
+    PostBootStatus(code, 0);
+    return;
+  }
+  platform::PostMessage(boot, platform::kMsgBootStatus, code, std::make_shared<const platform::ValuePayload>(0));
+}
+
+void QVCommunication::OnBootloaderFound() { PostBoot(kBootStatusBootloaderFound); }
+
 void QVCommunication::PostLinkState() {
-  platform::PostMessage(corvel::GetMainDialogHandle(), platform::kMsgLinkState,
+  const platform::Handle own = m_mainTarget.load();
+  platform::PostMessage(own != platform::kNoHandle ? own : corvel::GetMainDialogHandle(), platform::kMsgLinkState,
                         static_cast<std::uintptr_t>(m_linkState.load()));
 }
 

@@ -15,6 +15,7 @@
 #include "link/LinkState.h"
 #include "link/MUSBHid.h"
 #include "link/ProtocolEngine.h"
+#include "link/TransportHost.h"
 #include "platform/MessageTarget.h"
 
 // Settle pause between opening the board and the handshake.
@@ -35,7 +36,7 @@ class BootReplySink {
   virtual void OnBootReply(const std::uint8_t* record) = 0;  // 64 bytes
 };
 
-class QVCommunication final : public EngineHost {
+class QVCommunication final : public EngineHost, public TransportHost {
  public:
   explicit QVCommunication(std::unique_ptr<HidBackend> backend,
                            ProtocolEngine& engine = ProtocolEngine::Instance());
@@ -58,16 +59,18 @@ class QVCommunication final : public EngineHost {
   int LinkState() const { return m_linkState.load(); }
   const char* GetLinkStateText() const { return LinkStateText(m_linkState.load()); }
 
-  // `fromBootloader`: the report was read from the bootloader device.
-  void OnReport(const std::uint8_t* data, int length, bool fromBootloader);
+  // TransportHost. `fromBootloader`: the report was read from the
+  // bootloader device.
+  void OnReport(const std::uint8_t* data, int length, bool fromBootloader) override;
   // The reader thread, between reads of an open device: the engine's clock.
-  void OnReaderTick(bool fromBootloader);
+  void OnReaderTick(bool fromBootloader) override;
+  void OnBootloaderFound() override;
   // The engine's frame pieces; refused while the bootloader is open.
   int WriteReport(const std::uint8_t* data, int length) override;
   // The transfer context's raw records; refused unless the bootloader is open.
   int WriteBootRecord(const std::uint8_t* record, int length);
 
-  void SetBootMode(int flag) { m_bootMode.store(flag); }
+  void SetBootMode(int flag) override { m_bootMode.store(flag); }
   int BootMode() const { return m_bootMode.load(); }
   void SetFirmwareUpdate(int flag) { m_firmwareUpdate.store(flag); }
   int FirmwareUpdate() const { return m_firmwareUpdate.load(); }
@@ -75,7 +78,13 @@ class QVCommunication final : public EngineHost {
   // The firmware transfer context, while one exists (null otherwise).
   // Bootloader devices are accepted only while there is one.
   void SetBootTransferContext(BootReplySink* context);
-  bool FirmwareUpdatePossible() const;
+  bool FirmwareUpdatePossible() const override;
+
+  // Where this link's notices go: link states to `main`, the bootloader's
+  // comings and goings to `boot`. kNoHandle (the default): the process's
+  // main and update windows, looked up at each notice. A link of its own
+  // (one board of several) names its own.
+  void SetNotifyTargets(platform::Handle main, platform::Handle boot);
 
   // How a pause is waited out: runs `then` once `ms` have passed. The default
   // sleeps on the calling thread and then runs it (corvelctl has nothing else
@@ -83,6 +92,9 @@ class QVCommunication final : public EngineHost {
   // that it keeps painting. An empty scheduler restores the default.
   using PauseScheduler = std::function<void(std::uint32_t ms, std::function<void()> then)>;
   void SetPauseScheduler(PauseScheduler scheduler);
+
+  // Every attached board (of any choice), without opening anything.
+  std::vector<HidDeviceInfo> ListBoards();
 
   CMUSBHid* Hid() { return m_hid.get(); }
   ProtocolEngine& Engine() { return m_engine; }
@@ -98,6 +110,10 @@ class QVCommunication final : public EngineHost {
   // Counts opened and closed links, so that a handshake still waiting for its
   // settle pause can tell that its link has gone (or been opened again).
   std::atomic<std::uint64_t> m_linkGeneration{0};
+
+  std::atomic<platform::Handle> m_mainTarget{platform::kNoHandle};
+  std::atomic<platform::Handle> m_bootTarget{platform::kNoHandle};
+  void PostBoot(std::uintptr_t code);
 
   mutable std::mutex m_sinkMutex;  // held while a boot record is handed over
   BootReplySink* m_bootContext = nullptr;

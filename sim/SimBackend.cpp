@@ -6,7 +6,8 @@
 
 class SimDevice final : public HidDevice {
  public:
-  SimDevice(SimBackend& backend, std::uint64_t connection) : backend_(backend), connection_(connection) {}
+  SimDevice(SimBackend& backend, sim::SimBoard& board, std::uint64_t connection)
+      : backend_(backend), board_(board), connection_(connection) {}
 
   int Write(const std::uint8_t* data, std::size_t length) override {
     if (length != kHidReportSize) return -1;
@@ -20,7 +21,7 @@ class SimDevice final : public HidDevice {
     }
     std::array<std::uint8_t, sim::kReportSize> report;
     std::memcpy(report.data(), data + 1, report.size());
-    return backend_.board_.HostWrite(report, connection_) ? static_cast<int>(length) : -1;
+    return board_.HostWrite(report, connection_) ? static_cast<int>(length) : -1;
   }
 
   int Read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override {
@@ -36,7 +37,7 @@ class SimDevice final : public HidDevice {
     }
     if (length < kHidReportSize) return -1;
     sim::Report report;
-    const int r = backend_.board_.HostRead(report, std::chrono::milliseconds(timeoutMs), connection_);
+    const int r = board_.HostRead(report, std::chrono::milliseconds(timeoutMs), connection_);
     if (r <= 0) return r;
     buffer[0] = 0;
     std::memcpy(buffer + 1, report.data(), report.size());
@@ -45,26 +46,42 @@ class SimDevice final : public HidDevice {
 
  private:
   SimBackend& backend_;
+  sim::SimBoard& board_;
   std::uint64_t connection_;  // the board's connection this handle was opened on
 };
 
-SimBackend::SimBackend(sim::SimBoard& board) : board_(board) {}
+SimBackend::SimBackend(sim::SimBoard& board) : boards_{&board} {}
+
+SimBackend::SimBackend(std::vector<sim::SimBoard*> boards) : boards_(std::move(boards)) {}
+
+std::string SimBackend::PathOf(std::size_t index, std::size_t boards) {
+  return boards == 1 ? std::string(kPath) : std::string(kPath) + "/" + std::to_string(index + 1);
+}
 
 std::vector<HidDeviceInfo> SimBackend::Enumerate(std::uint16_t vendorId, std::uint16_t productId) {
-  if (!board_.IsPlugged() || vendorId != sim::kVendorId || productId != sim::kProductId) return {};
-  return {HidDeviceInfo{kPath, sim::kVendorId, sim::kProductId, board_.ReleaseNumber()}};
+  std::vector<HidDeviceInfo> found;
+  if (vendorId != sim::kVendorId || productId != sim::kProductId) return found;
+  for (std::size_t i = 0; i < boards_.size(); ++i) {
+    const sim::SimBoard& board = *boards_[i];
+    if (board.IsPlugged())
+      found.push_back(HidDeviceInfo{PathOf(i, boards_.size()), sim::kVendorId, sim::kProductId,
+                                    board.ReleaseNumber(), board.SerialNumber()});
+  }
+  return found;
 }
 
 std::unique_ptr<HidDevice> SimBackend::Open(const std::string& path, std::string& error) {
-  if (path != kPath || !board_.IsPlugged()) {
-    error = "The simulated board is not plugged in.";
-    return nullptr;
+  for (std::size_t i = 0; i < boards_.size(); ++i) {
+    if (path != PathOf(i, boards_.size())) continue;
+    if (!boards_[i]->IsPlugged()) break;
+    {
+      std::lock_guard lock(mutex_);
+      ++opens_;
+    }
+    return std::make_unique<SimDevice>(*this, *boards_[i], boards_[i]->Connection());
   }
-  {
-    std::lock_guard lock(mutex_);
-    ++opens_;
-  }
-  return std::make_unique<SimDevice>(*this, board_.Connection());
+  error = "The simulated board is not plugged in.";
+  return nullptr;
 }
 
 int SimBackend::OpenCount() const {

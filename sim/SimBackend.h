@@ -1,10 +1,11 @@
-// The HID backend in front of the simulated lamp board: it enumerates the
-// board while it is plugged (with the release number of whatever it runs) and
-// moves reports to and from it.
+// The HID backend in front of the simulated lamp board(s): it enumerates each
+// board while it is plugged (with the release number of whatever it runs and
+// its serial number) and moves reports to and from it.
 #pragma once
 
 #include <deque>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "link/HidBackend.h"
@@ -13,6 +14,9 @@
 class SimBackend final : public HidBackend {
  public:
   explicit SimBackend(sim::SimBoard& board);
+  // A bench of several boards, listed in this order. Each has a path of its
+  // own (SimBackend::PathOf).
+  explicit SimBackend(std::vector<sim::SimBoard*> boards);
 
   std::vector<HidDeviceInfo> Enumerate(std::uint16_t vendorId, std::uint16_t productId) override;
   std::unique_ptr<HidDevice> Open(const std::string& path, std::string& error) override;
@@ -25,11 +29,14 @@ class SimBackend final : public HidBackend {
 
   int OpenCount() const;
 
+  // The one board's path; on a bench of several, board i (from 0) is at
+  // kPath + "/" + (i + 1).
   static constexpr const char* kPath = "sim:lamp-board";
+  static std::string PathOf(std::size_t index, std::size_t boards);
 
  private:
   friend class SimDevice;
-  sim::SimBoard& board_;
+  std::vector<sim::SimBoard*> boards_;
   mutable std::mutex mutex_;
   std::deque<std::vector<std::uint8_t>> injected_;
   std::vector<std::vector<std::uint8_t>> written_;

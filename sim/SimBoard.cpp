@@ -1,5 +1,7 @@
 #include "sim/SimBoard.h"
 
+#include <cstdio>
+
 #include <algorithm>
 #include <optional>
 #include <thread>
@@ -581,6 +583,14 @@ bool SimBoard::IsPlugged() const {
   std::lock_guard lock(impl_->mu);
   return impl_->plugged;
 }
+
+std::string BenchSerialNumber(std::size_t index) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "QVSIM%04zu", index + 1);
+  return buf;
+}
+
+const std::string& SimBoard::SerialNumber() const { return impl_->config.serialNumber; }
 
 std::uint16_t SimBoard::ReleaseNumber() const {
   std::lock_guard lock(impl_->mu);

@@ -37,6 +37,9 @@ inline constexpr std::uint16_t kReleaseBootloader = 0x0100;
 // Flash of the bridge microcontroller as the bootloader sees it.
 inline constexpr std::size_t kFlashSize = 0x1E0000;
 
+// The serial number of board i (from 0) of a simulated bench: QVSIM0001, ...
+std::string BenchSerialNumber(std::size_t index);
+
 struct SimConfig {
   std::uint8_t boardId = 1;  // 0, 1, 3, 5 or 128 on real boards; anything is accepted
   std::array<std::string, 3> versionStrings{"QV-BRIDGE", "2026-11-02", "V1.3.0"};
@@ -59,6 +62,9 @@ struct SimConfig {
   // HostRead's waits stay on real time: a board with its own clock is
   // driven from one thread, without restartThread.)
   std::function<std::chrono::steady_clock::time_point()> clock;
+  // The USB serial number it enumerates with (also as its bootloader), so
+  // that one of several boards can be told from the others.
+  std::string serialNumber = "QVSIM0001";
 };
 
 // Fault knobs. Shares are in parts per million of frames (or reports, for the
@@ -110,6 +116,7 @@ class SimBoard {
   // ---- the USB side ------------------------------------------------------
   bool IsPlugged() const;
   std::uint16_t ReleaseNumber() const;  // kReleaseApplication or kReleaseBootloader
+  const std::string& SerialNumber() const;
   // Unplug and plug raise the device-change events (0x8004 removal, 0x8000
   // arrival) through the listener; so does a restart between application
   // firmware and bootloader (removal then arrival).

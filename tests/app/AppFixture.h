@@ -27,6 +27,8 @@ class AppFixture : public ::testing::Test {
  protected:
   // Board id of the simulated board; plugged in unless said otherwise.
   virtual std::uint8_t BoardId() const { return 1; }
+  // Several ids: a bench of simulated boards (the first is BoardId's place).
+  virtual std::vector<std::uint8_t> BenchIds() const { return {}; }
   virtual bool PluggedAtStart() const { return true; }
   virtual QRect WorkArea() const { return QRect(0, 0, 1920, 1040); }
   // Pauses are recorded and skipped unless said otherwise; then they run their
@@ -45,6 +47,7 @@ class AppFixture : public ::testing::Test {
     }
     AppOptions options;
     options.simulateBoardId = BoardId();
+    options.simulateBoardIds = BenchIds();
     options.simFaults = {};  // a board that answers at once: the tests stay fast
     app = std::make_unique<CCorvelGUIApp>(options);
     ASSERT_TRUE(app->CreateObjects());

@@ -122,7 +122,7 @@ TEST(CliTest, NoBoardIsAFailureWithAHint) {
 TEST(CliTest, ListAndAddressOnTheSimulatedBoard) {
   auto r = Ctl({"--sim", "list"});
   EXPECT_EQ(r.rc, 0);
-  EXPECT_EQ(r.out, "sim:lamp-board  serial -  release 0x1000  application\n");
+  EXPECT_EQ(r.out, "sim:lamp-board  serial QVSIM0001  release 0x1000  application\n");
   r = Ctl({"--sim", "address", "0x59"});
   EXPECT_EQ(r.rc, 0) << r.err;
   EXPECT_EQ(r.out, "√ Lamp set IIC address successfully!\n");

@@ -1,0 +1,8 @@
+// The link flags every page consults: the board's device is present and
+// answered the handshake; the board's id matched the chip board chosen.
+// The lamp session of the process's board sets them (the window's bring-up
+// too, until it runs on the session); everyone else only reads them.
+#pragma once
+
+extern int g_bDevicePresent;
+extern int g_bBoardMatched;

@@ -1,0 +1,52 @@
+// The window on a bench of two simulated boards: the caption band offers
+// both, shows which one is linked, and links the other when it is picked,
+// without a restart.
+#include <QTest>
+
+#include "app/BoardChooser.h"
+#include "link/MUSBHid.h"
+#include "link/QVCommunication.h"
+#include "tests/app/AppFixture.h"
+#include "ui/CMyStaticFont.h"
+
+class BoardChooserTest : public AppFixture {
+ protected:
+  std::vector<std::uint8_t> BenchIds() const override { return {1, 3}; }
+};
+
+TEST_F(BoardChooserTest, PicksOneOfSeveralBoardsAndSwitchesWithoutARestart) {
+  window->show();
+  BoardChooser* chooser = window->Chooser();
+  ASSERT_NE(chooser, nullptr);
+  ASSERT_TRUE(PumpUntil([&] { return g_bBoardMatched == 1; })) << window->LinkText()->text().toStdString();
+  EXPECT_TRUE(chooser->isVisible());
+  ASSERT_EQ(chooser->count(), 2);
+  EXPECT_EQ(chooser->itemText(0), QStringLiteral("QVSIM0001"));
+  EXPECT_EQ(chooser->itemText(1), QStringLiteral("QVSIM0002"));
+  // The first one found is linked, and the chooser says so.
+  EXPECT_EQ(chooser->currentIndex(), 0);
+  EXPECT_EQ(g_selectedBoardId, 1);
+
+  chooser->Choose(1);
+  // The other board (id 3) is identified on the same window.
+  ASSERT_TRUE(PumpUntil([&] { return g_bBoardMatched == 1 && g_selectedBoardId == 3; }))
+      << window->LinkText()->text().toStdString();
+  EXPECT_EQ(window->LinkText()->text(), QString::fromUtf8(texts::kChipConnected));
+  EXPECT_EQ(chooser->currentIndex(), 1);
+  EXPECT_EQ(g_pCommunication.load()->Hid()->DevicePath(), "sim:lamp-board/2");
+  uitest::GrabAndSave(window, QStringLiteral("board_chooser"));
+
+  // And back.
+  chooser->Choose(0);
+  ASSERT_TRUE(PumpUntil([&] { return g_bBoardMatched == 1 && g_selectedBoardId == 1; }));
+  EXPECT_EQ(chooser->currentIndex(), 0);
+}
+
+// One board: nothing to choose, nothing shown.
+class OneBoardChooserTest : public AppFixture {};
+
+TEST_F(OneBoardChooserTest, IsHiddenWithOneBoard) {
+  window->show();
+  ASSERT_TRUE(PumpUntil([&] { return g_bBoardMatched == 1; }));
+  EXPECT_FALSE(window->Chooser()->isVisible());
+}
