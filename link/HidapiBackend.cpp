@@ -221,11 +221,7 @@ std::string HidapiBackend::WhyNotFound() {
 
 std::string HidapiBackend::CheckDevicePath() {
   if (devicePath_.empty()) return {};
-#if defined(__linux__)
-  struct stat st {};
-  if (stat(devicePath_.c_str(), &st) != 0)
-    return "No lamp board at " + devicePath_ + ": " + std::strerror(errno) + ".";
-#endif
+  if (std::string missing = WhyNotFound(); !missing.empty()) return missing;
   std::string error;
   if (!Open(devicePath_, error)) return error;
   return {};

@@ -6,15 +6,10 @@
 
 #include "chip/EffectChain.h"
 #include "chip/RegisterMap.h"
+#include "setup/SetupWrites.h"
 
 namespace setup {
 namespace {
-
-std::string Hex2(unsigned v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFu);
-  return buf;
-}
 
 bool Is(const std::vector<std::uint8_t>& data, std::initializer_list<std::uint8_t> bytes) {
   return std::equal(data.begin(), data.end(), bytes.begin(), bytes.end());

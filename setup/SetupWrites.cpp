@@ -7,12 +7,6 @@
 namespace setup {
 namespace {
 
-std::string Hex2(unsigned v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFu);
-  return buf;
-}
-
 std::string PinWords(const PinSet& set, int count) {
   std::string out;
   for (int i = 0; i < count && i < chip::kMaxPins; ++i)
@@ -144,6 +138,12 @@ std::string ExportJsonList(const Setup& s) {
     writes.push_back({{"register", Hex2(v.reg)}, {"value", Hex2(v.value)}, {"meaning", v.meaning}});
   j["writes"] = writes;
   return j.dump(2) + "\n";
+}
+
+std::string Hex2(unsigned v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFu);
+  return buf;
 }
 
 }  // namespace setup

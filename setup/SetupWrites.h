@@ -23,6 +23,9 @@ struct RegisterWrite {
 std::vector<RegisterWrite> SetupWrites(const Setup& setup);
 
 // "0x12 <- 0x00 0x00"
+// "0x5A": how a register, a byte or an address is written in scripts and exports.
+std::string Hex2(unsigned v);
+
 std::string WriteText(const RegisterWrite& write);
 
 // One register and the value it gets, with what the value means as the
