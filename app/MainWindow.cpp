@@ -26,6 +26,7 @@
 #include "app/ToolPages.h"
 #include "pages/BrightnessDial.h"
 #include "pages/LedLayoutPage.h"
+#include "pages/PageReplies.h"
 #include "pages/RegisterPage.h"
 #include "pages/RoundPage.h"
 #include "chip/ChipAccess.h"
@@ -40,7 +41,6 @@
 #include "platform/Messages.h"
 #include "platform/qt/TimedStep.h"
 #include "resources/dialogs/MainWindowDialog.h"
-#include "session/ReplyRouter.h"
 #include "ui/BitmapButton.h"
 #include "ui/Bitmaps.h"
 #include "ui/CMyRectButton.h"
@@ -78,39 +78,6 @@ void DefaultRestart() {
   for (const QString& a : QCoreApplication::arguments().mid(1))
     if (a.startsWith(QLatin1String("--simulate"))) args << a;
   QProcess::startDetached(QCoreApplication::applicationFilePath(), args);
-}
-
-// The pages as the reply router sees them: the page globals and the effect
-// flags, as they are when a reply arrives.
-class WindowPages final : public session::PageDirectory {
- public:
-  platform::Handle PageHandle(session::PageRole page) const override {
-    using session::PageRole;
-    const CPage* p = nullptr;
-    switch (page) {
-      case PageRole::kRoundPage: p = g_pRoundPage; break;
-      case PageRole::kBlinkMode: p = g_pBlinkMode; break;
-      case PageRole::kFadeMode: p = g_pFadeMode; break;
-      case PageRole::kGpioInput: p = g_pGpioInputPage; break;
-      case PageRole::kGpioOutput: p = g_pGpioOutputPage; break;
-    }
-    return p ? p->Handle() : platform::kNoHandle;
-  }
-  bool Holds(session::RouteCondition condition) const override {
-    using session::RouteCondition;
-    switch (condition) {
-      case RouteCondition::kAlways: return true;
-      case RouteCondition::kBlinkActive: return g_bBlinkActive != 0;
-      case RouteCondition::kFadeActive: return g_bFadeActive != 0;
-      case RouteCondition::kBrightnessPagePresent: return g_pBrightnessPage != nullptr;
-    }
-    return false;
-  }
-};
-
-void RoutePageReplies(const platform::Message& m) {
-  static const session::ReplyRouter router;
-  router.Route(m, WindowPages());
 }
 
 }  // namespace
@@ -446,11 +413,7 @@ void CQV512XX::OnMessage(const Message& m) {
     case kMsgLinkState: OnLinkState(static_cast<int>(m.wParam)); return;
     case kMsgRegisterRead:
       m_target->KillTimer(kReplyTimer);
-      // Whoever asked, the chip said so: noted before any page acts on it,
-      // so that a write a page makes in answer is the newer of the two.
-      if (const auto* bytes = m.Bytes())
-        if (const auto reply = chip::ParseRegisterReply(*bytes)) chip::Journal().RecordRead(reply->first, reply->data);
-      RoutePageReplies(m);
+      DeliverPageReply(m);
       if (m_toolPages) m_toolPages->RelayRegisterReply(m);
       status(texts::kStatusReadOk, true);
       return;
@@ -492,13 +455,13 @@ void CQV512XX::OnMessage(const Message& m) {
     case kMsgRegisterWritten:
       m_target->KillTimer(kReplyTimer);
       // Exactly one page hears of a write: the first that is waiting for it.
-      RoutePageReplies(m);
+      DeliverPageReply(m);
       if (m_toolPages) m_toolPages->RelayRegisterReply(m);
       status(texts::kStatusWriteOk, true);
       return;
     case kMsgInterrupt:
       m_target->KillTimer(kReplyTimer);
-      RoutePageReplies(m);
+      DeliverPageReply(m);
       status(texts::kStatusInterrupt, true);
       return;
     case WM_DEVICECHANGE:
