@@ -2,6 +2,7 @@
 
 #include "link/MUSBHid.h"
 #include "link/QVCommunication.h"
+#include "session/LampSession.h"
 
 BoardChooser::BoardChooser(QWidget* parent) : QComboBox(parent) {
   setObjectName(QStringLiteral("boardChooser"));
@@ -18,7 +19,7 @@ QString BoardChooser::Label(const HidDeviceInfo& board) {
 }
 
 void BoardChooser::Refresh() {
-  QVCommunication* comm = g_pCommunication.load();
+  QVCommunication* comm = m_session ? &m_session->Communication() : nullptr;
   m_boards = comm ? comm->ListBoards() : std::vector<HidDeviceInfo>{};
   m_refreshing = true;
   clear();
@@ -39,22 +40,9 @@ void BoardChooser::Refresh() {
 
 void BoardChooser::Choose(int index) {
   if (m_refreshing || index < 0 || index >= static_cast<int>(m_boards.size())) return;
-  QVCommunication* comm = g_pCommunication.load();
-  if (!comm || !comm->Hid()) return;
-  const HidDeviceInfo& board = m_boards[static_cast<std::size_t>(index)];
+  if (!m_session) return;
   // By serial number where there is one: a board's path changes when it
   // restarts into its bootloader and back.
-  DeviceChoice choice;
-  if (board.serialNumber.empty()) choice.path = board.path;
-  else choice.serial = board.serialNumber;
-  const DeviceChoice before = comm->Hid()->Choice();
-  const bool same = comm->Hid()->IsConnected() && comm->Hid()->DevicePath() == board.path;
-  comm->Hid()->SetDeviceChoice(choice);
-  if (same && before.serial == choice.serial && before.path == choice.path) return;
-  // The old board's removal from the window's view, then the new one's link:
-  // the window handles both as it handles a re-plug.
-  comm->Disconnect();
-  comm->PostLinkState();
-  comm->Connect();
+  if (!m_session->ChooseBoard(m_boards[static_cast<std::size_t>(index)])) return;
   emit boardChosen(itemText(index));
 }

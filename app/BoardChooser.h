@@ -10,18 +10,22 @@
 
 #include "link/HidBackend.h"
 
-class QVCommunication;
+namespace session {
+class LampSession;
+}
 
 class BoardChooser final : public QComboBox {
   Q_OBJECT
  public:
   explicit BoardChooser(QWidget* parent);
+  // The board session whose boards it lists and links (none: an empty list).
+  void SetSession(session::LampSession* session) { m_session = session; }
 
   // Reads the attached boards again (after an arrival or a removal, and when
   // the link changes) and marks the one the link has open or has chosen.
   void Refresh();
   // Links the board at `index` of the list: the link is taken down and
-  // opened on that board; the window's connect sequence does the rest.
+  // opened on that board; the session's connect sequence does the rest.
   void Choose(int index);
 
   const std::vector<HidDeviceInfo>& Boards() const { return m_boards; }
@@ -32,6 +36,7 @@ class BoardChooser final : public QComboBox {
 
  private:
   static QString Label(const HidDeviceInfo& board);
+  session::LampSession* m_session = nullptr;
   std::vector<HidDeviceInfo> m_boards;
   bool m_refreshing = false;
 };

@@ -21,6 +21,7 @@
 #include "platform/DeviceMonitor.h"
 #include "platform/Messages.h"
 #include "platform/qt/QtDialogs.h"
+#include "session/LampSession.h"
 #include "sim/SimBoard.h"
 
 CCorvelGUIApp::CCorvelGUIApp(AppOptions options) : m_options(options) {}
@@ -97,11 +98,11 @@ bool CCorvelGUIApp::CreateObjects() {
   // before the board is opened (the main window does that).
   m_traffic = std::make_unique<TrafficCapture>();
   g_pTrafficCapture = m_traffic.get();
-  m_communication = std::make_unique<QVCommunication>(std::move(backend));
-  g_pCommunication = m_communication.get();
-  m_communication->Init();
-  if (!m_options.serial.empty()) m_communication->Hid()->SetDeviceChoice(DeviceChoice{{}, m_options.serial});
-  InstallTrafficTap(m_communication.get(), m_traffic.get());
+  session::LampSessionOptions sessionOptions;
+  sessionOptions.choice.serial = m_options.serial;
+  // Sets g_pCommunication; the board is opened once the main window starts it.
+  m_session = std::make_unique<session::LampSession>(std::move(backend), sessionOptions);
+  InstallTrafficTap(&m_session->Communication(), m_traffic.get());
   return true;
 }
 
@@ -149,8 +150,7 @@ void CCorvelGUIApp::AddSimulationActions() {
 void CCorvelGUIApp::DestroyObjects() {
   m_chip.reset();  // and with it the main window and its pages
   g_pChip = nullptr;
-  g_pCommunication = nullptr;
-  m_communication.reset();  // joins the reader thread
+  m_session.reset();  // joins the reader thread
   g_pTrafficCapture = nullptr;
   m_traffic.reset();
   g_pProtocol = nullptr;

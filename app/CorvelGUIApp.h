@@ -1,5 +1,5 @@
 // Start-up and shut-down: the long-lived objects (chip registry, protocol
-// object, transport manager) are made in order, the main window runs, and
+// object, the board's lamp session with its transport manager) are made in order, the main window runs, and
 // everything is torn down in order, the reader thread before the transport
 // manager it calls into.
 #pragma once
@@ -26,6 +26,9 @@ class CQVProtocol;
 class QVChip;
 class QVCommunication;
 class TrafficCapture;
+namespace session {
+class LampSession;
+}
 
 struct AppOptions {
   std::optional<std::uint8_t> simulateBoardId;  // set: run against the simulated board
@@ -73,5 +76,7 @@ class CCorvelGUIApp {
   std::unique_ptr<TrafficCapture> m_traffic;  // outlives the transport that feeds it
   // Reached by everyone through g_pChip and g_pCommunication; owned here.
   std::unique_ptr<QVChip> m_chip;
-  std::unique_ptr<QVCommunication> m_communication;
+  // The process's board: its transport, protocol and connect sequence,
+  // which the main window drives from its event loop.
+  std::unique_ptr<session::LampSession> m_session;
 };

@@ -22,6 +22,7 @@
 
 #include "app/BoardChooser.h"
 #include "app/ChipRegistry.h"
+#include "app/QtLampSession.h"
 #include "app/CorvelGUIApp.h"
 #include "app/ToolPages.h"
 #include "pages/BrightnessDial.h"
@@ -153,7 +154,6 @@ void CQV512XX::InitDialog() {
   connect(m_toolPages->RegisterPage(), &CRegisterPage::SoftwareResetRequested, m_roundPage.get(),
           &CRound::OnSoftwareReset);
   m_chooser = new BoardChooser(this);
-  connect(m_chooser, &BoardChooser::boardChosen, this, &CQV512XX::OnBoardChosen);
   PlaceChooser();
   m_round->SetChecked(true);
   m_boot->SetChecked(false);
@@ -187,17 +187,55 @@ void CQV512XX::InitDialog() {
     connect(screen, &QScreen::geometryChanged, this, displayChanged);
   connect(qApp, &QGuiApplication::primaryScreenChanged, this, displayChanged);
 
-  if (QVCommunication* comm = g_pCommunication.load()) {
+  if (session::LampSession* board = session::LampSession::Process()) {
+    QtLampSession::Owner owner;
+    owner.sendChipAddress = [] {
+      if (!g_pRoundPage) return false;
+      g_pRoundPage->SendI2cAddress();
+      return true;
+    };
+    owner.isChosenBoard = [](std::uint8_t id) { return CRound::FindBoardById(id) && id == g_selectedBoardId; };
+    owner.boardKind = [] { return g_boardKind; };
+    m_session = new QtLampSession(*board, std::move(owner), this);
+    ConnectSession();
+    m_chooser->SetSession(board);
+    QVCommunication& comm = board->Communication();
     // The settle pause runs on the event loop, so the window shows at once
     // and answers while the board settles.
-    comm->SetPauseScheduler([this](std::uint32_t ms, std::function<void()> then) {
+    comm.SetPauseScheduler([this](std::uint32_t ms, std::function<void()> then) {
       platform::RunAfterPause(this, ms, std::move(then));
     });
-    comm->RegisterForDeviceNotifications(m_target->handle());
-    comm->Reconnect();
-    NoteLinkComingUp();
+    comm.RegisterForDeviceNotifications(m_target->handle());
+    board->Start();
     m_chooser->Refresh();
   }
+}
+
+void CQV512XX::ConnectSession() {
+  connect(m_session, &QtLampSession::linkState, this, [this] {
+    if (m_chooser) m_chooser->Refresh();
+  });
+  // The board is there and its handshake is on its way: whatever the band
+  // said of the link before (its removal, say) is over.
+  connect(m_session, &QtLampSession::connecting, this,
+          [this] { SetBandText(m_linkText, QString::fromUtf8(texts::kConnectingBoard)); });
+  connect(m_session, &QtLampSession::reopening, this, [this] {
+    ShowDots(true);
+    SetBandText(m_linkText, QString::fromUtf8(texts::kConnectingBoard));
+  });
+  // Attached and answering its bootloader: not "not found".
+  connect(m_session, &QtLampSession::inBootloader, this, [this] {
+    ShowDots(true);
+    SetBandText(m_linkText, QString::fromUtf8(texts::kInBootloader));
+  });
+  connect(m_session, &QtLampSession::linkShown, this, &CQV512XX::OnLinkShown);
+  connect(m_session, &QtLampSession::linkFailed, this, &CQV512XX::OnLinkFailed);
+  connect(m_session, &QtLampSession::boardGone, this, &CQV512XX::OnBoardGone);
+  connect(m_session, &QtLampSession::boardMatched, this, &CQV512XX::OnBoardMatched);
+  connect(m_session, &QtLampSession::boardMismatch, this, &CQV512XX::OnBoardMismatch);
+  connect(m_session, &QtLampSession::versionAnswered, this, [this](const QString& version) {
+    SetBandText(m_versionText, QString::fromUtf8(texts::kVersionPrefix) + version);
+  });
 }
 
 int CQV512XX::Run() {
@@ -254,8 +292,7 @@ void CQV512XX::WatchDeviceMonitor(platform::DeviceMonitor* monitor) {
   m_monitorNotifier = new QSocketNotifier(monitor->Fd(), QSocketNotifier::Read, this);
   connect(m_monitorNotifier, &QSocketNotifier::activated, this, [this] {
     while (auto e = m_monitor->ReadEvent())
-      if (QVCommunication* comm = g_pCommunication.load()) comm->OnDeviceChange(e->event, 0);
-    NoteLinkComingUp();
+      if (m_session) m_session->Session().OnDeviceChange(e->event);
     if (m_chooser) m_chooser->Refresh();
   });
 }
@@ -279,7 +316,7 @@ void CQV512XX::ShowStatus(const QString& text, bool ok) {
 void CQV512XX::ShowNotConnected() {
   // A board that is attached but has stopped answering is not "not found".
   const char* text = BoardInBootloader()        ? texts::kStatusInBootloader
-                     : m_linkFailed             ? texts::kStatusLinkFailed
+                     : m_session && m_session->Session().LinkFailed() ? texts::kStatusLinkFailed
                      : g_bDevicePresent == 1 ? texts::kNotConnectedPresent
                                              : texts::kNotConnectedAbsent;
   m_status->setText(QString::fromUtf8(text));
@@ -290,99 +327,9 @@ void CQV512XX::ShowNotConnected() {
   m_target->SetTimer(kStatusTimer, kNotConnectedPeriodMs);
 }
 
-void CQV512XX::NoteLinkComingUp() {
-  QVCommunication* comm = g_pCommunication.load();
-  if (BoardInBootloader()) {
-    ShowBootloaderState();
-    return;
-  }
-  if (comm && comm->Hid() && comm->Hid()->IsConnected() && g_bBoardMatched == 0) m_comingUp.start();
-  // A link just opened waits for the handshake's answer: first the settle
-  // pause, then the answer's time.
-  if (LinkOpenButNotFound()) {
-    AwaitConnectAnswer(kStepHandshake, true, kConnectSettleMs + kConnectAnswerMs);
-    // The board is there and its handshake is on its way: whatever the band
-    // said of the link before (its removal, say) is over.
-    SetBandText(m_linkText, QString::fromUtf8(texts::kConnectingBoard));
-  }
-}
+bool CQV512XX::BoardInBootloader() const { return m_session && m_session->Session().InBootloader(); }
 
-bool CQV512XX::LinkOpenButNotFound() const {
-  QVCommunication* comm = g_pCommunication.load();
-  return comm && comm->Hid() && comm->Hid()->IsConnected() && !comm->Hid()->DeviceIsBootloader() &&
-         comm->LinkState() != kLinkDeviceFound;
-}
-
-void CQV512XX::AwaitConnectAnswer(ConnectStep step, bool first, std::uint32_t ms) {
-  if (first) m_connectAsks[step] = 1;
-  m_target->SetTimer(kConnectStepTimerBase + step, ms);
-}
-
-void CQV512XX::ConnectAnswered(ConnectStep step) {
-  m_connectAsks[step] = 0;
-  m_target->KillTimer(kConnectStepTimerBase + step);
-}
-
-void CQV512XX::StopConnectWaits() {
-  for (int step = 0; step < kConnectSteps; ++step) ConnectAnswered(static_cast<ConnectStep>(step));
-}
-
-bool CQV512XX::ConnectWaitArmed() const {
-  for (int step = 0; step < kConnectSteps; ++step)
-    if (m_target->IsTimerArmed(kConnectStepTimerBase + step)) return true;
-  return false;
-}
-
-// The answer did not come although the command was acknowledged (a lossy
-// link loses answers too): the step is asked again, and when that does not
-// help either the link is taken as failed and recovered as such. Saying "not
-// found" or "id not match" would be false: the board is there.
-void CQV512XX::AskConnectStepAgain(ConnectStep step) {
-  QVCommunication* comm = g_pCommunication.load();
-  if (!comm || !comm->Hid() || !comm->Hid()->IsConnected() || BoardInBootloader()) {
-    ConnectAnswered(step);
-    return;
-  }
-  if (m_connectAsks[step] >= kConnectAsks) {
-    StopConnectWaits();
-    OnLinkFailed();
-    return;
-  }
-  ++m_connectAsks[step];
-  AwaitConnectAnswer(step, false);
-  const std::uint8_t any = 0;
-  switch (step) {
-    case kStepHandshake: comm->Engine().SendHandshake(); break;
-    case kStepAddress: if (g_pRoundPage) g_pRoundPage->SendI2cAddress(); break;
-    case kStepBoardQuery: SendBoardQuery(); break;
-    case kStepVersion: if (g_pChip) SendSystemCommand(kCmdVersionQuery, &any); break;
-    case kConnectSteps: break;
-  }
-}
-
-bool CQV512XX::BoardInBootloader() const {
-  QVCommunication* comm = g_pCommunication.load();
-  return comm && comm->Hid() && comm->Hid()->IsConnected() && comm->Hid()->DeviceIsBootloader();
-}
-
-void CQV512XX::ShowBootloaderState() {
-  // Attached and answering its bootloader: not "not found", and nothing for
-  // the pages until it runs its firmware again.
-  g_bBoardMatched = 0;
-  m_comingUp.invalidate();
-  ShowDots(true);
-  SetBandText(m_linkText, QString::fromUtf8(texts::kInBootloader));
-}
-
-bool CQV512XX::LinkComingUp() const {
-  // Settle pause, handshake, two connect pauses and a reply: a board that
-  // takes longer than this is reported as not connected again.
-  constexpr qint64 kIdentifyWithinMs = kConnectSettleMs + 2 * kConnectPauseMs + kReplyTimeoutMs;
-  QVCommunication* comm = g_pCommunication.load();
-  // Or longer while a step of the connect sequence is still being asked.
-  return comm && comm->Hid() && comm->Hid()->IsConnected() && g_bBoardMatched == 0 && !m_linkFailed &&
-         ((m_comingUp.isValid() && m_comingUp.elapsed() < kIdentifyWithinMs) || ConnectWaitArmed());
-}
+bool CQV512XX::LinkComingUp() const { return m_session && m_session->Session().LinkComingUp(); }
 
 void CQV512XX::ShowDots(bool green) {
   m_redDot->setVisible(!green);
@@ -396,12 +343,7 @@ void CQV512XX::SetBandText(CMyStaticFont* label, const QString& text) {
 }
 
 void CQV512XX::SendBoardQuery() {
-  if (!g_pCommunication.load() || !g_pChip) return;
-  const std::uint8_t header[kChipBlockHeaderSize] = {g_boardKind, 0, 0, 0};
-  SendChipCommandBlock(kCmdBoardData, header, nullptr);
-  // A query of its own (not a repeat) starts its count afresh.
-  if (m_connectAsks[kStepBoardQuery] == 0 || !m_target->IsTimerArmed(kConnectStepTimerBase + kStepBoardQuery))
-    AwaitConnectAnswer(kStepBoardQuery, true);
+  if (m_session && g_pChip) m_session->Session().QueryBoard();
 }
 
 // ---- notifications ---------------------------------------------------------
@@ -410,7 +352,10 @@ void CQV512XX::OnMessage(const Message& m) {
   using namespace platform;
   auto status = [this](const char* text, bool ok) { ShowStatus(QString::fromUtf8(text), ok); };
   switch (m.id) {
-    case kMsgLinkState: OnLinkState(static_cast<int>(m.wParam)); return;
+    case kMsgLinkState:
+      if (m_chooser) m_chooser->Refresh();
+      if (m_session) m_session->Session().OnMessage(m);
+      return;
     case kMsgRegisterRead:
       m_target->KillTimer(kReplyTimer);
       DeliverPageReply(m);
@@ -430,23 +375,20 @@ void CQV512XX::OnMessage(const Message& m) {
     }
     case kMsgFirmwareVersion: {
       m_target->KillTimer(kReplyTimer);
-      ConnectAnswered(kStepVersion);
-      QString version;
-      if (const auto* record = m.PayloadAs<VersionRecord>())
-        for (unsigned char c : record->strings[2]) version += QChar(c);  // each byte one character
-      SetBandText(m_versionText, QString::fromUtf8(texts::kVersionPrefix) + version);
+      if (m_session) m_session->Session().OnMessage(m);  // the band shows the version it answers
       return;
     }
     case kMsgBoardQueryOk:
-    case kMsgBoardQueryFailed: OnBoardId(m); return;
+    case kMsgBoardQueryFailed:
+      m_target->KillTimer(kReplyTimer);
+      if (m_session) m_session->Session().OnMessage(m);  // matched or not, the band says so
+      return;
     case kMsgSetDataOk: m_target->KillTimer(kReplyTimer); status(texts::kStatusSetDataOk, true); return;
     case kMsgSetDataFailed: m_target->KillTimer(kReplyTimer); status(texts::kStatusSetDataFailed, false); return;
     case kMsgTextOk:
     case kMsgTextFailed:
       m_target->KillTimer(kReplyTimer);
-      if (m.wParam && (std::strcmp(reinterpret_cast<const char*>(m.wParam), kTextAddressOk) == 0 ||
-                       std::strcmp(reinterpret_cast<const char*>(m.wParam), kTextAddressFailed) == 0))
-        ConnectAnswered(kStepAddress);
+      if (m_session) m_session->Session().OnMessage(m);  // the chip address's answer, maybe
       ShowStatus(m.wParam ? QString::fromUtf8(reinterpret_cast<const char*>(m.wParam)) : QString(),
                  m.id == kMsgTextOk);
       return;
@@ -465,111 +407,25 @@ void CQV512XX::OnMessage(const Message& m) {
       status(texts::kStatusInterrupt, true);
       return;
     case WM_DEVICECHANGE:
-      if (QVCommunication* comm = g_pCommunication.load())
-        comm->OnDeviceChange(static_cast<std::uint32_t>(m.wParam), 0);
-      NoteLinkComingUp();
+      if (m_session) m_session->Session().OnMessage(m);
       if (m_chooser) m_chooser->Refresh();
       return;
     default: return;  // 106, 107, 108 and anything else: nothing to do
   }
 }
 
-void CQV512XX::OnLinkState(int code) {
-  QVCommunication* comm = g_pCommunication.load();
-  if (m_chooser) m_chooser->Refresh();
-  if (code == kLinkDeviceFound || code == kLinkDeviceNotFound) m_linkFailed = false;
-  switch (code) {
-    case kLinkDeviceFound: {
-      g_bDevicePresent = 1;
-      g_bBoardMatched = 0;
-      ShowDots(true);
-      ConnectAnswered(kStepHandshake);
-      if (g_pRoundPage) {
-        g_pRoundPage->SendI2cAddress();
-        AwaitConnectAnswer(kStepAddress, true);
-      }
-      // The two pauses run on the event loop: the window paints and answers
-      // meanwhile, and as the board is not identified yet, the pages treat a
-      // click that would send as they do before identification.
-      const std::uint64_t sequence = ++m_connectSequence;
-      platform::RunAfterPause(this, kConnectPauseMs, [this, sequence] {
-        if (sequence != m_connectSequence) return;  // the link went down or started over
-        SendBoardQuery();
-        platform::RunAfterPause(this, kConnectPauseMs, [this, sequence] {
-          if (sequence != m_connectSequence) return;
-          if (g_pCommunication.load() && g_pChip) {
-            const std::uint8_t any = 0;
-            SendSystemCommand(kCmdVersionQuery, &any);
-            AwaitConnectAnswer(kStepVersion, true);
-          }
-        });
-      });
-      break;
-    }
-    case kLinkFailed:
-      StopConnectWaits();
-      OnLinkFailed();
-      return;
-    case kLinkProtocolNotMatch:
-      ConnectAnswered(kStepHandshake);  // answered, wrongly: asking again would not help
-      g_bBoardMatched = 0;
-      ShowDots(false);
-      break;
-    case kLinkDeviceNotFound:
-      if (LinkOpenButNotFound()) {
-        // The removal of a board that is back already (a re-plug, a
-        // restart): its new link is on its way; the board is not missing.
-        g_bDevicePresent = 0;
-        g_bBoardMatched = 0;
-        ShowDots(true);
-        SetBandText(m_linkText, QString::fromUtf8(texts::kConnectingBoard));
-        return;
-      }
-      StopConnectWaits();
-      g_bDevicePresent = 0;
-      m_linkRecoveries = 0;  // the next board plugged in starts afresh
-      ++m_connectSequence;  // nothing more goes to a board that has gone
-      EndReplyWaits();      // their answers cannot come any more
-      // The board that comes next starts from its reset: nothing the program
-      // wrote to this one is known to be there.
-      chip::Journal().Forget();
-      // Its version goes with it; the next identification brings one again.
-      SetBandText(m_versionText, QString());
-      [[fallthrough]];
-    default:
-      g_bBoardMatched = 0;
-      ShowDots(false);
-      break;
-  }
-  // The removal of a board that restarted into its bootloader is handled
-  // after the bootloader has been opened: it is there, not gone.
-  if (BoardInBootloader()) {
-    ShowBootloaderState();
-    return;
-  }
-  if (comm) {
-    if (const char* text = comm->GetLinkStateText()) {
-      QString band = QString::fromUtf8(text);
-      // A board that is there but cannot be opened, or a given device path
-      // that is wrong: the band says why, not just "not found".
-      const std::string reason = code == kLinkDeviceNotFound && comm->Hid() ? comm->Hid()->LastError() : std::string();
-      if (!reason.empty()) band += QStringLiteral(" ") + QString::fromStdString(reason);
-      SetBandText(m_linkText, band);
-    }
-  }
+void CQV512XX::OnLinkShown(bool up, const QString& text) {
+  ShowDots(up);
+  if (!text.isNull()) SetBandText(m_linkText, text);
 }
 
-// Another board of several was picked: what the window knew of the old one's
-// chip, its version and its waits are not the new one's.
-void CQV512XX::OnBoardChosen() {
-  StopConnectWaits();
-  ++m_connectSequence;
-  g_bBoardMatched = 0;
-  EndReplyWaits();
+void CQV512XX::OnBoardGone() {
+  EndReplyWaits();  // their answers cannot come any more
+  // The board that comes next starts from its reset: nothing the program
+  // wrote to this one is known to be there.
   chip::Journal().Forget();
+  // Its version goes with it; the next identification brings one again.
   SetBandText(m_versionText, QString());
-  m_linkRecoveries = 0;
-  NoteLinkComingUp();
 }
 
 void CQV512XX::PlaceChooser() {
@@ -579,60 +435,33 @@ void CQV512XX::PlaceChooser() {
   m_chooser->setGeometry(width() - Trunc(140 * g_scaleX) - w, (Trunc(30 * g_scaleY) - h) / 2, w, h);
 }
 
-void CQV512XX::OnLinkFailed() {
+void CQV512XX::OnLinkFailed(bool givingUp) {
   // The command in flight and those behind it are lost: the reply timer
   // would only call the board frozen later, so the band says what happened.
   m_target->KillTimer(kReplyTimer);
-  StopConnectWaits();
-  m_linkFailed = true;
-  ++m_connectSequence;  // the steps of the connect sequence under way are for the lost link
-  g_bBoardMatched = 0;
   if (const QString ended = EndReplyWaits(); !ended.isEmpty())
     ShowStatus(QString::fromUtf8(texts::kStatusLinkFailed) + ended, false);
   ShowDots(false);
   SetBandText(m_linkText, QString::fromUtf8(LinkStateText(kLinkFailed)));
-  QVCommunication* comm = g_pCommunication.load();
-  if (!comm) return;
-  if (m_linkRecoveries >= kMaxLinkRecoveries) {
-    // Reconnecting did not help: the board needs a re-plug, whose arrival
-    // connects it again.
-    ShowStatus(QString::fromUtf8(texts::kStatusLinkFailed), false);
-    return;
-  }
-  ++m_linkRecoveries;
-  // After the band has been drawn: the reconnect starts the usual connect
-  // sequence, and the handshake's answer brings the board back.
-  QTimer::singleShot(0, this, [] {
-    if (QVCommunication* c = g_pCommunication.load()) c->Reconnect();
-    if (g_pMainDialog) g_pMainDialog->NoteLinkComingUp();
-  });
+  // Reconnecting did not help: the board needs a re-plug.
+  if (givingUp) ShowStatus(QString::fromUtf8(texts::kStatusLinkFailed), false);
 }
 
-void CQV512XX::OnBoardId(const Message& reply) {
-  m_target->KillTimer(kReplyTimer);
-  ConnectAnswered(kStepBoardQuery);  // a re-query after a mismatch arms it again
-  m_linkRecoveries = 0;  // the link carries commands again
-  g_bBoardMatched = 0;
-  const auto* bytes = reply.Bytes();
-  // A reply too short to carry an id names no board.
-  const auto id = bytes ? BoardIdFromReply(*bytes) : std::nullopt;
-  const CRound::ChipBoard* board = id ? CRound::FindBoardById(*id) : nullptr;
-  if (board && *id == g_selectedBoardId) {
-    g_bBoardMatched = 1;
-    m_comingUp.invalidate();  // it came up: from now on "not connected" is news
-    if (g_pRoundPage) g_pRoundPage->OnBoardMatched();
-  } else if (board && g_pRoundPage) {
-    g_pRoundPage->SelectChipBoard(board->button);
-  }
-  if (g_bBoardMatched) {
-    SetBandText(m_linkText, QString::fromUtf8(texts::kChipConnected));
-    ShowDots(true);
-    ShowStatus(QString::fromUtf8(texts::kStatusDataReceived), true);
-  } else {
-    SetBandText(m_linkText, QString::fromUtf8(texts::kBoardMismatch));
-    ShowDots(false);
-    ShowStatus(QString::fromUtf8(texts::kStatusBoardMismatch), false);
-  }
+void CQV512XX::OnBoardMatched() {
+  if (g_pRoundPage) g_pRoundPage->OnBoardMatched();
+  SetBandText(m_linkText, QString::fromUtf8(texts::kChipConnected));
+  ShowDots(true);
+  ShowStatus(QString::fromUtf8(texts::kStatusDataReceived), true);
+}
+
+void CQV512XX::OnBoardMismatch(int id) {
+  // Another chip board than the one chosen: the page chooses the board's
+  // own, and asks again.
+  const CRound::ChipBoard* board = id >= 0 ? CRound::FindBoardById(static_cast<std::uint8_t>(id)) : nullptr;
+  if (board && g_pRoundPage) g_pRoundPage->SelectChipBoard(board->button);
+  SetBandText(m_linkText, QString::fromUtf8(texts::kBoardMismatch));
+  ShowDots(false);
+  ShowStatus(QString::fromUtf8(texts::kStatusBoardMismatch), false);
 }
 
 // A failure reply, the reply timeout or a lost link: the answer a page waits
@@ -660,16 +489,12 @@ QString CQV512XX::EndReplyWaits() {
 }
 
 void CQV512XX::OnTimer(std::uint32_t id) {
-  if (id >= kConnectStepTimerBase && id < kConnectStepTimerBase + kConnectSteps) {
-    AskConnectStepAgain(static_cast<ConnectStep>(id - kConnectStepTimerBase));
-    return;
-  }
   if (id == kStatusTimer) {
     m_target->KillTimer(kStatusTimer);
     m_status->hide();
   } else if (id == kReplyTimer) {
     m_target->KillTimer(kReplyTimer);
-    m_comingUp.invalidate();  // it did not come up: say so again
+    if (m_session) m_session->Session().StopComingUp();  // it did not come up: say so again
     SetBandText(m_linkText, QString::fromUtf8(texts::kTimeoutToConnect));
     ShowDots(false);
     m_status->setText(QString::fromUtf8(texts::kStatusMcuFrozen) + EndReplyWaits());

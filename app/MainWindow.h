@@ -5,10 +5,8 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QList>
 #include <QRect>
-#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -27,6 +25,7 @@ class QLabel;
 class BootTransferContext;
 class CToolPages;
 class BoardChooser;
+class QtLampSession;
 namespace platform {
 class DeviceMonitor;
 }
@@ -68,17 +67,6 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   static constexpr std::uint32_t kReplyTimer = 1;
   static constexpr std::uint32_t kStatusPeriodMs = 5000;
   static constexpr std::uint32_t kNotConnectedPeriodMs = 3000;
-  static constexpr std::uint32_t kConnectPauseMs = 500;
-  // Resets and reconnects after a failed link before the window gives up and
-  // asks for a re-plug; the count starts again once the board answers.
-  static constexpr int kMaxLinkRecoveries = 2;
-  // Each step of the connect sequence waits this long for its answer (which
-  // comes within milliseconds when it comes at all), then asks again; after
-  // kConnectAsks asks the link counts as failed. Timer ids by step.
-  enum ConnectStep { kStepHandshake, kStepAddress, kStepBoardQuery, kStepVersion, kConnectSteps };
-  static constexpr std::uint32_t kConnectStepTimerBase = 20;
-  static constexpr std::uint32_t kConnectAnswerMs = 1500;
-  static constexpr int kConnectAsks = 3;
 
   explicit CQV512XX(QWidget* parent = nullptr);
   ~CQV512XX() override;
@@ -100,8 +88,6 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   void OnMessage(const platform::Message& message) override;
   void OnTimer(std::uint32_t id) override;
 
-  void OnLinkState(int code);
-  void OnBoardId(const platform::Message& reply);
 
   // Frame and scaling.
   void LayoutControls();
@@ -151,20 +137,19 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   void ShowDots(bool green);
   void SetBandText(CMyStaticFont* label, const QString& text);
   void OnBootClicked();
-  void OnLinkFailed();
+  // What the lamp session tells of the link, shown.
+  void ConnectSession();
+  void OnLinkShown(bool up, const QString& text);
+  void OnLinkFailed(bool givingUp);
+  void OnBoardMatched();
+  void OnBoardMismatch(int id);
+  void OnBoardGone();
   QString EndReplyWaits();
   // For a failure reply (16, 48): the address and register it names. A chip
   // that does not acknowledge its address is the usual cause, and the bridge
   // answers reads and writes alike with it, so the person is pointed at the
   // address rather than left with "read failed" after a write.
   static QString NoAnswerAtAddress(const platform::Message& failure);
-  // Waits for the answer to a step just sent (first: the first ask).
-  void AwaitConnectAnswer(ConnectStep step, bool first, std::uint32_t ms = kConnectAnswerMs);
-  void ConnectAnswered(ConnectStep step);
-  void StopConnectWaits();
-  bool ConnectWaitArmed() const;
-  bool LinkOpenButNotFound() const;
-  void AskConnectStepAgain(ConnectStep step);
   QRect AnchoredRect(int id, bool relayout) const;
   void PlaceControls(bool relayout);
   void SizeCaptionButtonsToBitmaps();
@@ -190,27 +175,17 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   CToolPages* m_toolPages = nullptr;  // register and traffic pages
   BoardChooser* m_chooser = nullptr;  // in the caption band, with several boards
   void PlaceChooser();
-  void OnBoardChosen();
-
-  int m_linkRecoveries = 0;  // since the board last answered a query
-  std::array<int, kConnectSteps> m_connectAsks{};  // asks of each step awaiting its answer
-  bool m_linkFailed = false;  // attached, but not answering since the link failed
-  // Since the board was last opened (start, arrival, reconnect): the settle
-  // pause, the handshake and the identification take a few seconds.
-  void NoteLinkComingUp();
-  // The open device is the board's bootloader; the band and the dots say so.
+  // The process's board, driven from this window's event loop (null without
+  // a board session, as in a window made on its own).
+  QtLampSession* m_session = nullptr;
+  // The open device is the board's bootloader.
   bool BoardInBootloader() const;
-  void ShowBootloaderState();
-  QElapsedTimer m_comingUp;
   std::map<int, QRect> m_anchored;  // remembered rectangles of the anchored controls
   QSocketNotifier* m_monitorNotifier = nullptr;
   platform::DeviceMonitor* m_monitor = nullptr;
   QList<QAction*> m_captionActions;
   int m_dragRequests = 0;
   QSize m_programSize;
-  // Counts connect sequences, so that a step still waiting for its pause can
-  // tell that the link went down or started over meanwhile.
-  std::uint64_t m_connectSequence = 0;
 };
 
 extern CQV512XX* g_pMainDialog;

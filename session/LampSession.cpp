@@ -39,6 +39,33 @@ bool IsTextMessage(const Message& m, std::uint32_t id, const char* text) {
 
 namespace session {
 
+// The steps of the connect sequence after the handshake, and their answers:
+// the same whether the owner waits for each or its event loop is told.
+bool LampSession::IsAddressAnswer(const Message& m) {
+  return IsTextMessage(m, platform::kMsgTextOk, kTextAddressOk) ||
+         IsTextMessage(m, platform::kMsgTextFailed, kTextAddressFailed);
+}
+bool LampSession::IsBoardQueryAnswer(const Message& m) {
+  return m.id == platform::kMsgBoardQueryOk || m.id == platform::kMsgBoardQueryFailed;
+}
+bool LampSession::IsVersionAnswer(const Message& m) { return m.id == platform::kMsgFirmwareVersion; }
+
+int LampSession::SendBoardQuery(std::uint8_t boardKind) {
+  const std::uint8_t header[kChipBlockHeaderSize] = {boardKind, 0, 0, 0};
+  return sender_->SendChipCommandBlock(kCmdBoardData, header, nullptr);
+}
+
+int LampSession::SendVersionQuery() {
+  const std::uint8_t any = 0;
+  return sender_->SendSystemCommand(kCmdVersionQuery, &any);
+}
+
+namespace {
+LampSession* g_processSession = nullptr;
+}
+
+LampSession* LampSession::Process() { return g_processSession; }
+
 LampSession::LampSession(std::unique_ptr<HidBackend> backend, LampSessionOptions options,
                          std::unique_ptr<platform::DeviceMonitor> monitor)
     : options_(std::move(options)), monitor_(std::move(monitor)) {
@@ -62,12 +89,18 @@ LampSession::LampSession(std::unique_ptr<HidBackend> backend, LampSessionOptions
   comm_->Init();
   comm_->Hid()->SetDeviceChoice(options_.choice);
   comm_->RegisterForDeviceNotifications(own);
-  if (!options_.ownLink) g_pCommunication = comm_.get();
+  if (!options_.ownLink) {
+    g_pCommunication = comm_.get();
+    g_processSession = this;
+  }
 }
 
 LampSession::~LampSession() {
   SetLinkFlags(0, 0);
-  if (!options_.ownLink) g_pCommunication = nullptr;
+  if (!options_.ownLink) {
+    g_pCommunication = nullptr;
+    if (g_processSession == this) g_processSession = nullptr;
+  }
   comm_.reset();  // joins the reader thread
   if (ownEngine_) ownEngine_->SetReplySink(nullptr);
   if (!options_.ownLink && corvel::GetMainDialogHandle() == queue_.handle())
@@ -306,12 +339,8 @@ bool LampSession::SetChipAddress(std::uint8_t address, std::string& answer, std:
   // (A board of its own leaves the process's address alone.)
   const std::uint8_t previous = g_i2cAddress.load();
   if (!options_.ownLink) g_i2cAddress = address;
-  auto m = Request([&] { return sender_->SendChipCommand(kCmdSetChipAddress, &address, 1); },
-                   [](const Message& msg) {
-                     return IsTextMessage(msg, platform::kMsgTextOk, kTextAddressOk) ||
-                            IsTextMessage(msg, platform::kMsgTextFailed, kTextAddressFailed);
-                   },
-                   error, "chip address command");
+  auto m = Request([&] { return sender_->SendChipCommand(kCmdSetChipAddress, &address, 1); }, IsAddressAnswer, error,
+                   "chip address command");
   if (m && m->id == platform::kMsgTextOk) {
     answer = reinterpret_cast<const char*>(m->wParam);
     return true;
@@ -335,22 +364,14 @@ bool LampSession::Identify(BoardInfo& info, std::uint8_t chipAddress, std::strin
     return false;
   }
 
-  const std::uint8_t header[kChipBlockHeaderSize] = {kBoardKindRoundPage, 0, 0, 0};
-  auto m = Request([&] { return sender_->SendChipCommandBlock(kCmdBoardData, header, nullptr); },
-                   [](const Message& msg) {
-                     return msg.id == platform::kMsgBoardQueryOk || msg.id == platform::kMsgBoardQueryFailed;
-                   },
-                   error, "board query");
+  auto m = Request([&] { return SendBoardQuery(kBoardKindRoundPage); }, IsBoardQueryAnswer, error, "board query");
   if (!m) return false;
   if (const auto* bytes = m->Bytes()) info.boardId = BoardIdFromReply(*bytes);
   if (info.boardId) {
     if (const auto* entry = FindChipBoard(*info.boardId)) info.chipBoard = entry->name;
   }
 
-  const std::uint8_t any = 0;
-  m = Request([&] { return sender_->SendSystemCommand(kCmdVersionQuery, &any); },
-              [](const Message& msg) { return msg.id == platform::kMsgFirmwareVersion; }, error,
-              "firmware version query");
+  m = Request([&] { return SendVersionQuery(); }, IsVersionAnswer, error, "firmware version query");
   if (!m) return false;
   if (const auto* record = m->PayloadAs<VersionRecord>()) info.versions = record->strings;
 

@@ -8,8 +8,13 @@
 // its own notices, nothing process-wide touched): several of those run at
 // once, one per board, for a bench that updates them all.
 //
-// It tells its owner what happens through a SessionObserver; its owner waits
-// on it (the blocking requests below).
+// It tells its owner what happens through a SessionObserver. Its owner either
+// waits on it (the blocking requests below: a command-line tool) or drives it
+// from an event loop (a window: Start, then every notice of the board and
+// every timer handed to OnMessage and OnTimer). Both bring the board up with
+// the same steps (handshake, chip address, board query, version query), ask
+// each again when its answer was lost, and recover a failed link by
+// reconnecting; the session is the only writer of the link flags.
 #pragma once
 
 #include <array>
@@ -38,6 +43,10 @@ struct BoardInfo {
   bool addressAccepted = false;
 };
 
+// The board's firmware version as the version record carries it: one
+// character per byte of the third string.
+std::string VersionText(const VersionRecord& record);
+
 // A text notification (kMsgTextOk / kMsgTextFailed) carrying this text.
 bool IsTextMessage(const platform::Message& m, std::uint32_t id, const char* text);
 
@@ -54,6 +63,51 @@ class SessionObserver {
   virtual void OnLinkRecovering(int recoveries) {}
   // Identification ended (the board's id named a chip board or not).
   virtual void OnIdentified(const BoardInfo& info) {}
+
+  // Driven from an event loop, the session also says:
+  // The board is open and its handshake on its way.
+  virtual void OnConnecting() {}
+  // What a link state means for whoever shows it: whether the link is up
+  // (the board answered its handshake), and its text, with the reason a
+  // board could not be opened where there is one (none for a state without
+  // a text).
+  virtual void OnLinkShown(bool up, const std::optional<std::string>& text) {}
+  // A board was removed that is back already (a re-plug, a restart): it is
+  // being connected again, not missing.
+  virtual void OnReopening() {}
+  // The open device is the board's bootloader: attached and answering, but
+  // nothing for the chip's pages until it runs its firmware again.
+  virtual void OnInBootloader() {}
+  // The board went away (or another was chosen): nothing written to it is
+  // known to be on the next, and no answer to a request still waiting comes.
+  virtual void OnBoardGone() {}
+  // The link failed; `givingUp`: reconnecting did not help, the board needs
+  // a re-plug (whose arrival connects it again).
+  virtual void OnLinkFailed(bool givingUp) {}
+  // The board's id answered the board query: the chosen board (matched), or
+  // not (`id`: the id it answered, null for a reply too short to hold one).
+  virtual void OnBoardMatched() {}
+  virtual void OnBoardMismatch(std::optional<std::uint8_t> id) {}
+  // The firmware version the board answered.
+  virtual void OnVersion(const std::string& version) {}
+};
+
+// What a session driven from an event loop needs of its owner.
+class SessionHost {
+ public:
+  virtual ~SessionHost() = default;
+  // Timers that call LampSession::OnTimer(id) once, unless killed first.
+  virtual void SetTimer(std::uint32_t id, std::uint32_t ms) = 0;
+  virtual void KillTimer(std::uint32_t id) = 0;
+  virtual bool IsTimerArmed(std::uint32_t id) const = 0;
+  // Work for later that does not stop the loop meanwhile (0: its next turn).
+  virtual void RunAfterPause(std::uint32_t ms, std::function<void()> then) = 0;
+  // Sends the chip address the owner has chosen; false when it has none yet.
+  virtual bool SendChipAddress() = 0;
+  // Whether the board with this id is the one the owner works with.
+  virtual bool IsChosenBoard(std::uint8_t id) const = 0;
+  // The board kind the board query is asked for.
+  virtual std::uint8_t BoardKind() const = 0;
 };
 
 struct LampSessionOptions {
@@ -78,6 +132,9 @@ class LampSession {
   LampSession& operator=(const LampSession&) = delete;
 
   void SetObserver(SessionObserver* observer) { observer_ = observer; }
+
+  // The process's board while its session lives (null otherwise).
+  static LampSession* Process();
 
   // Every attached board (of any choice), without opening anything.
   std::vector<HidDeviceInfo> List();
@@ -113,6 +170,51 @@ class LampSession {
   // way (as the window would). Null after the timeout.
   std::optional<platform::Message> Pump(const std::function<bool(const platform::Message&)>& want,
                                         std::chrono::milliseconds timeout);
+
+  // ---- driven from an event loop --------------------------------------------
+
+  // Each step of the connect sequence waits this long for its answer (which
+  // comes within milliseconds when it comes at all), then asks again; after
+  // kConnectAsks asks the link counts as failed. Timer ids by step.
+  enum ConnectStep { kStepHandshake, kStepAddress, kStepBoardQuery, kStepVersion, kConnectSteps };
+  static constexpr std::uint32_t kConnectStepTimerBase = 20;
+  static constexpr std::uint32_t kConnectAnswerMs = 1500;
+  static constexpr int kConnectAsks = 3;
+  // The pause between the steps after the handshake.
+  static constexpr std::uint32_t kConnectPauseMs = 500;
+  // Resets and reconnects after a failed link before the session gives up
+  // and asks for a re-plug; the count starts again once the board answers.
+  static constexpr int kMaxLinkRecoveries = 2;
+
+  // From here on the session's timers and pauses run on `host`'s loop, and
+  // its owner hands it the board's notices (OnMessage) and its timers
+  // (OnTimer). The host outlives its use.
+  void DriveFrom(SessionHost* host) { host_ = host; }
+  // Opens the board; its handshake's answer brings it up.
+  void Start();
+  // A notice of the board (link state, device change, an answer of the
+  // connect sequence): the session's part of it. The owner shows the rest.
+  void OnMessage(const platform::Message& m);
+  void OnTimer(std::uint32_t id);
+  // The device monitor reported a change (arrival or removal).
+  void OnDeviceChange(std::uint32_t event);
+  // Asks the board which board it is (also when the owner wants it again,
+  // after choosing another chip board).
+  void QueryBoard();
+  // Another board of several is to be linked: chosen by serial number where
+  // it has one (a board's path changes when it restarts into its bootloader
+  // and back). False when it is the one linked already.
+  bool ChooseBoard(const HidDeviceInfo& board);
+  // The reply timer ran out: the board did not come up, and saying that it
+  // is still coming up would hide it.
+  void StopComingUp() { comingUpSince_.reset(); }
+  // The board is open and being brought up (settle pause, handshake,
+  // identification, or a step still being asked again).
+  bool LinkComingUp() const;
+  // Attached, but not answering since the link failed.
+  bool LinkFailed() const { return windowLinkFailed_; }
+  // The open device is the board's bootloader.
+  bool InBootloader() const;
 
   // A board answers soon after it has acknowledged a request; past this its
   // answer was lost on the way and the request is sent again. Its own
@@ -173,6 +275,28 @@ class LampSession {
   // The only writer of the link flags: the process's board sets the
   // process's flags, a board of its own keeps them to itself.
   void SetLinkFlags(int present, int matched);
+  void SetBoardMatched(int matched);
+  int BoardMatched() const;
+  void SetDevicePresent(int present);
+
+  // The event-driven connect sequence.
+  void NoteLinkComingUp();
+  bool LinkOpenButNotFound() const;
+  void OnLinkStateEvent(int code);
+  void OnBoardId(const platform::Message& reply);
+  void OnLinkFailedEvent();
+  void AwaitConnectAnswer(ConnectStep step, bool first, std::uint32_t ms = kConnectAnswerMs);
+  void ConnectAnswered(ConnectStep step);
+  void StopConnectWaits();
+  bool ConnectWaitArmed() const;
+  void AskConnectStepAgain(ConnectStep step);
+  void ShowLinkState(int code);
+  // The steps after the handshake and their answers, for both drivers.
+  int SendBoardQuery(std::uint8_t boardKind);
+  int SendVersionQuery();
+  static bool IsAddressAnswer(const platform::Message& m);
+  static bool IsBoardQueryAnswer(const platform::Message& m);
+  static bool IsVersionAnswer(const platform::Message& m);
 
   LampSessionOptions options_;
   platform::ScopedQueueTarget queue_;
@@ -191,6 +315,17 @@ class LampSession {
   int pendingInterrupts_ = 0;
   bool linkFailed_ = false;  // the engine gave up on a frame; reset and reconnect before the next request
   int recoveries_ = 0;
+
+  SessionHost* host_ = nullptr;
+  std::array<int, kConnectSteps> connectAsks_{};  // asks of each step awaiting its answer
+  int linkRecoveries_ = 0;         // since the board last answered a query
+  bool windowLinkFailed_ = false;  // attached, but not answering since the link failed
+  // Counts connect sequences, so that a step still waiting for its pause can
+  // tell that the link went down or started over meanwhile.
+  std::uint64_t connectSequence_ = 0;
+  // Since the board was last opened (start, arrival, reconnect): the settle
+  // pause, the handshake and the identification take a few seconds.
+  std::optional<std::chrono::steady_clock::time_point> comingUpSince_;
 };
 
 }  // namespace session
