@@ -78,8 +78,6 @@ const Json& Object(const Json& j, const std::string& field, std::initializer_lis
   return j;
 }
 
-std::string Sub(const std::string& parent, const char* key) { return parent.empty() ? key : parent + "." + key; }
-
 std::uint8_t TimeCode(const Json& j, const std::string& field) {
   const std::string& text = Text(j, field);
   const auto code = chip::TimeCodeFromText(text);
