@@ -100,6 +100,7 @@ bool CCorvelGUIApp::CreateObjects() {
   g_pTrafficCapture = m_traffic.get();
   session::LampSessionOptions sessionOptions;
   sessionOptions.choice.serial = m_options.serial;
+  sessionOptions.stepPauseMs = session::LampSession::kConnectPauseMs;
   // Sets g_pCommunication; the board is opened once the main window starts it.
   m_session = std::make_unique<session::LampSession>(std::move(backend), sessionOptions);
   InstallTrafficTap(&m_session->Communication(), m_traffic.get());

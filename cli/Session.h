@@ -86,6 +86,7 @@ class Session {
   static constexpr std::chrono::milliseconds kAnswerAfterAck = session::LampSession::kAnswerAfterAck;
   static constexpr int kMaxRecoveries = session::LampSession::kMaxRecoveries;
   static constexpr int kMaxAsksAgain = session::LampSession::kMaxAsksAgain;
+  static constexpr int kConnectAsks = session::LampSession::kConnectAsks;
 
   std::optional<platform::Message> Ask(const std::function<int()>& send,
                                        const std::function<bool(const platform::Message&)>& isAnswer,

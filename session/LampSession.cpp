@@ -1,6 +1,7 @@
 #include "session/LampSession.h"
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <filesystem>
 
@@ -66,6 +67,57 @@ LampSession* g_processSession = nullptr;
 
 LampSession* LampSession::Process() { return g_processSession; }
 
+// The session's own loop, for an owner that waits on it: a timer is a
+// deadline and a pause is work due at a time, both run by Pump between
+// messages.
+class LampSession::WaitingLoop final : public SessionHost {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit WaitingLoop(LampSession& session) : session_(session) {}
+
+  void SetTimer(std::uint32_t id, std::uint32_t ms) override { timers_[id] = Clock::now() + std::chrono::milliseconds(ms); }
+  void KillTimer(std::uint32_t id) override { timers_.erase(id); }
+  bool IsTimerArmed(std::uint32_t id) const override { return timers_.count(id) != 0; }
+  void RunAfterPause(std::uint32_t ms, std::function<void()> then) override {
+    later_.push_back({Clock::now() + std::chrono::milliseconds(ms), std::move(then)});
+  }
+  bool SendChipAddress() override { return session_.SendChipAddressStep(); }
+  // Any board whose id names a chip board: the owner asks what it is.
+  bool IsChosenBoard(std::uint8_t id) const override { return FindChipBoard(id) != nullptr; }
+  std::uint8_t BoardKind() const override { return kBoardKindRoundPage; }
+
+  // Runs what is due (a step may arm more); returns when the next is due.
+  Clock::time_point RunDue() {
+    for (;;) {
+      const auto now = Clock::now();
+      auto pause = std::find_if(later_.begin(), later_.end(), [&](const auto& p) { return p.first <= now; });
+      if (pause != later_.end()) {
+        auto step = std::move(pause->second);
+        later_.erase(pause);
+        step();
+        continue;
+      }
+      auto timer = std::find_if(timers_.begin(), timers_.end(), [&](const auto& t) { return t.second <= now; });
+      if (timer != timers_.end()) {
+        const std::uint32_t id = timer->first;
+        timers_.erase(timer);
+        session_.OnTimer(id);
+        continue;
+      }
+      auto next = Clock::time_point::max();
+      for (const auto& p : later_) next = std::min(next, p.first);
+      for (const auto& t : timers_) next = std::min(next, t.second);
+      return next;
+    }
+  }
+
+ private:
+  LampSession& session_;
+  std::map<std::uint32_t, Clock::time_point> timers_;
+  std::vector<std::pair<Clock::time_point, std::function<void()>>> later_;
+};
+
+
 LampSession::LampSession(std::unique_ptr<HidBackend> backend, LampSessionOptions options,
                          std::unique_ptr<platform::DeviceMonitor> monitor)
     : options_(std::move(options)), monitor_(std::move(monitor)) {
@@ -83,6 +135,9 @@ LampSession::LampSession(std::unique_ptr<HidBackend> backend, LampSessionOptions
     engine_ = &ProtocolEngine::Instance();
     sender_ = std::make_unique<CommandSender>(*engine_);
   }
+  waiting_ = std::make_unique<WaitingLoop>(*this);
+  host_ = waiting_.get();
+  chipAddress_ = g_i2cAddress.load();
   backend_ = backend.get();  // owned by the transport manager from here on
   comm_ = std::make_unique<QVCommunication>(std::move(backend), *engine_);
   if (options_.ownLink) comm_->SetNotifyTargets(own, own);
@@ -107,18 +162,34 @@ LampSession::~LampSession() {
     corvel::SetMainDialogHandle(platform::kNoHandle);
 }
 
+void LampSession::DriveFrom(SessionHost* host) { host_ = host ? host : waiting_.get(); }
+
 void LampSession::SetLinkFlags(int present, int matched) {
-  devicePresent_ = present;
-  boardMatched_ = matched;
-  if (options_.ownLink) return;
-  g_bDevicePresent = present;
-  g_bBoardMatched = matched;
+  SetDevicePresent(present);
+  SetBoardMatched(matched);
 }
 
 void LampSession::Observe(const Message& m) {
-  if (m.id == platform::WM_DEVICECHANGE) comm_->OnDeviceChange(static_cast<std::uint32_t>(m.wParam), 0);
   if (IsInterruptReport(m)) ++pendingInterrupts_;
-  if (m.id == platform::kMsgLinkState && observer_) observer_->OnLinkState(static_cast<int>(m.wParam));
+}
+
+void LampSession::Feed(const Message& m) {
+  Observe(m);
+  if (!comm_->FirmwareUpdate()) {
+    OnMessage(m);
+    return;
+  }
+  // An update has the link: the board restarts into its bootloader and back
+  // as the update says, not as a connect sequence would. The transport
+  // follows the device; a link that went down is not taken as up later.
+  if (m.id == platform::WM_DEVICECHANGE) {
+    comm_->OnDeviceChange(static_cast<std::uint32_t>(m.wParam), 0);
+  } else if (m.id == platform::kMsgLinkState) {
+    if (static_cast<int>(m.wParam) != kLinkDeviceFound) NoteLinkDown();
+    if (observer_) observer_->OnLinkState(static_cast<int>(m.wParam));
+  } else {
+    OnMessage(m);  // an answer of the sequence is noted as such
+  }
 }
 
 std::vector<HidDeviceInfo> LampSession::List() {
@@ -131,7 +202,7 @@ std::optional<Message> LampSession::Pump(const std::function<bool(const Message&
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     if (monitor_) {
-      while (auto e = monitor_->ReadEvent()) comm_->OnDeviceChange(e->event, 0);
+      while (auto e = monitor_->ReadEvent()) Feed(Message{platform::WM_DEVICECHANGE, e->event});
     }
     // A node given with --device may be one the system sends no events for
     // (udev does not know it): during a firmware update, while the link is
@@ -141,132 +212,161 @@ std::optional<Message> LampSession::Pump(const std::function<bool(const Message&
       std::error_code ignored;
       if (std::filesystem::exists(options_.devicePath, ignored)) comm_->OnDeviceChange(platform::DBT_DEVICEARRIVAL, 0);
     }
+    auto due = std::chrono::steady_clock::time_point::max();
+    if (host_ == waiting_.get()) due = waiting_->RunDue();
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return std::nullopt;
-    const auto slice = std::min<std::chrono::milliseconds>(
+    auto slice = std::min<std::chrono::milliseconds>(
         50ms, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + 1ms);
+    if (due != std::chrono::steady_clock::time_point::max())
+      slice = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(due - now) + 1ms, 1ms, slice);
     auto m = queue_->Wait(slice);
     if (!m) continue;
-    Observe(*m);
+    Feed(*m);
     if (want(*m)) return m;
   }
+}
+
+std::optional<std::string> LampSession::LinkEnded(const Message& m, const std::string& what) const {
+  if (m.id != platform::kMsgLinkState) return std::nullopt;
+  const int code = static_cast<int>(m.wParam);
+  const char* text = LinkStateText(code);
+  if (code == kLinkProtocolNotMatch)
+    return std::string("Handshake failed:") + (text ? text : " unknown link state") + " Re-plug the board and try again.";
+  // A failed link is recovered. One that went down is not used blindly,
+  // even if a board has been linked again meanwhile (it may be another).
+  if (code == kLinkFailed || !LinkStateIsDown(code)) return std::nullopt;
+  return "Link lost during the " + what + ":" + (text ? text : " unknown link state");
 }
 
 bool LampSession::DropStaleMessages(std::string& error, const std::string& what) {
   bool up = true;
   for (const Message& m : queue_->Drain()) {
-    Observe(m);
+    Feed(m);
     if (m.id != platform::kMsgLinkState) continue;  // a late answer to a request that is over
     // A link that went down since the last request is not used blindly,
     // even if a board has been linked again meanwhile (it may be another).
-    if (!NoteLinkState(m, error, what)) up = false;
+    const int code = static_cast<int>(m.wParam);
+    if (code == kLinkFailed || !LinkStateIsDown(code)) continue;
+    const char* text = LinkStateText(code);
+    error = "Link lost during the " + what + ":" + (text ? text : " unknown link state");
+    up = false;
   }
+  if (!up) identified_ = false;
   return up;
 }
 
-bool LampSession::NoteLinkState(const Message& m, std::string& error, const std::string& what) {
-  const int code = static_cast<int>(m.wParam);
-  if (code == kLinkFailed) {
-    linkFailed_ = true;
-    return true;  // recovered from before the request goes again
-  }
-  if (!LinkStateIsDown(code)) return true;  // a protocol event, or the link coming up
-  const char* text = LinkStateText(code);
-  error = "Link lost during the " + what + ":" + (text ? text : " unknown link state");
-  connected_ = identified_ = false;
-  SetLinkFlags(devicePresent_, 0);
-  return false;
+bool LampSession::BroughtUp() const {
+  constexpr unsigned kAll = (1u << kConnectSteps) - 1;
+  return linkUp_ && stepsAnswered_ == kAll && comm_->Hid() && comm_->Hid()->IsConnected();
 }
 
-bool LampSession::AwaitHandshake(std::string& error) {
-  // The engine's answer to the handshake is a link state: 3 when it
-  // matched, 0 when not.
-  const auto isAnswer = [](const Message& m) {
-    return m.id == platform::kMsgLinkState &&
-           (m.wParam == static_cast<std::uintptr_t>(kLinkDeviceFound) ||
-            m.wParam == static_cast<std::uintptr_t>(kLinkProtocolNotMatch));
-  };
-  auto m = Request([&] { return engine_->SendHandshake(); }, isAnswer, error, "handshake",
-                   RequestKind::kHandshake);
-  if (!m) return false;
-  if (m->wParam != static_cast<std::uintptr_t>(kLinkDeviceFound)) {
-    const char* text = LinkStateText(static_cast<int>(m->wParam));
-    error = std::string("Handshake failed:") + (text ? text : " unknown link state");
-    return false;
-  }
-  return true;
+std::string LampSession::PendingStep() const {
+  if (!linkUp_) return "handshake";
+  if (!(stepsAnswered_ & (1u << kStepAddress))) return "chip address command";
+  if (!(stepsAnswered_ & (1u << kStepBoardQuery))) return "board query";
+  return "firmware version query";
 }
 
-bool LampSession::RecoverLink(std::string& error, const std::string& what) {
-  linkFailed_ = false;
-  ++recoveries_;
-  if (observer_) observer_->OnLinkRecovering(recoveries_);
-  // Only the link is reset: the board keeps what it was told (chip address,
-  // registers), as it does when the window reconnects.
-  std::string reason = "no board found.";
-  if (comm_->Reconnect()) {
-    if (AwaitHandshake(reason)) return true;
-    if (linkFailed_) return false;  // the board is there but does not answer yet: the caller counts it
+bool LampSession::SendChipAddressStep() {
+  // Register commands use the address the board is told.
+  if (!options_.ownLink) g_i2cAddress = chipAddress_;
+  return sender_->SendChipCommand(kCmdSetChipAddress, &chipAddress_, 1) != 0;
+}
+
+bool LampSession::AwaitBroughtUp(std::string& error, const std::string& what) {
+  using Clock = std::chrono::steady_clock;
+  if (BroughtUp()) return true;
+  if (!comm_->Hid() || !comm_->Hid()->IsConnected()) {
+    // Opened here; the handshake's answer starts the sequence.
+    gaveUp_ = false;
+    if (!comm_->Connect()) {
+      const std::string reason = comm_->Hid() ? comm_->Hid()->LastError() : std::string();
+      error = reason.empty()
+                  ? "No lamp board found (USB 0483:5750). Check the cable; 'corvelctl list' shows what is attached."
+                  : reason;
+      queue_->Drain();
+      return false;
+    }
+    NoteLinkComingUp();
+  } else if (comm_->LinkState() == kLinkDeviceFound && !linkUp_ && !gaveUp_ && !windowLinkFailed_) {
+    // Linked while nobody ran the sequence (a firmware update brought the
+    // board back): its steps run now.
+    OnLinkStateEvent(kLinkDeviceFound);
   }
-  connected_ = identified_ = false;
-  SetLinkFlags(devicePresent_, 0);
-  error = "The link failed during the " + what + " (the board stopped answering) and could not be set up again: " +
-          reason + " Re-plug the board and try again.";
-  return false;
+  // Every step bounded: its asks, the recoveries, the settle pauses.
+  const auto bound = std::chrono::milliseconds(
+      (kMaxLinkRecoveries + 1) * (kConnectSettleMs + kConnectSteps * kConnectAsks * kConnectAnswerMs +
+                                  2 * options_.stepPauseMs) +
+      options_.timeoutMs);
+  const auto deadline = Clock::now() + bound;
+  for (;;) {
+    if (BroughtUp()) return true;
+    if (gaveUp_) {
+      error = everUp_ ? "The link failed again and again during the " + what +
+                            ": the board does not answer. Re-plug it and try again."
+                      : "The board does not answer the handshake (tried on " + std::to_string(kMaxLinkRecoveries + 1) +
+                            " connections). Re-plug it and try again.";
+      return false;
+    }
+    const auto now = Clock::now();
+    if (now >= deadline) {
+      error = "No answer to the " + PendingStep() + " within " +
+              std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(bound).count()) +
+              " ms. The board may be frozen: re-plug it and try again.";
+      return false;
+    }
+    auto m = Pump([](const Message& msg) { return msg.id == platform::kMsgLinkState; },
+                  std::min<std::chrono::milliseconds>(
+                      50ms, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + 1ms));
+    if (!m) continue;
+    if (auto ended = LinkEnded(*m, what)) {
+      error = *ended;
+      identified_ = false;
+      return false;
+    }
+  }
 }
 
 std::optional<Message> LampSession::Request(const std::function<int()>& send,
                                         const std::function<bool(const Message&)>& isAnswer, std::string& error,
-                                        const std::string& what, RequestKind kind) {
+                                        const std::string& what) {
   using Clock = std::chrono::steady_clock;
-  const bool handshake = kind == RequestKind::kHandshake;
   const auto timeout = std::chrono::milliseconds(options_.timeoutMs);
-  auto deadline = Clock::now() + timeout;
   int recoveries = 0;
-  // The handshake went out with the connect, and its answer may already be
-  // waiting: nothing that came is stale then.
-  int asks = handshake ? 1 : 0;
-  bool sendNow = !handshake;
-  if (!handshake && !DropStaleMessages(error, what)) return std::nullopt;
+  bool distrusted = false;  // asked again and again, every answer lost
+  if (!DropStaleMessages(error, what)) return std::nullopt;
   for (;;) {
-    if (linkFailed_) {
-      if (handshake) {
-        error = "The link failed during the handshake.";
-        return std::nullopt;
-      }
+    if (distrusted) {
+      // The link is reset rather than trusted further: as after a failure.
+      distrusted = false;
       if (recoveries++ == kMaxRecoveries) {
         error = "The link failed again and again during the " + what +
                 ": the board does not answer. Re-plug it and try again.";
         return std::nullopt;
       }
-      if (!RecoverLink(error, what)) {
-        if (linkFailed_) continue;  // counted as one more failure above
-        return std::nullopt;
-      }
-      deadline = Clock::now() + timeout;  // the fresh link gets its own time
-      asks = 0;
-      sendNow = true;
+      OnLinkFailedEvent();
     }
-    if (sendNow) {
-      if (!send()) {
-        error = "The link refused the " + what + " (too many commands unanswered).";
-        return std::nullopt;
-      }
-      ++asks;
+    // A link that failed is being brought up again by the connect sequence:
+    // the request goes once it is.
+    if (!AwaitBroughtUp(error, what)) return std::nullopt;
+    const auto deadline = Clock::now() + timeout;  // each link gets the request's whole time
+    if (!send()) {
+      error = "The link refused the " + what + " (too many commands unanswered).";
+      return std::nullopt;
     }
-    sendNow = true;
+    int asks = 1;
     // Wait for the answer. Once the board has acknowledged the request (the
     // engine's window is empty), its answer is due soon; if it does not come
     // it was lost, and the request goes again.
     constexpr Clock::time_point kNotYet = Clock::time_point::max();
     Clock::time_point acknowledged = kNotYet;
-    bool again = false;
-    while (!again) {
+    bool linkWent = false;
+    while (!linkWent && !distrusted) {
       const auto now = Clock::now();
       if (now >= deadline) {
-        // The handshake's callers say what to do next.
-        error = "No answer to the " + what + " within " + std::to_string(options_.timeoutMs) + " ms." +
-                (handshake ? "" : " The board may be frozen: re-plug it and try again.");
+        error = "No answer to the " + what + " within " + std::to_string(options_.timeoutMs) +
+                " ms. The board may be frozen: re-plug it and try again.";
         return std::nullopt;
       }
       bool answered = false;
@@ -279,8 +379,21 @@ std::optional<Message> LampSession::Request(const std::function<int()>& send,
               20ms, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + 1ms));
       if (answered) return m;
       if (m) {
-        if (!NoteLinkState(*m, error, what)) return std::nullopt;
-        if (linkFailed_) again = true;
+        if (auto ended = LinkEnded(*m, what)) {
+          error = *ended;
+          identified_ = false;
+          return std::nullopt;
+        }
+        if (!BroughtUp()) {
+          // The link failed, and the connect sequence is recovering it:
+          // counted, and the request goes again.
+          if (recoveries++ == kMaxRecoveries) {
+            error = "The link failed again and again during the " + what +
+                    ": the board does not answer. Re-plug it and try again.";
+            return std::nullopt;
+          }
+          linkWent = true;
+        }
         continue;
       }
       if (engine_->GetStats().windowCount != 0) {
@@ -288,49 +401,25 @@ std::optional<Message> LampSession::Request(const std::function<int()>& send,
       } else if (acknowledged == kNotYet) {
         acknowledged = Clock::now();
       } else if (Clock::now() - acknowledged > kAnswerAfterAck) {
-        // Asked again and again, and every answer lost: the link is reset
-        // rather than trusted further.
-        if (asks > kMaxAsksAgain) linkFailed_ = true;
-        again = true;
+        if (asks > kMaxAsksAgain) {
+          distrusted = true;
+        } else {
+          if (!send()) {
+            error = "The link refused the " + what + " (too many commands unanswered).";
+            return std::nullopt;
+          }
+          ++asks;
+          acknowledged = kNotYet;
+        }
       }
     }
   }
 }
 
 bool LampSession::Connect(std::string& error) {
-  if (connected_) return true;
-  const std::string noBoard =
-      "No lamp board found (USB 0483:5750). Check the cable; 'corvelctl list' shows what is attached.";
-  if (!comm_->Connect()) {
-    const std::string reason = comm_->Hid()->LastError();
-    error = reason.empty() ? noBoard : reason;
-    queue_->Drain();
-    return false;
-  }
-  linkFailed_ = false;
-  for (int attempt = 0;; ++attempt) {
-    if (AwaitHandshake(error)) break;
-    if (!linkFailed_) {
-      error += " Re-plug the board and try again.";
-      return false;
-    }
-    // The board is attached but its answers do not come: opened again, as
-    // a request does after a failed link.
-    linkFailed_ = false;
-    if (attempt == kMaxRecoveries) {
-      error = "The board does not answer the handshake (tried on " + std::to_string(kMaxRecoveries + 1) +
-              " connections). Re-plug it and try again.";
-      return false;
-    }
-    ++recoveries_;
-    if (observer_) observer_->OnLinkRecovering(recoveries_);
-    if (!comm_->Reconnect()) {
-      error = noBoard;
-      return false;
-    }
-  }
-  connected_ = true;
-  return true;
+  if (BroughtUp()) return true;
+  chipAddress_ = options_.ownLink ? chipAddress_ : g_i2cAddress.load();
+  return AwaitBroughtUp(error, "handshake");
 }
 
 bool LampSession::SetChipAddress(std::uint8_t address, std::string& answer, std::string& error) {
@@ -343,6 +432,7 @@ bool LampSession::SetChipAddress(std::uint8_t address, std::string& answer, std:
                    "chip address command");
   if (m && m->id == platform::kMsgTextOk) {
     answer = reinterpret_cast<const char*>(m->wParam);
+    chipAddress_ = address;  // what a reconnect tells the board again
     return true;
   }
   if (!options_.ownLink) g_i2cAddress = previous;
@@ -353,27 +443,24 @@ bool LampSession::SetChipAddress(std::uint8_t address, std::string& answer, std:
 }
 
 bool LampSession::Identify(BoardInfo& info, std::uint8_t chipAddress, std::string& error) {
-  if (!Connect(error)) return false;
-
-  std::string addressError;
-  info.addressAccepted = SetChipAddress(chipAddress, info.addressText, addressError);
-  // The window goes on after a refused address (the board's answer is
-  // shown), but not after one that was never answered.
-  if (!info.addressAccepted && info.addressText.empty()) {
-    error = addressError;
-    return false;
+  if (!BroughtUp()) {
+    chipAddress_ = chipAddress;
+    if (!AwaitBroughtUp(error, "handshake")) return false;
+  } else if (chipAddress != chipAddress_) {
+    // Up already, at another address: the board is told this one.
+    std::string answer;
+    if (!SetChipAddress(chipAddress, answer, error) && answer.empty()) return false;
   }
-
-  auto m = Request([&] { return SendBoardQuery(kBoardKindRoundPage); }, IsBoardQueryAnswer, error, "board query");
-  if (!m) return false;
-  if (const auto* bytes = m->Bytes()) info.boardId = BoardIdFromReply(*bytes);
-  if (info.boardId) {
+  // What the connect sequence heard, in the words of a person.
+  if (addressAnswer_ && addressAnswer_->wParam) {
+    info.addressText = reinterpret_cast<const char*>(addressAnswer_->wParam);
+    info.addressAccepted = addressAnswer_->id == platform::kMsgTextOk;
+  }
+  info.boardId = boardId_;
+  info.chipBoard.clear();
+  if (info.boardId)
     if (const auto* entry = FindChipBoard(*info.boardId)) info.chipBoard = entry->name;
-  }
-
-  m = Request([&] { return SendVersionQuery(); }, IsVersionAnswer, error, "firmware version query");
-  if (!m) return false;
-  if (const auto* record = m->PayloadAs<VersionRecord>()) info.versions = record->strings;
+  if (versions_) info.versions = *versions_;
 
   identified_ = !info.chipBoard.empty();
   // Where identification ended, in words: the link state alone still says
@@ -386,9 +473,6 @@ bool LampSession::Identify(BoardInfo& info, std::uint8_t chipAddress, std::strin
   } else {
     info.linkText = kChipConnectedText;
   }
-  // Register commands go out only for a board whose chip board is known,
-  // as in the window.
-  SetLinkFlags(1, identified_ ? 1 : 0);
   if (observer_) observer_->OnIdentified(info);
   return true;
 }
@@ -424,8 +508,7 @@ bool LampSession::TakeInterrupt(int timeoutMs, std::string& error) {
         },
         std::chrono::milliseconds(timeoutMs));
     if (linkLost) {
-      connected_ = identified_ = false;
-      SetLinkFlags(devicePresent_, 0);
+      identified_ = false;
       error = "The link went down while waiting for an interrupt report.";
       return false;
     }

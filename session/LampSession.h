@@ -8,13 +8,15 @@
 // its own notices, nothing process-wide touched): several of those run at
 // once, one per board, for a bench that updates them all.
 //
-// It tells its owner what happens through a SessionObserver. Its owner either
-// waits on it (the blocking requests below: a command-line tool) or drives it
-// from an event loop (a window: Start, then every notice of the board and
-// every timer handed to OnMessage and OnTimer). Both bring the board up with
-// the same steps (handshake, chip address, board query, version query), ask
-// each again when its answer was lost, and recover a failed link by
-// reconnecting; the session is the only writer of the link flags.
+// It tells its owner what happens through a SessionObserver. There is one
+// connect sequence (handshake, chip address, board query, version query;
+// each step asked again when its answer was lost; a failed link reset and
+// reconnected, and given up after kMaxLinkRecoveries), in
+// LampSessionEvents.cpp, driven by messages and timers. A window drives it
+// from its event loop (DriveFrom, Start, then every notice of the board and
+// every timer handed to OnMessage and OnTimer); an owner that waits on the
+// blocking requests below (a command-line tool) has it run on the session's
+// own loop while it waits. The session is the only writer of the link flags.
 #pragma once
 
 #include <array>
@@ -119,6 +121,10 @@ struct LampSessionOptions {
   // A node given by path, which the system may send no events for: polled
   // while a firmware update has the link down.
   std::string devicePath;
+  // The pause between the connect sequence's steps after the handshake. A
+  // window keeps the board's classic pacing (LampSession::kConnectPauseMs);
+  // an owner that waits has no reason to.
+  std::uint32_t stepPauseMs = 0;
 };
 
 class LampSession {
@@ -139,12 +145,14 @@ class LampSession {
   // Every attached board (of any choice), without opening anything.
   std::vector<HidDeviceInfo> List();
 
-  // Opens the board and completes the handshake (link state 3). A handshake
-  // whose answer is lost is asked again, and a link that fails meanwhile is
-  // opened again, as for every other request.
+  // Opens the board and brings it up: the connect sequence (handshake, chip
+  // address, board query, version query) runs on the session's own loop, the
+  // same sequence a window drives from its event loop, with each step asked
+  // again when its answer is lost and a failed link opened again. Returns
+  // once every step was answered.
   bool Connect(std::string& error);
-  // Connect, then chip address, board query and version query, as the window
-  // does when the link comes up.
+  // Connect with `chipAddress` as the chip address, then what the board
+  // answered, in words.
   bool Identify(BoardInfo& info, std::uint8_t chipAddress, std::string& error);
   bool SetChipAddress(std::uint8_t address, std::string& answer, std::string& error);
   // Returns once a board is attached, or false after the timeout.
@@ -154,8 +162,8 @@ class LampSession {
   // script's wait also catches a report that came during an earlier command.
   bool TakeInterrupt(int timeoutMs, std::string& error);
 
-  bool Connected() const { return connected_; }
-  bool Identified() const { return identified_; }
+  bool Connected() const { return linkUp_; }
+  bool Identified() const { return identified_ && linkUp_; }
   int TimeoutMs() const { return options_.timeoutMs; }
   bool OwnLink() const { return options_.ownLink; }
   QVCommunication& Communication() { return *comm_; }
@@ -166,8 +174,9 @@ class LampSession {
   // the process's board).
   platform::Handle Handle() const { return queue_.handle(); }
 
-  // Waits for a message that `want` accepts, handling device changes on the
-  // way (as the window would). Null after the timeout.
+  // Waits for a message that `want` accepts; meanwhile the session's own
+  // loop runs (its connect sequence hears of link states and device changes,
+  // its timers and pauses fire). Null after the timeout.
   std::optional<platform::Message> Pump(const std::function<bool(const platform::Message&)>& want,
                                         std::chrono::milliseconds timeout);
 
@@ -189,7 +198,7 @@ class LampSession {
   // From here on the session's timers and pauses run on `host`'s loop, and
   // its owner hands it the board's notices (OnMessage) and its timers
   // (OnTimer). The host outlives its use.
-  void DriveFrom(SessionHost* host) { host_ = host; }
+  void DriveFrom(SessionHost* host);
   // Opens the board; its handshake's answer brings it up.
   void Start();
   // A notice of the board (link state, device change, an answer of the
@@ -239,38 +248,38 @@ class LampSession {
   std::optional<platform::Message> Ask(const std::function<int()>& send,
                                        const std::function<bool(const platform::Message&)>& isAnswer,
                                        std::string& error, const std::string& what) {
-    return Request(send, isAnswer, error, what, RequestKind::kRecovering);
+    return Request(send, isAnswer, error, what);
   }
 
   // Link resets and reconnects after a failed link, so far.
   int Recoveries() const { return recoveries_; }
 
  private:
-  enum class RequestKind {
-    kRecovering,  // a failed link is reset and reconnected, and the request goes again
-    kHandshake,   // already sent by the connect; a failed link ends it (its caller reconnects)
-  };
+  class WaitingLoop;
   std::optional<platform::Message> Request(const std::function<int()>& send,
                                            const std::function<bool(const platform::Message&)>& isAnswer,
-                                           std::string& error, const std::string& what, RequestKind kind);
-  std::optional<platform::Message> Request(const std::function<int()>& send,
-                                           const std::function<bool(const platform::Message&)>& isAnswer,
-                                           std::string& error, const std::string& what) {
-    return Request(send, isAnswer, error, what, RequestKind::kRecovering);
-  }
-  // Looks at what arrived since the last request: device changes are
-  // handled, a failed link is noted, late answers are dropped. False (with
-  // `error`) when the link went down meanwhile.
+                                           std::string& error, const std::string& what);
+  // Looks at what arrived since the last request: the connect sequence
+  // hears of it, late answers are dropped. False (with `error`) when the
+  // link went down meanwhile.
   bool DropStaleMessages(std::string& error, const std::string& what);
-  // Notes a link-state message; false when the link is gone.
-  bool NoteLinkState(const platform::Message& m, std::string& error, const std::string& what);
-  // Resets and reconnects a failed link. False with `error` when no board
-  // could be opened or the link went down; false with the link still marked
-  // failed when the handshake went unanswered again.
-  bool RecoverLink(std::string& error, const std::string& what);
-  // Waits for the answer to the handshake the connect sent, asking again as
-  // for any request. False with `error`, or with the link marked failed.
-  bool AwaitHandshake(std::string& error);
+  // Waits until the connect sequence has brought the board up (opening it
+  // first if it is not open). False with `error` when it gave up, the board
+  // went, or it answered its handshake wrongly.
+  bool AwaitBroughtUp(std::string& error, const std::string& what);
+  // Every step of the connect sequence answered on the link that is up.
+  bool BroughtUp() const;
+  // What the sequence is waiting for, in words.
+  std::string PendingStep() const;
+  // A link state that ends whatever was waiting on the link (the board went,
+  // or answered its handshake wrongly), with the words for it; nothing for
+  // others.
+  std::optional<std::string> LinkEnded(const platform::Message& m, const std::string& what) const;
+  bool SendChipAddressStep();
+  // Hands a message that came to the session's own queue on: to the connect
+  // sequence, or, while a firmware update has the link, only a device change
+  // to the transport.
+  void Feed(const platform::Message& m);
   void Observe(const platform::Message& m);
   // The only writer of the link flags: the process's board sets the
   // process's flags, a board of its own keeps them to itself.
@@ -285,6 +294,7 @@ class LampSession {
   void OnLinkStateEvent(int code);
   void OnBoardId(const platform::Message& reply);
   void OnLinkFailedEvent();
+  void NoteLinkDown();
   void AwaitConnectAnswer(ConnectStep step, bool first, std::uint32_t ms = kConnectAnswerMs);
   void ConnectAnswered(ConnectStep step);
   void StopConnectWaits();
@@ -308,15 +318,14 @@ class LampSession {
   HidBackend* backend_ = nullptr;  // owned by the transport manager
   std::unique_ptr<QVCommunication> comm_;
   SessionObserver* observer_ = nullptr;
-  bool connected_ = false;
   bool identified_ = false;
   int devicePresent_ = 0;
   int boardMatched_ = 0;
   int pendingInterrupts_ = 0;
-  bool linkFailed_ = false;  // the engine gave up on a frame; reset and reconnect before the next request
   int recoveries_ = 0;
 
-  SessionHost* host_ = nullptr;
+  std::unique_ptr<WaitingLoop> waiting_;  // the session's own loop, for an owner that waits
+  SessionHost* host_ = nullptr;           // the loop the session runs on
   std::array<int, kConnectSteps> connectAsks_{};  // asks of each step awaiting its answer
   int linkRecoveries_ = 0;         // since the board last answered a query
   bool windowLinkFailed_ = false;  // attached, but not answering since the link failed
@@ -326,6 +335,16 @@ class LampSession {
   // Since the board was last opened (start, arrival, reconnect): the settle
   // pause, the handshake and the identification take a few seconds.
   std::optional<std::chrono::steady_clock::time_point> comingUpSince_;
+  // The link answered its handshake and has not gone down since; the steps
+  // answered on it (a bit per ConnectStep), and what they answered.
+  bool linkUp_ = false;
+  bool everUp_ = false;  // some link of this session answered its handshake
+  bool gaveUp_ = false;  // recovering did not help: the board needs a re-plug
+  unsigned stepsAnswered_ = 0;
+  std::uint8_t chipAddress_ = 0;
+  std::optional<platform::Message> addressAnswer_;
+  std::optional<std::uint8_t> boardId_;
+  std::optional<std::array<std::string, 3>> versions_;
 };
 
 }  // namespace session

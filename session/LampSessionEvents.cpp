@@ -58,12 +58,16 @@ void LampSession::OnMessage(const Message& m) {
   }
   if (IsVersionAnswer(m)) {
     ConnectAnswered(kStepVersion);
+    stepsAnswered_ |= 1u << kStepVersion;
     const auto* record = m.PayloadAs<VersionRecord>();
+    if (record) versions_ = record->strings;
     if (observer_) observer_->OnVersion(record ? VersionText(*record) : std::string());
   } else if (IsBoardQueryAnswer(m)) {
     OnBoardId(m);
   } else if (IsAddressAnswer(m)) {
     ConnectAnswered(kStepAddress);
+    stepsAnswered_ |= 1u << kStepAddress;
+    addressAnswer_ = m;
   }
 }
 
@@ -84,7 +88,7 @@ bool LampSession::LinkOpenButNotFound() const {
 bool LampSession::LinkComingUp() const {
   // Settle pause, handshake, two connect pauses and a reply: a board that
   // takes longer than this is reported as not connected again.
-  constexpr auto kIdentifyWithin = std::chrono::milliseconds(kConnectSettleMs + 2 * kConnectPauseMs + kReplyTimeoutMs);
+  const auto kIdentifyWithin = std::chrono::milliseconds(kConnectSettleMs + 2 * options_.stepPauseMs + kReplyTimeoutMs);
   // Or longer while a step of the connect sequence is still being asked.
   return comm_->Hid() && comm_->Hid()->IsConnected() && BoardMatched() == 0 && !windowLinkFailed_ &&
          ((comingUpSince_ && std::chrono::steady_clock::now() - *comingUpSince_ < kIdentifyWithin) ||
@@ -163,24 +167,39 @@ void LampSession::QueryBoard() {
     AwaitConnectAnswer(kStepBoardQuery, true);
 }
 
+void LampSession::NoteLinkDown() {
+  linkUp_ = false;
+  stepsAnswered_ = 0;
+}
+
 void LampSession::OnLinkStateEvent(int code) {
   if (observer_) observer_->OnLinkState(code);
   if (code == kLinkDeviceFound || code == kLinkDeviceNotFound) windowLinkFailed_ = false;
+  if (code != kLinkDeviceFound && (code == kLinkFailed || code == kLinkProtocolNotMatch || LinkStateIsDown(code)))
+    NoteLinkDown();
   switch (code) {
     case kLinkDeviceFound: {
       SetDevicePresent(1);
       SetBoardMatched(0);
       ConnectAnswered(kStepHandshake);
+      // A new link: what the last one answered is not this one's.
+      linkUp_ = everUp_ = true;
+      gaveUp_ = false;
+      stepsAnswered_ = 1u << kStepHandshake;
+      addressAnswer_.reset();
+      boardId_.reset();
+      versions_.reset();
       if (host_ && host_->SendChipAddress()) AwaitConnectAnswer(kStepAddress, true);
+      else stepsAnswered_ |= 1u << kStepAddress;  // no address to tell it
       // The two pauses run on the owner's loop: a window paints and answers
       // meanwhile, and as the board is not identified yet, its pages treat a
       // click that would send as they do before identification.
       const std::uint64_t sequence = ++connectSequence_;
       if (host_) {
-        host_->RunAfterPause(kConnectPauseMs, [this, sequence] {
+        host_->RunAfterPause(options_.stepPauseMs, [this, sequence] {
           if (sequence != connectSequence_) return;  // the link went down or started over
           QueryBoard();
-          host_->RunAfterPause(kConnectPauseMs, [this, sequence] {
+          host_->RunAfterPause(options_.stepPauseMs, [this, sequence] {
             if (sequence != connectSequence_) return;
             SendVersionQuery();
             AwaitConnectAnswer(kStepVersion, true);
@@ -242,15 +261,18 @@ void LampSession::ShowLinkState(int code) {
 
 void LampSession::OnLinkFailedEvent() {
   StopConnectWaits();
+  NoteLinkDown();
   windowLinkFailed_ = true;
   ++connectSequence_;  // the steps of the connect sequence under way are for the lost link
   SetBoardMatched(0);
   const bool givingUp = linkRecoveries_ >= kMaxLinkRecoveries;
+  if (givingUp) gaveUp_ = true;
   if (observer_) observer_->OnLinkFailed(givingUp);
   // Reconnecting did not help: the board needs a re-plug, whose arrival
   // connects it again.
   if (givingUp || !host_) return;
   ++linkRecoveries_;
+  ++recoveries_;
   if (observer_) observer_->OnLinkRecovering(linkRecoveries_);
   // After the owner has shown the failure: the reconnect starts the usual
   // connect sequence, and the handshake's answer brings the board back.
@@ -267,6 +289,8 @@ void LampSession::OnBoardId(const Message& reply) {
   const auto* bytes = reply.Bytes();
   // A reply too short to carry an id names no board.
   const auto id = bytes ? BoardIdFromReply(*bytes) : std::nullopt;
+  stepsAnswered_ |= 1u << kStepBoardQuery;
+  boardId_ = id;
   if (id && host_ && host_->IsChosenBoard(*id)) {
     SetBoardMatched(1);
     comingUpSince_.reset();  // it came up: from now on "not connected" is news
@@ -292,6 +316,7 @@ bool LampSession::ChooseBoard(const HidDeviceInfo& board) {
   // What was known of the old board's chip, its version and its waits are
   // not the new one's.
   StopConnectWaits();
+  NoteLinkDown();
   ++connectSequence_;
   SetBoardMatched(0);
   linkRecoveries_ = 0;

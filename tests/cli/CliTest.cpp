@@ -236,7 +236,7 @@ TEST(CliTest, AnswersLostAgainAndAgainLeadToAReconnectNotAFailure) {
   EXPECT_EQ(r.rc, 0) << r.err;
   EXPECT_NE(r.out.find("Board id:      1 (QV6033)"), std::string::npos) << r.out;
   EXPECT_EQ(run.recoveries, 1);
-  EXPECT_EQ(queries, 2 * (Session::kMaxAsksAgain + 1) + 1) << "each sent twice, then once on the new link";
+  EXPECT_EQ(queries, 2 * Session::kConnectAsks + 1) << "each sent twice, then once on the new link";
 }
 
 TEST(CliTest, ABoardThatFallsSilentIsGivenUpWithItsAdviceOnce) {

@@ -75,8 +75,10 @@ class EventLoopSessionTest : public ::testing::Test {
     sim::SimConfig config;
     config.boardId = 1;
     board = std::make_unique<sim::SimBoard>(config);
+    session::LampSessionOptions options;
+    options.stepPauseMs = LampSession::kConnectPauseMs;  // as the window paces it
     session = std::make_unique<LampSession>(std::make_unique<SimBackend>(std::vector<sim::SimBoard*>{board.get()}),
-                                            session::LampSessionOptions{});
+                                            options);
     loop.session = session.get();
     session->SetObserver(&loop);
     session->DriveFrom(&loop);
