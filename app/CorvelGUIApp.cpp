@@ -124,22 +124,43 @@ int CCorvelGUIApp::Run() {
   return window->Run();
 }
 
+sim::SimBoard* CCorvelGUIApp::LinkedSimBoard() {
+  if (!m_board) return nullptr;
+  // The board the window is linked to, or the one it has chosen while that
+  // one is unplugged; the first of the bench when no choice was made.
+  std::string serial;
+  if (m_session) {
+    CMUSBHid* hid = m_session->Communication().Hid();
+    if (hid && hid->IsConnected()) serial = hid->OpenDeviceSerial();
+    else if (hid) serial = hid->Choice().serial;
+  }
+  if (!serial.empty()) {
+    if (m_board->SerialNumber() == serial) return m_board.get();
+    for (auto& board : m_moreBoards)
+      if (board->SerialNumber() == serial) return board.get();
+  }
+  return m_board.get();
+}
+
 void CCorvelGUIApp::AddSimulationActions() {
-  sim::SimBoard* board = m_board.get();
+  // Each acts on the board the window is linked to at the time.
   auto* unplug = new QAction(QStringLiteral("Unplug simulated board"), g_pMainDialog);
   unplug->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+U")));
-  QObject::connect(unplug, &QAction::triggered, [board] { board->Unplug(); });
+  QObject::connect(unplug, &QAction::triggered, [this] { LinkedSimBoard()->Unplug(); });
   auto* plug = new QAction(QStringLiteral("Plug simulated board in"), g_pMainDialog);
   plug->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+P")));
-  QObject::connect(plug, &QAction::triggered, [board] { board->Plug(); });
+  QObject::connect(plug, &QAction::triggered, [this] { LinkedSimBoard()->Plug(); });
   auto* interrupt = new QAction(QStringLiteral("Raise interrupt"), g_pMainDialog);
   interrupt->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+I")));
-  QObject::connect(interrupt, &QAction::triggered, [board] { board->RaiseInterrupt(1); });
+  QObject::connect(interrupt, &QAction::triggered, [this] { LinkedSimBoard()->RaiseInterrupt(1); });
   auto* registers = new QAction(QStringLiteral("Simulated chip registers\u2026"), g_pMainDialog);
   registers->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+R")));
-  QObject::connect(registers, &QAction::triggered, [board] {
-    // One panel, made on first use and owned by the main window.
-    auto* panel = g_pMainDialog->findChild<SimRegisterPanel*>();
+  QObject::connect(registers, &QAction::triggered, [this] {
+    // One panel per board, made on first use and owned by the main window.
+    sim::SimBoard* board = LinkedSimBoard();
+    SimRegisterPanel* panel = nullptr;
+    for (auto* p : g_pMainDialog->findChildren<SimRegisterPanel*>())
+      if (&p->Board() == board) panel = p;
     if (!panel) panel = new SimRegisterPanel(*board, g_pMainDialog);
     panel->show();
     panel->raise();

@@ -57,6 +57,8 @@ class CCorvelGUIApp {
   static QPoint PlaceMainWindow(const QSize& screen, const QSize& window);
 
   sim::SimBoard* SimulatedBoard() { return m_board.get(); }
+  // The simulated board the window is linked to (or has chosen).
+  sim::SimBoard* LinkedSimBoard();
   // Why the device given with --device could not be opened at start-up
   // (missing, not permitted, no HID device); empty when it could.
   const std::string& DeviceProblem() const { return m_deviceProblem; }

@@ -1,6 +1,7 @@
 // The window on a bench of two simulated boards: the caption band offers
 // both, shows which one is linked, and links the other when it is picked,
 // without a restart.
+#include <QAction>
 #include <QTest>
 
 #include "app/BoardChooser.h"
@@ -35,6 +36,24 @@ TEST_F(BoardChooserTest, PicksOneOfSeveralBoardsAndSwitchesWithoutARestart) {
   EXPECT_EQ(chooser->currentIndex(), 1);
   EXPECT_EQ(g_pCommunication.load()->Hid()->DevicePath(), "sim:lamp-board/2");
   uitest::GrabAndSave(window, QStringLiteral("board_chooser"));
+
+  // The simulated cable is the linked board's: pulled, that board goes (and
+  // the other stays); plugged in again, it comes back.
+  app->AddSimulationActions();
+  const auto action = [&](const char* text) {
+    for (QAction* a : window->actions())
+      if (a->text() == QLatin1String(text)) return a;
+    return static_cast<QAction*>(nullptr);
+  };
+  ASSERT_NE(action("Unplug simulated board"), nullptr);
+  action("Unplug simulated board")->trigger();
+  ASSERT_TRUE(PumpUntil([&] { return g_bDevicePresent == 0; })) << window->LinkText()->text().toStdString();
+  EXPECT_EQ(chooser->count(), 1);
+  EXPECT_EQ(chooser->itemText(0), QStringLiteral("QVSIM0001")) << "the other board is still there";
+  action("Plug simulated board in")->trigger();
+  ASSERT_TRUE(PumpUntil([&] { return g_bBoardMatched == 1 && g_selectedBoardId == 3; }))
+      << window->LinkText()->text().toStdString();
+  EXPECT_EQ(g_pCommunication.load()->Hid()->DevicePath(), "sim:lamp-board/2");
 
   // And back.
   chooser->Choose(0);
