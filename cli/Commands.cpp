@@ -32,6 +32,7 @@
 #include "firmware/ImageFile.h"
 #include "link/BoardIds.h"
 #include "link/LinkHost.h"
+#include "cli/TrafficTap.h"
 #include "link/MUSBHid.h"
 #include "link/TrafficRecord.h"
 #include "link/HidapiBackend.h"
@@ -215,7 +216,8 @@ const std::map<std::string, std::string> kCommandHelp = {
               "at once.\n\n"
               "--all: updates every attached board at the same time, each on a link of its own, with\n"
               "a line per board as it goes ('[QVSIM0002] 40%') and a summary of which succeeded;\n"
-              "a board that fails does not stop the others. Exit status 1 if any failed.\n"},
+              "a board that fails does not stop the others. Exit status 1 if any failed. With\n"
+              "--trace each frame's lines name their board; --log is refused (its rows would not).\n"},
 };
 
 struct Globals {
@@ -1436,6 +1438,12 @@ class Runner {
   // boards wait on the USB link, not on each other, so four take about as
   // long as one. A board that fails is reported and the others go on.
   int FlashAll(const std::string& path) {
+    // The log's rows do not say which board they came from; a log that mixed
+    // several would mislead.
+    if (log_)
+      throw UsageError{"flash --all takes no --log: its rows would not say which board they came from. "
+                       "Use --trace (each line names its board), or update one board at a time with "
+                       "--serial SN --log FILE"};
     if (validating_) return kExitOk;
     auto buffer = std::make_unique<ImageBuffer>();
     std::uint32_t length = 0, checkWord = 0;
@@ -1517,6 +1525,17 @@ class Runner {
     }
     session::LampSession lamp(std::move(backend), o, std::move(monitor));
     if (simBoard) process.RouteSimEvents(*simBoard, lamp.Handle());
+    if (g_.trace) {
+      // Each board's frames, each line named for its board.
+      auto tap = std::make_shared<TrafficTap>(
+          [this, prefix = "[" + board.name + "] "](const std::string& text) {
+            std::osyncstream(err_) << prefix << text << std::flush;
+          },
+          nullptr);
+      lamp.Communication().Hid()->SetReportTap([tap](bool outgoing, const std::uint8_t* report, std::size_t length) {
+        tap->Feed(TrafficClock::now(), outgoing, CMUSBHid::TappedReportIsBootloader(), report, length);
+      });
+    }
     {
       Flasher flasher(lamp);
       std::string error;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "cli/Commands.h"
 #include "cli/Session.h"
@@ -112,4 +113,40 @@ TEST(BenchTest, FlashAllUpdatesEveryBoardAndOneFailureStopsNoOther) {
   EXPECT_EQ(releases[0], 0x1000);
   EXPECT_EQ(releases[2], 0x1000);
   EXPECT_EQ(releases[1], 0x0100) << "the refused board stays in its bootloader";
+}
+
+TEST(BenchTest, FlashAllTracesEachBoardByNameAndRefusesALogThatWouldMixThem) {
+  std::vector<std::uint8_t> data(4 * 1024, 0x5A);
+  const auto dir = std::filesystem::temp_directory_path() / ("corvel-bench-trace-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string raw = (dir / "raw.bin").string(), image = (dir / "fw.qvbin").string();
+  const std::string log = (dir / "bench.csv").string();
+  {
+    std::ofstream f(raw, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  }
+  ASSERT_EQ(Ctl({"image", "make", raw, "-o", image}).rc, 0);
+
+  // Refused before anything is opened or sent: no file appears.
+  const auto refused = Ctl({"--sim=1,3", "--log", log, "flash", "--all", image});
+  EXPECT_EQ(refused.rc, 2);
+  EXPECT_TRUE(Has(refused.err, "flash --all takes no --log")) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(log));
+
+  cli::SetSessionHooks({[](Session& s) {
+                          for (const auto& b : s.SimBoards()) b->SetFaults({});
+                        },
+                        {}});
+  const auto r = Ctl({"--sim=1,3", "--trace", "flash", "--all", image});
+  cli::SetSessionHooks({});
+  std::filesystem::remove_all(dir);
+  ASSERT_EQ(r.rc, 0) << r.err;
+  for (const char* board : {"[QVSIM0001] ", "[QVSIM0002] "}) {
+    EXPECT_TRUE(Has(r.err, std::string(board) + "> ")) << board;  // a report to the board
+    EXPECT_TRUE(Has(r.err, std::string(board) + "< ")) << board;  // and one from it
+  }
+  // Every traced frame names its board: no bare report line.
+  std::istringstream lines(r.err);
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_FALSE(line.rfind("> ", 0) == 0 || line.rfind("< ", 0) == 0) << line;
 }
