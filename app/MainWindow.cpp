@@ -704,13 +704,32 @@ void CQV512XX::mousePressEvent(QMouseEvent* e) {
   const int y = e->position().toPoint().y();
   if (e->button() == Qt::LeftButton && y >= 1 && y <= 49) {
     ++m_dragRequests;
-    if (QWindow* w = windowHandle()) w->startSystemMove();  // the window system moves us
+    // The window system moves us, once the pointer really drags: a move
+    // asked for at the press may reach the window manager after a quick
+    // click's release, and some then keep the window on the pointer until
+    // the next click.
+    m_dragFrom = e->globalPosition().toPoint();
   } else if (e->button() == Qt::RightButton && y < Trunc(30 * g_scaleY) && !m_captionActions.isEmpty()) {
     QMenu menu(this);
     menu.addActions(m_captionActions);
     menu.exec(e->globalPosition().toPoint());
   }
   QDialog::mousePressEvent(e);
+}
+
+void CQV512XX::mouseMoveEvent(QMouseEvent* e) {
+  if (m_dragFrom && (e->buttons() & Qt::LeftButton) &&
+      (e->globalPosition().toPoint() - *m_dragFrom).manhattanLength() >= QApplication::startDragDistance()) {
+    m_dragFrom.reset();
+    ++m_systemMoves;
+    if (QWindow* w = windowHandle()) w->startSystemMove();
+  }
+  QDialog::mouseMoveEvent(e);
+}
+
+void CQV512XX::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() == Qt::LeftButton) m_dragFrom.reset();
+  QDialog::mouseReleaseEvent(e);
 }
 
 void CQV512XX::keyPressEvent(QKeyEvent* e) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "pages/BoardGlobals.h"
 #include "ui/StatusSink.h"
@@ -102,6 +103,8 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   QSize ProgramSize() const { return m_programSize; }
   platform::WindowTarget& Target() { return *m_target; }
   int DragRequests() const { return m_dragRequests; }
+  // Moves handed to the window system (a press in the top band that dragged).
+  int SystemMoves() const { return m_systemMoves; }
 
   // The real device monitor, watched while the window lives.
   void WatchDeviceMonitor(platform::DeviceMonitor* monitor);
@@ -128,6 +131,8 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
  protected:
   void paintEvent(QPaintEvent*) override;
   void mousePressEvent(QMouseEvent*) override;
+  void mouseMoveEvent(QMouseEvent*) override;
+  void mouseReleaseEvent(QMouseEvent*) override;
   void keyPressEvent(QKeyEvent*) override;
   void resizeEvent(QResizeEvent*) override;
   void changeEvent(QEvent*) override;
@@ -185,6 +190,8 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   platform::DeviceMonitor* m_monitor = nullptr;
   QList<QAction*> m_captionActions;
   int m_dragRequests = 0;
+  int m_systemMoves = 0;
+  std::optional<QPoint> m_dragFrom;  // a press in the top band, not yet dragged
   QSize m_programSize;
 };
 

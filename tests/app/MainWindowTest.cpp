@@ -278,6 +278,17 @@ TEST_F(MainWindowTest, DragStartsOnlyFromTheTopBand) {
     QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(400, y));
     EXPECT_EQ(window->DragRequests() - before, (y >= 1 && y <= 49) ? 1 : 0) << "y = " << y;
   }
+  // A click is not a move: the window system is asked to move the window
+  // only once the pointer drags, and once per press.
+  EXPECT_EQ(window->SystemMoves(), 0);
+  QTest::mousePress(window, Qt::LeftButton, {}, QPoint(400, 20));
+  for (int dx : {1, 20, 40}) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(400 + dx, 20), window->mapToGlobal(QPointF(400 + dx, 20)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &move);
+  }
+  QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(440, 20));
+  EXPECT_EQ(window->SystemMoves(), 1);
 }
 
 TEST_F(MainWindowTest, EnterAndEscapeOverTheWindowKeepItOpen) {
