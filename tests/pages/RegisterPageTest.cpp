@@ -15,7 +15,7 @@
 #include "resources/dialogs/MainWindowDialog.h"
 #include "resources/dialogs/RoundPageDialog.h"
 #include "tests/app/IdentifiedBoardFixture.h"
-#include "tests/app/StandInChainPage.h"
+#include "tests/pages/StandInChainPage.h"
 #include "ui/CMyEdit.h"
 #include "ui/CMyRectButton.h"
 #include "ui/CMyStaticFont.h"

@@ -24,7 +24,7 @@
 #include "resources/dialogs/MainWindowDialog.h"
 #include "resources/dialogs/TrafficPageDialog.h"
 #include "tests/app/IdentifiedBoardFixture.h"
-#include "tests/app/StandInChainPage.h"
+#include "tests/pages/StandInChainPage.h"
 #include "ui/CMyComboBox.h"
 #include "ui/CMyRectButton.h"
 #include "ui/CMyStaticFont.h"
