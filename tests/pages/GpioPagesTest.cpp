@@ -10,6 +10,7 @@
 
 #include "pages/LedLayoutPage.h"
 #include "chip/ChipAccess.h"
+#include "chip/RegisterJournal.h"
 #include "pages/GpioInputPage.h"
 #include "pages/GpioOutputPage.h"
 #include "pages/GpioPins.h"
@@ -303,6 +304,22 @@ TEST_F(GpioPagesTest, AnotherReadOf0x11DoesNotRewriteTheDriverType) {
   ASSERT_TRUE(RegisterBecomes(0x11, 0x0F));
   Pump(300);
   EXPECT_EQ(WritesTo(0x11), (std::vector<Bytes>{{0x0F}}));
+}
+
+// The driver type chosen is the one written back, also when the page redraws
+// from the chip model (which still holds the old type: the read's own answer
+// is noted there just before the page gets it) while the read is on its way.
+TEST_F(GpioPagesTest, TheChosenDriverTypeIsWrittenWhateverTheModelShowedMeanwhile) {
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
+  board().SetRegister(0x11, 0x1F);
+  Choose(Output()->ModeCombo(), CQV512XX_Gpio_Output::kOpenDrain);
+  // No event has run since: the board's answer waits in the queue.
+  chip::Journal().RecordRead(0x11, std::array<std::uint8_t, 1>{0x1F});
+  Output()->OnTimer(CQV512XX_Gpio_Output::kModelTimer);
+  EXPECT_EQ(Output()->ModeCombo()->currentIndex(), CQV512XX_Gpio_Output::kOpenDrain);  // the choice stays shown
+  ASSERT_TRUE(RegisterBecomes(0x11, 0x0F));
+  EXPECT_EQ(LastTrace("0x11 ="), "0x11 = f\n");
 }
 
 TEST_F(GpioPagesTest, PressingABoxShowsTheMarksItIsAbout) {
