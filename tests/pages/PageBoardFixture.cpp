@@ -63,8 +63,15 @@ bool PageBoardLink::Identify(platform::Handle replies, std::uint8_t& boardId, st
     return false;
   }
   boardId = *info.boardId;
+  firmware_ = info.versions[2];
   corvel::SetMainDialogHandle(replies);
   return true;
+}
+
+CRound::BoardLink PageBoardLink::Attached() {
+  CMUSBHid* hid = session_->Communication().Hid();
+  return {QString::fromStdString(firmware_), QString::fromStdString(hid->OpenDevicePath()),
+          QString::fromStdString(hid->OpenDeviceSerial())};
 }
 
 QVCommunication& PageBoardLink::Communication() { return session_->Communication(); }
@@ -160,6 +167,7 @@ void PageBoardFixture::SetUp() {
   ASSERT_TRUE(link->Identify(host->Handle(), answered, error)) << error;
   ASSERT_EQ(answered, BoardId());
   ASSERT_EQ(g_bBoardMatched, 1);
+  round()->SetBoardLinkSource([this] { return link->Attached(); });
   round()->OnBoardMatched();
   // The first brightness write after the match comes with a tick of the
   // page's timer: wait until the board has carried it out (not for a fixed

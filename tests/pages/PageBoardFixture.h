@@ -47,6 +47,8 @@ class PageBoardLink {
   // replies and notices go to `replies`. The board id it answered, or false
   // with `error`.
   bool Identify(platform::Handle replies, std::uint8_t& boardId, std::string& error);
+  // The attached board as the LED board page's summary names it.
+  CRound::BoardLink Attached();
 
   sim::SimBoard& Board() { return *board_; }
   QVCommunication& Communication();
@@ -58,6 +60,7 @@ class PageBoardLink {
   std::unique_ptr<CQVProtocol> protocol_;
   std::unique_ptr<TrafficCapture> traffic_;  // outlives the tap that feeds it
   std::unique_ptr<session::LampSession> session_;
+  std::string firmware_;  // the version the board answered
 };
 
 // A plain widget that hosts the LED board page, the register page and the
