@@ -166,7 +166,9 @@ TEST_F(LedBoardTest, AfterAResetTheDialDoesNotClaimABrightness) {
 
   TypeIntoDial(QStringLiteral("100"));
   ASSERT_TRUE(RegisterBecomes(0x20, 100));
-  EXPECT_TRUE(dialPage().ValueKnown());
+  // The dial redraws from the chip model on its own timer, which may not
+  // have run since the board took the value.
+  EXPECT_TRUE(PumpUntil([&] { return dialPage().ValueKnown(); }, 1000));
   EXPECT_EQ(dialPage().ValueEdit()->text(), QStringLiteral("100"));
   EXPECT_TRUE(dialPage().Knob()->isVisible());
 }
