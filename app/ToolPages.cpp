@@ -78,15 +78,7 @@ void CToolPages::Show(Page page) {
 
 void CToolPages::RelayRegisterReply(const platform::Message& m) {
   m_setupActions->RelayRegisterReply(m);
-  if (!g_pRegisterPage) return;
-  std::uint32_t relay = 0;
-  switch (m.id) {
-    case platform::kMsgRegisterRead: relay = platform::kMsgRegisterPageRead; break;
-    case platform::kMsgRegisterReadFailed: relay = platform::kMsgRegisterPageReadFailed; break;
-    case platform::kMsgRegisterWritten: relay = platform::kMsgRegisterPageWritten; break;
-    default: return;
-  }
-  platform::PostMessage(g_pRegisterPage->Handle(), relay, 0, m.lParam);
+  if (g_pRegisterPage) g_pRegisterPage->RelayRegisterReply(m);
 }
 
 void CToolPages::Relayout() {

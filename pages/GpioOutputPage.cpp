@@ -63,6 +63,12 @@ void CQV512XX_Gpio_Output::InitDialog() {
 }
 
 void CQV512XX_Gpio_Output::ShowChipModel() {
+  // A driver type on its way to the chip stays shown until it is written or
+  // given up; then the model is shown again, changed or not.
+  if (m_wait.Waiting()) {
+    m_modelVersion = ~std::uint64_t{0};
+    return;
+  }
   const chip::RegisterJournal& journal = chip::Journal();
   const int pin = gpio::SelectedPin();
   if (journal.Version() == m_modelVersion && pin == m_modelPin) return;
@@ -86,10 +92,12 @@ void CQV512XX_Gpio_Output::OnTimer(std::uint32_t id) {
   if (id == kModelTimer) ShowChipModel();
 }
 
-void CQV512XX_Gpio_Output::OnOutputModeChanged(int) {
+void CQV512XX_Gpio_Output::OnOutputModeChanged(int index) {
   // Only a read that went out is waited for: otherwise a later reply to
   // someone else's read of 0x11 would be written back.
-  if (chip::ReadChipRegisters(chip::kRegGlobalControl, 1)) m_wait.Expect(chip::kRegGlobalControl);
+  if (!chip::ReadChipRegisters(chip::kRegGlobalControl, 1)) return;
+  m_wait.Expect(chip::kRegGlobalControl);
+  m_chosenMode = index;
 }
 
 void CQV512XX_Gpio_Output::OnMessage(const platform::Message& message) {
@@ -103,8 +111,8 @@ void CQV512XX_Gpio_Output::OnRegisterRead(const platform::Message& message) {
   // 0x11 too, and their answers must not rewrite the driver type.
   if (!reply || !m_wait.Take(*reply)) return;
   std::uint8_t value = reply->Value();
-  const int selected = m_mode->currentIndex();
-  if (selected == kOpenDrain || selected == kPushPull) value = chip::WithDriverType(value, selected == kPushPull);
+  if (m_chosenMode == kOpenDrain || m_chosenMode == kPushPull)
+    value = chip::WithDriverType(value, m_chosenMode == kPushPull);
   char line[32];
   std::snprintf(line, sizeof line, "0x11 = %x\n", value);
   corvel::TraceLine(line);

@@ -54,6 +54,9 @@ class CQV512XX_Gpio_Output : public CPage {
   CMyComboBox* m_level = nullptr;
   CMyStaticFont* m_noMapping = nullptr;
   chip::ReplyWait m_wait{"GPIO output: the value of register 0x11"};  // the read of 0x11 whose reply is to be written back
+  // The driver type chosen for that write: the box may be redrawn from the
+  // chip model, which holds the old type, before the reply is in.
+  int m_chosenMode = -1;
   std::uint64_t m_modelVersion = ~std::uint64_t{0};
   int m_modelPin = -2;
 };

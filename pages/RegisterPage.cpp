@@ -275,6 +275,17 @@ bool CRegisterPage::WriteRegister(std::uint8_t reg, std::uint8_t value) {
 
 // ---- replies ------------------------------------------------------------------
 
+void CRegisterPage::RelayRegisterReply(const platform::Message& reply) {
+  std::uint32_t relay = 0;
+  switch (reply.id) {
+    case platform::kMsgRegisterRead: relay = platform::kMsgRegisterPageRead; break;
+    case platform::kMsgRegisterReadFailed: relay = platform::kMsgRegisterPageReadFailed; break;
+    case platform::kMsgRegisterWritten: relay = platform::kMsgRegisterPageWritten; break;
+    default: return;
+  }
+  platform::PostMessage(Handle(), relay, 0, reply.lParam);
+}
+
 void CRegisterPage::OnMessage(const platform::Message& message) {
   const auto* bytes = message.Bytes();
   switch (message.id) {

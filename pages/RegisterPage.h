@@ -56,6 +56,11 @@ class CRegisterPage : public CPage {
   CMyStaticFont* StatusText() const { return m_status; }
   CMyRectButton* ReadAllButton() const { return m_readAll; }
 
+  // A register reply of the board (read, read failed, written), as its host
+  // receives them all: passed on to this page under the page's own message
+  // number. Other replies are not its business.
+  void RelayRegisterReply(const platform::Message& reply);
+
   void OnMessage(const platform::Message& message) override;
   void OnTimer(std::uint32_t id) override;
 

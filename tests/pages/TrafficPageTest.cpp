@@ -13,7 +13,6 @@
 #include <sstream>
 
 #include "pages/RegisterPage.h"
-#include "app/ToolPages.h"
 #include "pages/TrafficPage.h"
 #include "ui/PageTable.h"
 #include "chip/RegisterMap.h"
@@ -21,10 +20,9 @@
 #include "link/MUSBHid.h"
 #include "link/TrafficCapture.h"
 #include "platform/FileDialog.h"
-#include "resources/dialogs/MainWindowDialog.h"
 #include "resources/dialogs/TrafficPageDialog.h"
-#include "tests/app/IdentifiedBoardFixture.h"
-#include "tests/app/StandInChainPage.h"
+#include "tests/pages/PageBoardFixture.h"
+#include "tests/pages/StandInChainPage.h"
 #include "ui/CMyComboBox.h"
 #include "ui/CMyRectButton.h"
 #include "ui/CMyStaticFont.h"
@@ -40,10 +38,10 @@ std::string ReadFile(const std::string& path) {
 
 }  // namespace
 
-class TrafficPageTest : public IdentifiedBoardFixture {
+class TrafficPageTest : public PageBoardFixture {
  protected:
-  CTrafficPage& page() { return *g_pTrafficPage; }
-  void ShowPage(int id) { QTest::mouseClick(platform::Control<CMyRectButton>(window, id), Qt::LeftButton); }
+  CTrafficPage& page() { return *host->TrafficPage(); }
+  void ShowPage(TestPageHost::Page shown) { host->ShowPage(shown); }
   // Waits until the link has been quiet for a while, then empties the list.
   void StartFromQuiet() {
     Pump(300);
@@ -74,7 +72,7 @@ class TrafficPageTest : public IdentifiedBoardFixture {
 };
 
 TEST_F(TrafficPageTest, AScriptedExchangeGivesTheExpectedRows) {
-  ShowPage(dialogs::IDC_PAGE_TRAFFIC);
+  ShowPage(TestPageHost::Page::kTraffic);
   ASSERT_TRUE(page().isVisible());
   StartFromQuiet();
   board().SetRegister(0x00, 0x5A);
@@ -114,7 +112,7 @@ TEST_F(TrafficPageTest, AScriptedExchangeGivesTheExpectedRows) {
   page().FilterBox()->setCurrentIndex(2);  // ACK and NAK
   EXPECT_EQ(m.rowCount(), 5);
   page().FilterBox()->setCurrentIndex(0);
-  uitest::GrabAndSave(window, QStringLiteral("traffic_page_exchange"));
+  uitest::GrabAndSave(host.get(), QStringLiteral("traffic_page_exchange"));
   QTest::mouseClick(platform::Control<CMyRectButton>(&page(), dialogs::IDC_TRAFFIC_CLEAR), Qt::LeftButton);
   EXPECT_EQ(m.rowCount(), 0);
 }
@@ -129,8 +127,8 @@ TEST_F(TrafficPageTest, SavedCsvAndCorvelctlLogAgreeByteForByte) {
     std::lock_guard lock(logMutex);
     log += line;
   });
-  QVCommunication* comm = g_pCommunication.load();
-  TrafficCapture* capture = g_pTrafficCapture;
+  QVCommunication* comm = &link->Communication();
+  TrafficCapture* capture = &link->Traffic();
   comm->Hid()->SetReportTap([=](bool out, const std::uint8_t* report, std::size_t length) {
     const auto now = TrafficClock::now();
     const bool bootloader = comm->BootMode() == 1;
@@ -170,7 +168,7 @@ TEST_F(TrafficPageTest, SavedCsvAndCorvelctlLogAgreeByteForByte) {
 TEST_F(TrafficPageTest, BothPagesDuringABlinkChain) {
   // The stand-in sends the blink chain's traffic and takes the blink page's
   // relays for the while.
-  StandInChainPage chain(window, platform::kMsgBlinkRead);
+  StandInChainPage chain(host.get(), platform::kMsgBlinkRead);
   CPage* const blinkPage = std::exchange(g_pBlinkMode, &chain);
   g_bBlinkActive = 1;
   board().SetRegister(chip::kRegGlobalControl, 0x01);
@@ -178,21 +176,21 @@ TEST_F(TrafficPageTest, BothPagesDuringABlinkChain) {
   ASSERT_TRUE(PumpUntil([&] { return board().Register(chip::kRegGlobalControl) == 0x81; }));
   Pump(300);
 
-  ShowPage(dialogs::IDC_PAGE_REGISTERS);
-  ASSERT_TRUE(g_pRegisterPage->isVisible());
-  QTest::mouseClick(g_pRegisterPage->ReadAllButton(), Qt::LeftButton);
-  ASSERT_TRUE(PumpUntil([] { return !g_pRegisterPage->Reading(); }));
+  ShowPage(TestPageHost::Page::kRegisters);
+  ASSERT_TRUE(host->RegisterPage()->isVisible());
+  QTest::mouseClick(host->RegisterPage()->ReadAllButton(), Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([this] { return !host->RegisterPage()->Reading(); }));
   Pump(200);
-  const int row = g_pRegisterPage->RowOf(chip::kRegGlobalControl);
-  EXPECT_EQ(g_pRegisterPage->Table()->item(row, CRegisterPage::kWritten)->text(), QStringLiteral("0x81  (129)"));
-  EXPECT_EQ(g_pRegisterPage->Table()->item(row, CRegisterPage::kFields)->text(),
+  const int row = host->RegisterPage()->RowOf(chip::kRegGlobalControl);
+  EXPECT_EQ(host->RegisterPage()->Table()->item(row, CRegisterPage::kWritten)->text(), QStringLiteral("0x81  (129)"));
+  EXPECT_EQ(host->RegisterPage()->Table()->item(row, CRegisterPage::kFields)->text(),
             QStringLiteral("current range 1 (up to 30 mA), open drain, blink bit set"));
-  uitest::GrabAndSave(window, QStringLiteral("register_page_blink_chain"));
+  uitest::GrabAndSave(host.get(), QStringLiteral("register_page_blink_chain"));
 
-  ShowPage(dialogs::IDC_PAGE_TRAFFIC);
+  ShowPage(TestPageHost::Page::kTraffic);
   page().Drain();
   EXPECT_GT(page().Model().rowCount(), 20);
-  uitest::GrabAndSave(window, QStringLiteral("traffic_page_blink_chain"));
+  uitest::GrabAndSave(host.get(), QStringLiteral("traffic_page_blink_chain"));
   g_bBlinkActive = 0;
   g_pBlinkMode = blinkPage;
 }

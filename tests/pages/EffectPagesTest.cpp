@@ -4,15 +4,12 @@
 // not ask for change nothing.
 #include <functional>
 
-#include <QAction>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
-#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
-#include "app/SimRegisterPanel.h"
 #include "pages/BrightnessDial.h"
 #include "pages/EffectPlayDialog.h"
 #include "chip/ChipAccess.h"
@@ -26,7 +23,7 @@
 #include "link/LinkHost.h"
 #include "platform/qt/QtDialogs.h"
 #include "resources/dialogs/EffectModeDialogs.h"
-#include "tests/app/IdentifiedBoardFixture.h"
+#include "tests/pages/PageBoardFixture.h"
 #include "ui/CMyComboBox.h"
 #include "ui/CMyEdit.h"
 #include "ui/CMyRectButton.h"
@@ -48,10 +45,10 @@ struct Box {
 
 }  // namespace
 
-class EffectPagesTest : public IdentifiedBoardFixture {
+class EffectPagesTest : public PageBoardFixture {
  protected:
   void SetUp() override {
-    IdentifiedBoardFixture::SetUp();
+    PageBoardFixture::SetUp();
     platform::SetMessageBoxHook([this](const std::string& text, const std::string& caption, platform::MessageIcon icon,
                                        platform::MessageButtons buttons) {
       asked.push_back({text, caption, icon, buttons});
@@ -62,7 +59,7 @@ class EffectPagesTest : public IdentifiedBoardFixture {
   }
   void TearDown() override {
     if (g_pEffectDialog) delete g_pEffectDialog;
-    IdentifiedBoardFixture::TearDown();
+    PageBoardFixture::TearDown();
   }
 
   BlinkMode& blink() { return *qobject_cast<BlinkMode*>(g_pBlinkMode); }
@@ -208,7 +205,7 @@ TEST_F(EffectPagesTest, BlinkGoThenResetThenBlinkGoAgain) {
   const Bytes block = chip::EffectDataBlock(6);
   upload.insert(upload.end(), block.begin(), block.end());
   EXPECT_EQ(Carried(64, 1)[0].payload, upload);
-  uitest::GrabAndSave(window, QStringLiteral("effect_dialog_over_window"));
+  uitest::GrabAndSave(host.get(), QStringLiteral("effect_dialog_over_window"));
   uitest::GrabAndSave(dialog, QStringLiteral("effect_dialog"));
 
   // STOP: the brightness goes back to the chip, the effect stops, the dialog closes.
@@ -350,24 +347,6 @@ TEST_F(EffectPagesTest, FadeOnAndOffChainsEndWithTheOutputLevels) {
   ASSERT_TRUE(Wrote(0x02, {0x00, 0x00}));
   Settle();
   EXPECT_EQ(RegisterWrites().size(), 4u);
-
-  // Everything the chains wrote is in the simulated chip's register window.
-  app->AddSimulationActions();
-  for (QAction* a : window->actions())
-    if (a->text().startsWith(QStringLiteral("Simulated chip registers"))) a->trigger();
-  auto* panel = window->findChild<SimRegisterPanel*>();
-  ASSERT_NE(panel, nullptr);
-  panel->Refresh();
-  const auto value = [&](std::uint8_t reg) { return panel->Table()->item(panel->RowOf(reg), 3)->text(); };
-  const auto meaning = [&](std::uint8_t reg) { return panel->Table()->item(panel->RowOf(reg), 4)->text(); };
-  EXPECT_TRUE(value(0x14).startsWith(QStringLiteral("0xff")));
-  EXPECT_EQ(meaning(0x14), QStringLiteral("effect running"));
-  EXPECT_TRUE(value(0x15).startsWith(QStringLiteral("0x19")));
-  EXPECT_TRUE(value(0x04).startsWith(QStringLiteral("0x00")));
-  EXPECT_TRUE(value(0x11).startsWith(QStringLiteral("0xff")));
-  EXPECT_TRUE(meaning(0x11).contains(QStringLiteral("fade bits set")));
-  EXPECT_TRUE(value(0x02).startsWith(QStringLiteral("0x00")));
-  uitest::GrabAndSave(panel, QStringLiteral("effect_register_panel"));
 }
 
 // As written, a finished fade ran its whole chain again on every later
@@ -403,41 +382,6 @@ TEST_F(EffectPagesTest, RepliesThePagesDidNotAskForChangeNothing) {
   EXPECT_TRUE(RegisterWrites().empty());
 }
 
-// A chain whose step fails (the board's failure reply: the chip is asked at
-// an address where none answers) stops there, says which step, and does not
-// run on the acknowledgement of a write another page makes afterwards.
-TEST_F(EffectPagesTest, AChainWhoseStepFailedTakesNoOtherPagesReply) {
-  BlinkTimes("315ms", "315ms", "315ms", "315ms");
-  FadeTimes("315ms", "315ms");
-  Settle();
-  struct Case {
-    const char* name;
-    std::function<void()> start;
-    std::uint8_t otherValue;  // what the other page writes to 0x14
-  };
-  const Case cases[] = {
-      {"blink", [&] { blink().GoButton()->click(); }, 0xFF},
-      {"fade on", [&] { fade().Button(IDC_FADE_ON)->click(); }, 0x00},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Clear();
-    g_i2cAddress = 0x58;
-    c.start();
-    ASSERT_TRUE(PumpUntil([&] { return window->StatusLine()->text().contains(QStringLiteral("read register failed")); }));
-    EXPECT_TRUE(window->StatusLine()->text().contains(QString::fromUtf8(c.name) +
-                                                      QStringLiteral(": the acknowledgement of register 0x14")))
-        << window->StatusLine()->text().toStdString();
-    g_i2cAddress = 0x5B;
-    ASSERT_EQ(chip::WriteChipRegisters(0x14, std::array{c.otherValue}), 1);
-    Settle();
-    // The chain's own first write (refused by the board) and the other page's:
-    // nothing of the chain after it.
-    EXPECT_EQ(RegisterWrites(), (std::vector<RegisterWrite>{{0x14, {0xFF}}, {0x14, {c.otherValue}}}));
-    EXPECT_EQ(g_pEffectDialog, nullptr);
-  }
-}
-
 // The time lists and the current field follow what the chip holds: the fade
 // chain's 0x11 <- 0x7F is the 10 mA range, and a 0x15 or 0x16 written on the
 // Registers page shows on the blink and fade pages.
@@ -464,7 +408,7 @@ TEST_F(EffectPagesTest, TheControlsFollowWritesFromElsewhere) {
 
 TEST_F(EffectPagesTest, StopWithoutAMatchedBoardWritesNothing) {
   g_strEffectMessage = QString::fromUtf8(chip::kBlinkRunningMessage);
-  CLamp_Effect_Play* dialog = CLamp_Effect_Play::Open(window);
+  CLamp_Effect_Play* dialog = CLamp_Effect_Play::Open(host.get());
   g_bBoardMatched = 0;  // before the board's answer to the upload could match it again
   Clear();
   dialog->StopButton()->click();

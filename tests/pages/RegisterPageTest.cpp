@@ -7,15 +7,13 @@
 #include <QTest>
 
 #include "pages/RegisterPage.h"
-#include "app/ToolPages.h"
 #include "pages/TrafficPage.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "platform/Messages.h"
-#include "resources/dialogs/MainWindowDialog.h"
 #include "resources/dialogs/RoundPageDialog.h"
-#include "tests/app/IdentifiedBoardFixture.h"
-#include "tests/app/StandInChainPage.h"
+#include "tests/pages/PageBoardFixture.h"
+#include "tests/pages/StandInChainPage.h"
 #include "ui/CMyEdit.h"
 #include "ui/CMyRectButton.h"
 #include "ui/CMyStaticFont.h"
@@ -25,14 +23,14 @@ using Bytes = std::vector<std::uint8_t>;
 // Readable failures.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
-class RegisterPageTest : public IdentifiedBoardFixture {
+class RegisterPageTest : public PageBoardFixture {
  protected:
-  CRegisterPage& page() { return *g_pRegisterPage; }
+  CRegisterPage& page() { return *host->RegisterPage(); }
   QString Cell(std::uint8_t reg, int column) {
     return page().Table()->item(page().RowOf(reg), column)->text();
   }
   void ShowPage() {
-    QTest::mouseClick(platform::Control<CMyRectButton>(window, dialogs::IDC_PAGE_REGISTERS), Qt::LeftButton);
+    host->ShowPage(TestPageHost::Page::kRegisters);
     ASSERT_TRUE(page().isVisible());
   }
   bool ReadAllAndWait() {
@@ -78,7 +76,7 @@ TEST_F(RegisterPageTest, ShowsWhatEachValueMeans) {
   // Columns a register's access rules out say so, unless a value was seen.
   EXPECT_EQ(Cell(0x2A, CRegisterPage::kRead), QStringLiteral("\u2014"));
   EXPECT_EQ(Cell(0x01, CRegisterPage::kWritten), QStringLiteral("\u2014"));
-  uitest::GrabAndSave(window, QStringLiteral("register_page_fields"));
+  uitest::GrabAndSave(host.get(), QStringLiteral("register_page_fields"));
 }
 
 TEST_F(RegisterPageTest, ReadAllFillsThePageFromTheSimulatedBoard) {
@@ -100,7 +98,7 @@ TEST_F(RegisterPageTest, ReadAllFillsThePageFromTheSimulatedBoard) {
   EXPECT_EQ(reads[1].payload[2], 0x11);
   EXPECT_EQ(reads[1].payload[3], 1);
   EXPECT_TRUE(RegisterWrites().empty());
-  uitest::GrabAndSave(window, QStringLiteral("register_page_read_all"));
+  uitest::GrabAndSave(host.get(), QStringLiteral("register_page_read_all"));
 }
 
 TEST_F(RegisterPageTest, AnEditWritesExactlyOneRegister) {
@@ -179,7 +177,7 @@ TEST_F(RegisterPageTest, WritesOfThePagesShowInTheWrittenColumn) {
   EXPECT_EQ(Cell(0x12, CRegisterPage::kWritten), QStringLiteral("0x00  (0)"));
   EXPECT_EQ(Cell(0x12, CRegisterPage::kFields), QStringLiteral("LED"));
   // The LED board page goes on behind: back on it, its state is as left.
-  QTest::mouseClick(platform::Control<CMyRectButton>(window, dialogs::IDC_PAGE_ROUND), Qt::LeftButton);
+  host->ShowPage(TestPageHost::Page::kRound);
   EXPECT_TRUE(g_pRoundPage->isVisible());
   EXPECT_FALSE(page().isVisible());
   EXPECT_TRUE(g_pRoundPage->ModeBox(dialogs::IDC_MODE_LED)->isChecked());
@@ -192,9 +190,7 @@ TEST_F(RegisterPageTest, NothingIsSentWithoutAnIdentifiedBoard) {
   QTest::mouseClick(page().ReadAllButton(), Qt::LeftButton);
   EXPECT_FALSE(page().Reading());
   // Told at once, before a late answer to earlier traffic takes the line.
-  EXPECT_TRUE(window->StatusLine()->isVisible());
-  EXPECT_EQ(window->StatusLine()->text(),
-            QStringLiteral("  \u26d4  Device not connected. Connect the device and play the pattern!"));
+  EXPECT_EQ(host->notConnected, 1);
   EXPECT_FALSE(page().WriteRegister(0x15, 1));
   Pump(200);
   EXPECT_TRUE(Carried(16, 1).empty());
@@ -325,20 +321,4 @@ TEST_F(RegisterPageNeighbourTest, ItsReadsChangeNothingForTheBlinkOrGpioOutputPa
     SCOPED_TRACE("GPIO output page");
     CheckReadsDisturbNothing(gpioOutput);
   }
-}
-
-TEST_F(RegisterPageTest, PagesGrowAndShrinkWithTheWindow) {
-  ShowPage();
-  QWidget* host = page().parentWidget();
-  const QSize normal = page().size();
-  window->ToggleMaximize();
-  EXPECT_GT(page().width(), normal.width());
-  EXPECT_GT(page().height(), normal.height());
-  EXPECT_TRUE(host->rect().contains(page().geometry())) << page().geometry().x() << "," << page().geometry().y();
-  EXPECT_GT(g_pTrafficPage->width(), normal.width());
-  uitest::GrabAndSave(window, QStringLiteral("register_page_maximised"));
-  window->ToggleMaximize();
-  // Back to its size, give or take the pixel every truncating scale may lose.
-  EXPECT_NEAR(page().width(), normal.width(), 1);
-  EXPECT_NEAR(page().height(), normal.height(), 1);
 }

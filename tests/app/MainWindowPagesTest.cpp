@@ -1,0 +1,413 @@
+// The pages inside the main window on an identified simulated board: what
+// the window itself adds to them. Its status line composes the failure
+// replies (the chip address nobody answers at, the waits it ended), Enter goes
+// to the page under the pointer, the frame maximises and restores the pages,
+// and the caption band opens the simulated board's register and pin panels.
+// The pages on their own are tested in tests/pages on a small host.
+#include <QAction>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTableWidget>
+#include <QTest>
+
+#include "app/SimPinPanel.h"
+#include "app/SimRegisterPanel.h"
+#include "app/ToolPages.h"
+#include "chip/ChipAccess.h"
+#include "chip/RegisterMap.h"
+#include "link/CommandSet.h"
+#include "link/LinkHost.h"
+#include "pages/BlinkMode.h"
+#include "pages/BrightnessDial.h"
+#include "pages/EffectPages.h"
+#include "pages/EffectPlayDialog.h"
+#include "pages/FadeMode.h"
+#include "pages/GpioInputPage.h"
+#include "pages/GpioOutputPage.h"
+#include "pages/GpioPins.h"
+#include "pages/LedLayoutPage.h"
+#include "pages/RegisterPage.h"
+#include "pages/TrafficPage.h"
+#include "platform/Messages.h"
+#include "resources/dialogs/EffectModeDialogs.h"
+#include "resources/dialogs/MainWindowDialog.h"
+#include "resources/dialogs/RoundPageDialog.h"
+#include "tests/app/IdentifiedBoardFixture.h"
+#include "ui/BitmapButton.h"
+#include "ui/CMyComboBox.h"
+#include "ui/CMyEdit.h"
+#include "ui/CMyRectButton.h"
+#include "ui/CMyRoundButton.h"
+#include "ui/CMyStatic.h"
+#include "ui/CMyStaticFont.h"
+
+using namespace dialogs;
+using Bytes = std::vector<std::uint8_t>;
+
+class MainWindowPagesTest : public IdentifiedBoardFixture {
+ protected:
+  CRound_LED_Layout& layout() { return *g_pLayoutPage; }
+  CSetBrightnessLevel& dialPage() { return *g_pRoundPage->BrightnessPage(); }
+  CQV512XX_Gpio_Input* Input() { return qobject_cast<CQV512XX_Gpio_Input*>(g_pGpioInputPage); }
+  CQV512XX_Gpio_Output* Output() { return qobject_cast<CQV512XX_Gpio_Output*>(g_pGpioOutputPage); }
+  BlinkMode& blink() { return *qobject_cast<BlinkMode*>(g_pBlinkMode); }
+  FadeMode& fade() { return *qobject_cast<FadeMode*>(g_pFadeMode); }
+  CRegisterPage& page() { return *g_pRegisterPage; }
+
+  void Click(int led, Qt::KeyboardModifiers keys = {}) {
+    QTest::mouseClick(layout().LedButton(led), Qt::LeftButton, keys, QPoint(10, 10));
+    ASSERT_TRUE(PumpUntil([] { return g_bClickPending == 0; }, 1000));
+  }
+  void TypeIntoDial(const QString& text) {
+    dialPage().ValueEdit()->setFocus();
+    dialPage().ValueEdit()->selectAll();
+    QTest::keyClicks(dialPage().ValueEdit(), text);
+    QTest::keyClick(dialPage().ValueEdit(), Qt::Key_Return);
+  }
+  void Clear() { board().ClearDelivered(); }
+  // Lets the board answer everything in flight.
+  void Settle() { Pump(300); }
+  // Waits until the board has carried out `count` register writes.
+  std::vector<sim::DeliveredCommand> Writes(std::size_t count) {
+    PumpUntil([&] { return Carried(16, 3).size() >= count; }, 3000);
+    Pump(50);
+    return Carried(16, 3);
+  }
+  std::vector<Bytes> WritesTo(std::uint8_t reg) {
+    std::vector<Bytes> out;
+    for (auto& w : RegisterWrites())
+      if (w.first == reg) out.push_back(w.second);
+    return out;
+  }
+
+  // GPIO mode with inputs, as the GPIO box leaves it.
+  void SwitchToGpio() {
+    QTest::mouseClick(g_pRoundPage->ModeBox(IDC_MODE_GPIO), Qt::LeftButton);
+    ASSERT_TRUE(RegisterBecomes(0x12, 0xFF));
+    ASSERT_TRUE(RegisterBecomes(0x04, 0xFF));
+    ASSERT_NE(Input(), nullptr);
+  }
+  void SwitchToOutputs() {
+    QTest::mouseClick(g_pRoundPage->ModeBox(IDC_DIR_OUTPUT), Qt::LeftButton);
+    ASSERT_TRUE(RegisterBecomes(0x04, 0x00));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_NE(Output(), nullptr);
+  }
+  void SelectPin(int pin) {
+    QTest::mouseClick(g_pLayoutPage->LedButton(pin), Qt::LeftButton, {}, QPoint(10, 10));
+    ASSERT_TRUE(PumpUntil([] { return g_bClickPending == 0; }, 1000));
+    ASSERT_EQ(g_selectedLed, pin);
+  }
+  // A pick from the box's list, as the person makes it.
+  static void Choose(CMyComboBox* box, int index) {
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+  }
+  static void Choose(CMyComboBox* combo, const char* text) {
+    const int index = combo->findText(QString::fromLatin1(text));
+    ASSERT_GE(index, 0) << text;
+    combo->setCurrentIndex(index);
+  }
+  void BlinkTimes(const char* rampOn, const char* rampOff, const char* keepOn, const char* keepOff) {
+    Choose(blink().TimeCombo(IDC_BLINK_RAMP_ON), rampOn);
+    Choose(blink().TimeCombo(IDC_BLINK_RAMP_OFF), rampOff);
+    Choose(blink().TimeCombo(IDC_BLINK_KEEP_ON), keepOn);
+    Choose(blink().TimeCombo(IDC_BLINK_KEEP_OFF), keepOff);
+  }
+  void FadeTimes(const char* rampOn, const char* rampOff) {
+    Choose(fade().TimeCombo(IDC_FADE_RAMP_ON), rampOn);
+    Choose(fade().TimeCombo(IDC_FADE_RAMP_OFF), rampOff);
+  }
+  void ShowRegisterPage() {
+    QTest::mouseClick(platform::Control<CMyRectButton>(window, IDC_PAGE_REGISTERS), Qt::LeftButton);
+    ASSERT_TRUE(page().isVisible());
+  }
+};
+
+// Enter over the LED board page writes the brightness at once, pending or not.
+TEST_F(MainWindowPagesTest, EnterOverTheBoardPageWritesTheBrightnessAtOnce) {
+  for (int i = 0; i < 6; ++i) g_ledBrightness[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(10 + i);
+  g_bBrightnessPending = 1;
+  g_pRoundPage->OnTimer(CRound::kBrightnessTimer);
+  ASSERT_EQ(Writes(2).size(), 2u);
+  EXPECT_EQ(g_bBrightnessPending, 0);
+  board().ClearDelivered();
+
+  cursor = g_pRoundPage->mapToGlobal(g_pRoundPage->rect().center());
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QCoreApplication::sendEvent(window, &enter);
+  EXPECT_EQ(Writes(2).size(), 2u);
+  EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowPagesTest, AChipAddressNobodyAnswersAtIsNamedInTheStatusLine) {
+  // The simulated chip sits at 0x5B: told 0x58, the bridge's transfers
+  // reach no chip and each gets the board's failure answer.
+  const QString failed = QString::fromUtf8(texts::kStatusReadFailed);
+  g_pRoundPage->AddressCombo()->setCurrentIndex(0);
+  ASSERT_TRUE(PumpUntil([&] { return !Carried(64, 10).empty(); }, 2000));
+  g_ledBrightness.fill(0x33);
+  g_bBrightnessPending = 1;
+  g_pRoundPage->OnTimer(CRound::kBrightnessTimer);
+  ASSERT_TRUE(PumpUntil([&] { return window->StatusLine()->text().startsWith(failed); }, 3000))
+      << window->StatusLine()->text().toStdString();
+  // The effect control (0x14) and the brightness block (0x20) both fail;
+  // the line names whichever came last.
+  EXPECT_TRUE(window->StatusLine()->text().contains(
+      QRegularExpression(QRegularExpression::escape(failed) +
+                         QStringLiteral(" No answer from the chip at address 0x58 \\(register 0x(14|20)\\): "
+                                        "check the chip address\\."))))
+      << window->StatusLine()->text().toStdString();
+  EXPECT_NE(board().Register(0x20), 0x33);
+
+  // Back at the chip's own address the same brightness arrives.
+  g_pRoundPage->AddressCombo()->setCurrentIndex(3);
+  g_bBrightnessPending = 1;
+  g_pRoundPage->OnTimer(CRound::kBrightnessTimer);
+  EXPECT_TRUE(RegisterBecomes(0x20, 0x33));
+}
+
+TEST_F(MainWindowPagesTest, TheRegisterPanelShowsWhatThePageWrote) {
+  app->AddSimulationActions();
+  QAction* open = nullptr;
+  for (QAction* a : window->actions())
+    if (a->text().startsWith(QStringLiteral("Simulated chip registers"))) open = a;
+  ASSERT_NE(open, nullptr);
+  EXPECT_EQ(open->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+R")));
+  open->trigger();
+  auto* panel = window->findChild<SimRegisterPanel*>();
+  ASSERT_NE(panel, nullptr);
+  EXPECT_TRUE(panel->isVisible());
+  EXPECT_TRUE(panel->isWindow());
+  // It fits within the work area of its screen, also when it was left low.
+  const QRect area = panel->screen()->availableGeometry();
+  EXPECT_TRUE(area.contains(panel->frameGeometry())) << panel->frameGeometry().y() << " " << panel->height();
+  panel->hide();
+  panel->move(area.left() + 50, area.bottom() - 100);
+  open->trigger();
+  EXPECT_TRUE(area.contains(panel->frameGeometry())) << panel->frameGeometry().y() << " " << panel->height();
+
+  Click(2);
+  TypeIntoDial(QStringLiteral("128"));
+  ASSERT_TRUE(RegisterBecomes(0x22, 128));
+  const int row = panel->RowOf(0x22);
+  ASSERT_GE(row, 0);
+  ASSERT_TRUE(PumpUntil([&] { return panel->Table()->item(row, 3)->text() == QStringLiteral("0x80  128"); }, 1000));
+  EXPECT_EQ(panel->Table()->item(row, 4)->text(), QStringLiteral("128 (50 %)"));
+  EXPECT_EQ(panel->Table()->item(row, 1)->text(), QStringLiteral("LED 2 brightness"));
+  EXPECT_NE(panel->Table()->item(row, 3)->background(), QBrush());  // just changed: marked
+  uitest::GrabAndSave(panel, QStringLiteral("sim_register_panel"));
+  open->trigger();  // the same panel again, not a second one
+  EXPECT_EQ(window->findChildren<SimRegisterPanel*>().size(), 1);
+}
+
+TEST_F(MainWindowPagesTest, EnterGoesToThePageUnderThePointer) {
+  Click(1);
+  auto pressEnter = [&] {
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &enter);
+  };
+  // Over the dial: the typed value is taken (without Enter in the edit itself).
+  dialPage().ValueEdit()->setText(QStringLiteral("64"));
+  cursor = dialPage().mapToGlobal(dialPage().rect().center());
+  pressEnter();
+  EXPECT_EQ(g_currentBrightness, 64);
+  ASSERT_TRUE(RegisterBecomes(0x21, 64));
+
+  // Over the LED drawing: nothing happens, and the window stays.
+  Pump(200);
+  Clear();
+  g_ledBrightness[0] = 3;
+  cursor = layout().mapToGlobal(QPoint(5, 5));
+  pressEnter();
+  Pump(200);
+  EXPECT_TRUE(RegisterWrites().empty());
+  EXPECT_TRUE(window->isVisible());
+
+  // Elsewhere over the LED board page: the brightness is written at once.
+  cursor = g_pRoundPage->mapToGlobal(QPoint(g_pRoundPage->width() - 20, g_pRoundPage->height() - 60));
+  pressEnter();
+  ASSERT_TRUE(RegisterBecomes(0x20, 3));
+  EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowPagesTest, MaximisedAndRestored) {
+  window->ToggleMaximize();
+  Pump(100);
+  const QRect led0 = layout().LedButton(0)->geometry();
+  uitest::GrabAndSave(window, QStringLiteral("led_maximised"));
+  EXPECT_GT(layout().width(), 560);
+  window->ToggleMaximize();
+  Pump(100);
+  EXPECT_NE(layout().LedButton(0)->geometry(), led0);
+  // The dial stays centred in its host either way.
+  const QWidget* host = g_pRoundPage->BrightnessPage()->parentWidget();
+  EXPECT_NEAR(g_pRoundPage->BrightnessPage()->geometry().center().x(), host->rect().center().x(), 2);
+}
+
+// A read whose answer is lost (here the board's failure reply: the chip is
+// asked at an address where none answers) is not waited for any more: the
+// reply to a read another page makes afterwards is not taken for it.
+TEST_F(MainWindowPagesTest, AfterAFailedReadTheReplyAnotherPageAskedForChangesNothing) {
+  SwitchToGpio();
+  // The input page: its port 0 read fails, then someone else reads port 0.
+  g_i2cAddress = 0x58;
+  QTest::mouseClick(Input()->ReadButton(), Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return window->StatusLine()->text().contains(QStringLiteral("read register failed")); }));
+  EXPECT_TRUE(window->StatusLine()->text().contains(QStringLiteral("GPIO input"))) << window->StatusLine()->text().toStdString();
+  g_i2cAddress = 0x5B;
+  board().SetRegister(0x00, 0x5A);
+  ASSERT_EQ(chip::ReadChipRegisters(0x00, 1), 1);
+  Pump(300);
+  EXPECT_EQ(Input()->PortText(0)->text(), QStringLiteral("P0:"));
+
+  // The output page: its read of 0x11 (for the driver type) fails, then the
+  // register page reads 0x11: nothing is written back.
+  SwitchToOutputs();
+  Pump(200);
+  board().ClearDelivered();
+  g_i2cAddress = 0x58;
+  Choose(Output()->ModeCombo(), CQV512XX_Gpio_Output::kPushPull);
+  ASSERT_TRUE(PumpUntil([&] { return window->StatusLine()->text().contains(QStringLiteral("GPIO output")); }));
+  g_i2cAddress = 0x5B;
+  board().SetRegister(0x11, 0x01);
+  ASSERT_EQ(chip::ReadChipRegisters(0x11, 1), 1);
+  Pump(300);
+  EXPECT_TRUE(WritesTo(0x11).empty());
+  EXPECT_EQ(board().Register(0x11), 0x01);
+}
+
+TEST_F(MainWindowPagesTest, ADrivenInputLightsTheIndicatorWhileItsInterruptIsEnabled) {
+  app->AddSimulationActions();
+  for (QAction* a : window->actions())
+    if (a->text().startsWith(QStringLiteral("Simulated chip registers"))) a->trigger();
+  auto* panel = window->findChild<SimRegisterPanel*>();
+  ASSERT_NE(panel, nullptr);
+  SimPinPanel* pins = panel->Pins();
+
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  // Drawing pin 3 of this board is P1_3 (its relationship table): its
+  // interrupt setting goes to that pin, the one the panel drives as P1_3.
+  ASSERT_NO_FATAL_FAILURE(SelectPin(3));
+  Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kDisable);
+  ASSERT_TRUE(RegisterBecomes(0x07, 0x08));
+  EXPECT_EQ(board().Register(0x06), 0x00);
+  pins->Refresh();
+  EXPECT_EQ(pins->StateLabel(11)->text(), QStringLiteral("in\n1"));
+  EXPECT_EQ(pins->StateLabel(3)->text(), QStringLiteral("in, irq\n1"));
+  EXPECT_TRUE(pins->StateLabel(11)->toolTip().startsWith(QStringLiteral("P1_3 (drawing pin 3): GPIO input")))
+      << pins->StateLabel(11)->toolTip().toStdString();
+  QTest::mouseClick(pins->DriveButton(11), Qt::LeftButton);  // P1_3 low: disabled, nothing reported
+  EXPECT_EQ(pins->DriveButton(11)->text(), QStringLiteral("low"));
+  Pump(300);
+  EXPECT_FALSE(g_pRoundPage->InterruptLit());
+
+  Choose(Input()->InterruptCombo(), CQV512XX_Gpio_Input::kEnable);
+  ASSERT_TRUE(RegisterBecomes(0x07, 0x00));
+  QTest::mouseClick(pins->DriveButton(11), Qt::LeftButton);  // back high: reported
+  ASSERT_TRUE(PumpUntil([] { return g_pRoundPage->InterruptLit(); }, 2000));
+  EXPECT_EQ(g_pRoundPage->Timers().ArmedTimers().at(CRound::kInterruptTimer), 200u);
+  uitest::GrabAndSave(window, QStringLiteral("gpio_interrupt"));
+  ASSERT_TRUE(PumpUntil([] { return !g_pRoundPage->InterruptLit(); }, 1000));
+
+  // The page reads what was driven.
+  QTest::mouseClick(pins->DriveButton(9), Qt::LeftButton);  // P1_1 low
+  QTest::mouseClick(Input()->ReadButton(), Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return Input()->PortText(1)->text() == QStringLiteral("P1D1: 0xfd"); }));
+  EXPECT_EQ(Input()->PortText(0)->text(), QStringLiteral("P0D1: 0xff"));
+
+  // Outputs the page sets show in the panel.
+  ASSERT_NO_FATAL_FAILURE(SwitchToOutputs());
+  ASSERT_NO_FATAL_FAILURE(SelectPin(2));
+  Choose(Output()->LevelCombo(), CQV512XX_Gpio_Output::kHighLevel);
+  ASSERT_TRUE(RegisterBecomes(0x03, 0x04));  // board 1: pin 2 is bit 2 of 0x03
+  pins->Refresh();
+  EXPECT_EQ(pins->StateLabel(10)->text(), QStringLiteral("out, od\n1"));
+  EXPECT_EQ(pins->StateLabel(11)->text(), QStringLiteral("out, od\n0"));
+  uitest::GrabAndSave(panel, QStringLiteral("sim_pin_panel"));
+}
+
+// A chain whose step fails (the board's failure reply: the chip is asked at
+// an address where none answers) stops there, says which step, and does not
+// run on the acknowledgement of a write another page makes afterwards.
+TEST_F(MainWindowPagesTest, AChainWhoseStepFailedTakesNoOtherPagesReply) {
+  BlinkTimes("315ms", "315ms", "315ms", "315ms");
+  FadeTimes("315ms", "315ms");
+  Settle();
+  struct Case {
+    const char* name;
+    std::function<void()> start;
+    std::uint8_t otherValue;  // what the other page writes to 0x14
+  };
+  const Case cases[] = {
+      {"blink", [&] { blink().GoButton()->click(); }, 0xFF},
+      {"fade on", [&] { fade().Button(IDC_FADE_ON)->click(); }, 0x00},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Clear();
+    g_i2cAddress = 0x58;
+    c.start();
+    ASSERT_TRUE(PumpUntil([&] { return window->StatusLine()->text().contains(QStringLiteral("read register failed")); }));
+    EXPECT_TRUE(window->StatusLine()->text().contains(QString::fromUtf8(c.name) +
+                                                      QStringLiteral(": the acknowledgement of register 0x14")))
+        << window->StatusLine()->text().toStdString();
+    g_i2cAddress = 0x5B;
+    ASSERT_EQ(chip::WriteChipRegisters(0x14, std::array{c.otherValue}), 1);
+    Settle();
+    // The chain's own first write (refused by the board) and the other page's:
+    // nothing of the chain after it.
+    EXPECT_EQ(RegisterWrites(), (std::vector<RegisterWrite>{{0x14, {0xFF}}, {0x14, {c.otherValue}}}));
+    EXPECT_EQ(g_pEffectDialog, nullptr);
+  }
+}
+
+TEST_F(MainWindowPagesTest, PagesGrowAndShrinkWithTheWindow) {
+  ShowRegisterPage();
+  QWidget* host = page().parentWidget();
+  const QSize normal = page().size();
+  window->ToggleMaximize();
+  EXPECT_GT(page().width(), normal.width());
+  EXPECT_GT(page().height(), normal.height());
+  EXPECT_TRUE(host->rect().contains(page().geometry())) << page().geometry().x() << "," << page().geometry().y();
+  EXPECT_GT(g_pTrafficPage->width(), normal.width());
+  uitest::GrabAndSave(window, QStringLiteral("register_page_maximised"));
+  window->ToggleMaximize();
+  // Back to its size, give or take the pixel every truncating scale may lose.
+  EXPECT_NEAR(page().width(), normal.width(), 1);
+  EXPECT_NEAR(page().height(), normal.height(), 1);
+}
+
+// Everything the fade chains wrote shows in the simulated chip's register
+// window, which the caption band opens.
+TEST_F(MainWindowPagesTest, TheRegisterPanelShowsWhatTheFadeChainsWrote) {
+  board().SetRegister(0x11, 0x80);
+  FadeTimes("315ms", "1260ms");
+  Settle();
+  fade().Button(IDC_FADE_ON)->click();
+  ASSERT_TRUE(Wrote(0x02, {0x03, 0x0F}));
+  Settle();
+  Clear();
+  fade().Button(IDC_FADE_OFF)->click();
+  ASSERT_TRUE(Wrote(0x02, {0x00, 0x00}));
+  Settle();
+
+  app->AddSimulationActions();
+  for (QAction* a : window->actions())
+    if (a->text().startsWith(QStringLiteral("Simulated chip registers"))) a->trigger();
+  auto* panel = window->findChild<SimRegisterPanel*>();
+  ASSERT_NE(panel, nullptr);
+  panel->Refresh();
+  const auto value = [&](std::uint8_t reg) { return panel->Table()->item(panel->RowOf(reg), 3)->text(); };
+  const auto meaning = [&](std::uint8_t reg) { return panel->Table()->item(panel->RowOf(reg), 4)->text(); };
+  EXPECT_TRUE(value(0x14).startsWith(QStringLiteral("0xff")));
+  EXPECT_EQ(meaning(0x14), QStringLiteral("effect running"));
+  EXPECT_TRUE(value(0x15).startsWith(QStringLiteral("0x19")));
+  EXPECT_TRUE(value(0x04).startsWith(QStringLiteral("0x00")));
+  EXPECT_TRUE(value(0x11).startsWith(QStringLiteral("0xff")));
+  EXPECT_TRUE(meaning(0x11).contains(QStringLiteral("fade bits set")));
+  EXPECT_TRUE(value(0x02).startsWith(QStringLiteral("0x00")));
+  uitest::GrabAndSave(panel, QStringLiteral("effect_register_panel"));
+}
