@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/BoardRecord.h"
 #include "tests/app/AppFixture.h"
 
 class IdentifiedBoardFixture : public AppFixture {
@@ -18,44 +19,24 @@ class IdentifiedBoardFixture : public AppFixture {
     // page's timer: wait until the board has carried it out (not for a fixed
     // time, which a busy machine outlasts), so it cannot land in a test's own
     // record.
-    PumpUntil(
-        [this] {
-          for (const auto& w : RegisterWrites())
-            if (w.first == 0x20) return true;
-          return false;
-        },
-        3000);
+    PumpUntil([this] { return boardrecord::WroteTo(board(), 0x20); }, 3000);
     board().ClearDelivered();
   }
   sim::SimBoard& board() { return *app->SimulatedBoard(); }
 
   // What the board carried out of one kind since the last look.
   std::vector<sim::DeliveredCommand> Carried(std::uint8_t cls, std::uint8_t cmd) {
-    std::vector<sim::DeliveredCommand> out;
-    for (auto& d : board().Delivered())
-      if (d.cls == cls && d.cmd == cmd) out.push_back(d);
-    return out;
+    return boardrecord::Carried(board(), cls, cmd);
   }
   // The register writes carried out since the last look: (first register, data).
-  using RegisterWrite = std::pair<std::uint8_t, std::vector<std::uint8_t>>;
-  std::vector<RegisterWrite> RegisterWrites() {
-    std::vector<RegisterWrite> out;
-    for (const auto& d : Carried(16, 3))
-      if (d.payload.size() >= 6) out.emplace_back(d.payload[2], std::vector<std::uint8_t>(d.payload.begin() + 6, d.payload.end()));
-    return out;
-  }
+  using RegisterWrite = boardrecord::RegisterWrite;
+  std::vector<RegisterWrite> RegisterWrites() { return boardrecord::RegisterWrites(board()); }
   // Waits until register `reg` of the simulated chip holds `value`.
   bool RegisterBecomes(std::uint8_t reg, std::uint8_t value, int timeoutMs = 2000) {
     return PumpUntil([&] { return board().Register(reg) == value; }, timeoutMs);
   }
   // Waits until the board has carried out a write of `data` from `reg`.
   bool Wrote(std::uint8_t reg, const std::vector<std::uint8_t>& data, int timeoutMs = 2000) {
-    return PumpUntil(
-        [&] {
-          for (const auto& w : RegisterWrites())
-            if (w.first == reg && w.second == data) return true;
-          return false;
-        },
-        timeoutMs);
+    return PumpUntil([&] { return boardrecord::WroteTo(board(), reg, &data); }, timeoutMs);
   }
 };

@@ -42,6 +42,14 @@
 #include "ui/CMyRoundButton.h"
 #include "ui/CMyStatic.h"
 #include "ui/CMyStaticFont.h"
+#include "tests/pages/PageGestures.h"
+
+using gestures::Click;
+using gestures::TypeIntoDial;
+using gestures::Choose;
+using gestures::SelectPin;
+using gestures::BlinkTimes;
+using gestures::FadeTimes;
 
 using namespace dialogs;
 using Bytes = std::vector<std::uint8_t>;
@@ -56,16 +64,6 @@ class MainWindowPagesTest : public IdentifiedBoardFixture {
   FadeMode& fade() { return *qobject_cast<FadeMode*>(g_pFadeMode); }
   CRegisterPage& page() { return *g_pRegisterPage; }
 
-  void Click(int led, Qt::KeyboardModifiers keys = {}) {
-    QTest::mouseClick(layout().LedButton(led), Qt::LeftButton, keys, QPoint(10, 10));
-    ASSERT_TRUE(PumpUntil([] { return g_bClickPending == 0; }, 1000));
-  }
-  void TypeIntoDial(const QString& text) {
-    dialPage().ValueEdit()->setFocus();
-    dialPage().ValueEdit()->selectAll();
-    QTest::keyClicks(dialPage().ValueEdit(), text);
-    QTest::keyClick(dialPage().ValueEdit(), Qt::Key_Return);
-  }
   void Clear() { board().ClearDelivered(); }
   // Lets the board answer everything in flight.
   void Settle() { Pump(300); }
@@ -94,31 +92,6 @@ class MainWindowPagesTest : public IdentifiedBoardFixture {
     ASSERT_TRUE(RegisterBecomes(0x04, 0x00));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_NE(Output(), nullptr);
-  }
-  void SelectPin(int pin) {
-    QTest::mouseClick(g_pLayoutPage->LedButton(pin), Qt::LeftButton, {}, QPoint(10, 10));
-    ASSERT_TRUE(PumpUntil([] { return g_bClickPending == 0; }, 1000));
-    ASSERT_EQ(g_selectedLed, pin);
-  }
-  // A pick from the box's list, as the person makes it.
-  static void Choose(CMyComboBox* box, int index) {
-    box->setCurrentIndex(index);
-    emit box->activated(index);
-  }
-  static void Choose(CMyComboBox* combo, const char* text) {
-    const int index = combo->findText(QString::fromLatin1(text));
-    ASSERT_GE(index, 0) << text;
-    combo->setCurrentIndex(index);
-  }
-  void BlinkTimes(const char* rampOn, const char* rampOff, const char* keepOn, const char* keepOff) {
-    Choose(blink().TimeCombo(IDC_BLINK_RAMP_ON), rampOn);
-    Choose(blink().TimeCombo(IDC_BLINK_RAMP_OFF), rampOff);
-    Choose(blink().TimeCombo(IDC_BLINK_KEEP_ON), keepOn);
-    Choose(blink().TimeCombo(IDC_BLINK_KEEP_OFF), keepOff);
-  }
-  void FadeTimes(const char* rampOn, const char* rampOff) {
-    Choose(fade().TimeCombo(IDC_FADE_RAMP_ON), rampOn);
-    Choose(fade().TimeCombo(IDC_FADE_RAMP_OFF), rampOff);
   }
   void ShowRegisterPage() {
     QTest::mouseClick(platform::Control<CMyRectButton>(window, IDC_PAGE_REGISTERS), Qt::LeftButton);

@@ -29,6 +29,11 @@
 #include "ui/CMyRectButton.h"
 #include "ui/CMyStaticFont.h"
 #include "ui/PictureEx.h"
+#include "tests/pages/PageGestures.h"
+
+using gestures::Choose;
+using gestures::BlinkTimes;
+using gestures::FadeTimes;
 
 using namespace dialogs;
 using Bytes = std::vector<std::uint8_t>;
@@ -65,21 +70,6 @@ class EffectPagesTest : public PageBoardFixture {
   BlinkMode& blink() { return *qobject_cast<BlinkMode*>(g_pBlinkMode); }
   FadeMode& fade() { return *qobject_cast<FadeMode*>(g_pFadeMode); }
 
-  static void Choose(CMyComboBox* combo, const char* text) {
-    const int index = combo->findText(QString::fromLatin1(text));
-    ASSERT_GE(index, 0) << text;
-    combo->setCurrentIndex(index);
-  }
-  void BlinkTimes(const char* rampOn, const char* rampOff, const char* keepOn, const char* keepOff) {
-    Choose(blink().TimeCombo(IDC_BLINK_RAMP_ON), rampOn);
-    Choose(blink().TimeCombo(IDC_BLINK_RAMP_OFF), rampOff);
-    Choose(blink().TimeCombo(IDC_BLINK_KEEP_ON), keepOn);
-    Choose(blink().TimeCombo(IDC_BLINK_KEEP_OFF), keepOff);
-  }
-  void FadeTimes(const char* rampOn, const char* rampOff) {
-    Choose(fade().TimeCombo(IDC_FADE_RAMP_ON), rampOn);
-    Choose(fade().TimeCombo(IDC_FADE_RAMP_OFF), rampOff);
-  }
   // Lets the board answer everything in flight.
   void Settle() { Pump(300); }
   // The registers written since the last Clear, first register only.

@@ -25,6 +25,10 @@
 #include "ui/CMyRectButton.h"
 #include "ui/CMyRoundButton.h"
 #include "ui/CMyStaticFont.h"
+#include "tests/pages/PageGestures.h"
+
+using gestures::Choose;
+using gestures::SelectPin;
 
 using namespace dialogs;
 using Bytes = std::vector<std::uint8_t>;
@@ -64,16 +68,6 @@ class GpioPagesTest : public PageBoardFixture {
     ASSERT_TRUE(RegisterBecomes(0x04, 0x00));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_NE(Output(), nullptr);
-  }
-  void SelectPin(int pin) {
-    QTest::mouseClick(g_pLayoutPage->LedButton(pin), Qt::LeftButton, {}, QPoint(10, 10));
-    ASSERT_TRUE(PumpUntil([] { return g_bClickPending == 0; }, 1000));
-    ASSERT_EQ(g_selectedLed, pin);
-  }
-  // A pick from the box's list, as the person makes it.
-  static void Choose(CMyComboBox* box, int index) {
-    box->setCurrentIndex(index);
-    emit box->activated(index);
   }
   bool RegisterBecomes(std::uint8_t reg, std::uint8_t value, int timeoutMs = 2000) {
     return PumpUntil([&] { return board().Register(reg) == value; }, timeoutMs);
@@ -190,7 +184,9 @@ TEST_F(GpioPagesTest, TheInputPageActsOnlyOnAnswersToItsOwnReads) {
   EXPECT_EQ(Input()->PortText(0)->text(), QStringLiteral("P0:"));
 
   // The page's own read, left unanswered by the board.
-  board().SetFaults({.silent = true});
+  sim::SimFaults silent;
+  silent.silent = true;
+  board().SetFaults(silent);
   QTest::mouseClick(Input()->ReadButton(), Qt::LeftButton);
   Input()->OnMessage(reply(0x01, {0x12}));  // another register
   Bytes truncated{1, 0x5B, 0x00, 1, 4, 0};  // announces a byte it does not carry

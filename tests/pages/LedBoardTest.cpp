@@ -21,6 +21,10 @@
 #include "ui/CMyRoundButton.h"
 #include "ui/CMyStatic.h"
 #include "ui/CMyStaticFont.h"
+#include "tests/pages/PageGestures.h"
+
+using gestures::Click;
+using gestures::TypeIntoDial;
 
 using namespace dialogs;
 using Bytes = std::vector<std::uint8_t>;
@@ -30,16 +34,6 @@ class LedBoardTest : public PageBoardFixture {
   CRound_LED_Layout& layout() { return *g_pLayoutPage; }
   CSetBrightnessLevel& dialPage() { return *g_pRoundPage->BrightnessPage(); }
 
-  void Click(int led, Qt::KeyboardModifiers keys = {}) {
-    QTest::mouseClick(layout().LedButton(led), Qt::LeftButton, keys, QPoint(10, 10));
-    ASSERT_TRUE(PumpUntil([] { return g_bClickPending == 0; }, 1000));
-  }
-  void TypeIntoDial(const QString& text) {
-    dialPage().ValueEdit()->setFocus();
-    dialPage().ValueEdit()->selectAll();
-    QTest::keyClicks(dialPage().ValueEdit(), text);
-    QTest::keyClick(dialPage().ValueEdit(), Qt::Key_Return);
-  }
   void Clear() { board().ClearDelivered(); }
 };
 

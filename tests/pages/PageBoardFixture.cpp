@@ -1,5 +1,7 @@
 #include "tests/pages/PageBoardFixture.h"
 
+#include "support/BoardRecord.h"
+
 #include "link/LinkHost.h"
 #include "link/MUSBHid.h"
 #include "link/QVCommunication.h"
@@ -173,13 +175,7 @@ void PageBoardFixture::SetUp() {
   // page's timer: wait until the board has carried it out (not for a fixed
   // time, which a busy machine outlasts), so it cannot land in a test's own
   // record.
-  PumpUntil(
-      [this] {
-        for (const auto& w : RegisterWrites())
-          if (w.first == 0x20) return true;
-        return false;
-      },
-      3000);
+  PumpUntil([this] { return boardrecord::WroteTo(board(), 0x20); }, 3000);
   board().ClearDelivered();
   host->statusTexts.clear();
   host->notConnected = 0;
@@ -198,18 +194,11 @@ void PageBoardFixture::Pump(int ms) {
 }
 
 std::vector<sim::DeliveredCommand> PageBoardFixture::Carried(std::uint8_t cls, std::uint8_t cmd) {
-  std::vector<sim::DeliveredCommand> out;
-  for (auto& d : board().Delivered())
-    if (d.cls == cls && d.cmd == cmd) out.push_back(d);
-  return out;
+  return boardrecord::Carried(board(), cls, cmd);
 }
 
 std::vector<PageBoardFixture::RegisterWrite> PageBoardFixture::RegisterWrites() {
-  std::vector<RegisterWrite> out;
-  for (const auto& d : Carried(16, 3))
-    if (d.payload.size() >= 6)
-      out.emplace_back(d.payload[2], std::vector<std::uint8_t>(d.payload.begin() + 6, d.payload.end()));
-  return out;
+  return boardrecord::RegisterWrites(board());
 }
 
 bool PageBoardFixture::RegisterBecomes(std::uint8_t reg, std::uint8_t value, int timeoutMs) {
@@ -217,11 +206,5 @@ bool PageBoardFixture::RegisterBecomes(std::uint8_t reg, std::uint8_t value, int
 }
 
 bool PageBoardFixture::Wrote(std::uint8_t reg, const std::vector<std::uint8_t>& data, int timeoutMs) {
-  return PumpUntil(
-      [&] {
-        for (const auto& w : RegisterWrites())
-          if (w.first == reg && w.second == data) return true;
-        return false;
-      },
-      timeoutMs);
+  return PumpUntil([&] { return boardrecord::WroteTo(board(), reg, &data); }, timeoutMs);
 }
