@@ -1,11 +1,8 @@
 #include "app/SetupActions.h"
 
-#include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QSignalBlocker>
-#include <QSlider>
 #include <QTimer>
 
 #include <algorithm>
@@ -14,8 +11,6 @@
 
 #include "CorvelVersion.h"
 #include "pages/BoardGlobals.h"
-#include "pages/BrightnessDial.h"
-#include "pages/LedLayoutPage.h"
 #include "pages/RoundPage.h"
 #include "chip/ChipAccess.h"
 #include "chip/RegisterJournal.h"
@@ -246,43 +241,8 @@ void CSetupActions::FinishLoad() {
   QTimer::singleShot(400, this, [this, done] { Status(done, true); });
 }
 
-// The pages show the setup: the mode boxes and their sub-pages as the
-// person's clicks would leave them (their writes repeat what the chip has
-// just confirmed), the brightness the layout and the dial edit, and the
-// current as given. The rest the pages read from the chip model themselves.
 void CSetupActions::ShowPagesFor(const setup::Setup& s) {
-  CRound* page = m_page;
-  if (!page) return;
-  if (s.mode == setup::PinMode::kLed && !page->ModeBox(IDC_MODE_LED)->isChecked() &&
-      page->ModeBox(IDC_MODE_LED)->isEnabled())
-    page->OnModeLed();
-  if (s.mode == setup::PinMode::kGpio && !page->ModeBox(IDC_MODE_GPIO)->isChecked()) page->OnModeGpio();
-  if (page->ModeBox(IDC_MODE_GPIO)->isChecked() && s.direction) {
-    const bool input = *s.direction == setup::Direction::kInput;
-    QCheckBox* box = page->ModeBox(input ? IDC_DIR_INPUT : IDC_DIR_OUTPUT);
-    // The GPIO box leaves the direction boxes as they were and creates the
-    // input page: the page that matches the setup is made anew.
-    if (!box->isChecked() || (input ? !g_pGpioInputPage : !g_pGpioOutputPage)) {
-      if (input) page->OnDirectionInput();
-      else page->OnDirectionOutput();
-    }
-  }
-  if (!s.brightness.empty()) {
-    const auto n = std::min(s.brightness.size(), g_ledBrightnessSent.size());
-    std::copy_n(s.brightness.begin(), n, g_ledBrightness.begin());
-    std::copy_n(s.brightness.begin(), n, g_ledBrightnessSent.begin());
-    g_bBrightnessPending = 0;
-    const auto selected = static_cast<std::size_t>(std::clamp(g_selectedLed, 0, static_cast<int>(n) - 1));
-    g_currentBrightness = g_lastBrightness = s.brightness[selected];
-    if (g_pLayoutPage) g_pLayoutPage->RefreshLedsMarkSelected();
-  }
-  if (s.maxCurrentMa && page->CurrentEdit()) {
-    const QSignalBlocker quietEdit(page->CurrentEdit());
-    const QSignalBlocker quietSlider(page->CurrentSlider());
-    page->CurrentEdit()->setText(QString::number(*s.maxCurrentMa));
-    page->CurrentSlider()->setValue(*s.maxCurrentMa);
-  }
-  page->ShowChipModel();
+  if (m_page) m_page->ShowSetup(s);
 }
 
 // ---- record ---------------------------------------------------------------

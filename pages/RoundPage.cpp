@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <map>
 
+#include "setup/Setup.h"
 #include "pages/BoardGlobals.h"
 #include "pages/BlinkMode.h"
 #include "pages/BrightnessDial.h"
@@ -769,4 +770,41 @@ void CRound::RelayoutPage() {
 void CRound::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   PaintPlainBackground(this, painter);
+}
+
+// The pages show a setup the chip has just taken: the mode boxes and their
+// sub-pages as the person's clicks would leave them (their writes repeat what the chip has
+// just confirmed), the brightness the layout and the dial edit, and the
+// current as given. The rest the pages read from the chip model themselves.
+void CRound::ShowSetup(const setup::Setup& s) {
+  if (s.mode == setup::PinMode::kLed && !ModeBox(IDC_MODE_LED)->isChecked() &&
+      ModeBox(IDC_MODE_LED)->isEnabled())
+    OnModeLed();
+  if (s.mode == setup::PinMode::kGpio && !ModeBox(IDC_MODE_GPIO)->isChecked()) OnModeGpio();
+  if (ModeBox(IDC_MODE_GPIO)->isChecked() && s.direction) {
+    const bool input = *s.direction == setup::Direction::kInput;
+    QCheckBox* box = ModeBox(input ? IDC_DIR_INPUT : IDC_DIR_OUTPUT);
+    // The GPIO box leaves the direction boxes as they were and creates the
+    // input page: the page that matches the setup is made anew.
+    if (!box->isChecked() || (input ? !g_pGpioInputPage : !g_pGpioOutputPage)) {
+      if (input) OnDirectionInput();
+      else OnDirectionOutput();
+    }
+  }
+  if (!s.brightness.empty()) {
+    const auto n = std::min(s.brightness.size(), g_ledBrightnessSent.size());
+    std::copy_n(s.brightness.begin(), n, g_ledBrightness.begin());
+    std::copy_n(s.brightness.begin(), n, g_ledBrightnessSent.begin());
+    g_bBrightnessPending = 0;
+    const auto selected = static_cast<std::size_t>(std::clamp(g_selectedLed, 0, static_cast<int>(n) - 1));
+    g_currentBrightness = g_lastBrightness = s.brightness[selected];
+    if (g_pLayoutPage) g_pLayoutPage->RefreshLedsMarkSelected();
+  }
+  if (s.maxCurrentMa && CurrentEdit()) {
+    const QSignalBlocker quietEdit(CurrentEdit());
+    const QSignalBlocker quietSlider(CurrentSlider());
+    CurrentEdit()->setText(QString::number(*s.maxCurrentMa));
+    CurrentSlider()->setValue(*s.maxCurrentMa);
+  }
+  ShowChipModel();
 }

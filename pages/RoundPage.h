@@ -25,6 +25,9 @@ class CMyStatic;
 class CMyStaticFont;
 class CBitmapButton;
 class CRound_LED_Layout;
+namespace setup {
+struct Setup;
+}
 class CSetBrightnessLevel;
 class QCheckBox;
 class QSlider;
@@ -42,6 +45,8 @@ class CRound : public CPage, public PageHost {
   // Brings the register-backed controls of the page in line with what the
   // chip holds (chip::Journal()); also run by the brightness timer.
   void ShowChipModel();
+  // Shows a setup the chip has just taken (see RoundPage.cpp).
+  void ShowSetup(const setup::Setup& s);
 
   // The pages that come and go with the board and its mode (blink and fade,
   // GPIO). A factory makes and initialises its page as a child of `parent`
