@@ -212,9 +212,6 @@ void CQV512XX::InitDialog() {
 }
 
 void CQV512XX::ConnectSession() {
-  connect(m_session, &QtLampSession::linkState, this, [this] {
-    if (m_chooser) m_chooser->Refresh();
-  });
   // The board is there and its handshake is on its way: whatever the band
   // said of the link before (its removal, say) is over.
   connect(m_session, &QtLampSession::connecting, this,

@@ -39,7 +39,6 @@ class QtLampSession final : public QObject, public session::SessionObserver, pub
   std::uint8_t BoardKind() const override;
 
  signals:
-  void linkState(int code);
   void connecting();
   // `text` is null for a state without a text.
   void linkShown(bool up, const QString& text);
@@ -54,7 +53,6 @@ class QtLampSession final : public QObject, public session::SessionObserver, pub
 
  private:
   // SessionObserver
-  void OnLinkState(int code) override { emit linkState(code); }
   void OnConnecting() override { emit connecting(); }
   void OnLinkShown(bool up, const std::optional<std::string>& text) override {
     emit linkShown(up, text ? QString::fromStdString(*text) : QString());

@@ -1,9 +1,9 @@
 #include "session/LampSession.h"
 
 #include <algorithm>
-#include <map>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "link/BoardIds.h"
 #include "link/LinkHost.h"
@@ -25,6 +25,11 @@ bool IsInterruptReport(const Message& m) {
 
 // What the window's link line says once the board matched.
 constexpr const char* kChipConnectedText = "Chip connected successfully!";
+
+// Reconnecting did not help, in words, with the one piece of advice.
+std::string GivenUp(const std::string& what) {
+  return "The link failed again and again during the " + what + ": the board does not answer. Re-plug it and try again.";
+}
 
 std::string Hex2(unsigned v) {
   char buf[8];
@@ -116,7 +121,6 @@ class LampSession::WaitingLoop final : public SessionHost {
   std::map<std::uint32_t, Clock::time_point> timers_;
   std::vector<std::pair<Clock::time_point, std::function<void()>>> later_;
 };
-
 
 LampSession::LampSession(std::unique_ptr<HidBackend> backend, LampSessionOptions options,
                          std::unique_ptr<platform::DeviceMonitor> monitor)
@@ -244,13 +248,10 @@ bool LampSession::DropStaleMessages(std::string& error, const std::string& what)
   for (const Message& m : queue_->Drain()) {
     Feed(m);
     if (m.id != platform::kMsgLinkState) continue;  // a late answer to a request that is over
-    // A link that went down since the last request is not used blindly,
-    // even if a board has been linked again meanwhile (it may be another).
-    const int code = static_cast<int>(m.wParam);
-    if (code == kLinkFailed || !LinkStateIsDown(code)) continue;
-    const char* text = LinkStateText(code);
-    error = "Link lost during the " + what + ":" + (text ? text : " unknown link state");
-    up = false;
+    if (auto ended = LinkEnded(m, what)) {
+      error = *ended;
+      up = false;
+    }
   }
   if (!up) identified_ = false;
   return up;
@@ -289,7 +290,7 @@ bool LampSession::AwaitBroughtUp(std::string& error, const std::string& what) {
       return false;
     }
     NoteLinkComingUp();
-  } else if (comm_->LinkState() == kLinkDeviceFound && !linkUp_ && !gaveUp_ && !windowLinkFailed_) {
+  } else if (comm_->LinkState() == kLinkDeviceFound && !linkUp_ && !gaveUp_ && !linkFailed_) {
     // Linked while nobody ran the sequence (a firmware update brought the
     // board back): its steps run now.
     OnLinkStateEvent(kLinkDeviceFound);
@@ -303,8 +304,7 @@ bool LampSession::AwaitBroughtUp(std::string& error, const std::string& what) {
   for (;;) {
     if (BroughtUp()) return true;
     if (gaveUp_) {
-      error = everUp_ ? "The link failed again and again during the " + what +
-                            ": the board does not answer. Re-plug it and try again."
+      error = everUp_ ? GivenUp(what)
                       : "The board does not answer the handshake (tried on " + std::to_string(kMaxLinkRecoveries + 1) +
                             " connections). Re-plug it and try again.";
       return false;
@@ -341,8 +341,7 @@ std::optional<Message> LampSession::Request(const std::function<int()>& send,
       // The link is reset rather than trusted further: as after a failure.
       distrusted = false;
       if (recoveries++ == kMaxRecoveries) {
-        error = "The link failed again and again during the " + what +
-                ": the board does not answer. Re-plug it and try again.";
+        error = GivenUp(what);
         return std::nullopt;
       }
       OnLinkFailedEvent();
@@ -388,8 +387,7 @@ std::optional<Message> LampSession::Request(const std::function<int()>& send,
           // The link failed, and the connect sequence is recovering it:
           // counted, and the request goes again.
           if (recoveries++ == kMaxRecoveries) {
-            error = "The link failed again and again during the " + what +
-                    ": the board does not answer. Re-plug it and try again.";
+            error = GivenUp(what);
             return std::nullopt;
           }
           linkWent = true;

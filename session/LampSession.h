@@ -221,7 +221,7 @@ class LampSession {
   // identification, or a step still being asked again).
   bool LinkComingUp() const;
   // Attached, but not answering since the link failed.
-  bool LinkFailed() const { return windowLinkFailed_; }
+  bool LinkFailed() const { return linkFailed_; }
   // The open device is the board's bootloader.
   bool InBootloader() const;
 
@@ -290,6 +290,7 @@ class LampSession {
 
   // The event-driven connect sequence.
   void NoteLinkComingUp();
+  void NoteInBootloader();
   bool LinkOpenButNotFound() const;
   void OnLinkStateEvent(int code);
   void OnBoardId(const platform::Message& reply);
@@ -328,7 +329,7 @@ class LampSession {
   SessionHost* host_ = nullptr;           // the loop the session runs on
   std::array<int, kConnectSteps> connectAsks_{};  // asks of each step awaiting its answer
   int linkRecoveries_ = 0;         // since the board last answered a query
-  bool windowLinkFailed_ = false;  // attached, but not answering since the link failed
+  bool linkFailed_ = false;  // attached, but not answering since the link failed
   // Counts connect sequences, so that a step still waiting for its pause can
   // tell that the link went down or started over meanwhile.
   std::uint64_t connectSequence_ = 0;

@@ -90,16 +90,22 @@ bool LampSession::LinkComingUp() const {
   // takes longer than this is reported as not connected again.
   const auto kIdentifyWithin = std::chrono::milliseconds(kConnectSettleMs + 2 * options_.stepPauseMs + kReplyTimeoutMs);
   // Or longer while a step of the connect sequence is still being asked.
-  return comm_->Hid() && comm_->Hid()->IsConnected() && BoardMatched() == 0 && !windowLinkFailed_ &&
+  return comm_->Hid() && comm_->Hid()->IsConnected() && BoardMatched() == 0 && !linkFailed_ &&
          ((comingUpSince_ && std::chrono::steady_clock::now() - *comingUpSince_ < kIdentifyWithin) ||
           ConnectWaitArmed());
 }
 
+// Attached and answering its bootloader: not coming up as a lamp board, and
+// nothing for the chip's pages until it runs its firmware again.
+void LampSession::NoteInBootloader() {
+  SetBoardMatched(0);
+  comingUpSince_.reset();
+  if (observer_) observer_->OnInBootloader();
+}
+
 void LampSession::NoteLinkComingUp() {
   if (InBootloader()) {
-    SetBoardMatched(0);
-    comingUpSince_.reset();
-    if (observer_) observer_->OnInBootloader();
+    NoteInBootloader();
     return;
   }
   if (comm_->Hid() && comm_->Hid()->IsConnected() && BoardMatched() == 0)
@@ -174,7 +180,7 @@ void LampSession::NoteLinkDown() {
 
 void LampSession::OnLinkStateEvent(int code) {
   if (observer_) observer_->OnLinkState(code);
-  if (code == kLinkDeviceFound || code == kLinkDeviceNotFound) windowLinkFailed_ = false;
+  if (code == kLinkDeviceFound || code == kLinkDeviceNotFound) linkFailed_ = false;
   if (code != kLinkDeviceFound && (code == kLinkFailed || code == kLinkProtocolNotMatch || LinkStateIsDown(code)))
     NoteLinkDown();
   switch (code) {
@@ -238,9 +244,7 @@ void LampSession::OnLinkStateEvent(int code) {
   // The removal of a board that restarted into its bootloader is handled
   // after the bootloader has been opened: it is there, not gone.
   if (InBootloader()) {
-    SetBoardMatched(0);
-    comingUpSince_.reset();
-    if (observer_) observer_->OnInBootloader();
+    NoteInBootloader();
     return;
   }
   ShowLinkState(code);
@@ -262,7 +266,7 @@ void LampSession::ShowLinkState(int code) {
 void LampSession::OnLinkFailedEvent() {
   StopConnectWaits();
   NoteLinkDown();
-  windowLinkFailed_ = true;
+  linkFailed_ = true;
   ++connectSequence_;  // the steps of the connect sequence under way are for the lost link
   SetBoardMatched(0);
   const bool givingUp = linkRecoveries_ >= kMaxLinkRecoveries;
