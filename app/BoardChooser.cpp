@@ -35,7 +35,10 @@ void BoardChooser::Refresh() {
   }
   setCurrentIndex(current);
   m_refreshing = false;
-  setVisible(m_boards.size() > 1);
+  // With one board there is nothing to choose, unless it is not the one the
+  // window is linked to (the chosen board was unplugged): then it can be
+  // picked instead.
+  setVisible(m_boards.size() > 1 || (m_boards.size() == 1 && current < 0));
 }
 
 void BoardChooser::Choose(int index) {

@@ -1,7 +1,7 @@
 // The board chooser in the caption band: with several lamp boards attached
 // it lists them (serial number, or path where a board has none), shows the
 // one the window is linked to, and links the one picked instead, without a
-// restart. Hidden while there is one board or none.
+// restart. Hidden while there is no other board to pick.
 #pragma once
 
 #include <QComboBox>

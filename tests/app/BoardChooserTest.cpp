@@ -50,6 +50,8 @@ TEST_F(BoardChooserTest, PicksOneOfSeveralBoardsAndSwitchesWithoutARestart) {
   ASSERT_TRUE(PumpUntil([&] { return g_bDevicePresent == 0; })) << window->LinkText()->text().toStdString();
   EXPECT_EQ(chooser->count(), 1);
   EXPECT_EQ(chooser->itemText(0), QStringLiteral("QVSIM0001")) << "the other board is still there";
+  EXPECT_TRUE(chooser->isVisible()) << "and can be picked while the chosen one is away";
+  EXPECT_EQ(chooser->currentIndex(), -1);
   action("Plug simulated board in")->trigger();
   ASSERT_TRUE(PumpUntil([&] { return g_bBoardMatched == 1 && g_selectedBoardId == 3; }))
       << window->LinkText()->text().toStdString();
