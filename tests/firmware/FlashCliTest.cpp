@@ -65,6 +65,7 @@ class FlashCliTest : public ::testing::Test {
                             if (setUp) setUp(s);
                           },
                           [&](Session& s) {
+                            if (beforeClosing) beforeClosing();
                             if (!s.Sim()) return;
                             flashed = s.Sim()->Flash(0, flashLength);
                             releaseAtEnd = s.Sim()->ReleaseNumber();
@@ -86,6 +87,8 @@ class FlashCliTest : public ::testing::Test {
   std::vector<std::uint8_t> flashed;
   std::uint16_t releaseAtEnd = 0;
   int sessions = 0;
+  // Runs while the session, and so its simulated board, is still there.
+  std::function<void()> beforeClosing;
 };
 
 }  // namespace
@@ -448,16 +451,26 @@ TEST_F(FlashCliTest, TheEraseIsTimedAndAnUnpluggedBoardIsToldToBeFinishedFromIts
   const auto data = Pattern(4096);
   const std::string image = Path("fw.qvbin");
   ASSERT_EQ(Ctl({"image", "make", Write("raw.bin", data), "-o", image}).rc, 0);
+  // The board belongs to the session: the thread that pulls it is done
+  // before the session closes, as the command may end (its reads fail) while
+  // the unplug is still telling its listeners.
   std::thread unplugger;
+  std::atomic<bool> giveUp{false};
+  beforeClosing = [&] {
+    giveUp = true;
+    if (unplugger.joinable()) unplugger.join();
+  };
   const auto r = WithBoard({"--sim", "flash", image}, [&](Session& s) {
     s.Sim()->SetFaults({.eraseTime = std::chrono::milliseconds(15 * 2500)});  // 2.5 s a sector
-    unplugger = std::thread([board = s.Sim()] {
-      while (board->ErasedLength() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    unplugger = std::thread([board = s.Sim(), &giveUp] {
+      while (board->ErasedLength() == 0 && !giveUp) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (giveUp) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(1200));
       board->Unplug();
     });
   });
-  unplugger.join();
+  beforeClosing = nullptr;
+  ASSERT_FALSE(unplugger.joinable());
   EXPECT_EQ(r.rc, 1);
   EXPECT_TRUE(Has(r.err, "Erasing flash pages... 0 s of about 1 s\nErasing flash pages... 1 s of about 1 s\n")) << r.err;
   EXPECT_TRUE(Has(r.err, "The board was unplugged during the update.\nIts flash was erased, so the board comes back "
