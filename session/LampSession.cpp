@@ -240,6 +240,11 @@ std::optional<std::string> LampSession::LinkEnded(const Message& m, const std::s
   // A failed link is recovered. One that went down is not used blindly,
   // even if a board has been linked again meanwhile (it may be another).
   if (code == kLinkFailed || !LinkStateIsDown(code)) return std::nullopt;
+  return LostLink(what, code);
+}
+
+std::string LampSession::LostLink(const std::string& what, int code) {
+  const char* text = LinkStateText(code);
   return "Link lost during the " + what + ":" + (text ? text : " unknown link state");
 }
 
@@ -275,13 +280,14 @@ bool LampSession::SendChipAddressStep() {
   return sender_->SendChipCommand(kCmdSetChipAddress, &chipAddress_, 1) != 0;
 }
 
-bool LampSession::AwaitBroughtUp(std::string& error, const std::string& what) {
+bool LampSession::AwaitBroughtUp(std::string& error, const std::string& what, bool* notThere) {
   using Clock = std::chrono::steady_clock;
   if (BroughtUp()) return true;
   if (!comm_->Hid() || !comm_->Hid()->IsConnected()) {
     // Opened here; the handshake's answer starts the sequence.
     gaveUp_ = false;
     if (!comm_->Connect()) {
+      if (notThere) *notThere = true;
       const std::string reason = comm_->Hid() ? comm_->Hid()->LastError() : std::string();
       error = reason.empty()
                   ? "No lamp board found (USB 0483:5750). Check the cable; 'corvelctl list' shows what is attached."
@@ -348,7 +354,13 @@ std::optional<Message> LampSession::Request(const std::function<int()>& send,
     }
     // A link that failed is being brought up again by the connect sequence:
     // the request goes once it is.
-    if (!AwaitBroughtUp(error, what)) return std::nullopt;
+    bool notThere = false;
+    if (!AwaitBroughtUp(error, what, &notThere)) {
+      // The board this command had is gone (its read may fail before its
+      // removal is announced): that is a lost link, not a board never found.
+      if (notThere && everUp_) error = LostLink(what, kLinkDeviceNotFound);
+      return std::nullopt;
+    }
     const auto deadline = Clock::now() + timeout;  // each link gets the request's whole time
     if (!send()) {
       error = "The link refused the " + what + " (too many commands unanswered).";

@@ -266,7 +266,8 @@ class LampSession {
   // Waits until the connect sequence has brought the board up (opening it
   // first if it is not open). False with `error` when it gave up, the board
   // went, or it answered its handshake wrongly.
-  bool AwaitBroughtUp(std::string& error, const std::string& what);
+  // `notThere` is set when the board could not be opened at all.
+  bool AwaitBroughtUp(std::string& error, const std::string& what, bool* notThere = nullptr);
   // Every step of the connect sequence answered on the link that is up.
   bool BroughtUp() const;
   // What the sequence is waiting for, in words.
@@ -275,6 +276,8 @@ class LampSession {
   // or answered its handshake wrongly), with the words for it; nothing for
   // others.
   std::optional<std::string> LinkEnded(const platform::Message& m, const std::string& what) const;
+  // "Link lost during the <what>:" and the link state's words.
+  static std::string LostLink(const std::string& what, int code);
   bool SendChipAddressStep();
   // Hands a message that came to the session's own queue on: to the connect
   // sequence, or, while a firmware update has the link, only a device change

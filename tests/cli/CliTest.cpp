@@ -376,6 +376,27 @@ TEST(CliTest, ABoardReplugedBetweenTwoCommandsIsNotUsedBlindly) {
   EXPECT_NE(error.find("Link lost during the register read: USB Hid device not found!"), std::string::npos) << error;
 }
 
+// The link can fail on the board's going before its removal is announced (a
+// read fails first, as with a real node torn away): the request still says
+// that the link was lost, whichever came first.
+TEST(CliTest, ABoardUnpluggedUnderARequestIsReportedAsLostHoweverItsGoingIsSeen) {
+  for (const bool removalAnnounced : {true, false}) {
+    SCOPED_TRACE(removalAnnounced ? "removal announced" : "removal not announced");
+    SessionOptions options;
+    options.sim = true;
+    options.simFaults = {};
+    Session session(options);
+    BoardInfo info;
+    std::string error;
+    ASSERT_TRUE(session.Identify(info, error)) << error;
+    if (!removalAnnounced) session.Sim()->SetDeviceEventListener(nullptr);
+    session.Sim()->Unplug();
+    EXPECT_FALSE(session.WriteRegisters(0x20, std::vector<std::uint8_t>{0x42}, error));
+    EXPECT_NE(error.find("Link lost during the register write: USB Hid device not found!"), std::string::npos)
+        << error;
+  }
+}
+
 namespace {
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
