@@ -1,6 +1,7 @@
 #include "setup/Setup.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -35,8 +36,17 @@ const char* TypeName(const Json& j) {
   }
 }
 
+// A whole number written out that does not fit 64 bits: the parser keeps it
+// as a floating-point value, but nobody wrote a fraction.
+bool TooLarge(const Json& j) {
+  if (!j.is_number_float()) return false;
+  const double v = j.get<double>();
+  return !std::isfinite(v) || (std::trunc(v) == v && std::fabs(v) >= 9223372036854775808.0);
+}
+
 // A whole number within lo..hi; the field is named in every refusal.
 int WholeNumber(const Json& j, const std::string& field, long long lo, long long hi) {
+  if (TooLarge(j)) Refuse(field, "the number is too large: out of range " + std::to_string(lo) + ".." + std::to_string(hi));
   if (!j.is_number_integer()) Refuse(field, std::string("must be a whole number, not ") + TypeName(j));
   long long v = 0;
   if (j.is_number_unsigned()) {
@@ -122,6 +132,7 @@ Setup FromJson(const Json& root) {
   if (Text(root["format"], "format") != kFormatName)
     Refuse("format", "\"" + root["format"].get<std::string>() + "\" is not a setup file (\"" + kFormatName + "\")");
   if (!root.contains("version")) Refuse("version", "missing");
+  if (TooLarge(root["version"])) Refuse("version", "the number is too large for a format version");
   if (!root["version"].is_number_integer()) Refuse("version", std::string("must be a whole number, not ") + TypeName(root["version"]));
   if (root["version"].is_number_unsigned() ? root["version"].get<std::uint64_t>() > static_cast<std::uint64_t>(kFormatVersion)
                                           : root["version"].get<std::int64_t>() > kFormatVersion)
@@ -231,11 +242,58 @@ std::optional<Setup> ParseSetup(std::string_view text, std::string& error) {
     return std::nullopt;
   }
   Json root;
+  // A field named twice in one object: the parser would keep the last, and
+  // which one the person meant is not for the program to guess.
+  struct Level {
+    bool list = false;
+    std::set<std::string> keys;
+    std::string key;        // the field whose value is being read (objects)
+    std::size_t items = 0;  // the values seen so far (lists)
+  };
+  std::vector<Level> levels;
+  std::optional<std::string> twice;
+  const auto place = [&] {
+    std::string path;
+    for (const Level& level : levels) {
+      if (level.list) path += "[" + std::to_string(level.items == 0 ? 0 : level.items - 1) + "]";
+      else if (!level.key.empty()) path += (path.empty() ? "" : ".") + level.key;
+    }
+    return path;
+  };
+  const Json::parser_callback_t noteKeys = [&](int, Json::parse_event_t event, Json& parsed) {
+    const bool item = !levels.empty() && levels.back().list;
+    switch (event) {
+      case Json::parse_event_t::object_start:
+      case Json::parse_event_t::array_start:
+        if (item) ++levels.back().items;
+        levels.push_back({event == Json::parse_event_t::array_start, {}, {}, 0});
+        break;
+      case Json::parse_event_t::object_end:
+      case Json::parse_event_t::array_end:
+        if (!levels.empty()) levels.pop_back();
+        break;
+      case Json::parse_event_t::key:
+        if (!levels.empty() && parsed.is_string()) {
+          Level& level = levels.back();
+          level.key = parsed.get<std::string>();
+          if (!level.keys.insert(level.key).second && !twice) twice = place();
+        }
+        break;
+      case Json::parse_event_t::value:
+        if (item) ++levels.back().items;
+        break;
+    }
+    return true;
+  };
   try {
-    root = Json::parse(text.begin(), text.end());
+    root = Json::parse(text.begin(), text.end(), noteKeys);
   } catch (const Json::exception& e) {
     // nlohmann names the place ("syntax error while parsing value - invalid literal; last read: 'x'").
     error = std::string("damaged: not valid JSON (") + e.what() + ")";
+    return std::nullopt;
+  }
+  if (twice) {
+    error = *twice + ": given twice (each field is named once)";
     return std::nullopt;
   }
   try {

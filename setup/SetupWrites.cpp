@@ -1,6 +1,7 @@
 #include "setup/SetupWrites.h"
 
 #include <cstdio>
+#include <optional>
 
 #include <nlohmann/json.hpp>
 
@@ -23,6 +24,28 @@ std::string Meaning(std::uint8_t reg, std::uint8_t value) {
   std::string text = info ? info->name : "register " + Hex2(reg);
   const std::string decoded = chip::DescribeValue(reg, value);
   return decoded.empty() ? text : text + ": " + decoded;
+}
+
+// The GPIO registers hold port bits, which the board wires to its own pins
+// in its own order: a firmware author reads them as the board's pins, as
+// the setup names them. Nothing for other registers.
+std::optional<std::string> BoardPinMeaning(std::uint8_t reg, std::uint8_t value, std::uint8_t boardId) {
+  const bool interrupts = reg == chip::kRegInterruptDisable || reg == chip::kRegInterruptDisable + 1;
+  const bool levels = reg == chip::kRegOutputLevels || reg == chip::kRegOutputLevels + 1;
+  if (!interrupts && !levels) return std::nullopt;
+  if (levels && !chip::HasOutputLevelMapping(boardId)) return std::nullopt;
+  const int port = interrupts ? reg - chip::kRegInterruptDisable : reg - chip::kRegOutputLevels;
+  std::string onPort, set;
+  for (int pin = 0; pin < BoardLedCount(boardId); ++pin) {
+    const auto where = interrupts ? chip::InterruptDisableBit(pin, boardId) : chip::OutputLevelBit(pin, boardId);
+    if (!where || where->byte != port) continue;
+    onPort += (onPort.empty() ? "" : " ") + std::to_string(pin);
+    if ((value >> where->bit) & 1u) set += (set.empty() ? "" : " ") + std::to_string(pin);
+  }
+  std::string text = std::string(interrupts ? "interrupt disable" : "output levels") + ", port " + std::to_string(port);
+  if (onPort.empty()) return text + " (no pin of the board)";
+  return text + " (board pins " + onPort + "): " + (interrupts ? "disabled on " : "high on ") +
+         (set.empty() ? std::string("none") : "pins " + set);
 }
 
 }  // namespace
@@ -85,7 +108,7 @@ std::vector<RegisterValue> SetupRegisterValues(const Setup& setup) {
   for (const RegisterWrite& w : SetupWrites(setup))
     for (std::size_t i = 0; i < w.data.size(); ++i) {
       const auto reg = static_cast<std::uint8_t>(w.reg + i);
-      out.push_back({reg, w.data[i], Meaning(reg, w.data[i])});
+      out.push_back({reg, w.data[i], BoardPinMeaning(reg, w.data[i], setup.boardId).value_or(Meaning(reg, w.data[i]))});
     }
   return out;
 }
@@ -115,9 +138,15 @@ std::string ExportCHeader(const Setup& s, const std::string& sourceName) {
        "  unsigned char value; /* value written */\n} corvel_setup_write;\n\n";
   const auto values = SetupRegisterValues(s);
   if (values.empty()) {
-    // An empty initialiser list is not C: a setup that writes nothing still
-    // compiles, with a count of zero.
-    h += "/* The setup sets no register. */\n#define CORVEL_SETUP_WRITE_COUNT 0u\n";
+    // An empty initialiser list is not C: a setup that writes nothing keeps
+    // the array (one entry, marked as none) so that firmware that walks it
+    // compiles, and a count of zero, so that it walks nothing (a count held
+    // in a constant: a literal 0 would make the loop's "i < count" a
+    // comparison that is always false, which -Wextra turns into an error).
+    h += "/* The setup sets no register: the one entry is a placeholder, not a write. */\n"
+         "static const corvel_setup_write corvel_setup_writes[] = {\n    {0x00u, 0x00u}, /* none */\n};\n"
+         "static const size_t corvel_setup_write_count = 0u;\n\n"
+         "#define CORVEL_SETUP_WRITE_COUNT corvel_setup_write_count\n";
   } else {
     h += "static const corvel_setup_write corvel_setup_writes[] = {\n";
     for (const RegisterValue& v : values) h += "    {" + Hex2(v.reg) + "u, " + Hex2(v.value) + "u}, /* " + v.meaning + " */\n";

@@ -76,6 +76,14 @@ TEST(SetupFileTest, BadFilesAreRefusedNamingTheField) {
       {head + R"("max_current_ma": -1})", "max_current_ma: -1 is out of range 0..40"},
       {head + R"("max_current_ma": 25.5})", "max_current_ma: must be a whole number, not a fraction"},
       {head + R"("max_current_ma": "25"})", "max_current_ma: must be a whole number, not a text"},
+      // Past 64 bits the parser holds a number as a fraction would be held.
+      {head + R"("max_current_ma": 99999999999999999999})", "max_current_ma: the number is too large: out of range 0..40"},
+      {head + R"("max_current_ma": -99999999999999999999})", "max_current_ma: the number is too large"},
+      {R"({"format": "corvel-setup", "version": 99999999999999999999, "board_id": 1})", "version: the number is too large"},
+      // A field named twice: the last would win unseen.
+      {head + R"("max_current_ma": 55, "max_current_ma": 25})", "max_current_ma: given twice"},
+      {R"({"format": "corvel-setup", "version": 1, "board_id": 1, "board_id": 3})", "board_id: given twice"},
+      {head + R"("i2c": {"address": "0x58", "speed": "1M", "address": "0x59"}})", "i2c.address: given twice"},
       {head + R"("brightness": [1, 2, 3]})", "brightness: holds 3 values; the QV6033 has 6 LEDs"},
       {head + R"("brightness": [1, 2, 300, 4, 5, 6]})", "brightness[2]: 300 is out of range 0..255"},
       {head + R"("i2c": {"address": "0x5C"}})", "i2c.address: \"0x5C\" is not one of"},
@@ -143,6 +151,12 @@ TEST(SetupWritesTest, WritesComeInThePagesOrder) {
   EXPECT_EQ(values[1].reg, 0x13);
   EXPECT_EQ(values[1].meaning, "LED / GPIO mode, port 1: GPIO");
   EXPECT_EQ(values[4].meaning, "global control: current range 0 (up to 40 mA), open drain");
+  // The GPIO registers' port bits are named as the board's pins, as the
+  // setup names them (pins 0 and 5 disabled, pins 3 and 5 high).
+  EXPECT_EQ(values[5].meaning, "interrupt disable, port 0 (board pins 4 5): disabled on pins 5");
+  EXPECT_EQ(values[6].meaning, "interrupt disable, port 1 (board pins 0 1 2 3): disabled on pins 0");
+  EXPECT_EQ(values[7].meaning, "output levels, port 0 (board pins 4 5): high on pins 5");
+  EXPECT_EQ(values[8].meaning, "output levels, port 1 (board pins 0 1 2 3): high on pins 3");
 }
 
 TEST(SetupWritesTest, TheCHeaderListsEveryRegisterWithItsMeaning) {
@@ -155,8 +169,13 @@ TEST(SetupWritesTest, TheCHeaderListsEveryRegisterWithItsMeaning) {
   EXPECT_NE(h.find("{0x21u, 0x80u}, /* LED 1 brightness: 128 (50 %) */"), std::string::npos) << h;
   // A file name cannot end the comment it is quoted in.
   EXPECT_EQ(h.find("bench */"), std::string::npos) << h;
-  // A setup without writes still compiles: no empty initialiser list.
-  EXPECT_EQ(setup::ExportCHeader(ChipSetup{}, "empty.json").find("corvel_setup_writes[]"), std::string::npos);
+  // A setup without writes still compiles (no empty initialiser list), and
+  // so does firmware that walks its array: the array stays, its count is 0.
+  const std::string empty = setup::ExportCHeader(ChipSetup{}, "empty.json");
+  EXPECT_NE(empty.find("static const corvel_setup_write corvel_setup_writes[] = {\n    {0x00u, 0x00u}, /* none */\n};"),
+            std::string::npos)
+      << empty;
+  EXPECT_NE(empty.find("static const size_t corvel_setup_write_count = 0u;"), std::string::npos) << empty;
 }
 
 TEST(SetupFromChipModelTest, TakesWhatTheChipModelKnows) {
