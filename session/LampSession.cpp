@@ -26,9 +26,11 @@ bool IsInterruptReport(const Message& m) {
 // What the window's link line says once the board matched.
 constexpr const char* kChipConnectedText = "Chip connected successfully!";
 
-// Reconnecting did not help, in words, with the one piece of advice.
-std::string GivenUp(const std::string& what) {
-  return "The link failed again and again during the " + what + ": the board does not answer. Re-plug it and try again.";
+// Reconnecting did not help, in words, with the one piece of advice;
+// `step`: the step of the connect sequence left unanswered, if it is known.
+std::string GivenUp(const std::string& what, const std::string& step = {}) {
+  return "The link failed again and again during the " + what + ": the board does not answer" +
+         (step.empty() ? std::string() : " the " + step) + ". Re-plug it and try again.";
 }
 
 std::string Hex2(unsigned v) {
@@ -262,6 +264,15 @@ bool LampSession::DropStaleMessages(std::string& error, const std::string& what)
   return up;
 }
 
+std::optional<std::string> LampSession::BootloaderAttached() {
+  if (!comm_->Hid()) return std::nullopt;
+  const DeviceChoice choice = comm_->Hid()->Choice();
+  for (const auto& d : List())
+    if (choice.Matches(d) && d.releaseNumber == kReleaseBootloader)
+      return d.serialNumber.empty() ? d.path : d.serialNumber + " (" + d.path + ")";
+  return std::nullopt;
+}
+
 bool LampSession::BroughtUp() const {
   constexpr unsigned kAll = (1u << kConnectSteps) - 1;
   return linkUp_ && stepsAnswered_ == kAll && comm_->Hid() && comm_->Hid()->IsConnected();
@@ -289,9 +300,17 @@ bool LampSession::AwaitBroughtUp(std::string& error, const std::string& what, bo
     if (!comm_->Connect()) {
       if (notThere) *notThere = true;
       const std::string reason = comm_->Hid() ? comm_->Hid()->LastError() : std::string();
-      error = reason.empty()
-                  ? "No lamp board found (USB 0483:5750). Check the cable; 'corvelctl list' shows what is attached."
-                  : reason;
+      if (const auto stuck = BootloaderAttached()) {
+        // There, but in its bootloader (an update stopped before it ended):
+        // "not found" would send the user looking for a cable fault.
+        error = "The lamp board " + *stuck +
+                " is in its bootloader (release 0x0100): an update did not finish. 'corvelctl flash FILE' "
+                "finishes it with a firmware image.";
+      } else {
+        error = reason.empty()
+                    ? "No lamp board found (USB 0483:5750). Check the cable; 'corvelctl list' shows what is attached."
+                    : reason;
+      }
       queue_->Drain();
       return false;
     }
@@ -309,8 +328,12 @@ bool LampSession::AwaitBroughtUp(std::string& error, const std::string& what, bo
   const auto deadline = Clock::now() + bound;
   for (;;) {
     if (BroughtUp()) return true;
+    if (Interrupted()) {
+      error = "Interrupted while waiting for the " + PendingStep() + ".";
+      return false;
+    }
     if (gaveUp_) {
-      error = everUp_ ? GivenUp(what)
+      error = everUp_ ? GivenUp(what, unansweredStep_)
                       : "The board does not answer the handshake (tried on " + std::to_string(kMaxLinkRecoveries + 1) +
                             " connections). Re-plug it and try again.";
       return false;
@@ -374,6 +397,10 @@ std::optional<Message> LampSession::Request(const std::function<int()>& send,
     Clock::time_point acknowledged = kNotYet;
     bool linkWent = false;
     while (!linkWent && !distrusted) {
+      if (Interrupted()) {
+        error = "Interrupted while waiting for the answer to the " + what + ".";
+        return std::nullopt;
+      }
       const auto now = Clock::now();
       if (now >= deadline) {
         error = "No answer to the " + what + " within " + std::to_string(options_.timeoutMs) +
@@ -429,7 +456,7 @@ std::optional<Message> LampSession::Request(const std::function<int()>& send,
 bool LampSession::Connect(std::string& error) {
   if (BroughtUp()) return true;
   chipAddress_ = options_.ownLink ? chipAddress_ : g_i2cAddress.load();
-  return AwaitBroughtUp(error, "handshake");
+  return AwaitBroughtUp(error, "connect sequence");
 }
 
 bool LampSession::SetChipAddress(std::uint8_t address, std::string& answer, std::string& error) {
@@ -455,7 +482,7 @@ bool LampSession::SetChipAddress(std::uint8_t address, std::string& answer, std:
 bool LampSession::Identify(BoardInfo& info, std::uint8_t chipAddress, std::string& error) {
   if (!BroughtUp()) {
     chipAddress_ = chipAddress;
-    if (!AwaitBroughtUp(error, "handshake")) return false;
+    if (!AwaitBroughtUp(error, "connect sequence")) return false;
   } else if (chipAddress != chipAddress_) {
     // Up already, at another address: the board is told this one.
     std::string answer;

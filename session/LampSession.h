@@ -20,6 +20,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -125,6 +126,9 @@ struct LampSessionOptions {
   // window keeps the board's classic pacing (LampSession::kConnectPauseMs);
   // an owner that waits has no reason to.
   std::uint32_t stepPauseMs = 0;
+  // Once raised (a stop signal), an owner that waits stops waiting for the
+  // board to come up or to answer (null: never).
+  const std::atomic<bool>* interrupted = nullptr;
 };
 
 class LampSession {
@@ -192,7 +196,9 @@ class LampSession {
   // The pause between the steps after the handshake.
   static constexpr std::uint32_t kConnectPauseMs = 500;
   // Resets and reconnects after a failed link before the session gives up
-  // and asks for a re-plug; the count starts again once the board answers.
+  // and asks for a re-plug; the count starts again only once a link has
+  // answered every step of the connect sequence (or a board is plugged in
+  // or chosen anew).
   static constexpr int kMaxLinkRecoveries = 2;
 
   // From here on the session's timers and pauses run on `host`'s loop, and
@@ -268,8 +274,12 @@ class LampSession {
   // went, or it answered its handshake wrongly.
   // `notThere` is set when the board could not be opened at all.
   bool AwaitBroughtUp(std::string& error, const std::string& what, bool* notThere = nullptr);
+  // The chosen board, attached in its bootloader (named by its serial
+  // number and path); nothing when no such board is attached.
+  std::optional<std::string> BootloaderAttached();
   // Every step of the connect sequence answered on the link that is up.
   bool BroughtUp() const;
+  bool Interrupted() const { return options_.interrupted && options_.interrupted->load(); }
   // What the sequence is waiting for, in words.
   std::string PendingStep() const;
   // A link state that ends whatever was waiting on the link (the board went,
@@ -300,6 +310,12 @@ class LampSession {
   void OnLinkFailedEvent();
   void NoteLinkDown();
   void AwaitConnectAnswer(ConnectStep step, bool first, std::uint32_t ms = kConnectAnswerMs);
+  // Notes a step answered on the link that is up; false when it was not
+  // news (answered before, or no link up). The recoveries' count restarts
+  // here, once every step is answered.
+  bool NoteStepAnswered(ConnectStep step);
+  // Sends the step after `answered` once the owner's pause is over.
+  void NextConnectStep(ConnectStep answered);
   void ConnectAnswered(ConnectStep step);
   void StopConnectWaits();
   bool ConnectWaitArmed() const;
@@ -331,7 +347,7 @@ class LampSession {
   std::unique_ptr<WaitingLoop> waiting_;  // the session's own loop, for an owner that waits
   SessionHost* host_ = nullptr;           // the loop the session runs on
   std::array<int, kConnectSteps> connectAsks_{};  // asks of each step awaiting its answer
-  int linkRecoveries_ = 0;         // since the board last answered a query
+  int linkRecoveries_ = 0;         // since a link last answered every connect step
   bool linkFailed_ = false;  // attached, but not answering since the link failed
   // Counts connect sequences, so that a step still waiting for its pause can
   // tell that the link went down or started over meanwhile.
@@ -344,6 +360,7 @@ class LampSession {
   bool linkUp_ = false;
   bool everUp_ = false;  // some link of this session answered its handshake
   bool gaveUp_ = false;  // recovering did not help: the board needs a re-plug
+  std::string unansweredStep_;  // of the connect sequence, when the link last failed
   unsigned stepsAnswered_ = 0;
   std::uint8_t chipAddress_ = 0;
   std::optional<platform::Message> addressAnswer_;

@@ -58,7 +58,7 @@ void LampSession::OnMessage(const Message& m) {
   }
   if (IsVersionAnswer(m)) {
     ConnectAnswered(kStepVersion);
-    stepsAnswered_ |= 1u << kStepVersion;
+    NoteStepAnswered(kStepVersion);
     const auto* record = m.PayloadAs<VersionRecord>();
     if (record) versions_ = record->strings;
     if (observer_) observer_->OnVersion(record ? VersionText(*record) : std::string());
@@ -66,9 +66,39 @@ void LampSession::OnMessage(const Message& m) {
     OnBoardId(m);
   } else if (IsAddressAnswer(m)) {
     ConnectAnswered(kStepAddress);
-    stepsAnswered_ |= 1u << kStepAddress;
     addressAnswer_ = m;
+    if (NoteStepAnswered(kStepAddress)) NextConnectStep(kStepAddress);
   }
+}
+
+bool LampSession::NoteStepAnswered(ConnectStep step) {
+  const unsigned bit = 1u << step;
+  // An answer on no link (a late one to the link before) moves nothing on.
+  if (!linkUp_ || (stepsAnswered_ & bit)) return false;
+  stepsAnswered_ |= bit;
+  // The one rule for the recoveries' count: it starts again only once a link
+  // has answered every step of the connect sequence. A board that answers
+  // some steps and never another is given up like one that answers none.
+  constexpr unsigned kAll = (1u << kConnectSteps) - 1;
+  if (stepsAnswered_ == kAll) linkRecoveries_ = 0;
+  return true;
+}
+
+// Each step goes once the one before it was answered (after the owner's
+// pause): a board is not asked which board it is before it has taken the
+// chip address, nor for its version before it said which board it is.
+void LampSession::NextConnectStep(ConnectStep answered) {
+  if (!host_) return;
+  const std::uint64_t sequence = connectSequence_;
+  host_->RunAfterPause(options_.stepPauseMs, [this, sequence, answered] {
+    if (sequence != connectSequence_) return;  // the link went down or started over
+    if (answered == kStepAddress) {
+      QueryBoard();
+    } else {
+      SendVersionQuery();
+      AwaitConnectAnswer(kStepVersion, true);
+    }
+  });
 }
 
 void LampSession::OnTimer(std::uint32_t id) {
@@ -191,26 +221,20 @@ void LampSession::OnLinkStateEvent(int code) {
       // A new link: what the last one answered is not this one's.
       linkUp_ = everUp_ = true;
       gaveUp_ = false;
-      stepsAnswered_ = 1u << kStepHandshake;
+      stepsAnswered_ = 0;
+      NoteStepAnswered(kStepHandshake);
       addressAnswer_.reset();
       boardId_.reset();
       versions_.reset();
-      if (host_ && host_->SendChipAddress()) AwaitConnectAnswer(kStepAddress, true);
-      else stepsAnswered_ |= 1u << kStepAddress;  // no address to tell it
-      // The two pauses run on the owner's loop: a window paints and answers
-      // meanwhile, and as the board is not identified yet, its pages treat a
-      // click that would send as they do before identification.
-      const std::uint64_t sequence = ++connectSequence_;
-      if (host_) {
-        host_->RunAfterPause(options_.stepPauseMs, [this, sequence] {
-          if (sequence != connectSequence_) return;  // the link went down or started over
-          QueryBoard();
-          host_->RunAfterPause(options_.stepPauseMs, [this, sequence] {
-            if (sequence != connectSequence_) return;
-            SendVersionQuery();
-            AwaitConnectAnswer(kStepVersion, true);
-          });
-        });
+      // The pauses between the steps run on the owner's loop: a window
+      // paints and answers meanwhile, and as the board is not identified
+      // yet, its pages treat a click that would send as they do before
+      // identification.
+      ++connectSequence_;
+      if (host_ && host_->SendChipAddress()) {
+        AwaitConnectAnswer(kStepAddress, true);
+      } else if (NoteStepAnswered(kStepAddress)) {  // no address to tell it
+        NextConnectStep(kStepAddress);
       }
       break;
     }
@@ -264,6 +288,8 @@ void LampSession::ShowLinkState(int code) {
 }
 
 void LampSession::OnLinkFailedEvent() {
+  constexpr unsigned kAll = (1u << kConnectSteps) - 1;
+  unansweredStep_ = !linkUp_ ? std::string("handshake") : stepsAnswered_ == kAll ? std::string() : PendingStep();
   StopConnectWaits();
   NoteLinkDown();
   linkFailed_ = true;
@@ -288,12 +314,13 @@ void LampSession::OnLinkFailedEvent() {
 
 void LampSession::OnBoardId(const Message& reply) {
   ConnectAnswered(kStepBoardQuery);  // a re-query after a mismatch arms it again
-  linkRecoveries_ = 0;               // the link carries commands again
   SetBoardMatched(0);
   const auto* bytes = reply.Bytes();
   // A reply too short to carry an id names no board.
   const auto id = bytes ? BoardIdFromReply(*bytes) : std::nullopt;
-  stepsAnswered_ |= 1u << kStepBoardQuery;
+  // The first answer on this link moves the sequence on; one to a query of
+  // the owner's own (another chip board chosen) does not.
+  if (NoteStepAnswered(kStepBoardQuery)) NextConnectStep(kStepBoardQuery);
   boardId_ = id;
   if (id && host_ && host_->IsChosenBoard(*id)) {
     SetBoardMatched(1);

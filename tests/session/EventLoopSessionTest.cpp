@@ -4,6 +4,7 @@
 // never comes is a timer fired now rather than seconds waited out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -210,4 +211,46 @@ TEST_F(EventLoopSessionTest, AStepWhoseAnswerNeverComesIsAskedAgainThenTheLinkIs
   board->Plug();
   ASSERT_TRUE(Run([&] { return g_bBoardMatched == 1; }));
   EXPECT_FALSE(session->LinkFailed());
+}
+
+// The window's side of a board that answers some steps of the connect
+// sequence and never one of them: the link is recovered a bounded number of
+// times, then given up for a re-plug, whichever step it is (a board-id
+// answer on each link does not start the count again). The steps after the
+// one left unanswered are never sent.
+TEST_F(EventLoopSessionTest, AConnectStepWhoseAnswerIsAlwaysLostIsGivenUpAfterTheRecoveries) {
+  const struct {
+    std::uint8_t cls, cmd, answer;
+  } steps[] = {{1, 1, 2}, {64, 10, 11}, {64, 1, 2}, {1, 32, 33}};
+  for (std::size_t k = 0; k < std::size(steps); ++k) {
+    const auto& step = steps[k];
+    SCOPED_TRACE(std::to_string(step.cls) + "," + std::to_string(step.cmd));
+    if (k > 0) {
+      TearDown();
+      loop = TestLoop{};
+      SetUp();
+    }
+    sim::SimFaults lossy;
+    lossy.loseAnswers = {step.cls, step.answer, 1'000'000};
+    board->SetFaults(lossy);
+    const auto gaveUp = [&] {
+      return std::find(loop.events.begin(), loop.events.end(), "failed, giving up") != loop.events.end();
+    };
+    session->Start();
+    for (int round = 0; round < 40 && !gaveUp(); ++round) {
+      Run([] { return false; }, 50ms);
+      FireStepTimers();
+    }
+    Run([] { return false; }, 50ms);
+    std::vector<std::string> link;
+    for (const auto& e : loop.events)
+      if (e.rfind("failed", 0) == 0 || e == "connecting") link.push_back(e);
+    EXPECT_EQ(link, (std::vector<std::string>{"connecting", "failed", "connecting", "failed", "connecting",
+                                              "failed, giving up"}));
+    EXPECT_EQ(Sent(step.cls, step.cmd), (LampSession::kMaxLinkRecoveries + 1) * LampSession::kConnectAsks);
+    for (std::size_t later = k + 1; later < std::size(steps); ++later)
+      EXPECT_EQ(Sent(steps[later].cls, steps[later].cmd), 0) << "sent before the step before it was answered";
+    EXPECT_TRUE(session->LinkFailed());
+    EXPECT_EQ(g_bBoardMatched, 0);
+  }
 }
