@@ -1,5 +1,7 @@
 #include "cli/Commands.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <charconv>
 #include <cerrno>
@@ -13,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <mutex>
 #include <sstream>
 #include <syncstream>
@@ -26,6 +29,7 @@
 
 #include "CorvelVersion.h"
 #include "cli/EffectCommands.h"
+#include "cli/FileAccess.h"
 #include "cli/Flasher.h"
 #include "cli/Session.h"
 #include "chip/RegisterMap.h"
@@ -64,10 +68,11 @@ constexpr const char* kToolHelp =
     "\n"
     "Options:\n"
     "  --device PATH     open exactly this hidraw node (e.g. /dev/hidraw3; see 'list')\n"
-    "  --serial SN       the board with this USB serial number (see 'list')\n"
+    "  --serial SN       the board with this USB serial number (see 'list'; not with --device)\n"
     "  --sim[=BOARD_ID]  use a simulated lamp board (board id 0, 1, 3, 5 or 128; default 1)\n"
     "  --sim=ID,ID,...   a bench of simulated boards with these ids (serial numbers QVSIM0001, ...)\n"
-    "  --sim-latency MS  the simulated board's delay per report, each way (default 1, as on USB)\n"
+    "  --sim-latency MS  the simulated board's delay per report, each way (default 1, as on USB;\n"
+    "                    below 500, beyond which no board could be identified)\n"
     "  --sim-faults drop=P,corrupt=P,nak=P\n"
     "                    the simulated board loses, spoils or refuses P percent of the frames\n"
     "  --sim-seed N      which frames the simulated board's faults hit (default 1): each seed\n"
@@ -210,10 +215,10 @@ const std::map<std::string, std::string> kCommandHelp = {
               "Updates the lamp board's firmware with the .qvbin image FILE: checks the image,\n"
               "asks the board to restart into its bootloader, erases, writes the image in\n"
               "32-byte blocks, has the bootloader check it, and starts the new firmware.\n"
-              "Progress goes to stderr. Ctrl-C stops after the current block, or at once while the\n"
-              "flash is erased; the board then stays in its bootloader, and running the update again\n"
-              "finishes it (a board in its bootloader is flashed directly). A second Ctrl-C quits\n"
-              "at once.\n\n"
+              "Progress goes to stderr. Ctrl-C (or SIGTERM, SIGHUP) stops after the current block, or\n"
+              "at once while the flash is erased; the board then stays in its bootloader, and running\n"
+              "the update again finishes it (a board in its bootloader is flashed directly). Before\n"
+              "anything is sent it ends the update there. A second Ctrl-C quits at once.\n\n"
               "--all: updates every attached board at the same time, each on a link of its own, with\n"
               "a line per board as it goes ('[QVSIM0002] 40%') and a summary of which succeeded;\n"
               "a board that fails does not stop the others. Exit status 1 if any failed. With\n"
@@ -236,6 +241,10 @@ struct Globals {
   int timeoutMs = 5000;
   std::uint8_t address = 0x5B;
 };
+
+// The longest line of a script: the longest command (a register write of
+// 249 bytes in hex) fits three times over.
+constexpr std::size_t kMaxScriptLine = 4096;
 
 // A bench of simulated boards holds at most this many.
 constexpr std::size_t kMaxSimBoards = 16;
@@ -329,40 +338,82 @@ SessionHooks& Hooks() {
   return hooks;
 }
 
-// Ctrl-C during an update: the handler only raises the flag; the update
-// loop sees it and stops the worker like the window's Stop button. A second
-// Ctrl-C is someone who will not wait: the program ends at once, as it would
-// without the handler.
+// Ctrl-C, SIGTERM (a service manager, kill) and SIGHUP (the terminal
+// closed) during an update: the handler only raises the flag; the update
+// loop sees it and stops the worker like the window's Stop button, and says
+// how to finish. The handlers are in place from the start of the run, so
+// that no moment of an update is left to the default (the program gone, the
+// board in its bootloader, nothing said). Outside an update a signal does
+// what it did before the handlers came (the program ends); so does a second
+// one during an update: someone who will not wait.
+using SignalHandler = void (*)(int);
 std::atomic<bool> g_interrupted{false};
+std::atomic<bool> g_deferStopSignals{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-extern "C" void OnInterrupt(int) {
-  if (!g_interrupted.exchange(true)) return;
-  std::signal(SIGINT, SIG_DFL);
-  std::raise(SIGINT);  // delivered as this handler returns
+#ifdef SIGHUP
+constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGHUP};
+#else
+constexpr std::array<int, 2> kStopSignals = {SIGINT, SIGTERM};
+#endif
+std::array<std::atomic<SignalHandler>, kStopSignals.size()> g_previousHandlers{};
+
+extern "C" void OnStopSignal(int signal) {
+  if (g_deferStopSignals.load() && !g_interrupted.exchange(true)) return;
+  SignalHandler previous = SIG_DFL;
+  for (std::size_t i = 0; i < kStopSignals.size(); ++i)
+    if (kStopSignals[i] == signal) previous = g_previousHandlers[i].load();
+  if (previous != SIG_DFL && previous != SIG_IGN && previous != SIG_ERR && !g_interrupted.load()) {
+    previous(signal);  // a handler of the caller's own (a test, an embedding program)
+    return;
+  }
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);  // delivered as this handler returns
 }
 
-class ScopedInterruptHandler {
+// For the whole run: the handlers above, and the ones before them back at the end.
+class ScopedStopSignals {
  public:
-  ScopedInterruptHandler() {
+  ScopedStopSignals() {
     g_interrupted.store(false);
-    // Started with SIGINT ignored (in the background, under nohup): it
-    // stays ignored. Looking means setting something; SIG_IGN for that
-    // moment loses nothing.
-    previous_ = std::signal(SIGINT, SIG_IGN);
-    installed_ = previous_ != SIG_IGN && previous_ != SIG_ERR;
-    if (installed_) std::signal(SIGINT, OnInterrupt);
+    g_deferStopSignals.store(false);
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
+      // Started with the signal ignored (in the background, under nohup):
+      // it stays ignored. Looking means setting something; SIG_IGN for
+      // that moment loses nothing.
+      const SignalHandler previous = std::signal(kStopSignals[i], SIG_IGN);
+      installed_[i] = previous != SIG_IGN && previous != SIG_ERR;
+      g_previousHandlers[i].store(installed_[i] ? previous : SIG_DFL);
+      if (installed_[i]) std::signal(kStopSignals[i], OnStopSignal);
+    }
   }
-  ~ScopedInterruptHandler() {
-    if (installed_) std::signal(SIGINT, previous_);
+  ~ScopedStopSignals() {
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i)
+      if (installed_[i]) std::signal(kStopSignals[i], g_previousHandlers[i].load());
+    g_deferStopSignals.store(false);
   }
-  ScopedInterruptHandler(const ScopedInterruptHandler&) = delete;
-  ScopedInterruptHandler& operator=(const ScopedInterruptHandler&) = delete;
+  ScopedStopSignals(const ScopedStopSignals&) = delete;
+  ScopedStopSignals& operator=(const ScopedStopSignals&) = delete;
+
+ private:
+  std::array<bool, kStopSignals.size()> installed_{};
+};
+
+// While an update may run: a stop signal raises the flag instead of ending
+// the program.
+class DeferStopSignals {
+ public:
+  DeferStopSignals() : before_(g_deferStopSignals.exchange(true)) {}
+  ~DeferStopSignals() { g_deferStopSignals.store(before_); }
+  DeferStopSignals(const DeferStopSignals&) = delete;
+  DeferStopSignals& operator=(const DeferStopSignals&) = delete;
   const std::atomic<bool>& Flag() const { return g_interrupted; }
 
  private:
-  void (*previous_)(int) = SIG_DFL;
-  bool installed_ = false;
+  bool before_;
 };
+
+constexpr const char* kInterruptedBeforeUpdate =
+    "Interrupted before the update began: nothing was sent to the board, which runs its firmware as before.";
 
 // Message boxes of the image checks become plain lines: collected here and
 // printed by the command, instead of the default presenter's.
@@ -510,6 +561,7 @@ class Runner {
       o.simChipAddress = g_.simChip.chipAddress;
       o.trace = g_.trace;
       o.timeoutMs = g_.timeoutMs;
+      o.interrupted = &g_interrupted;
       o.chipAddress = g_.address;
       std::ostream* err = &err_;
       o.traceOut = [err](const std::string& line) { std::osyncstream(*err) << line << std::flush; };
@@ -1072,27 +1124,44 @@ class Runner {
     if (!Open().WaitForBoard(g_.timeoutMs))
       return Fail("No lamp board arrived within " + std::to_string(g_.timeoutMs) + " ms.");
     const auto devices = Open().List();
-    if (!devices.empty()) out_ << "Lamp board attached: " << devices.front().path << "\n";
+    if (!devices.empty()) {
+      const HidDeviceInfo& d = devices.front();
+      out_ << "Lamp board attached: " << d.path;
+      // Attached, but not for chip commands until its update is finished.
+      if (d.releaseNumber == kReleaseBootloader)
+        out_ << " (in its bootloader: an update did not finish; 'corvelctl flash FILE' finishes it)";
+      out_ << "\n";
+    }
     return kExitOk;
   }
 
-  // The script's commands, one a line, with their line numbers.
+  // The script's commands, one a line, with their line numbers. The whole
+  // script is read first, never more than a script can be: a device or a
+  // runaway file is refused at the limit, and so is a line no command needs.
   static std::vector<std::pair<int, std::vector<std::string>>> ReadScript(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw StepRefused{"cannot read the script '" + path + "'"};
+    std::string error;
+    const auto text = ReadAtMost(path, setup::kMaxFileBytes, error);
+    if (!text) {
+      if (error.rfind("cannot read", 0) == 0) throw StepRefused{"cannot read the script '" + path + "'"};
+      throw StepRefused{"'" + path + "' is far too large for a script (more than " +
+                        std::to_string(setup::kMaxFileBytes) + " bytes)"};
+    }
     std::vector<std::pair<int, std::vector<std::string>>> steps;
-    std::string line;
-    std::size_t bytes = 0;
-    for (int number = 1; std::getline(in, line); ++number) {
-      bytes += line.size() + 1;
-      if (bytes > setup::kMaxFileBytes) throw StepRefused{"'" + path + "' is far too large for a script"};
-      std::istringstream words(line);
+    std::size_t start = 0;
+    for (int number = 1; start < text->size(); ++number) {
+      std::size_t end = text->find('\n', start);
+      if (end == std::string::npos) end = text->size();
+      const std::string_view line(text->data() + start, end - start);
+      start = end + 1;
+      if (line.size() > kMaxScriptLine)
+        throw UsageError{path + " line " + std::to_string(number) + " is " + std::to_string(line.size()) +
+                         " characters long; a command line holds at most " + std::to_string(kMaxScriptLine)};
+      std::istringstream words{std::string(line)};
       std::vector<std::string> sub;
       for (std::string w; words >> w;) sub.push_back(w);
       if (sub.empty() || sub[0][0] == '#') continue;
       steps.emplace_back(number, std::move(sub));
     }
-    if (in.bad()) throw StepRefused{"cannot read the script '" + path + "'"};
     return steps;
   }
 
@@ -1127,6 +1196,21 @@ class Runner {
     // Every step's arguments were checked before the run (Check): a mistake
     // in the last step must not leave the board with the first steps done.
     if (validating_) {
+      // The chip starts blink a second time only after a reset (the blink
+      // help says so): a second blink without one would be reported as
+      // running while the chip does not run it.
+      bool blinkStarted = false;
+      for (std::size_t i = 0; i < steps.size(); ++i) {
+        const std::string& name = steps[i][0];
+        const bool resets = name == "reset" ||
+                            (name == "blink" && std::find(steps[i].begin(), steps[i].end(), "--reset") != steps[i].end());
+        if (name == "blink" && blinkStarted && !resets)
+          throw UsageError{(places.empty() ? "batch step " + std::to_string(i + 1) : places[i]) +
+                           ": blink starts a second time without a chip reset since the first; the chip needs one "
+                           "before blink starts again (give this blink --reset, or put a 'reset' step before it)"};
+        if (resets) blinkStarted = false;
+        if (name == "blink") blinkStarted = true;
+      }
       for (std::size_t i = 0; i < steps.size(); ++i) {
         const std::size_t checks = boardChecks_.size();
         try {
@@ -1161,6 +1245,13 @@ class Runner {
       }
     }
     return kExitOk;
+  }
+
+  // An output that is the input would be replaced by what was made from it:
+  // the input is gone, whatever the path is called.
+  static void RefuseOutputThatIsInput(const std::string& output, const std::string& input) {
+    if (SameFile(output, input))
+      throw UsageError{"the output '" + output + "' is the input file '" + input + "': give another name with -o"};
   }
 
   // ---- setup files ----
@@ -1202,6 +1293,7 @@ class Runner {
     std::optional<std::string> path;
     bool dryRun = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
+      if (args[i] == "--dry-run" && dryRun) throw UsageError{"--dry-run is given twice; give it once"};
       if (args[i] == "--dry-run") dryRun = true;
       else if (args[i].rfind("-", 0) == 0 && args[i].size() > 1) throw UsageError{"unknown option '" + args[i] + "' for apply"};
       else if (!path) path = args[i];
@@ -1247,12 +1339,16 @@ class Runner {
       const std::string& a = args[i];
       if (a == "--c" || a == "--json") {
         if (c && *c != (a == "--c")) throw UsageError{"export writes either --c or --json"};
+        if (c) throw UsageError{a + " is given twice; give it once"};
         c = a == "--c";
-      } else if (a == "-o" || a == "--output") {
-        if (i + 1 >= args.size()) throw UsageError{a + " needs a file name"};
-        output = args[++i];
-      } else if (a.rfind("--output=", 0) == 0) {
-        output = a.substr(9);
+      } else if (a == "-o" || a == "--output" || a.rfind("--output=", 0) == 0) {
+        if (output) throw UsageError{"-o (--output) is given twice; give it once"};
+        if (a.rfind("--output=", 0) == 0) {
+          output = a.substr(9);
+        } else {
+          if (i + 1 >= args.size()) throw UsageError{a + " needs a file name"};
+          output = args[++i];
+        }
       } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
         throw UsageError{"unknown option '" + a + "' for export"};
       } else if (!path) {
@@ -1263,6 +1359,7 @@ class Runner {
     }
     if (!path || !c) throw UsageError{"usage: export SETUP.json --c|--json [-o OUT]"};
     if (output && output->empty()) throw UsageError{"-o needs a file name"};
+    if (output) RefuseOutputThatIsInput(*output, *path);
     const setup::Setup s = LoadSetup(*path);
     if (validating_) return kExitOk;
     const std::string text = *c ? setup::ExportCHeader(s, std::filesystem::path(*path).filename().string())
@@ -1271,11 +1368,8 @@ class Runner {
       out_ << text;
       return kExitOk;
     }
-    errno = 0;
-    std::ofstream file(*output, std::ios::binary | std::ios::trunc);
-    if (file) file << text;
-    file.close();
-    if (!file) return Fail("cannot write '" + *output + "'" + (errno ? std::string(": ") + std::strerror(errno) : ""));
+    std::string error;
+    if (!ReplaceFile(*output, text, error)) return Fail(error);
     return kExitOk;
   }
 
@@ -1299,8 +1393,10 @@ class Runner {
         return args[++i];
       };
       if (a == "-o" || a == "--output" || a.rfind("--output=", 0) == 0) {
+        if (output) throw UsageError{"-o (--output) is given twice; give it once"};
         output = value(a == "-o" ? "-o" : "--output");
       } else if (a == "--check-word" || a.rfind("--check-word=", 0) == 0) {
+        if (checkWordText) throw UsageError{"--check-word is given twice; give it once"};
         checkWordText = value("--check-word");
       } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
         throw UsageError{"unknown option '" + a + "' for image make"};
@@ -1311,6 +1407,8 @@ class Runner {
       }
     }
     if (!raw || !output) throw UsageError{"usage: image make RAW -o OUT [--check-word auto|0|HEX]"};
+    if (output->empty()) throw UsageError{"-o needs a file name"};
+    RefuseOutputThatIsInput(*output, *raw);
     std::optional<std::uint32_t> checkWord;  // unset: auto
     if (checkWordText && *checkWordText != "auto") {
       checkWord = ParseHexWord(*checkWordText);
@@ -1337,10 +1435,9 @@ class Runner {
     // with the checksum of the flash it programmed: the data's checksum.
     const std::uint32_t word = checkWord.value_or(checksum);
     const std::vector<std::uint8_t> file = BuildImageFile(data, word);
-    std::ofstream outFile(*output, std::ios::binary | std::ios::trunc);
-    outFile.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-    outFile.close();
-    if (!outFile) return Fail("cannot write '" + *output + "'");
+    std::string error;
+    if (!ReplaceFile(*output, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()), error))
+      return Fail(error);
 
     if (g_.json) {
       out_ << "{\"path\":" << JsonString(*output) << ",\"length\":" << data.size() << ",\"check_word\":" << word
@@ -1383,6 +1480,7 @@ class Runner {
     if (args.size() == 3 && args[1] == "--all") return FlashAll(args[2]);
     if (args.size() != 2 || args[1] == "--all") throw UsageError{"usage: flash [--all] FILE"};
     if (validating_) return kExitOk;
+    DeferStopSignals stopSignals;
     auto buffer = std::make_unique<ImageBuffer>();
     std::uint32_t length = 0, checkWord = 0;
     if (!LoadImage(args[1], *buffer, length, checkWord)) return kExitFailure;
@@ -1393,7 +1491,8 @@ class Runner {
     Flasher flasher(Open().Lamp());
     std::string error;
     if (!flasher.BootloaderAttached() && !RequireBoard(error, "it is not updated (the window would not offer it)"))
-      return Fail(error);
+      return Fail(stopSignals.Flag().load() ? kInterruptedBeforeUpdate : error);
+    if (stopSignals.Flag().load()) return Fail(kInterruptedBeforeUpdate);
 
     ProgressView progress(err_, StderrIsTerminal(err_));
     std::vector<std::string> notes;
@@ -1407,12 +1506,8 @@ class Runner {
     };
     events.progress = [&](unsigned percent) { progress.Update(percent); };
 
-    FlashOutcome outcome;
-    {
-      ScopedInterruptHandler interrupt;
-      outcome = flasher.Run(std::span<const std::uint8_t>(buffer->data(), buffer->size()), length, checkWord,
-                            interrupt.Flag(), events, error);
-    }
+    const FlashOutcome outcome = flasher.Run(std::span<const std::uint8_t>(buffer->data(), buffer->size()), length,
+                                             checkWord, stopSignals.Flag(), events, error);
     progress.Break();
     if (g_.json) {
       const char* result = outcome == FlashOutcome::kDone ? "done" : outcome == FlashOutcome::kStopped ? "stopped"
@@ -1423,6 +1518,13 @@ class Runner {
     }
     if (outcome != FlashOutcome::kDone) return Fail(error);
     return kExitOk;
+  }
+
+  // A board's failure as one line, for the lines that name the board: the
+  // same words the single-board update prints, what to do next included.
+  static std::string OneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
   }
 
   // One board of `flash --all`: what it is called in the lines, and how it went.
@@ -1445,6 +1547,7 @@ class Runner {
                        "Use --trace (each line names its board), or update one board at a time with "
                        "--serial SN --log FILE"};
     if (validating_) return kExitOk;
+    DeferStopSignals stopSignals;
     auto buffer = std::make_unique<ImageBuffer>();
     std::uint32_t length = 0, checkWord = 0;
     if (!LoadImage(path, *buffer, length, checkWord)) return kExitFailure;
@@ -1462,11 +1565,10 @@ class Runner {
                            << path << " (" << length << " bytes).\n" << std::flush;
 
     const std::span<const std::uint8_t> image(buffer->data(), buffer->size());
-    ScopedInterruptHandler interrupt;
     std::vector<std::thread> workers;
     workers.reserve(boards.size());
     for (BoardFlash& board : boards)
-      workers.emplace_back([&, &b = board] { FlashOne(process, b, image, length, checkWord, interrupt.Flag()); });
+      workers.emplace_back([&, &b = board] { FlashOne(process, b, image, length, checkWord, stopSignals.Flag()); });
     for (auto& w : workers) w.join();
 
     std::size_t done = 0;
@@ -1489,7 +1591,7 @@ class Runner {
     for (const auto& b : boards) {
       summary << "  " << b.name << " (" << b.device.path << "): "
               << (b.outcome == FlashOutcome::kDone ? "done" : b.outcome == FlashOutcome::kStopped ? "stopped" : "FAILED");
-      if (b.outcome != FlashOutcome::kDone) summary << ": " << b.error.substr(0, b.error.find('\n'));
+      if (b.outcome != FlashOutcome::kDone) summary << ": " << OneLine(b.error);
       summary << "\n";
     }
     summary << std::flush;
@@ -1505,6 +1607,7 @@ class Runner {
     session::LampSessionOptions o;
     o.ownLink = true;
     o.timeoutMs = g_.timeoutMs;
+    o.interrupted = &interrupted;
     // By serial number where the board has one: its path may change when it
     // restarts into its bootloader.
     if (board.device.serialNumber.empty()) o.choice.path = board.device.path;
@@ -1544,7 +1647,10 @@ class Runner {
         // As for one board: only a board identified as one of ours is updated.
         BoardInfo info;
         if (!lamp.Identify(info, g_.address, error)) {
-          board.error = error;
+          board.error = interrupted.load() ? kInterruptedBeforeUpdate : error;
+        } else if (interrupted.load()) {
+          board.error = kInterruptedBeforeUpdate;
+          board.outcome = FlashOutcome::kStopped;
         } else if (info.chipBoard.empty()) {
           board.error = "The board reports id " + (info.boardId ? std::to_string(*info.boardId) : std::string("(none)")) +
                         ", which names no known chip board: it is not updated.";
@@ -1565,7 +1671,7 @@ class Runner {
         board.outcome = flasher.Run(image, length, checkWord, interrupted, events, error);
         if (board.outcome != FlashOutcome::kDone) board.error = error;
       }
-      line(board.outcome == FlashOutcome::kDone ? "done" : "failed: " + board.error.substr(0, board.error.find('\n')));
+      line(board.outcome == FlashOutcome::kDone ? "done" : "failed: " + OneLine(board.error));
     }
     if (simBoard) process.RouteSimEvents(*simBoard, platform::kNoHandle);
   }
@@ -1586,9 +1692,11 @@ class Runner {
 void SetSessionHooks(SessionHooks hooks) { Hooks() = std::move(hooks); }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  ScopedStopSignals stopSignals;
   Globals g;
   std::size_t i = 0;
   std::vector<std::string> faultSpecs;
+  std::set<std::string> given;  // the options seen so far
   try {
     for (; i < args.size(); ++i) {
       const std::string& a = args[i];
@@ -1598,10 +1706,15 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return args[++i];
       };
       if (a.rfind("--", 0) != 0 && a != "-h") break;
+      // Which of two values was meant is not for us to guess. (Two fault
+      // lists are read as one, which refuses a fault named in both.)
+      const std::string name = a.substr(0, a.find('='));
+      if (name != "--sim-faults" && !given.insert(name).second) throw UsageError{name + " is given twice; give it once"};
       if (a == "-h" || a == "--help") {
         out << kToolHelp;
         return kExitOk;
       } else if (a == "--version") {
+        if (i + 1 < args.size()) throw UsageError{"--version takes nothing after it, not '" + args[i + 1] + "'"};
         out << "corvelctl " << kCorvelVersion << "\n";
         return kExitOk;
       } else if (a == "--sim") {
@@ -1624,6 +1737,17 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       } else if (a == "--sim-latency" || a.rfind("--sim-latency=", 0) == 0) {
         std::string error;
         if (!sim::ParseLatency(value("--sim-latency"), g.simFaults, error)) throw UsageError{error};
+        // Each connect step waits kConnectAnswerMs for its answer, which
+        // comes as three reports one after the other (the acknowledgement,
+        // and the version's answer in two): at this delay per report or more
+        // no answer is ever in time, and no board would be identified.
+        constexpr int kReportsPerAnswer = 3;
+        constexpr int kLatencyBoundMs = static_cast<int>(session::LampSession::kConnectAnswerMs) / kReportsPerAnswer;
+        if (g.simFaults.reportLatency >= std::chrono::milliseconds(kLatencyBoundMs))
+          throw UsageError{"--sim-latency must stay below " + std::to_string(kLatencyBoundMs) +
+                           " ms: a connect step waits " + std::to_string(session::LampSession::kConnectAnswerMs) +
+                           " ms for its answer, " + std::to_string(kReportsPerAnswer) +
+                           " reports each delayed that long, so no board would ever be identified"};
         g.simKnobsGiven = true;
       } else if (a == "--sim-faults" || a.rfind("--sim-faults=", 0) == 0) {
         // Read as one list, so that a fault named in two of them is refused
@@ -1666,10 +1790,17 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (i >= args.size()) throw UsageError{"no command given"};
     if (g.simKnobsGiven && !g.sim) throw UsageError{"--sim-latency, --sim-faults, --sim-seed and --sim-chip-address need --sim"};
+    // Two ways of naming the board: which one counts is not for us to guess.
+    if (!g.devicePath.empty() && !g.serial.empty())
+      throw UsageError{"--device and --serial exclude each other: name the board by one of them"};
     // On the simulated bench, --device names one of its boards by path.
     if (!g.devicePath.empty() && g.sim && g.devicePath.rfind("sim:", 0) != 0)
       throw UsageError{"--device and --sim exclude each other"};
     const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    // An update defers a stop signal from its first moment (the board is
+    // identified before anything is sent; a signal then ends that wait).
+    std::optional<DeferStopSignals> update;
+    if (command[0] == "flash") update.emplace();
     std::ofstream log;  // outlives the session, whose reader thread writes to it
     int rc;
     {

@@ -141,6 +141,7 @@ std::optional<std::string> ParseEffectArgs(const std::vector<std::string>& args,
   for (; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (blink && a == "--reset") {
+      if (request.reset) return "--reset is given twice; give it once";
       request.reset = true;
       continue;
     }

@@ -36,6 +36,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
 
   session::LampSessionOptions lampOptions;
   lampOptions.timeoutMs = options_.timeoutMs;
+  lampOptions.interrupted = options_.interrupted;
   lampOptions.choice.serial = options_.serial;
   std::unique_ptr<HidBackend> backend;
   std::unique_ptr<platform::DeviceMonitor> monitor;

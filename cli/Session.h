@@ -4,6 +4,7 @@
 // the simulated bench, the chosen board, the trace and the register commands.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -42,6 +43,8 @@ struct SessionOptions {
   std::uint8_t chipAddress = 0x5B;
   std::function<void(const std::string&)> traceOut;  // where --trace lines go
   std::function<void(const std::string&)> logOut;    // where --log's CSV rows go; empty: no log
+  // Raised by a stop signal: ends a wait for the board (null: never).
+  const std::atomic<bool>* interrupted = nullptr;
 };
 
 class Session {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -82,8 +83,25 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
       {"--sim-seed", "2", "info"},
       {"--sim-latency", "5", "info"},
       {"--sim", "--sim-latency", "soon", "info"},
+      {"--sim", "--sim-latency", "500", "info"},
       {"--sim", "--sim-faults", "drop=200", "info"},
       {"--sim", "--sim-faults", "lose=2", "info"},
+      // Two ways of naming one board.
+      {"--sim=1,3", "--serial", "QVSIM0002", "--device", "sim:lamp-board/1", "info"},
+      // An option given twice: which value was meant is not for us to guess.
+      {"--sim", "--sim-seed", "2", "--sim-seed", "3", "info"},
+      {"--sim", "--address", "0x58", "--address=0x59", "info"},
+      {"--sim", "--log", "a.csv", "--log", "b.csv", "info"},
+      {"--sim", "--sim=3", "info"},
+      {"--sim", "--timeout", "100", "--timeout", "200", "info"},
+      {"--sim", "--trace", "--trace", "info"},
+      {"--version", "extra"},
+      {"export", "x.json", "--c", "-o", "a.h", "--output=b.h"},
+      {"--sim", "blink", "--reset", "--reset", "--ramp-on", "315", "--ramp-off", "315", "--keep-on", "315", "--keep-off",
+       "315"},
+      // The chip starts blink again only after a reset (the help says so).
+      {"--sim", "batch", "blink --ramp-on 315 --ramp-off 315 --keep-on 315 --keep-off 315",
+       "blink --ramp-on 630 --ramp-off 630 --keep-on 630 --keep-off 630"},
   };
   for (const auto& args : cases) {
     auto r = Ctl(args);
@@ -93,6 +111,18 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
     EXPECT_NE(r.err.find("Try 'corvelctl --help'."), std::string::npos) << joined;
     EXPECT_TRUE(r.out.empty()) << joined;
   }
+  EXPECT_FALSE(std::filesystem::exists("a.csv") || std::filesystem::exists("b.csv"));
+  // Each option's refusal names it.
+  auto r = Ctl({"--sim", "--sim-seed=2", "--sim-seed", "3", "info"});
+  EXPECT_NE(r.err.find("--sim-seed is given twice"), std::string::npos) << r.err;
+  r = Ctl({"--sim", "--sim-latency=600", "info"});
+  EXPECT_NE(r.err.find("--sim-latency must stay below 500 ms"), std::string::npos) << r.err;
+  r = Ctl({"--sim", "--serial", "QVSIM0001", "--device", "sim:lamp-board", "info"});
+  EXPECT_NE(r.err.find("--device and --serial exclude each other"), std::string::npos) << r.err;
+  // With a reset between them, two blinks are fine.
+  r = Ctl({"--sim", "batch", "blink --ramp-on 315 --ramp-off 315 --keep-on 315 --keep-off 315",
+           "blink --reset --ramp-on 630 --ramp-off 630 --keep-on 630 --keep-off 630"});
+  EXPECT_EQ(r.rc, 0) << r.err;
 }
 
 TEST(CliTest, HelpForTheToolAndEachCommand) {
@@ -215,6 +245,40 @@ TEST(CliTest, EveryStepOfTheConnectAsksAgainForALostAnswer) {
     EXPECT_NE(r.out.find("Chip connected successfully!"), std::string::npos) << r.out;
     EXPECT_EQ(sent, 3) << "sent, sent again by the engine, asked again: (" << cls << "," << cmd << ")";
     EXPECT_EQ(run.recoveries, 0);
+  }
+}
+
+// A board that answers some steps of the connect sequence and never one of
+// them: each link asks that step again until its asks run out, then the link
+// is reset and reconnected, and after the bounded number of recoveries the
+// command gives up with the one piece of advice. The steps after the one
+// that goes unanswered are never sent: each waits for the one before.
+TEST(CliTest, AConnectStepWhoseAnswerIsAlwaysLostIsGivenUpAfterTheRecoveries) {
+  const struct {
+    std::uint8_t cls, cmd, answer;
+  } steps[] = {{1, 1, 2}, {64, 10, 11}, {64, 1, 2}, {1, 32, 33}};
+  for (std::size_t k = 0; k < std::size(steps); ++k) {
+    const auto& step = steps[k];
+    SCOPED_TRACE(std::to_string(step.cls) + "," + std::to_string(step.cmd));
+    HookedRun run;
+    std::map<std::pair<int, int>, int> sent;
+    run.tap = [&](Session& s, const std::uint8_t* report) {
+      for (const auto& other : steps)
+        if (Carries(report, other.cls, other.cmd)) ++sent[{other.cls, other.cmd}];
+      sim::SimFaults faults;
+      faults.loseAnswers = {step.cls, step.answer, 1'000'000};
+      s.Sim()->SetFaults(faults);
+    };
+    const auto r = run({"--sim", "info"});
+    EXPECT_EQ(r.rc, 1);
+    const std::string advice = "Re-plug it and try again.";
+    const auto at = r.err.find(advice);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("try again", at + advice.size()), std::string::npos) << r.err;
+    EXPECT_EQ(run.recoveries, Session::kMaxRecoveries);
+    EXPECT_EQ((sent[{step.cls, step.cmd}]), (Session::kMaxRecoveries + 1) * Session::kConnectAsks);
+    for (std::size_t later = k + 1; later < std::size(steps); ++later)
+      EXPECT_EQ((sent[{steps[later].cls, steps[later].cmd}]), 0) << "sent before the step before it was answered";
   }
 }
 
@@ -384,6 +448,27 @@ TEST(CliTest, ABoardThatWentUnderTheCommandIsALostLinkHoweverItsGoingIsSeen) {
     EXPECT_NE(error.find("Link lost during the register read: USB Hid device not found!"), std::string::npos)
         << error;
   }
+}
+
+// A board left in its bootloader by an update that stopped is attached and
+// answering: it is named as such, with how to finish the update.
+TEST(CliTest, ABoardInItsBootloaderIsNamedAsSuchWithHowToFinishTheUpdate) {
+  cli::SetSessionHooks({[](Session& s) { s.Sim()->RestartIntoBootloader(); }, {}});
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"info"}, {"reg", "read", "0x20"}, {"address", "0x59"}}) {
+    std::vector<std::string> args{"--sim"};
+    args.insert(args.end(), command.begin(), command.end());
+    const auto r = Ctl(args);
+    EXPECT_EQ(r.rc, 1) << command[0];
+    EXPECT_NE(r.err.find("The lamp board QVSIM0001 (sim:lamp-board) is in its bootloader"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("'corvelctl flash FILE' finishes it"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("No lamp board found"), std::string::npos) << r.err;
+  }
+  const auto r = Ctl({"--sim", "wait"});
+  cli::SetSessionHooks({});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(r.out, "Lamp board attached: sim:lamp-board (in its bootloader: an update did not finish; 'corvelctl flash "
+                   "FILE' finishes it)\n");
 }
 
 namespace {

@@ -129,16 +129,26 @@ TEST_F(SetupCommandsTest, BatchFileRunsAScriptAndNamesTheLineOfAMistake) {
   EXPECT_NE(r.result.err.find(bad + " line 3: pin 7 is not on this board"), std::string::npos) << r.result.err;
   EXPECT_TRUE(r.writes.empty());
 
+  const std::string kTimes = "--ramp-on 315ms --ramp-off 315ms --keep-on 315ms --keep-off 315ms";
   for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--sim", "batch", "--file"}, "batch --file needs a script"},
            {{"--sim", "batch", "--file", script, "reset"}, "no commands beside it"},
            {{"--sim", "batch", "--file", File("empty.txt", "# nothing\n\n")}, "holds no command"},
-           {{"--sim", "batch", "--file", File("nested.txt", "batch 'reset'\n")}, "line 1: batch cannot be nested"}}) {
+           {{"--sim", "batch", "--file", File("nested.txt", "batch 'reset'\n")}, "line 1: batch cannot be nested"},
+           {{"--sim", "batch", "--file", File("long.txt", "reset\nreg read 0x20" + std::string(5000, ' ') + "\n")},
+            "long.txt line 2 is 5013 characters long; a command line holds at most 4096"},
+           {{"--sim", "batch", "--file", File("blinks.txt", "blink " + kTimes + "\nled 0\nblink " + kTimes + "\n")},
+            "blinks.txt line 3: blink starts a second time without a chip reset since the first"}}) {
     const auto u = RunOnChip(args);
     EXPECT_EQ(u.result.rc, 2) << says;
     EXPECT_NE(u.result.err.find(says), std::string::npos) << u.result.err;
     EXPECT_TRUE(u.writes.empty());
   }
+  // Read up to the limit and no further: a device that never ends is
+  // refused at the limit, not read line by line until memory runs out.
+  const auto endless = Ctl({"--sim", "batch", "--file", "/dev/zero"});
+  EXPECT_EQ(endless.rc, 1);
+  EXPECT_NE(endless.err.find("'/dev/zero' is far too large for a script"), std::string::npos) << endless.err;
 }
 
 TEST_F(SetupCommandsTest, ExportWritesTheSameListForTheFirmware) {
@@ -158,6 +168,29 @@ TEST_F(SetupCommandsTest, ExportWritesTheSameListForTheFirmware) {
   EXPECT_NE(r.out.find("\"register\": \"0x13\",\n      \"value\": \"0x00\",\n      \"meaning\": \"LED / GPIO mode, port 1: LED\""),
             std::string::npos)
       << r.out;
+  // An output that is the input is refused, whatever the path is called
+  // (another spelling, a link, a second name of the file), and the input
+  // is left as it was.
+  const auto input = File("in.json", kSetup);
+  std::filesystem::create_symlink(input, dir_ / "link.json");
+  std::filesystem::create_hard_link(input, dir_ / "second.json");
+  for (const std::string& same : {input, (dir_ / "." / "in.json").string(), (dir_ / "link.json").string(),
+                                  (dir_ / "second.json").string()})
+    for (const char* format : {"--c", "--json"}) {
+      r = Ctl({"export", input, format, "-o", same});
+      EXPECT_EQ(r.rc, 2) << same;
+      EXPECT_NE(r.err.find("is the input file"), std::string::npos) << r.err;
+      std::ifstream kept(input);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), kSetup) << same;
+    }
+  // An existing output is replaced by a file written whole beside it: a
+  // second name of the old file keeps the old content.
+  std::filesystem::create_hard_link(out, dir_ / "old-setup.h");
+  r = Ctl({"export", file, "--json", "-o", out});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  std::ifstream old((dir_ / "old-setup.h").string()), replaced(out);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), header);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(replaced), {}), setup::ExportJsonList(*setup::ParseSetup(kSetup, error)));
   // The tool's help names the commands.
   r = Ctl({"--help"});
   for (const char* line : {"  batch --file SCRIPT ", "  apply SETUP.json ", "  export SETUP.json --c|--json [-o OUT]"})

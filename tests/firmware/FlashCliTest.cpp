@@ -194,6 +194,11 @@ TEST_F(FlashCliTest, ImageCommandsReportEachRefusalOnOneLine) {
       {"image", "make", raw, "-o", Path("x"), "--check-word", "123456789"},
       {"image", "make", raw, "-o", Path("x"), "--check-word"},
       {"image", "make", raw, "-o", Path("x"), "--bogus"},
+      {"image", "make", raw, "-o", Path("x"), "-o", Path("y")},
+      {"image", "make", raw, "-o", Path("x"), "--check-word", "0", "--check-word=1"},
+      // The raw data would be replaced by the image made of it.
+      {"image", "make", raw, "-o", raw},
+      {"image", "make", raw, "-o", dir.string() + "/./raw.bin"},
       {"flash"},
       {"flash", good, "extra"},
   };
@@ -202,6 +207,8 @@ TEST_F(FlashCliTest, ImageCommandsReportEachRefusalOnOneLine) {
     EXPECT_EQ(r.rc, 2) << args.back();
     EXPECT_TRUE(Has(r.err, "Try 'corvelctl --help'.")) << r.err;
   }
+  std::ifstream kept(raw, std::ios::binary);
+  EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(kept), {}), Pattern(100));
 }
 
 TEST_F(FlashCliTest, FailedUpdatesSayWhatHappenedAndWhatToDoNext) {
@@ -263,31 +270,61 @@ std::atomic<int> g_outerInterrupts{0};
 void OuterHandler(int) { ++g_outerInterrupts; }
 }  // namespace
 
+// Ctrl-C, SIGTERM (a service manager stopping it) and SIGHUP (its terminal
+// closed) all stop an update after the current block and say how to finish;
+// the handlers in place before are back afterwards.
 TEST_F(FlashCliTest, CtrlCStopsAfterTheCurrentBlockAndGivesTheSignalBack) {
   const std::string image = Path("fw.qvbin");
   ASSERT_EQ(Ctl({"image", "make", Write("raw.bin", Pattern(64 * 1024)), "-o", image}).rc, 0);
-  const auto previous = std::signal(SIGINT, OuterHandler);
-
-  std::atomic<int> blocks{0};
-  const auto r = WithBoard({"--sim", "flash", image}, [&](Session& s) {
-    // Ctrl-C while the tenth block goes out.
-    s.Communication().Hid()->SetReportTap([&](bool out, const std::uint8_t* report, std::size_t) {
-      // Sent to the process, as a terminal's Ctrl-C is: the worker and reader
-      // threads block it, so it reaches the thread that waits for the user.
-      if (out && report[1] == boot::kOpBlock && ++blocks == 10) kill(getpid(), SIGINT);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    g_outerInterrupts = 0;
+    const auto previous = std::signal(signal, OuterHandler);
+    std::atomic<int> blocks{0};
+    const auto r = WithBoard({"--sim", "flash", image}, [&](Session& s) {
+      // Ctrl-C while the tenth block goes out.
+      s.Communication().Hid()->SetReportTap([&](bool out, const std::uint8_t* report, std::size_t) {
+        // Sent to the process, as a terminal's Ctrl-C is: the worker and reader
+        // threads block it, so it reaches the thread that waits for the user.
+        if (out && report[1] == boot::kOpBlock && ++blocks == 10) kill(getpid(), signal);
+      });
     });
-  });
-  EXPECT_EQ(r.rc, 1);
-  EXPECT_TRUE(Has(r.err, "Stopping after the current block (Ctrl-C again quits at once)...\n")) << r.err;
-  EXPECT_TRUE(Has(r.err, "corvelctl: Update stop! The board stays in its bootloader, ready for another try.\n"))
-      << r.err;
-  EXPECT_FALSE(Has(r.err, "Update ended")) << r.err;
-  EXPECT_EQ(releaseAtEnd, sim::kReleaseBootloader) << "it was not asked to run half an image";
-  EXPECT_EQ(g_outerInterrupts, 0) << "the update's own handler took the signal";
-  EXPECT_LT(blocks, 2048) << "the whole image went out";
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_TRUE(Has(r.err, "Stopping after the current block (Ctrl-C again quits at once)...\n")) << r.err;
+    EXPECT_TRUE(Has(r.err, "corvelctl: Update stop! The board stays in its bootloader, ready for another try.\n"))
+        << r.err;
+    EXPECT_TRUE(Has(r.err, "run 'corvelctl flash' again to finish the update")) << r.err;
+    EXPECT_FALSE(Has(r.err, "Update ended")) << r.err;
+    EXPECT_EQ(releaseAtEnd, sim::kReleaseBootloader) << "it was not asked to run half an image";
+    EXPECT_EQ(g_outerInterrupts, 0) << "the update's own handler took the signal";
+    EXPECT_LT(blocks, 2048) << "the whole image went out";
 
-  // The handler in place before the update is back.
-  EXPECT_EQ(std::signal(SIGINT, previous), &OuterHandler);
+    // The handler in place before the update is back.
+    EXPECT_EQ(std::signal(signal, previous), &OuterHandler);
+  }
+}
+
+// From the first moment: a signal while the board is still being identified
+// (its settle pause, its handshake) ends the wait, and nothing is sent.
+TEST_F(FlashCliTest, ASignalBeforeTheUpdateBeganEndsItWithNothingSent) {
+  const std::string image = Path("fw.qvbin");
+  ASSERT_EQ(Ctl({"image", "make", Write("raw.bin", Pattern(4096)), "-o", image}).rc, 0);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    g_outerInterrupts = 0;
+    const auto previous = std::signal(signal, OuterHandler);
+    const auto r = WithBoard({"--sim", "flash", image}, [&](Session& s) {
+      s.Communication().Hid()->SetReportTap([signal](bool out, const std::uint8_t* report, std::size_t) {
+        if (out && report[1] == 0x5A && report[14] == 1 && report[15] == 1) kill(getpid(), signal);  // the handshake
+      });
+    });
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_TRUE(Has(r.err, "corvelctl: Interrupted before the update began: nothing was sent to the board")) << r.err;
+    EXPECT_FALSE(Has(r.err, "Set boot value")) << r.err;
+    EXPECT_EQ(releaseAtEnd, sim::kReleaseApplication);
+    EXPECT_EQ(g_outerInterrupts, 0);
+    EXPECT_EQ(std::signal(signal, previous), &OuterHandler);
+  }
 }
 
 using namespace std::chrono_literals;
