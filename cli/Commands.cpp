@@ -1801,6 +1801,16 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     // identified before anything is sent; a signal then ends that wait).
     std::optional<DeferStopSignals> update;
     if (command[0] == "flash") update.emplace();
+    // The log is appended to: named like a file the command reads (a setup,
+    // a script, an image), it would have rows added to that file before it
+    // is read. Every word is looked at, those of a batch's steps too.
+    if (!g.logPath.empty())
+      for (const auto& arg : command) {
+        std::istringstream words(arg);
+        for (std::string word; words >> word;)
+          if (SameFile(word, g.logPath))
+            throw UsageError{"--log '" + g.logPath + "' is the file '" + word + "' the command reads: give the log another name"};
+      }
     std::ofstream log;  // outlives the session, whose reader thread writes to it
     int rc;
     {

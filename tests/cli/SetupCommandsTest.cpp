@@ -135,6 +135,9 @@ TEST_F(SetupCommandsTest, BatchFileRunsAScriptAndNamesTheLineOfAMistake) {
            {{"--sim", "batch", "--file", script, "reset"}, "no commands beside it"},
            {{"--sim", "batch", "--file", File("empty.txt", "# nothing\n\n")}, "holds no command"},
            {{"--sim", "batch", "--file", File("nested.txt", "batch 'reset'\n")}, "line 1: batch cannot be nested"},
+           // The log would have its rows appended to the script it runs.
+           {{"--sim", "--log", script, "batch", "--file", script}, "is the file '" + script + "' the command reads"},
+           {{"--sim", "--log", script, "batch", "apply " + script}, "is the file '" + script + "' the command reads"},
            {{"--sim", "batch", "--file", File("long.txt", "reset\nreg read 0x20" + std::string(5000, ' ') + "\n")},
             "long.txt line 2 is 5013 characters long; a command line holds at most 4096"},
            {{"--sim", "batch", "--file", File("blinks.txt", "blink " + kTimes + "\nled 0\nblink " + kTimes + "\n")},
@@ -144,6 +147,7 @@ TEST_F(SetupCommandsTest, BatchFileRunsAScriptAndNamesTheLineOfAMistake) {
     EXPECT_NE(u.result.err.find(says), std::string::npos) << u.result.err;
     EXPECT_TRUE(u.writes.empty());
   }
+  EXPECT_EQ(std::filesystem::file_size(script), 122u) << "nothing appended";
   // Read up to the limit and no further: a device that never ends is
   // refused at the limit, not read line by line until memory runs out.
   const auto endless = Ctl({"--sim", "batch", "--file", "/dev/zero"});
