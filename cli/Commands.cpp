@@ -1123,14 +1123,15 @@ class Runner {
     NoArgs(args, 1);
     if (!Open().WaitForBoard(g_.timeoutMs))
       return Fail("No lamp board arrived within " + std::to_string(g_.timeoutMs) + " ms.");
-    const auto devices = Open().List();
-    if (!devices.empty()) {
-      const HidDeviceInfo& d = devices.front();
+    for (const HidDeviceInfo& d : Open().List()) {
+      if ((!g_.serial.empty() && d.serialNumber != g_.serial) || (!g_.devicePath.empty() && d.path != g_.devicePath))
+        continue;  // not the board named
       out_ << "Lamp board attached: " << d.path;
       // Attached, but not for chip commands until its update is finished.
       if (d.releaseNumber == kReleaseBootloader)
         out_ << " (in its bootloader: an update did not finish; 'corvelctl flash FILE' finishes it)";
       out_ << "\n";
+      break;
     }
     return kExitOk;
   }

@@ -515,9 +515,12 @@ bool LampSession::Identify(BoardInfo& info, std::uint8_t chipAddress, std::strin
 }
 
 bool LampSession::WaitForBoard(int timeoutMs) {
+  // The chosen board (by serial number or path), not any other that is there.
+  const DeviceChoice choice = comm_->Hid() ? comm_->Hid()->Choice() : DeviceChoice{};
   const auto accepted = [&] {
     for (const auto& d : List())
-      if (d.releaseNumber == kReleaseApplication || d.releaseNumber == kReleaseBootloader) return true;
+      if (choice.Matches(d) && (d.releaseNumber == kReleaseApplication || d.releaseNumber == kReleaseBootloader))
+        return true;
     return false;
   };
   if (accepted()) return true;

@@ -57,9 +57,16 @@ TEST(BenchTest, ACommandForOneBoardNeedsAChoiceAmongSeveral) {
     ASSERT_EQ(r.rc, 0) << r.err;
     EXPECT_TRUE(Has(r.out, "\"board_id\":" + std::to_string(c.boardId) + ",")) << r.out;
   }
-  const auto r = Ctl({"--sim=1,3", "--serial", "NOPE", "info"});
+  auto r = Ctl({"--sim=1,3", "--serial", "NOPE", "info"});
   EXPECT_EQ(r.rc, 1);
   EXPECT_TRUE(Has(r.err, "No lamp board with serial number NOPE is attached.")) << r.err;
+  // Waiting for a board is waiting for the one named.
+  r = Ctl({"--sim=1,3", "--serial", "QVSIM0002", "wait"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(r.out, "Lamp board attached: sim:lamp-board/2\n");
+  r = Ctl({"--sim=1,3", "--serial", "NOPE", "--timeout", "300", "wait"});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_EQ(r.out, "");
 }
 
 TEST(BenchTest, FlashAllUpdatesEveryBoardAndOneFailureStopsNoOther) {
