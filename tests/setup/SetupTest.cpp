@@ -164,6 +164,14 @@ TEST(SetupWritesTest, WritesComeInThePagesOrder) {
   EXPECT_EQ(Plain(setup::SetupWrites(GpioSetup(128))),
             (Writes{{0x12, {0xFF, 0xFF}}, {0x04, {0x00, 0x00}}, {0x11, {0x00}}, {0x06, {0x21, 0x00}}}));
   EXPECT_TRUE(setup::SetupWrites(ChipSetup{}).empty());
+  // GPIO settings in LED mode do nothing: not written, and named as such.
+  ChipSetup ledWithGpio = GpioSetup(1);
+  ledWithGpio.mode = setup::PinMode::kLed;
+  EXPECT_EQ(Plain(setup::SetupWrites(ledWithGpio)), (Writes{{0x12, {0x00, 0x00}}, {0x14, {0x00}}, {0x11, {0x00}}}));
+  EXPECT_EQ(setup::NotWrittenText(ledWithGpio),
+            "pins.direction, gpio.interrupt_disabled and gpio.output_high were not written: the setup puts the pins "
+            "in LED mode, where GPIO settings do nothing.");
+  EXPECT_EQ(setup::NotWrittenText(GpioSetup(1)), "");
 
   // The firmware's list: the same writes register by register, each with
   // what the register page reads in it.
