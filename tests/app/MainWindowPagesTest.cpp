@@ -9,6 +9,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QSignalBlocker>
+#include <QSlider>
 #include <QTableWidget>
 #include <QTest>
 
@@ -238,6 +240,29 @@ TEST_F(MainWindowPagesTest, TabFollowsTheReadingOrderAndTheFocusIsAlwaysShown) {
   // A click moves the focus without the ring: the pointer shows where.
   QTest::mouseClick(g_pRoundPage->CurrentEdit(), Qt::LeftButton);
   EXPECT_EQ(window->Focus()->Around(), nullptr);
+}
+
+// While "Global Max Current" is not known (after a reset) its slider shows
+// no position either: whatever value it holds inside, it looks the same.
+TEST_F(MainWindowPagesTest, TheCurrentSliderSaysNotKnownLikeItsField) {
+  QSlider* slider = g_pRoundPage->CurrentSlider();
+  g_pRoundPage->ResetButton()->click();
+  g_pRoundPage->OnTimer(CRound::kBrightnessTimer);
+  ASSERT_TRUE(g_pRoundPage->CurrentEdit()->text().isEmpty());
+  const auto look = [&](int value) {
+    const QSignalBlocker quiet(slider);
+    slider->setValue(value);
+    return uitest::Grab(slider);
+  };
+  const QImage at40 = look(40), at10 = look(10);
+  EXPECT_EQ(at40, at10) << "the slider shows a position for a current that is not known";
+  uitest::GrabAndSave(slider, QStringLiteral("current_slider_not_known"));
+  // Written, it is known again and shows where it is.
+  g_pRoundPage->CurrentEdit()->setText(QStringLiteral("25"));
+  ASSERT_TRUE(RegisterBecomes(0x11, 0x01));
+  g_pRoundPage->OnTimer(CRound::kBrightnessTimer);
+  EXPECT_NE(uitest::Grab(slider), at10);
+  EXPECT_NE(look(40), look(10));
 }
 
 // The simulated cable's shortcuts and Ctrl+Q work from the program's other
