@@ -736,7 +736,9 @@ void CQV512XX::ToggleMaximize() {
 void CQV512XX::OnDisplayChange(const QRect& workArea) {
   if (workArea == g_workArea) return;  // e.g. a colour-depth change
   g_workArea = workArea;
-  close();
+  // A person who keeps the window (a recording runs) keeps this instance
+  // too: no second one beside it.
+  if (!close()) return;
   if (s_restart) s_restart();
 }
 
