@@ -1,5 +1,8 @@
 #include "app/BoardChooser.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "link/MUSBHid.h"
 #include "link/QVCommunication.h"
 #include "session/LampSession.h"
@@ -8,14 +11,70 @@ BoardChooser::BoardChooser(QWidget* parent) : QComboBox(parent) {
   setObjectName(QStringLiteral("boardChooser"));
   setToolTip(QStringLiteral("The lamp board this window talks to"));
   setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  // Shown while the board the window was linked to is away: a blank box
+  // would read as "no boards".
+  setPlaceholderText(QString::fromUtf8(kPlaceholder));
   hide();
   connect(this, &QComboBox::activated, this, &BoardChooser::Choose);
 }
 
-QString BoardChooser::Label(const HidDeviceInfo& board) {
-  QString label = QString::fromStdString(board.serialNumber.empty() ? board.path : board.serialNumber);
+// By serial number where there is one: a board's path changes when it
+// restarts into its bootloader and back.
+std::string BoardChooser::Key(const HidDeviceInfo& board) {
+  return board.serialNumber.empty() ? board.path : board.serialNumber;
+}
+
+QString BoardChooser::Label(const HidDeviceInfo& board) const {
+  const QString id = QString::fromStdString(Key(board));
+  const auto chip = m_chips.find(Key(board));
+  QString label = chip != m_chips.end() ? chip->second + QStringLiteral(" \u00B7 ") + id
+                                        : id + QStringLiteral(" (chip not known yet)");
   if (board.releaseNumber == kReleaseBootloader) label += QStringLiteral(" (bootloader)");
   return label;
+}
+
+void BoardChooser::NoteIdentified(const QString& chip) {
+  QVCommunication* comm = m_session ? &m_session->Communication() : nullptr;
+  if (!comm || !comm->Hid() || !comm->Hid()->IsConnected()) return;
+  HidDeviceInfo open;
+  open.path = comm->Hid()->DevicePath();
+  open.serialNumber = comm->Hid()->OpenDeviceSerial();
+  m_chips[Key(open)] = chip;
+  Refresh();
+}
+
+namespace {
+// The board the link has open, else the one it has chosen; nothing when
+// neither is known.
+std::optional<HidDeviceInfo> Linked(session::LampSession* session) {
+  QVCommunication* comm = session ? &session->Communication() : nullptr;
+  if (!comm || !comm->Hid()) return std::nullopt;
+  HidDeviceInfo board;
+  if (comm->Hid()->IsConnected()) {
+    board.path = comm->Hid()->DevicePath();
+    board.serialNumber = comm->Hid()->OpenDeviceSerial();
+  } else {
+    const DeviceChoice chosen = comm->Hid()->Choice();
+    if (chosen.Any()) return std::nullopt;
+    board.path = chosen.path;
+    board.serialNumber = chosen.serial;
+  }
+  return board;
+}
+}  // namespace
+
+QString BoardChooser::LinkedLabel() const {
+  const auto board = Linked(m_session);
+  return board ? Label(*board) : QString();
+}
+
+std::string BoardChooser::LinkedKey() const {
+  const auto board = Linked(m_session);
+  return board ? Key(*board) : std::string();
+}
+
+bool BoardChooser::Attached(const std::string& key) const {
+  return std::any_of(m_boards.begin(), m_boards.end(), [&](const HidDeviceInfo& b) { return Key(b) == key; });
 }
 
 void BoardChooser::Refresh() {

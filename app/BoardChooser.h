@@ -1,10 +1,11 @@
 // The board chooser in the caption band: with several lamp boards attached
-// it lists them (serial number, or path where a board has none), shows the
+// it lists them (chip and serial number, or path where a board has none), shows the
 // one the window is linked to, and links the one picked instead, without a
 // restart. Hidden while there is no other board to pick.
 #pragma once
 
 #include <QComboBox>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,13 +31,27 @@ class BoardChooser final : public QComboBox {
 
   const std::vector<HidDeviceInfo>& Boards() const { return m_boards; }
 
+  // The window identified the board the link has open as `chip`: from now
+  // on the list names its chip beside its serial number. A board never
+  // linked has not told which chip it carries, and the list says so.
+  void NoteIdentified(const QString& chip);
+  // How the list names the board the link has open (or has chosen), empty
+  // when none is.
+  QString LinkedLabel() const;
+  // The same board by what tells it from the others (serial number, or path).
+  std::string LinkedKey() const;
+  bool Attached(const std::string& key) const;
+  static constexpr const char* kPlaceholder = "Choose a board…";
+
  signals:
   // A board was picked; the link is on its way to it.
   void boardChosen(const QString& label);
 
  private:
-  static QString Label(const HidDeviceInfo& board);
+  QString Label(const HidDeviceInfo& board) const;
+  static std::string Key(const HidDeviceInfo& board);
   session::LampSession* m_session = nullptr;
+  std::map<std::string, QString> m_chips;  // by serial number (or path): the chip identified there
   std::vector<HidDeviceInfo> m_boards;
   bool m_refreshing = false;
 };

@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <QAction>
@@ -7,6 +8,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -24,7 +26,9 @@
 #include "app/ChipRegistry.h"
 #include "app/QtLampSession.h"
 #include "app/CorvelGUIApp.h"
+#include "app/SetupActions.h"
 #include "app/ToolPages.h"
+#include "pages/EffectPlayDialog.h"
 #include "pages/BrightnessDial.h"
 #include "pages/LedLayoutPage.h"
 #include "pages/PageReplies.h"
@@ -39,6 +43,7 @@
 #include "link/LinkHost.h"
 #include "link/QVCommunication.h"
 #include "platform/DeviceMonitor.h"
+#include "platform/MessageBox.h"
 #include "platform/Messages.h"
 #include "platform/qt/TimedStep.h"
 #include "resources/dialogs/MainWindowDialog.h"
@@ -47,6 +52,8 @@
 #include "ui/CMyRectButton.h"
 #include "ui/CMyStaticFont.h"
 #include "ui/ControlFactory.h"
+#include "ui/FocusRing.h"
+#include "ui/ReadingOrder.h"
 #include "ui/PagePainting.h"
 #include "ui/Scaling.h"
 
@@ -110,7 +117,14 @@ CQV512XX::CQV512XX(QWidget* parent)
   m_greenDot->setPixmap(bitmaps::Bitmap(bitmaps::IDB_GREEN_DOT));
   m_logo->setPixmap(bitmaps::Bitmap(bitmaps::IDB_LOGO));
 
-  connect(m_close, &QAbstractButton::clicked, this, &QDialog::reject);
+  // Through the close event, like the window manager's close: one path
+  // that asks first while work is under way.
+  connect(m_close, &QAbstractButton::clicked, this, &QWidget::close);
+  auto* quit = new QAction(QStringLiteral("Quit"), this);
+  quit->setShortcut(QKeySequence(QString::fromLatin1(kQuitShortcut)));
+  connect(quit, &QAction::triggered, this, &QWidget::close);
+  m_windowActions << quit;
+  addAction(quit);
   connect(m_minimize, &QAbstractButton::clicked, this, [this] { showMinimized(); });
   connect(m_maximize, &QAbstractButton::clicked, this, &CQV512XX::ToggleMaximize);
   connect(m_boot, &QAbstractButton::clicked, this, &CQV512XX::OnBootClicked);
@@ -148,6 +162,8 @@ void CQV512XX::InitDialog() {
   setWindowTitle(title);
   corvel::SetMainDialogHandle(m_target->handle());
 
+  qApp->installEventFilter(this);  // windows opened later share the shortcuts
+  m_focusRing = std::make_unique<FocusRing>();
   CreateRoundPage();
   m_toolPages = new CToolPages(this, this);
   // A reset written on the register page is the LED board page's own reset.
@@ -157,7 +173,9 @@ void CQV512XX::InitDialog() {
   PlaceChooser();
   m_round->SetChecked(true);
   m_boot->SetChecked(false);
-  m_boot->SetButtonFont(50, 15, 400, "Arial");
+  // A little narrower than the page buttons' proportion: the stand-in face is wider than Arial and
+  // the caption would be cut by its button.
+  m_boot->SetButtonFont(50, 13, 400, "Arial");
   m_boot->SetButtonColor(QColor(252, 157, 154));
   m_status->hide();
   ShowDots(false);
@@ -214,8 +232,15 @@ void CQV512XX::InitDialog() {
 void CQV512XX::ConnectSession() {
   // The board is there and its handshake is on its way: whatever the band
   // said of the link before (its removal, say) is over.
-  connect(m_session, &QtLampSession::connecting, this,
-          [this] { SetBandText(m_linkText, QString::fromUtf8(texts::kConnectingBoard)); });
+  connect(m_session, &QtLampSession::connecting, this, [this] {
+    m_linkGivenUp = false;  // a board plugged in again starts afresh
+    m_goneBoard.clear();
+    if (m_chooser) {
+      m_linkedBoard = m_chooser->LinkedLabel();
+      m_linkedKey = m_chooser->LinkedKey();
+    }
+    SetBandText(m_linkText, QString::fromUtf8(texts::kConnectingBoard));
+  });
   connect(m_session, &QtLampSession::reopening, this, [this] {
     ShowDots(true);
     SetBandText(m_linkText, QString::fromUtf8(texts::kConnectingBoard));
@@ -291,12 +316,37 @@ void CQV512XX::WatchDeviceMonitor(platform::DeviceMonitor* monitor) {
     while (auto e = m_monitor->ReadEvent())
       if (m_session) m_session->Session().OnDeviceChange(e->event);
     if (m_chooser) m_chooser->Refresh();
+    ShowWhichBoardWent();
   });
 }
 
 void CQV512XX::AddCaptionActions(const QList<QAction*>& actions) {
   m_captionActions += actions;
+  m_windowActions += actions;
   addActions(actions);  // their shortcuts work anywhere in the window
+  for (QWidget* w : QApplication::topLevelWidgets()) ShareShortcuts(w);
+}
+
+// The window's shortcuts (the cable, Ctrl+Q) work from every window of the
+// program: the effect window, the update dialog, the register window. Not
+// from one that waits for an answer (a file dialog, a message box): it keeps
+// its keys.
+void CQV512XX::ShareShortcuts(QWidget* w) {
+  if (!w || w == this || !w->isWindow() || w->windowModality() == Qt::ApplicationModal) return;
+  const Qt::WindowType type = w->windowType();
+  if (type == Qt::Popup || type == Qt::ToolTip || type == Qt::SplashScreen) return;
+  const QList<QAction*> present = w->actions();
+  for (QAction* a : m_windowActions)
+    if (!present.contains(a)) w->addAction(a);
+}
+
+bool CQV512XX::focusNextPrevChild(bool next) {
+  return FocusNextInReadingOrder(this, next) || QDialog::focusNextPrevChild(next);
+}
+
+bool CQV512XX::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Show && watched->isWidgetType()) ShareShortcuts(static_cast<QWidget*>(watched));
+  return QDialog::eventFilter(watched, event);
 }
 
 // ---- status -----------------------------------------------------------------
@@ -311,9 +361,19 @@ void CQV512XX::ShowStatus(const QString& text, bool ok) {
 }
 
 void CQV512XX::ShowNotConnected() {
+  if (const QString went = BoardWentText(); !went.isEmpty()) {
+    m_status->setText(QStringLiteral("  ⛔  ") + went);
+    m_status->SetCtrlTextColor(Qt::white);
+    m_status->SetCtrlBkColor(kStatusRed);
+    m_status->show();
+    m_target->KillTimer(kStatusTimer);
+    m_target->SetTimer(kStatusTimer, kNotConnectedPeriodMs);
+    return;
+  }
   // A board that is attached but has stopped answering is not "not found".
-  const char* text = BoardInBootloader()        ? texts::kStatusInBootloader
-                     : m_session && m_session->Session().LinkFailed() ? texts::kStatusLinkFailed
+  const char* text = BoardInBootloader() ? texts::kStatusInBootloader
+                     : m_session && m_session->Session().LinkFailed()
+                         ? (m_linkGivenUp ? texts::kStatusLinkFailed : texts::kStatusLinkReconnecting)
                      : g_bDevicePresent == 1 ? texts::kNotConnectedPresent
                                              : texts::kNotConnectedAbsent;
   m_status->setText(QString::fromUtf8(text));
@@ -352,6 +412,7 @@ void CQV512XX::OnMessage(const Message& m) {
     case kMsgLinkState:
       if (m_chooser) m_chooser->Refresh();
       if (m_session) m_session->Session().OnMessage(m);
+      ShowWhichBoardWent();
       return;
     case kMsgRegisterRead:
       m_target->KillTimer(kReplyTimer);
@@ -406,6 +467,7 @@ void CQV512XX::OnMessage(const Message& m) {
     case WM_DEVICECHANGE:
       if (m_session) m_session->Session().OnMessage(m);
       if (m_chooser) m_chooser->Refresh();
+      ShowWhichBoardWent();
       return;
     default: return;  // 106, 107, 108 and anything else: nothing to do
   }
@@ -416,7 +478,23 @@ void CQV512XX::OnLinkShown(bool up, const QString& text) {
   if (!text.isNull()) SetBandText(m_linkText, text);
 }
 
+QString CQV512XX::BoardWentText() const {
+  // Only while that board is away (not back already, in its bootloader
+  // say) and another one is there to be chosen.
+  if (m_goneBoard.isEmpty() || !m_chooser || m_chooser->Boards().empty() || g_bDevicePresent == 1 ||
+      BoardInBootloader() || m_chooser->Attached(m_linkedKey))
+    return {};
+  return QString::fromUtf8(texts::kBoardWentOthersRemain).arg(m_goneBoard);
+}
+
+// "not found" would be false with other boards attached, and would not say
+// that the chooser offers them.
+void CQV512XX::ShowWhichBoardWent() {
+  if (const QString text = BoardWentText(); !text.isEmpty()) SetBandText(m_linkText, QStringLiteral(" ") + text);
+}
+
 void CQV512XX::OnBoardGone() {
+  m_goneBoard = m_linkedBoard;
   EndReplyWaits();  // their answers cannot come any more
   // The board that comes next starts from its reset: nothing the program
   // wrote to this one is known to be there.
@@ -435,17 +513,25 @@ void CQV512XX::PlaceChooser() {
 void CQV512XX::OnLinkFailed(bool givingUp) {
   // The command in flight and those behind it are lost: the reply timer
   // would only call the board frozen later, so the band says what happened.
+  // A re-plug is asked for only once reconnecting has not helped: before
+  // that the window is still at it, and a person who re-plugs would only
+  // interrupt it.
+  m_linkGivenUp = givingUp;
   m_target->KillTimer(kReplyTimer);
-  if (const QString ended = EndReplyWaits(); !ended.isEmpty())
-    ShowStatus(QString::fromUtf8(texts::kStatusLinkFailed) + ended, false);
+  const QString failed = QString::fromUtf8(givingUp ? texts::kStatusLinkFailed : texts::kStatusLinkReconnecting);
+  if (const QString ended = EndReplyWaits(); !ended.isEmpty() || givingUp) ShowStatus(failed + ended, false);
   ShowDots(false);
   SetBandText(m_linkText, QString::fromUtf8(LinkStateText(kLinkFailed)));
-  // Reconnecting did not help: the board needs a re-plug.
-  if (givingUp) ShowStatus(QString::fromUtf8(texts::kStatusLinkFailed), false);
 }
 
 void CQV512XX::OnBoardMatched() {
   if (g_pRoundPage) g_pRoundPage->OnBoardMatched();
+  if (m_chooser) {
+    if (const ChipBoardEntry* chip = FindChipBoard(g_selectedBoardId))
+      m_chooser->NoteIdentified(QString::fromLatin1(chip->name));
+    m_linkedBoard = m_chooser->LinkedLabel();
+    m_linkedKey = m_chooser->LinkedKey();
+  }
   SetBandText(m_linkText, QString::fromUtf8(texts::kChipConnected));
   ShowDots(true);
   ShowStatus(QString::fromUtf8(texts::kStatusDataReceived), true);
@@ -464,16 +550,10 @@ void CQV512XX::OnBoardMismatch(int id) {
 // A failure reply, the reply timeout or a lost link: the answer a page waits
 // for may never come, and a later reply for the same register would be
 // someone else's. Every wait ends; the text names the steps that stopped.
-QString CQV512XX::NoAnswerAtAddress(const platform::Message& failure) {
-  // The reply carries the I2C record of the transfer: byte 1 the address,
-  // byte 2 the first register.
-  constexpr std::size_t kAddressByte = 1;
-  constexpr std::size_t kRegisterByte = 2;
-  const auto* record = failure.Bytes();
-  if (!record || record->size() <= kRegisterByte) return {};
-  const auto hex = [](std::uint8_t v) { return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper(); };
-  return QStringLiteral(" No answer from the chip at address 0x%1 (register 0x%2): check the chip address.")
-      .arg(hex((*record)[kAddressByte]), hex((*record)[kRegisterByte]));
+QString CQV512XX::NoAnswerAtAddress(const platform::Message&) {
+  const auto sent = chip::LastSentTransfer();
+  if (!sent) return {};
+  return QStringLiteral(" ") + QString::fromStdString(chip::ChipDidNotAnswerText(*sent));
 }
 
 QString CQV512XX::EndReplyWaits() {
@@ -506,6 +586,7 @@ void CQV512XX::OnBootClicked() {
   // Owned by this window and kept above it by the window manager, but a
   // window of its own that takes input while this one runs.
   g_pBootDialog = new CQV48XXX_Boot(*m_bootContext, this, this);
+  g_pBootDialog->SetBoardNameSource([this] { return m_chooser ? m_chooser->LinkedLabel() : QString(); });
   g_pBootDialog->InitDialog();
   g_pBootDialog->show();
 }
@@ -617,8 +698,17 @@ void CQV512XX::PlaceControls(bool relayout) {
   }
 }
 
+// The caption buttons' glyphs grow and shrink with the screen like the
+// band they sit in, and sit in its middle: after a maximise and a restore on
+// a small screen, buttons of their bitmaps' size at the anchors' top ran
+// over the band's lower edge.
 void CQV512XX::SizeCaptionButtonsToBitmaps() {
-  for (CBitmapButton* b : {m_close, m_minimize, m_maximize}) b->SizeToContent();
+  const int band = Trunc(30 * g_scaleY);
+  for (CBitmapButton* b : {m_close, m_minimize, m_maximize}) {
+    const QSize bitmap = b->Normal().isNull() ? b->size() : b->Normal().size();
+    const int side = std::clamp(Trunc(bitmap.height() * g_scaleY), 8, std::max(8, band - 2));
+    b->setGeometry(b->x(), (band - side) / 2, side, side);
+  }
 }
 
 void CQV512XX::ToggleMaximize() {
@@ -646,7 +736,9 @@ void CQV512XX::ToggleMaximize() {
 void CQV512XX::OnDisplayChange(const QRect& workArea) {
   if (workArea == g_workArea) return;  // e.g. a colour-depth change
   g_workArea = workArea;
-  close();
+  // A person who keeps the window (a recording runs) keeps this instance
+  // too: no second one beside it.
+  if (!close()) return;
   if (s_restart) s_restart();
 }
 
@@ -729,32 +821,62 @@ void CQV512XX::mouseReleaseEvent(QMouseEvent* e) {
   QDialog::mouseReleaseEvent(e);
 }
 
+QString CQV512XX::WorkUnderWay() const {
+  QStringList work;
+  if (const CSetupActions* setup = m_toolPages ? m_toolPages->SetupActions() : nullptr; setup && setup->Recording())
+    work << QStringLiteral("a recording runs (into %1)")
+                .arg(QFileInfo(QString::fromStdString(setup->ScriptPath())).fileName());
+  if (m_bootContext && m_bootContext->IsRunning()) work << QStringLiteral("a firmware update runs");
+  return work.join(QStringLiteral(" and "));
+}
+
+void CQV512XX::reject() {
+  if (!isVisible()) {
+    QDialog::reject();
+    return;
+  }
+  if (const QString work = WorkUnderWay(); !work.isEmpty()) {
+    const auto answer = platform::MessageBox(
+        ("Close CorvelGUI although " + work + "? The recording stops where it is; an update stopped now leaves the "
+                                              "board in its bootloader.")
+            .toStdString(),
+        "Close CorvelGUI", platform::MessageIcon::Question, platform::MessageButtons::OkCancel);
+    if (answer != platform::MessageResult::Ok && answer != platform::MessageResult::Yes) return;
+  }
+  // An effect left running would have nobody to stop it: ending the program
+  // is a STOP too.
+  if (g_pEffectDialog) g_pEffectDialog->OnStop();
+  QDialog::reject();
+}
+
+// Nothing in this window ends it with "OK": Enter is never a way out.
+void CQV512XX::accept() {}
+
 void CQV512XX::keyPressEvent(QKeyEvent* e) {
   const bool enterOrEscape = e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
   if (!enterOrEscape) {
     QDialog::keyPressEvent(e);
     return;
   }
-  // Over the window they are swallowed, so a stray Enter never closes it.
-  // Enter goes to the page under the pointer: the dial takes its typed
-  // value, the LED layout keeps it, the rest of the LED board page writes
-  // the brightness at once.
+  // Swallowed wherever the pointer is, so that a stray key never ends the
+  // program (the work of a session, a recording, goes with it). Enter goes
+  // to the page under the pointer, or, with the pointer elsewhere, to the
+  // page that has the focus: the dial takes its typed value, the LED layout
+  // keeps it, the rest of the LED board page writes the brightness at once.
+  e->accept();
+  if (e->key() == Qt::Key_Escape) return;
   const QPoint pointer = s_cursorPos();
-  if (frameGeometry().contains(pointer)) {
-    auto under = [&pointer](QWidget* page) {
-      return page && page->isVisible() && page->rect().contains(page->mapFromGlobal(pointer));
-    };
-    if (e->key() != Qt::Key_Escape) {
-      if (CSetBrightnessLevel* dial = g_pRoundPage ? g_pRoundPage->BrightnessPage() : nullptr; under(dial))
-        dial->CommitEditValue();
-      else if (under(g_pLayoutPage))
-        ;
-      else if (under(g_pRoundPage))
-        g_pRoundPage->OnEnterKey();
-    }
-    e->accept();
-    return;
-  }
-  if (e->key() == Qt::Key_Escape) reject();
-  else accept();
+  const bool overWindow = frameGeometry().contains(pointer);
+  QWidget* focus = QApplication::focusWidget();
+  auto target = [&](QWidget* page) {
+    if (!page || !page->isVisible()) return false;
+    if (overWindow) return page->rect().contains(page->mapFromGlobal(pointer));
+    return focus && (focus == page || page->isAncestorOf(focus));
+  };
+  if (CSetBrightnessLevel* dial = g_pRoundPage ? g_pRoundPage->BrightnessPage() : nullptr; target(dial))
+    dial->CommitEditValue();
+  else if (target(g_pLayoutPage))
+    ;
+  else if (target(g_pRoundPage))
+    g_pRoundPage->OnEnterKey();
 }

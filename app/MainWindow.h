@@ -27,6 +27,7 @@ class BootTransferContext;
 class CToolPages;
 class BoardChooser;
 class QtLampSession;
+class FocusRing;
 namespace platform {
 class DeviceMonitor;
 }
@@ -59,6 +60,11 @@ inline constexpr const char* kStatusInBootloader =
     "  ⛔  The board is in its bootloader: finish the firmware update with Boot.";
 inline constexpr const char* kStatusLinkFailed =
     "  ⛔  The board does not answer. Please plug the USB device to reset!";
+// The board the window was linked to went, others are still attached.
+inline constexpr const char* kBoardWentOthersRemain =
+    "%1 was unplugged: choose another board in the caption band, or plug it in again.";
+// While the window still reconnects by itself a re-plug is not asked for.
+inline constexpr const char* kStatusLinkReconnecting = "  ⛔  The board does not answer: reconnecting…";
 }  // namespace texts
 
 class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSink {
@@ -76,6 +82,14 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   void InitDialog();
   // Shows the window and runs it until it closes; returns its result.
   int Run();
+  // The one way the window ends (close button, window manager, Ctrl+Q):
+  // while a recording or a firmware update runs it asks first. Enter and
+  // Escape never end it.
+  void reject() override;
+  void accept() override;
+  // What a person would lose by closing now; empty when nothing runs.
+  QString WorkUnderWay() const;
+  static constexpr const char* kQuitShortcut = "Ctrl+Q";
 
   // StatusSink: the status band, for the window and its pages.
   void ShowStatus(const QString& text, bool ok) override;
@@ -127,6 +141,10 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   BoardChooser* Chooser() const { return m_chooser; }
   CBitmapButton* MaximizeButton() const { return m_maximize; }
   BootTransferContext& BootContext() { return *m_bootContext; }
+  CToolPages* ToolPages() const { return m_toolPages; }
+  FocusRing* Focus() const { return m_focusRing.get(); }
+  // Reconnecting did not bring the board back: only a re-plug will.
+  bool LinkGivenUp() const { return m_linkGivenUp; }
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -136,6 +154,10 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   void keyPressEvent(QKeyEvent*) override;
   void resizeEvent(QResizeEvent*) override;
   void changeEvent(QEvent*) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  // Tab in reading order (the page buttons, then the page row by row), not
+  // in the order the controls were made: the pages' controls come and go.
+  bool focusNextPrevChild(bool next) override;
 
  private:
   void CreateRoundPage();
@@ -150,10 +172,9 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   void OnBoardMismatch(int id);
   void OnBoardGone();
   QString EndReplyWaits();
-  // For a failure reply (16, 48): the address and register it names. A chip
-  // that does not acknowledge its address is the usual cause, and the bridge
-  // answers reads and writes alike with it, so the person is pointed at the
-  // address rather than left with "read failed" after a write.
+  // For a failure reply (16, 48): the address the program sent its last
+  // register command to, and what may be wrong. The bridge answers reads and
+  // writes alike with it, so "read failed" alone would mislead after a write.
   static QString NoAnswerAtAddress(const platform::Message& failure);
   QRect AnchoredRect(int id, bool relayout) const;
   void PlaceControls(bool relayout);
@@ -163,6 +184,7 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
 
   std::unique_ptr<platform::WindowTarget> m_target;
   std::unique_ptr<BootTransferContext> m_bootContext;  // the one transfer context
+  std::unique_ptr<FocusRing> m_focusRing;              // where Tab put the focus, in every window
   CMyStaticFont* m_linkText = nullptr;
   CMyStaticFont* m_versionText = nullptr;
   CMyStaticFont* m_status = nullptr;
@@ -189,7 +211,17 @@ class CQV512XX : public QDialog, public platform::MessageWindow, public StatusSi
   QSocketNotifier* m_monitorNotifier = nullptr;
   platform::DeviceMonitor* m_monitor = nullptr;
   QList<QAction*> m_captionActions;
+  QList<QAction*> m_windowActions;  // shortcuts shared with the program's other windows
+  void ShareShortcuts(QWidget* window);
   int m_dragRequests = 0;
+  bool m_linkGivenUp = false;
+  QString m_linkedBoard;  // how the chooser names the board linked last
+  QString m_goneBoard;    // that board, while it is unplugged
+  std::string m_linkedKey;  // what tells that board from others (serial number or path)
+  // With the linked board unplugged and others attached: which one went, and
+  // that another can be chosen (null otherwise).
+  QString BoardWentText() const;
+  void ShowWhichBoardWent();
   int m_systemMoves = 0;
   std::optional<QPoint> m_dragFrom;  // a press in the top band, not yet dragged
   QSize m_programSize;

@@ -236,6 +236,11 @@ void CSetupActions::FinishLoad() {
                            .arg(m_loader->Count());
   m_loader->Cancel();
   Status(done, true);
+  // What the file holds and the chip did not get is said, not left to be
+  // found missing from the next save.
+  if (const std::string skipped = setup::NotWrittenText(s); !skipped.empty())
+    platform::MessageBox(QFileInfo(QString::fromStdString(m_loadPath)).fileName().toStdString() + ": " + skipped,
+                         kLoadTitle, platform::MessageIcon::Information);
   // The pages' own writes just made (the mode boxes) are acknowledged in a
   // moment, each with a status of its own: the outcome is said again after them.
   QTimer::singleShot(400, this, [this, done] { Status(done, true); });

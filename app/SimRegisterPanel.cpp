@@ -81,6 +81,17 @@ SimRegisterPanel::SimRegisterPanel(sim::SimBoard& board, QWidget* parent)
 void SimRegisterPanel::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   FitWithinWorkArea();
+  m_refitWithFrame = true;
+}
+
+// Once the window manager has framed the window (it moves it there), its
+// real frame is known: fitted again with that, a frame thicker than the
+// guess cannot push the window's foot off the screen.
+void SimRegisterPanel::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (!m_refitWithFrame || frameGeometry() == geometry()) return;
+  m_refitWithFrame = false;
+  FitWithinWorkArea();
 }
 
 void SimRegisterPanel::FitWithinWorkArea() {

@@ -35,6 +35,7 @@ class SimRegisterPanel : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
 
  private:
   // The whole window, frame and title included, inside the work area of its
@@ -45,6 +46,7 @@ class SimRegisterPanel : public QWidget {
   QTableWidget* m_table = nullptr;
   SimPinPanel* m_pins = nullptr;
   QTimer* m_timer = nullptr;
+  bool m_refitWithFrame = false;
   std::array<int, 256> m_last{};  // -1: not read yet
   std::array<std::chrono::steady_clock::time_point, 256> m_changed{};
 };

@@ -25,10 +25,30 @@ bool AccessAllowed() {
   return g_bBoardMatched == 1 && g_pCommunication.load() != nullptr && corvel::ChipRegistryPresent();
 }
 
+namespace {
+std::optional<SentTransfer>& LastSent() {
+  static std::optional<SentTransfer> last;
+  return last;
+}
+}  // namespace
+
+std::optional<SentTransfer> LastSentTransfer() { return LastSent(); }
+
+std::string ChipDidNotAnswerText(const SentTransfer& sent) {
+  char buf[224];
+  std::snprintf(buf, sizeof buf,
+                "No answer from the chip at 0x%02X, the address the program sent (%s register 0x%02X). The chip "
+                "address may be wrong (check it), or the chip may lack power or be badly connected.",
+                sent.address, sent.write ? "writing" : "reading", sent.reg);
+  return buf;
+}
+
 int WriteChipRegisters(std::uint8_t reg, std::span<const std::uint8_t> data) {
   if (!AccessAllowed() || data.empty() || data.size() > kMaxI2cTransferData) return 0;
-  std::uint8_t record[kI2cRecordSize] = {1, g_i2cAddress.load(), reg, static_cast<std::uint8_t>(data.size()), 0, 0};
+  const std::uint8_t address = g_i2cAddress.load();
+  std::uint8_t record[kI2cRecordSize] = {1, address, reg, static_cast<std::uint8_t>(data.size()), 0, 0};
   const int sent = SendI2cTransfer(kCmdWriteRegisters, record, data.data());
+  if (sent) LastSent() = SentTransfer{address, reg, true};
   if (sent && Observer()) Observer()(true, reg, data, static_cast<std::uint8_t>(data.size()));
   // Noted here, where every page's writes pass, for the register page.
   if (sent) Journal().RecordWrite(reg, data);
@@ -37,8 +57,10 @@ int WriteChipRegisters(std::uint8_t reg, std::span<const std::uint8_t> data) {
 
 int ReadChipRegisters(std::uint8_t reg, std::uint8_t count) {
   if (!AccessAllowed() || count == 0) return 0;
-  std::uint8_t record[kI2cRecordSize] = {1, g_i2cAddress.load(), reg, count, 0, 0};
+  const std::uint8_t address = g_i2cAddress.load();
+  std::uint8_t record[kI2cRecordSize] = {1, address, reg, count, 0, 0};
   const int sent = SendI2cRequest(kCmdReadRegisters, record);
+  if (sent) LastSent() = SentTransfer{address, reg, false};
   if (sent && Observer()) Observer()(false, reg, {}, count);
   return sent;
 }

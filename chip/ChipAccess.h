@@ -29,6 +29,23 @@ int WriteChipRegisters(std::uint8_t reg, std::span<const std::uint8_t> data);
 // (16, 1): `count` registers from `reg`. 1 when queued, 0 when not sent.
 int ReadChipRegisters(std::uint8_t reg, std::uint8_t count);
 
+// A register command as the program sent it: the chip address it went to,
+// its first register, and whether it wrote.
+struct SentTransfer {
+  std::uint8_t address = 0;
+  std::uint8_t reg = 0;
+  bool write = false;
+};
+// The last register command sent (UI thread, or corvelctl's one thread);
+// nothing before the first.
+std::optional<SentTransfer> LastSentTransfer();
+// What a failure answer (16, 48) tells a person: the chip did not answer at
+// the address the program sent. Its reply is not trusted to name the address
+// (the bridge's failure answer carries no defined record), and a wrong
+// address is only one cause among others. The window and corvelctl say it
+// alike.
+std::string ChipDidNotAnswerText(const SentTransfer& sent);
+
 // Sees each register command as it goes out, a write before the journal
 // notes it (so the journal still holds what the chip held before); for a
 // read, `data` is empty and `count` says how many. Empty: none. The window's

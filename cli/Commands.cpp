@@ -1304,7 +1304,11 @@ class Runner {
     const setup::Setup s = LoadSetup(*path);
     const auto writes = setup::SetupWrites(s);
     if (dryRun) {
-      if (!validating_) PrintWrites(s, writes, " it would make, in order:");
+      if (!validating_) {
+        PrintWrites(s, writes, " it would make, in order:");
+        if (const std::string skipped = setup::NotWrittenText(s); !skipped.empty())
+          std::osyncstream(err_) << "corvelctl: " << skipped << "\n";
+      }
       return kExitOk;
     }
     // A file for another chip board would set registers that mean something
@@ -1330,6 +1334,8 @@ class Runner {
                     (i == 0 ? " Nothing was written." : " The steps before it were written."));
     }
     PrintWrites(s, writes, " made, in order:");
+    if (const std::string skipped = setup::NotWrittenText(s); !skipped.empty())
+      std::osyncstream(err_) << "corvelctl: " << skipped << "\n";
     return kExitOk;
   }
 

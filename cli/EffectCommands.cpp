@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 
+#include "chip/ChipAccess.h"
 #include "chip/EffectBlock.h"
 #include "chip/RegisterMap.h"
 #include "cli/Session.h"
@@ -101,7 +102,8 @@ bool RunChain(Session& session, chip::Effect effect, std::string& error) {
     }
     if (failed) {
       error = "The board could not carry out the effect's step: its failure reply (16, 48) came while waiting for " +
-              awaited + ". Check the chip address.";
+              awaited + "." +
+              (chip::LastSentTransfer() ? " " + chip::ChipDidNotAnswerText(*chip::LastSentTransfer()) : std::string());
       return false;
     }
   }

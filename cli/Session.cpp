@@ -15,15 +15,6 @@
 
 using platform::Message;
 
-namespace {
-
-std::string Hex2(unsigned v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "0x%02X", v);
-  return buf;
-}
-
-}  // namespace
 
 Session::Session(SessionOptions options) : options_(std::move(options)) {
   corvel::SetChipRegistryPresent(true);
@@ -121,8 +112,7 @@ bool Session::ReadRegisters(std::uint8_t reg, std::uint8_t count, std::vector<st
   auto m = lamp_->Ask([&] { return chip::ReadChipRegisters(reg, count); }, isAnswer, error, "register read");
   if (!m) return false;
   if (m->id == platform::kMsgRegisterReadFailed) {
-    error = "The board could not read the chip at address " + Hex2(g_i2cAddress.load()) +
-            " (register " + Hex2(reg) + "). Check the chip address.";
+    error = chip::ChipDidNotAnswerText(chip::LastSentTransfer().value_or(chip::SentTransfer{g_i2cAddress.load(), reg, false}));
     return false;
   }
   const auto reply = chip::ParseRegisterReply(*m->Bytes());
@@ -152,8 +142,7 @@ bool Session::WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> val
   const auto m = lamp_->Ask([&] { return chip::WriteChipRegisters(reg, values); }, isAnswer, error, "register write");
   if (!m) return false;
   if (m->id == platform::kMsgRegisterReadFailed) {
-    error = "The board could not write the chip at address " + Hex2(g_i2cAddress.load()) + " (register " +
-            Hex2(reg) + "). Check the chip address.";
+    error = chip::ChipDidNotAnswerText(chip::LastSentTransfer().value_or(chip::SentTransfer{g_i2cAddress.load(), reg, true}));
     return false;
   }
   return true;

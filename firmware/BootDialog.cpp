@@ -44,6 +44,7 @@ CQV48XXX_Boot::CQV48XXX_Boot(BootTransferContext& context, QWidget* parent, Stat
   m_messageLine = platform::Control<CMyStaticFont>(this, IDC_BOOT_MESSAGE);
   m_percent = platform::Control<CMyStaticFont>(this, IDC_BOOT_PERCENT);
   m_progress = platform::Control<QProgressBar>(this, IDC_BOOT_PROGRESS);
+  m_boardLine = platform::Control<CMyStaticFont>(this, IDC_BOOT_BOARD);
   connect(Button(IDC_BOOT_CONNECT), &QAbstractButton::clicked, this, &CQV48XXX_Boot::OnBnClickedConnect);
   connect(Button(IDC_BOOT_OPEN), &QAbstractButton::clicked, this, &CQV48XXX_Boot::OnBnClickedOpenFile);
   connect(Button(IDC_BOOT_DOWNLOAD), &QAbstractButton::clicked, this, &CQV48XXX_Boot::OnBnClickedDownload);
@@ -75,6 +76,10 @@ void CQV48XXX_Boot::InitDialog() {
     Button(id)->SetButtonTextColor(Qt::white);
   }
   for (CMyStaticFont* line : {m_statusLine, m_fileName, m_messageLine}) line->SetCtrlFont(20, 8, 400, "Arial");
+  // Messages that say what to do next take two lines rather than be cut.
+  m_messageLine->setWordWrap(true);
+  m_boardLine->SetCtrlFont(18, 7, 400, "Arial");
+  ShowBoardName();
   m_percent->SetCtrlFont(18, 7, 400, "Arial");
   m_percent->setText(QStringLiteral("0%"));
   m_progress->setRange(0, 100);
@@ -139,7 +144,20 @@ void CQV48XXX_Boot::SetLine(CMyStaticFont* line, const QString& text, bool red) 
   line->SetCtrlTextColor(red ? kRed : palette().color(QPalette::WindowText));
 }
 
+void CQV48XXX_Boot::SetBoardNameSource(std::function<QString()> source) {
+  m_boardName = std::move(source);
+  ShowBoardName();
+}
+
+// The update is for one board of maybe several: the dialog says which.
+void CQV48XXX_Boot::ShowBoardName() {
+  if (!m_boardLine) return;
+  const QString name = m_boardName ? m_boardName() : QString();
+  m_boardLine->setText(name.isEmpty() ? QStringLiteral("Board: none linked") : QStringLiteral("Board: ") + name);
+}
+
 void CQV48XXX_Boot::OnBnClickedConnect() {
+  ShowBoardName();
   // A board left in its bootloader by an update that did not finish needs
   // no restart: it is asked straight away, and the update finished from
   // there.
@@ -320,6 +338,8 @@ void CQV48XXX_Boot::OnBootStatus(std::uintptr_t status, std::intptr_t value) {
       } else {
         m_removedMidUpdate = true;
         SetLine(m_statusLine, QString::fromUtf8(kHeadlineUnfinished), true);
+        const bool erasing = Timers().IsTimerArmed(kEraseTimer);
+        SetLine(m_messageLine, QString::fromUtf8(erasing ? kTextGoneWhileErasing : kTextGoneWhileWriting), true);
       }
       m_context.OnDeviceRemoved();
       m_context.RequestStop();
@@ -336,11 +356,11 @@ void CQV48XXX_Boot::OnBootStatus(std::uintptr_t status, std::intptr_t value) {
       if (const char* text = BootStatusText(status)) {
         const bool red = status == kBootStatusTimeout || status == kBootStatusEraseFailed ||
                          status == kBootStatusUpdateError || status == kBootStatusStopped;
-        // A board that went during the update was not frozen: it comes
-        // back in its bootloader, where the update can be finished.
-        const bool wentMidUpdate = status == kBootStatusTimeout && m_removedMidUpdate;
-        SetLine(m_messageLine, wentMidUpdate ? QString::fromUtf8(kHeadlineUnfinished) : QString::fromUtf8(text),
-                red);
+        // A board that went during the update was neither stopped nor
+        // frozen: the worker's last word (a stop, a timeout) is only the
+        // removal, which the message line already tells with what to do.
+        const bool wentMidUpdate = m_removedMidUpdate && IsFinalBootStatus(status) && status != kBootStatusDone;
+        if (!wentMidUpdate) SetLine(m_messageLine, QString::fromUtf8(text), red);
         if (status == kBootStatusStarted) {
           m_flash = Flash::kWriting;
           // The bootloader is silent while it erases (seconds for a large

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "firmware/ImageFile.h"
@@ -34,6 +35,14 @@ class CQV48XXX_Boot : public CPage {
       "Disconnect! The update did not finish. Plug the board in: it comes back in its bootloader.";
   static constexpr const char* kTextFinishFromBootloader =
       "The board is in its bootloader: DownLoad finishes the update.";
+  // The board went away under the update: nobody stopped it, and whatever
+  // the worker reports after that (a stop, a timeout) is only the removal.
+  static constexpr const char* kTextGoneWhileErasing =
+      "The board went away while its flash was being erased. Plug it in again: it comes back in its bootloader, "
+      "and DownLoad finishes the update.";
+  static constexpr const char* kTextGoneWhileWriting =
+      "The board went away while the new firmware was being written. Plug it in again: it comes back in its "
+      "bootloader, and DownLoad finishes the update.";
   enum class Look { Idle, Waiting, Connected, ImageReady, Transferring, Stopped, Ended, Finished };
 
   // Timer that sends the connect record again while the bootloader has not
@@ -50,6 +59,10 @@ class CQV48XXX_Boot : public CPage {
   ~CQV48XXX_Boot() override;
 
   void InitDialog();
+  // How the board the update is for is named ("QV6033 · QVSIM0001"); empty:
+  // none is linked. Asked when the dialog opens and on Connect.
+  void SetBoardNameSource(std::function<QString()> source);
+  CMyStaticFont* BoardLine() const { return m_boardLine; }
 
   void OnBnClickedConnect();
   void OnBnClickedOpenFile();
@@ -106,6 +119,9 @@ class CQV48XXX_Boot : public CPage {
   CMyStaticFont* m_fileName = nullptr;
   CMyStaticFont* m_messageLine = nullptr;
   CMyStaticFont* m_percent = nullptr;
+  CMyStaticFont* m_boardLine = nullptr;
+  std::function<QString()> m_boardName;
+  void ShowBoardName();
   QProgressBar* m_progress = nullptr;
   WindowShadow m_shadow;
 };

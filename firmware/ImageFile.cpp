@@ -1,6 +1,7 @@
 #include "firmware/ImageFile.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <system_error>
 
@@ -25,10 +26,21 @@ std::uint32_t RejectUnreadable(const char* text) {
   return 0;
 }
 
-std::uint32_t RejectData() {
-  platform::MessageBox(kTextImageDataError);
+// The box keeps its short text and says which check failed: "data error"
+// alone leaves a person guessing between a truncated download and a file
+// that is no image at all.
+std::uint32_t RejectData(const std::string& why) {
+  platform::MessageBox(std::string(kTextImageDataError) + " " + why);
   return 0;
 }
+
+std::string Hex8(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", v);
+  return buf;
+}
+
+std::string Bytes(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 
 }  // namespace
 
@@ -50,23 +62,37 @@ std::uint32_t CheckImageFile(const std::filesystem::path& path, ImageBuffer& buf
   const std::size_t length = static_cast<std::size_t>(fileLength);
   file.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(length));
   // A file cut short under us is not the file whose length passed.
-  if (static_cast<std::size_t>(file.gcount()) != length) return RejectData();
+  if (static_cast<std::size_t>(file.gcount()) != length)
+    return RejectData("The file ended after " + Bytes(static_cast<std::size_t>(file.gcount())) + " of its " +
+                      Bytes(length) + ": it changed while it was read.");
   file.close();
 
-  const auto n = CheckImageData(std::span<const std::uint8_t>(buffer.data(), length), checkWord);
-  if (!n) return RejectData();
+  std::string why;
+  const auto n = CheckImageData(std::span<const std::uint8_t>(buffer.data(), length), checkWord, &why);
+  if (!n) return RejectData(why);
   return *n;  // 0 for an image without data: never offered for download
 }
 
-std::optional<std::uint32_t> CheckImageData(std::span<const std::uint8_t> file, std::uint32_t* checkWord) {
+std::optional<std::uint32_t> CheckImageData(std::span<const std::uint8_t> file, std::uint32_t* checkWord,
+                                            std::string* why) {
+  const auto refuse = [why](std::string reason) -> std::optional<std::uint32_t> {
+    if (why) *why = std::move(reason);
+    return std::nullopt;
+  };
   // The length test comes first, so that no trailer word is read from before
   // the data and the checksum never runs past the loaded bytes.
   const std::size_t length = file.size();
-  if (length < kImageTrailerSize) return std::nullopt;
+  if (length < kImageTrailerSize)
+    return refuse("The file is " + Bytes(length) + " long, shorter than the " + std::to_string(kImageTrailerSize) +
+                  "-byte trailer every image ends with.");
   const std::uint32_t n = boot::GetU32(file.data() + length - kTrailerLengthFromEnd);
-  if (n != length - kImageTrailerSize) return std::nullopt;
+  if (n != length - kImageTrailerSize)
+    return refuse("Its trailer gives the data length as " + Bytes(n) + ", but " + Bytes(length - kImageTrailerSize) +
+                  " come before the trailer: the file is cut short, too long, or not an image.");
   const std::uint32_t stored = boot::GetU32(file.data() + length - kTrailerChecksumFromEnd);
-  if (ComputeImageChecksum(file.first(n)) != stored) return std::nullopt;
+  if (const std::uint32_t computed = ComputeImageChecksum(file.first(n)); computed != stored)
+    return refuse("The checksum of its " + Bytes(n) + " of data is " + Hex8(computed) + ", but its trailer says " +
+                  Hex8(stored) + ": the data is damaged.");
   if (checkWord) *checkWord = boot::GetU32(file.data() + length - kTrailerCheckWordFromEnd);
   return n;
 }

@@ -44,11 +44,15 @@ std::uint32_t ComputeImageChecksum(std::span<const std::uint8_t> data);
 
 // The trailer checks on a file's bytes: at least the trailer, a length word
 // that matches, a checksum that matches. Returns N (0 for an image without
-// data), or nothing when the file is refused. Reads only within `file`.
-std::optional<std::uint32_t> CheckImageData(std::span<const std::uint8_t> file, std::uint32_t* checkWord);
+// data), or nothing when the file is refused; `why`, if given, then says
+// which check failed, in a sentence for a person ("The checksum of its 40
+// data bytes is 0x…, but its trailer says 0x…."). Reads only within `file`.
+std::optional<std::uint32_t> CheckImageData(std::span<const std::uint8_t> file, std::uint32_t* checkWord,
+                                            std::string* why = nullptr);
 
 // Loads and checks an image file into `buffer` (filled with 0xFF first).
-// Returns N, or 0 when the file is rejected (after a message box) or holds no
+// Returns N, or 0 when the file is rejected (after a message box: for damaged
+// data kTextImageDataError followed by the reason) or holds no
 // data. `checkWord`, if given, receives the trailer's check word of a file
 // that passed.
 std::uint32_t CheckImageFile(const std::filesystem::path& path, ImageBuffer& buffer,

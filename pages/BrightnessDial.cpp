@@ -69,7 +69,7 @@ CSetBrightnessLevel::~CSetBrightnessLevel() {
 
 void CSetBrightnessLevel::InitDialog() {
   for (int id : {IDC_DIAL_TITLE, IDC_DIAL_PERCENT_LABEL})
-    platform::Control<CMyStaticFont>(this, id)->SetCtrlFont(20, 8, 400, QStringLiteral("Arial"));
+    platform::Control<CMyStaticFont>(this, id)->SetCtrlFont(20, 7, 400, QStringLiteral("Arial"));
   m_edit->SetCtrlFont(25, 15, 700, QStringLiteral("Arial"));
   m_percentText->SetCtrlFont(25, 15, 700, QStringLiteral("Arial"));
   m_face->setToolTip(QStringLiteral("Adjust brightness value of selected LED(s)"));

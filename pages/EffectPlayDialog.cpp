@@ -99,8 +99,10 @@ void CLamp_Effect_Play::OnStop() {
   g_bBlinkActive = 0;
   g_bFadeActive = 0;
   WriteLedBrightness();
-  reject();
+  QDialog::reject();
 }
+
+void CLamp_Effect_Play::reject() { OnStop(); }
 
 void CLamp_Effect_Play::paintEvent(QPaintEvent*) {
   QPainter painter(this);

@@ -39,6 +39,9 @@ class CLamp_Effect_Play : public QDialog {
   // not (no link, no chip registry).
   int UploadEffect();
   void OnStop();
+  // Every way of closing the window (Escape, the window manager) is STOP:
+  // an effect left running would have no button left to stop it.
+  void reject() override;
 
   CPictureEx* Picture() const { return m_picture; }
   CMyStaticFont* Message() const { return m_message; }

@@ -181,8 +181,6 @@ void CRound::InitDialog() {
 
   m_reset->SetBitmaps(bitmaps::Bitmap(bitmaps::IDB_RESET), bitmaps::Bitmap(bitmaps::IDB_RESET_PRESSED));
   m_interrupt->SetBitmaps(bitmaps::Bitmap(bitmaps::IDB_INTERRUPT_IDLE));
-  m_reset->SizeToContent();
-  m_interrupt->SizeToContent();
 
   m_interruptCount->SetCtrlFont(20, 7, 700, "Arial");
   m_interruptClear->SetButtonFont(18, 7, 400, "Arial");
@@ -618,6 +616,7 @@ void CRound::ShowChipModel() {
   const QSignalBlocker quietSlider(m_slider);
   m_current->setPlaceholderText(QStringLiteral("?"));
   m_current->setToolTip(control ? QString() : QStringLiteral("Not known: the chip was reset or not written yet"));
+  ShowSliderKnown(control.has_value());
   if (!control) {
     // A value the user is typing stays; anything else shown would be stale.
     if (!m_current->isModified()) m_current->clear();
@@ -630,6 +629,18 @@ void CRound::ShowChipModel() {
   const int milliamps = chip::CurrentRangeMilliamps(code);
   m_current->setText(QString::number(milliamps));
   m_slider->setValue(milliamps);
+}
+
+// A slider always has a position; while the current is not known it shows
+// none (an empty dashed track, no handle) rather than one that looks like a
+// value. Dragging it still sets the current, which then shows again.
+void CRound::ShowSliderKnown(bool known) {
+  static const QString kNotKnown = QStringLiteral(
+      "QSlider::groove:horizontal { border: 1px dashed #a0a0a0; height: 4px; background: transparent; }"
+      "QSlider::handle:horizontal { background: transparent; border: none; width: 12px; margin: -6px 0; }");
+  const QString sheet = known ? QString() : kNotKnown;
+  if (m_slider->styleSheet() != sheet) m_slider->setStyleSheet(sheet);
+  m_slider->setToolTip(known ? QString() : QStringLiteral("Not known: the chip was reset or not written yet"));
 }
 
 void CRound::OnTimer(std::uint32_t id) {
@@ -763,8 +774,13 @@ void CRound::RelayoutSubPages() {
 void CRound::RelayoutPage() {
   ScaleDialogLayout(this, g_ratioX, g_ratioY, false);
   RelayoutSubPages();
-  m_reset->SizeToContent();
-  m_interrupt->SizeToContent();
+  // The "R" and the interrupt dot grow and shrink with the page (their
+  // pictures are drawn to any size): square, in the place the layout gave.
+  for (CBitmapButton* b : {m_reset, m_interrupt}) {
+    const QRect r = b->geometry();
+    const int side = std::min(r.width(), r.height());
+    b->setGeometry(r.left(), r.top() + (r.height() - side) / 2, side, side);
+  }
 }
 
 void CRound::paintEvent(QPaintEvent*) {

@@ -171,6 +171,7 @@ class CRound : public CPage, public PageHost {
   void OnSpeedChanged(int index);
   void OnCurrentTextChanged(const QString& text);
   void SetCurrentText(const QString& text);
+  void ShowSliderKnown(bool known);
   void SetModeBoxes(bool led, bool gpio, bool input, bool output);
   void SelectDirection(bool input);
   void EnableDirectionBoxes(bool enabled);

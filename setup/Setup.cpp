@@ -1,7 +1,10 @@
 #include "setup/Setup.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -23,6 +26,107 @@ struct FieldError {
 };
 
 [[noreturn]] void Refuse(const std::string& field, const std::string& what) { throw FieldError{field + ": " + what}; }
+
+// A value from the file as a message quotes it: control characters escaped,
+// and cut to a length a message box shows at once (a value of a megabyte
+// would keep the window busy laying out its text).
+constexpr std::size_t kShownChars = 40;
+std::string Shown(const std::string& value) {
+  std::string out;
+  std::size_t shown = 0, i = 0;
+  for (; i < value.size() && shown < kShownChars; ++i, ++shown) {
+    const auto c = static_cast<unsigned char>(value[i]);
+    switch (c) {
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\x%02X", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+          // The rest of a UTF-8 sequence goes with its first byte.
+          while (i + 1 < value.size() && (static_cast<unsigned char>(value[i + 1]) & 0xC0) == 0x80) out += value[++i];
+        }
+    }
+  }
+  out = "\"" + out + "\"";
+  if (i < value.size()) out += "… (" + std::to_string(value.size()) + " bytes in all)";
+  return out;
+}
+
+// The parser's words for what it met and what it wanted, in a person's.
+std::string TokenWords(std::string token) {
+  while (!token.empty() && token.back() == ' ') token.pop_back();
+  static const std::pair<const char*, const char*> kWords[] = {
+      {"string literal", "a text in quotes"},
+      {"number literal", "a number"},
+      {"true literal", "true"},
+      {"false literal", "false"},
+      {"null literal", "null"},
+      {"end of input", "the end of the file"},
+      {"'[', '{', or a literal", "a value"},
+      {"<parse error>", "something that is not JSON"},
+      {"<uninitialized>", "nothing"},
+  };
+  for (const auto& [parser, words] : kWords)
+    if (token == parser) return words;
+  return token;  // a character in quotes, as "':'" or "'}'"
+}
+
+// "line 3, column 5: a text in quotes was expected, not '}'" from the
+// parser's exception: the place counted in the text itself, the reason
+// without the library's codes.
+std::string ParseErrorWords(std::string_view text, const nlohmann::json::parse_error& e) {
+  // The parser stops at the end of what it could not take; a person looks
+  // for its start (the quote that opens an unexpected text), or for the
+  // end of the file when that came too early.
+  std::size_t start = text.size();
+  if (std::string(e.what()).find("unexpected end of input") == std::string::npos && e.byte > 0 &&
+      e.byte <= text.size()) {
+    start = e.byte - 1;
+    const auto word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+'; };
+    if (text[start] == '"') {
+      while (start > 0 && !(text[start - 1] == '"' && (start < 2 || text[start - 2] != '\\'))) --start;
+      if (start > 0) --start;
+    } else {
+      while (start > 0 && word(text[start]) && word(text[start - 1])) --start;
+    }
+  }
+  std::size_t line = 1, column = 1;
+  for (std::size_t i = 0; i < start; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      ++column;
+    }
+  }
+  std::string what = e.what();
+  // "[json.exception.parse_error.101] parse error at line 1, column 5: syntax error while parsing object - X"
+  if (const auto dash = what.find(" - "); dash != std::string::npos) what = what.substr(dash + 3);
+  std::string reason;
+  const auto unexpected = what.find("unexpected ");
+  const auto expected = what.find("; expected ");
+  const auto lastRead = what.find("; last read: ");
+  if (unexpected == 0 && expected != std::string::npos) {
+    reason = TokenWords(what.substr(expected + 11)) + " was expected, not " +
+             TokenWords(what.substr(11, expected - 11));
+  } else if (unexpected == 0) {
+    reason = TokenWords(what.substr(11, lastRead == std::string::npos ? std::string::npos : lastRead - 11)) +
+             " came where it makes no sense";
+  } else {
+    // The lexer's own finding ("invalid literal", "invalid string: missing
+    // closing quote"): readable as it is, without what it had read.
+    reason = what.substr(0, lastRead);
+    if (reason == "invalid literal") reason = "a word that is not true, false or null, or text without quotes";
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + reason;
+}
 
 const char* TypeName(const Json& j) {
   switch (j.type()) {
@@ -75,7 +179,7 @@ int Choice(const Json& j, const std::string& field, std::initializer_list<const 
     list += std::string(index ? ", " : "") + "\"" + w + "\"";
     ++index;
   }
-  Refuse(field, "\"" + text + "\" is not one of " + list);
+  Refuse(field, Shown(text) + " is not one of " + list);
 }
 
 const Json& Object(const Json& j, const std::string& field, std::initializer_list<const char*> allowed) {
@@ -83,7 +187,11 @@ const Json& Object(const Json& j, const std::string& field, std::initializer_lis
   for (const auto& [key, value] : j.items()) {
     bool known = false;
     for (const char* a : allowed) known = known || key == a;
-    if (!known) Refuse(field.empty() ? key : field + "." + key, "unknown field (a typing error, or a newer format)");
+    if (!known) {
+      // The name itself comes from the file: quoted like any value.
+      const std::string name = key.size() <= kShownChars && Shown(key) == "\"" + key + "\"" ? key : Shown(key);
+      Refuse(field.empty() ? name : field + "." + name, "unknown field (a typing error, or a newer format)");
+    }
   }
   return j;
 }
@@ -94,7 +202,7 @@ std::uint8_t TimeCode(const Json& j, const std::string& field) {
   if (!code) {
     std::string list;
     for (const char* t : chip::kTimeTexts) list += std::string(list.empty() ? "" : ", ") + t;
-    Refuse(field, "\"" + text + "\" is not one of " + list);
+    Refuse(field, Shown(text) + " is not one of " + list);
   }
   return *code;
 }
@@ -130,7 +238,7 @@ Setup FromJson(const Json& root) {
   if (!root.is_object()) Refuse("(file)", std::string("must be a JSON object, not ") + TypeName(root));
   if (!root.contains("format")) Refuse("format", std::string("missing: not a setup file (\"") + kFormatName + "\")");
   if (Text(root["format"], "format") != kFormatName)
-    Refuse("format", "\"" + root["format"].get<std::string>() + "\" is not a setup file (\"" + kFormatName + "\")");
+    Refuse("format", Shown(root["format"].get<std::string>()) + " is not a setup file (\"" + kFormatName + "\")");
   if (!root.contains("version")) Refuse("version", "missing");
   if (TooLarge(root["version"])) Refuse("version", "the number is too large for a format version");
   if (!root["version"].is_number_integer()) Refuse("version", std::string("must be a whole number, not ") + TypeName(root["version"]));
@@ -147,7 +255,7 @@ Setup FromJson(const Json& root) {
   s.boardId = static_cast<std::uint8_t>(WholeNumber(root["board_id"], "board_id", 0, 255));
   if (!BoardName(s.boardId)) Refuse("board_id", std::to_string(s.boardId) + " names no chip board (0, 1, 3, 5 or 128)");
   if (root.contains("board") && Text(root["board"], "board") != BoardName(s.boardId))
-    Refuse("board", "\"" + root["board"].get<std::string>() + "\" is not the chip board of board_id " +
+    Refuse("board", Shown(root["board"].get<std::string>()) + " is not the chip board of board_id " +
                         std::to_string(s.boardId) + " (" + BoardName(s.boardId) + ")");
 
   if (root.contains("i2c")) {
@@ -164,7 +272,7 @@ Setup FromJson(const Json& root) {
           std::snprintf(lower, sizeof lower, "0x%02x", candidate);
           if (t == buf || t == lower) value = candidate;
         }
-        if (value < 0) Refuse("i2c.address", "\"" + t + "\" is not one of \"0x58\", \"0x59\", \"0x5A\", \"0x5B\"");
+        if (value < 0) Refuse("i2c.address", Shown(t) + " is not one of \"0x58\", \"0x59\", \"0x5A\", \"0x5B\"");
         s.i2cAddress = static_cast<std::uint8_t>(value);
       } else {
         s.i2cAddress = static_cast<std::uint8_t>(WholeNumber(a, "i2c.address", 0x58, 0x5B));
@@ -287,9 +395,11 @@ std::optional<Setup> ParseSetup(std::string_view text, std::string& error) {
   };
   try {
     root = Json::parse(text.begin(), text.end(), noteKeys);
-  } catch (const Json::exception& e) {
-    // nlohmann names the place ("syntax error while parsing value - invalid literal; last read: 'x'").
-    error = std::string("damaged: not valid JSON (") + e.what() + ")";
+  } catch (const Json::parse_error& e) {
+    error = "damaged: not valid JSON at " + ParseErrorWords(text, e);
+    return std::nullopt;
+  } catch (const Json::exception&) {
+    error = "damaged: not valid JSON";
     return std::nullopt;
   }
   if (twice) {
@@ -300,8 +410,11 @@ std::optional<Setup> ParseSetup(std::string_view text, std::string& error) {
     return FromJson(root);
   } catch (const FieldError& e) {
     error = e.message;
-  } catch (const Json::exception& e) {
-    error = std::string("damaged: ") + e.what();
+  } catch (const Json::exception&) {
+    // A value the reader did not expect in that place (its checks name
+    // every field they know); the library's own codes mean nothing to a
+    // person.
+    error = "damaged: a value of an unexpected kind";
   }
   return std::nullopt;
 }

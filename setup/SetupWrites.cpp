@@ -50,6 +50,25 @@ std::optional<std::string> BoardPinMeaning(std::uint8_t reg, std::uint8_t value,
 
 }  // namespace
 
+std::vector<NotWritten> FieldsNotWritten(const Setup& s) {
+  std::vector<NotWritten> out;
+  if (s.mode != PinMode::kLed) return out;
+  const char* why = "the setup puts the pins in LED mode, where GPIO settings do nothing";
+  if (s.direction) out.push_back({"pins.direction", why});
+  if (s.interruptDisabled) out.push_back({"gpio.interrupt_disabled", why});
+  if (s.outputHigh) out.push_back({"gpio.output_high", why});
+  return out;
+}
+
+std::string NotWrittenText(const Setup& s) {
+  const auto fields = FieldsNotWritten(s);
+  if (fields.empty()) return {};
+  std::string names;
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    names += (i == 0 ? "" : i + 1 == fields.size() ? " and " : ", ") + fields[i].field;
+  return names + (fields.size() == 1 ? " was" : " were") + " not written: " + fields.front().why + ".";
+}
+
 std::vector<RegisterWrite> SetupWrites(const Setup& s) {
   std::vector<RegisterWrite> out;
   const auto add = [&](std::uint8_t reg, std::vector<std::uint8_t> data, std::string what) {
@@ -66,7 +85,10 @@ std::vector<RegisterWrite> SetupWrites(const Setup& s) {
   } else if (s.mode == PinMode::kGpio) {
     add(chip::kRegMode, bytes(chip::kModeGpio), "pins are GPIO");
   }
-  if (s.direction)
+  // GPIO settings only where the pins are not set to drive LEDs (see
+  // FieldsNotWritten).
+  const bool gpioApplies = s.mode != PinMode::kLed;
+  if (s.direction && gpioApplies)
     add(chip::kRegDirection, bytes(*s.direction == Direction::kInput ? chip::kDirectionInput : chip::kDirectionOutput),
         *s.direction == Direction::kInput ? "all pins inputs" : "all pins outputs");
   if (s.maxCurrentMa || s.driver) {
@@ -83,10 +105,10 @@ std::vector<RegisterWrite> SetupWrites(const Setup& s) {
     add(chip::kRegRampTimes, {chip::TimeByte(s.rampTimes->on, s.rampTimes->off)}, TimeWords("ramp", *s.rampTimes));
   if (s.keepTimes)
     add(chip::kRegKeepTimes, {chip::TimeByte(s.keepTimes->on, s.keepTimes->off)}, TimeWords("keep", *s.keepTimes));
-  if (s.interruptDisabled)
+  if (s.interruptDisabled && gpioApplies)
     add(chip::kRegInterruptDisable, bytes(chip::InterruptDisableBytes(*s.interruptDisabled, count, s.boardId)),
         "interrupts disabled on pins " + PinWords(*s.interruptDisabled, count));
-  if (s.outputHigh)
+  if (s.outputHigh && gpioApplies)
     add(chip::kRegOutputLevels, bytes(chip::OutputLevelBytes(*s.outputHigh, count, s.boardId)),
         "outputs high on pins " + PinWords(*s.outputHigh, count));
   if (!s.brightness.empty()) {

@@ -22,6 +22,20 @@ struct RegisterWrite {
 
 std::vector<RegisterWrite> SetupWrites(const Setup& setup);
 
+// The fields of a setup that SetupWrites leaves out, each with why: the
+// GPIO settings (direction, interrupt disables, output levels) of a setup
+// that puts the pins in LED mode, where they do nothing and the window shows
+// none of them (its GPIO box writes the direction it shows when GPIO mode is
+// chosen). Empty when everything is written.
+struct NotWritten {
+  std::string field;  // as the file names it: "gpio.output_high"
+  std::string why;
+};
+std::vector<NotWritten> FieldsNotWritten(const Setup& setup);
+// "pins.direction, gpio.interrupt_disabled and gpio.output_high were not
+// written: …", or empty.
+std::string NotWrittenText(const Setup& setup);
+
 // "0x12 <- 0x00 0x00"
 // "0x5A": how a register, a byte or an address is written in scripts and exports.
 std::string Hex2(unsigned v);

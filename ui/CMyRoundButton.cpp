@@ -37,9 +37,9 @@ void CMyRoundButton::SetSelected(bool selected) { m_bSelected = selected; }
 QString CMyRoundButton::DisplayedCaption(const QString& caption) { return caption.left(2); }
 
 double CMyRoundButton::CaptionPointSize(bool selected) {
-  const bool scalesWithLayout = g_ledCount == 8 || g_ledCount == 12 || g_ledCount == 16 || g_ledCount == 18;
-  const double k = scalesWithLayout ? g_ratioX : 1.0;
-  return (selected ? 19.0 : 14.0) * k;
+  // With the layout on every board: a caption of fixed size is lost in the
+  // disc on a large screen and crowds it on a small one.
+  return (selected ? 19.0 : 14.0) * g_ratioX;
 }
 
 QRectF CMyRoundButton::DiscRect(int width, int height) {

@@ -1,14 +1,14 @@
 #include "ui/CMyStatic.h"
 
+#include "ui/Scaling.h"
 #include "ui/TextControlColours.h"
 
 CMyStatic::CMyStatic(QWidget* parent)
     : CTextControl<QLabel>(parent) {
-  // Given in points, so it follows the screen's DPI; unlike the fonts a page
-  // sets, it does not follow the layout scale.
-  QFont font(QStringLiteral("Arial"));
-  font.setPointSize(11);
-  setFont(font);
+  // Arial 11 points (a cell of 16 pixels at the reference work area),
+  // scaled like every font a page sets: titles keep their size among the
+  // texts around them on every screen.
+  setFont(ScaledFont(kTitleCellHeight, 0, 400));
   setAutoFillBackground(true);
   ApplyColours();
 }

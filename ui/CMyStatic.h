@@ -10,6 +10,7 @@ class CMyStatic : public CTextControl<QLabel> {
 
  public:
   explicit CMyStatic(QWidget* parent = nullptr);
+  static constexpr int kTitleCellHeight = 16;
 
  protected:
   void ApplyColours() override;

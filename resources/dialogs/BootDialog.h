@@ -1,7 +1,8 @@
 // Layout of the firmware-update dialog (248): 451 x 198 dialog units with the
 // 8-point base units. The link to the bootloader on top, the three steps
 // (Connect, Open File, DownLoad) in a row, then the file, the progress and
-// the transfer messages, and Stop / OK at the bottom right.
+// the transfer messages (two lines), the board it updates at the bottom left,
+// and Stop / OK at the bottom right.
 #pragma once
 
 #include "platform/qt/DialogTemplate.h"
@@ -19,6 +20,7 @@ inline constexpr int IDC_BOOT_STATUS = 2552;
 inline constexpr int IDC_BOOT_FILE = 2553;
 inline constexpr int IDC_BOOT_MESSAGE = 2554;
 inline constexpr int IDC_BOOT_PERCENT = 2555;
+inline constexpr int IDC_BOOT_BOARD = 2556;
 
 using platform::ControlClass;
 inline constexpr platform::ControlTemplate kBootDialogControls[] = {
@@ -29,7 +31,8 @@ inline constexpr platform::ControlTemplate kBootDialogControls[] = {
     {IDC_BOOT_FILE, ControlClass::StaticFont, "", 20, 72, 410, 16},
     {IDC_BOOT_PROGRESS, ControlClass::Progress, "", 20, 98, 370, 12},
     {IDC_BOOT_PERCENT, ControlClass::StaticFont, "0%", 396, 96, 34, 16},
-    {IDC_BOOT_MESSAGE, ControlClass::StaticFont, "", 20, 120, 410, 16},
+    {IDC_BOOT_MESSAGE, ControlClass::StaticFont, "", 20, 116, 410, 30},
+    {IDC_BOOT_BOARD, ControlClass::StaticFont, "", 20, 156, 210, 24},
     {IDC_BOOT_STOP, ControlClass::RectButton, "Stop", 240, 152, 90, 32},
     {IDC_BOOT_OK, ControlClass::RectButton, "OK", 340, 152, 90, 32},
 };

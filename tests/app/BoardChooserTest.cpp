@@ -5,6 +5,8 @@
 #include <QTest>
 
 #include "app/BoardChooser.h"
+#include "firmware/BootDialog.h"
+#include "ui/CMyRectButton.h"
 #include "link/MUSBHid.h"
 #include "link/QVCommunication.h"
 #include "tests/app/AppFixture.h"
@@ -22,11 +24,19 @@ TEST_F(BoardChooserTest, PicksOneOfSeveralBoardsAndSwitchesWithoutARestart) {
   ASSERT_TRUE(PumpUntil([&] { return g_bBoardMatched == 1; })) << window->LinkText()->text().toStdString();
   EXPECT_TRUE(chooser->isVisible());
   ASSERT_EQ(chooser->count(), 2);
-  EXPECT_EQ(chooser->itemText(0), QStringLiteral("QVSIM0001"));
-  EXPECT_EQ(chooser->itemText(1), QStringLiteral("QVSIM0002"));
+  // Each with its chip once the window has identified it; a board never
+  // linked has not said which chip it carries.
+  EXPECT_EQ(chooser->itemText(0), QStringLiteral("QV6033 \u00B7 QVSIM0001"));
+  EXPECT_EQ(chooser->itemText(1), QStringLiteral("QVSIM0002 (chip not known yet)"));
   // The first one found is linked, and the chooser says so.
   EXPECT_EQ(chooser->currentIndex(), 0);
   EXPECT_EQ(g_selectedBoardId, 1);
+
+  // The update dialog names the board it is for.
+  QTest::mouseClick(window->BootButton(), Qt::LeftButton);
+  ASSERT_NE(g_pBootDialog, nullptr);
+  EXPECT_EQ(g_pBootDialog->BoardLine()->text(), QStringLiteral("Board: QV6033 \u00B7 QVSIM0001"));
+  g_pBootDialog->OnBnClickedOk();
 
   chooser->Choose(1);
   // The other board (id 3) is identified on the same window.
@@ -49,9 +59,23 @@ TEST_F(BoardChooserTest, PicksOneOfSeveralBoardsAndSwitchesWithoutARestart) {
   action("Unplug simulated board")->trigger();
   ASSERT_TRUE(PumpUntil([&] { return g_bDevicePresent == 0; })) << window->LinkText()->text().toStdString();
   EXPECT_EQ(chooser->count(), 1);
-  EXPECT_EQ(chooser->itemText(0), QStringLiteral("QVSIM0001")) << "the other board is still there";
+  EXPECT_EQ(chooser->itemText(0), QStringLiteral("QV6033 \u00B7 QVSIM0001")) << "the other board is still there";
   EXPECT_TRUE(chooser->isVisible()) << "and can be picked while the chosen one is away";
   EXPECT_EQ(chooser->currentIndex(), -1);
+  // Not "not found": which board went, and that another can be chosen; the
+  // chooser is not left blank.
+  const QString went =
+      QStringLiteral("QV6032 \u00B7 QVSIM0002 was unplugged: choose another board in the caption band, or plug it in again.");
+  EXPECT_TRUE(PumpUntil([&] { return window->LinkText()->text() == QStringLiteral(" ") + went; }))
+      << window->LinkText()->text().toStdString();
+  EXPECT_EQ(chooser->placeholderText(), QString::fromUtf8(BoardChooser::kPlaceholder));
+  uitest::GrabAndSave(window, QStringLiteral("board_chooser_linked_board_went"));
+  // The update dialog's Connect says the same.
+  QTest::mouseClick(window->BootButton(), Qt::LeftButton);
+  ASSERT_NE(g_pBootDialog, nullptr);
+  g_pBootDialog->OnBnClickedConnect();
+  EXPECT_EQ(window->StatusLine()->text(), QStringLiteral("  \u26D4  ") + went);
+  g_pBootDialog->OnBnClickedOk();
   action("Plug simulated board in")->trigger();
   ASSERT_TRUE(PumpUntil([&] { return g_bBoardMatched == 1 && g_selectedBoardId == 3; }))
       << window->LinkText()->text().toStdString();

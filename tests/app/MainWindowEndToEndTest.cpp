@@ -1,6 +1,7 @@
 #include <QTest>
 #include <atomic>
 
+#include "app/QtLampSession.h"
 #include "firmware/BootDialog.h"
 #include "link/CommandSet.h"
 #include "link/LinkHost.h"
@@ -200,10 +201,29 @@ TEST_F(LinkRecoveryTest, LostAcknowledgementsEndInAReconnectAndTheNextCommandWor
 TEST_F(LinkRecoveryTest, ABoardThatStaysSilentIsLeftForTheUserToReplug) {
   BoardStopsAnswering();
   WriteRegister(0x20, 0x33);
+  // While the window still reconnects by itself nothing asks for a re-plug,
+  // not even the pages' "not connected" notice; once it has given up, it does.
+  std::vector<std::pair<QString, bool>> shown;  // status text, given up by then
+  bool noticeAsked = false;
+  auto* session = window->findChild<QtLampSession*>();
+  ASSERT_NE(session, nullptr);
+  QObject::connect(session, &QtLampSession::linkFailed, window, [&](bool givingUp) {
+    if (givingUp || noticeAsked) return;
+    window->ShowNotConnected();
+    EXPECT_EQ(window->StatusLine()->text(), QString::fromUtf8(texts::kStatusLinkReconnecting));
+    noticeAsked = true;
+  });
   ASSERT_TRUE(PumpUntil([&] {
+    const QString text = window->StatusLine()->isVisible() ? window->StatusLine()->text() : QString();
+    if (!text.isEmpty() && (shown.empty() || shown.back().first != text)) shown.emplace_back(text, window->LinkGivenUp());
     return window->StatusLine()->isVisible() &&
            window->StatusLine()->text() == QString::fromUtf8(texts::kStatusLinkFailed);
   }, 10000)) << window->StatusLine()->text().toStdString();
+  EXPECT_TRUE(noticeAsked);
+  EXPECT_TRUE(window->LinkGivenUp());
+  for (const auto& [text, givenUp] : shown) {
+    if (!givenUp) EXPECT_FALSE(text.contains(QStringLiteral("plug"))) << text.toStdString();
+  }
   EXPECT_TRUE(BandSaysLinkFailed());
   EXPECT_EQ(g_bBoardMatched, 0);
   EXPECT_FALSE(window->RedDot()->isHidden());

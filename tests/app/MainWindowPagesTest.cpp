@@ -9,12 +9,17 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QSignalBlocker>
+#include <QSlider>
 #include <QTableWidget>
 #include <QTest>
+
+#include <set>
 
 #include "app/SimPinPanel.h"
 #include "app/SimRegisterPanel.h"
 #include "app/ToolPages.h"
+#include "firmware/BootDialog.h"
 #include "chip/ChipAccess.h"
 #include "chip/RegisterMap.h"
 #include "link/CommandSet.h"
@@ -42,6 +47,8 @@
 #include "ui/CMyRoundButton.h"
 #include "ui/CMyStatic.h"
 #include "ui/CMyStaticFont.h"
+#include "ui/FocusRing.h"
+#include "ui/ReadingOrder.h"
 #include "tests/pages/PageGestures.h"
 
 using gestures::Click;
@@ -130,8 +137,9 @@ TEST_F(MainWindowPagesTest, AChipAddressNobodyAnswersAtIsNamedInTheStatusLine) {
   // the line names whichever came last.
   EXPECT_TRUE(window->StatusLine()->text().contains(
       QRegularExpression(QRegularExpression::escape(failed) +
-                         QStringLiteral(" No answer from the chip at address 0x58 \\(register 0x(14|20)\\): "
-                                        "check the chip address\\."))))
+                         QStringLiteral(" No answer from the chip at 0x58, the address the program sent "
+                                        "\\(writing register 0x(14|20)\\)\\. The chip address may be wrong "
+                                        "\\(check it\\), or the chip may lack power or be badly connected\\."))))
       << window->StatusLine()->text().toStdString();
   EXPECT_NE(board().Register(0x20), 0x33);
 
@@ -174,6 +182,111 @@ TEST_F(MainWindowPagesTest, TheRegisterPanelShowsWhatThePageWrote) {
   uitest::GrabAndSave(panel, QStringLiteral("sim_register_panel"));
   open->trigger();  // the same panel again, not a second one
   EXPECT_EQ(window->findChildren<SimRegisterPanel*>().size(), 1);
+}
+
+// Tab reaches every control once, in the order a person reads the window
+// (the page buttons down the left, then the page row by row), and wherever
+// it lands a ring shows it.
+TEST_F(MainWindowPagesTest, TabFollowsTheReadingOrderAndTheFocusIsAlwaysShown) {
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  QWidget* round = platform::FindControl(window, IDC_PAGE_ROUND);
+  round->setFocus(Qt::TabFocusReason);
+  std::vector<QWidget*> visited{round};
+  for (int i = 0; i < 200; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QWidget* now = QApplication::focusWidget();
+    ASSERT_NE(now, nullptr);
+    ASSERT_NE(window->Focus()->Around(), nullptr) << "no ring after Tab " << i;
+    EXPECT_TRUE(window->Focus()->Around() == now || window->Focus()->Around()->isAncestorOf(now) ||
+                now->focusProxy() == window->Focus()->Around())
+        << now->metaObject()->className();
+    EXPECT_TRUE(window->Focus()->Ring()->isVisible());
+    if (now == round) break;
+    visited.push_back(now);
+  }
+  // Every control Tab may stop at, and no other.
+  const std::vector<QWidget*> stops = ReadingOrder(window);
+  EXPECT_EQ(std::set<QWidget*>(stops.begin(), stops.end()), std::set<QWidget*>(visited.begin(), visited.end()));
+  ASSERT_EQ(QApplication::focusWidget(), round) << "Tab did not come round";
+  const std::set<QWidget*> once(visited.begin(), visited.end());
+  EXPECT_EQ(once.size(), visited.size()) << "a control was reached twice";
+  uitest::GrabAndSave(window, QStringLiteral("main_tab_focus"));
+
+  const auto position = [&](QWidget* w) {
+    return static_cast<int>(std::find(visited.begin(), visited.end(), w) - visited.begin());
+  };
+  // Down the left column, then the page: its first row left to right, the
+  // mode boxes before the ones below them, the effect pages last.
+  const std::vector<QWidget*> inOrder = {
+      round,
+      platform::FindControl(window, IDC_PAGE_REGISTERS),
+      platform::FindControl(window, IDC_SETUP_SAVE),
+      platform::FindControl(window, IDC_RECORD),
+      g_pRoundPage->BoardButton(IDC_BOARD_QV6031),
+      g_pRoundPage->BoardButton(IDC_BOARD_QV6035),
+      g_pRoundPage->AddressCombo(),
+      g_pRoundPage->ModeBox(IDC_MODE_LED),
+      g_pRoundPage->ModeBox(IDC_MODE_GPIO),
+      g_pRoundPage->CurrentEdit(),
+      g_pRoundPage->CurrentSlider(),
+      fade().Button(IDC_FADE_ON),
+      blink().GoButton(),
+  };
+  for (std::size_t i = 0; i + 1 < inOrder.size(); ++i) {
+    ASSERT_LT(position(inOrder[i]), static_cast<int>(visited.size())) << i;
+    EXPECT_LT(position(inOrder[i]), position(inOrder[i + 1])) << i;
+  }
+  // A click moves the focus without the ring: the pointer shows where.
+  QTest::mouseClick(g_pRoundPage->CurrentEdit(), Qt::LeftButton);
+  EXPECT_EQ(window->Focus()->Around(), nullptr);
+}
+
+// While "Global Max Current" is not known (after a reset) its slider shows
+// no position either: whatever value it holds inside, it looks the same.
+TEST_F(MainWindowPagesTest, TheCurrentSliderSaysNotKnownLikeItsField) {
+  QSlider* slider = g_pRoundPage->CurrentSlider();
+  g_pRoundPage->ResetButton()->click();
+  g_pRoundPage->OnTimer(CRound::kBrightnessTimer);
+  ASSERT_TRUE(g_pRoundPage->CurrentEdit()->text().isEmpty());
+  const auto look = [&](int value) {
+    const QSignalBlocker quiet(slider);
+    slider->setValue(value);
+    return uitest::Grab(slider);
+  };
+  const QImage at40 = look(40), at10 = look(10);
+  EXPECT_EQ(at40, at10) << "the slider shows a position for a current that is not known";
+  uitest::GrabAndSave(slider, QStringLiteral("current_slider_not_known"));
+  // Written, it is known again and shows where it is.
+  g_pRoundPage->CurrentEdit()->setText(QStringLiteral("25"));
+  ASSERT_TRUE(RegisterBecomes(0x11, 0x01));
+  g_pRoundPage->OnTimer(CRound::kBrightnessTimer);
+  EXPECT_NE(uitest::Grab(slider), at10);
+  EXPECT_NE(look(40), look(10));
+}
+
+// The simulated cable's shortcuts and Ctrl+Q work from the program's other
+// windows too.
+TEST_F(MainWindowPagesTest, TheCableShortcutsWorkFromEveryWindow) {
+  app->AddSimulationActions();
+  QTest::mouseClick(window->BootButton(), Qt::LeftButton);
+  ASSERT_NE(g_pBootDialog, nullptr);
+  g_strEffectMessage = QStringLiteral("   Blink mode is running\uFF01");
+  const std::pair<const char*, std::function<QWidget*()>> windows[] = {
+      {"update dialog", [] { return static_cast<QWidget*>(g_pBootDialog); }},
+      {"effect window", [&] { return static_cast<QWidget*>(CLamp_Effect_Play::Open(window)); }},
+  };
+  for (const auto& [name, open] : windows) {
+    QWidget* w = open();
+    w->show();
+    QApplication::setActiveWindow(w);
+    ASSERT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == w; })) << name;
+    QTest::keyClick(w, Qt::Key_U, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(PumpUntil([] { return g_bDevicePresent == 0; })) << name;
+    QTest::keyClick(w, Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(PumpUntil([] { return g_bBoardMatched == 1; }, 8000)) << name;
+  }
+  g_pEffectDialog->OnStop();
 }
 
 TEST_F(MainWindowPagesTest, EnterGoesToThePageUnderThePointer) {

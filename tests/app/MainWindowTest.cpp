@@ -1,6 +1,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
 #include <functional>
@@ -11,6 +12,8 @@
 #include "link/LinkState.h"
 #include "platform/Messages.h"
 #include "resources/dialogs/RoundPageDialog.h"
+#include "app/SetupActions.h"
+#include "app/ToolPages.h"
 #include "tests/app/AppFixture.h"
 #include "ui/CMyRectButton.h"
 #include "ui/BitmapButton.h"
@@ -69,9 +72,10 @@ TEST_F(MainWindowTest, EveryNotificationShowsItsTextAndStopsTheReplyTimer) {
     bool ok;
     bool killsReplyTimer;
   };
-  // The failure answer names the address and register of the record it carries.
-  const std::string readFailed = std::string(texts::kStatusReadFailed) +
-                                 " No answer from the chip at address 0x5B (register 0x20): check the chip address.";
+  // The failure answer's bytes are not read for an address: nothing was sent
+  // here, so no address is named (the window names the one it sent, see the
+  // pages test with a chip at another address).
+  const std::string readFailed = texts::kStatusReadFailed;
   const Row rows[] = {
       {kMsgRegisterRead, 0, texts::kStatusReadOk, true, true},
       {kMsgRegisterReadFailed, 0, readFailed.c_str(), false, true},
@@ -291,19 +295,63 @@ TEST_F(MainWindowTest, DragStartsOnlyFromTheTopBand) {
   EXPECT_EQ(window->SystemMoves(), 1);
 }
 
-TEST_F(MainWindowTest, EnterAndEscapeOverTheWindowKeepItOpen) {
+TEST_F(MainWindowTest, EnterAndEscapeNeverEndTheProgramWhereverThePointerIs) {
   window->show();
-  cursor = window->frameGeometry().center();
-  for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-    QCoreApplication::sendEvent(window, &press);
-    EXPECT_TRUE(window->isVisible()) << key;
-    EXPECT_EQ(window->result(), 0) << key;
+  for (const QPoint at : {window->frameGeometry().center(), QPoint(-500, -500)}) {
+    cursor = at;
+    for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+      QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+      QCoreApplication::sendEvent(window, &press);
+      EXPECT_TRUE(window->isVisible()) << key << " at " << at.x();
+      EXPECT_EQ(window->result(), 0) << key;
+    }
   }
-  cursor = QPoint(-500, -500);  // elsewhere Escape ends the dialog as usual
-  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-  QCoreApplication::sendEvent(window, &escape);
-  EXPECT_FALSE(window->isVisible());
+}
+
+// The close button, the window manager's close and Ctrl+Q end the window;
+// while a recording runs each asks first, and "Cancel" keeps everything.
+TEST_F(MainWindowTest, ClosingAsksFirstWhileARecordingRuns) {
+  auto answer = platform::MessageResult::Ok;
+  std::vector<std::string> asked;
+  platform::SetMessageBoxHook([&](const std::string& text, auto&&...) {
+    asked.push_back(text);
+    return answer;
+  });
+  CSetupActions* setup = window->ToolPages()->SetupActions();
+  QTemporaryDir dir;
+  const std::pair<const char*, std::function<void()>> ways[] = {
+      {"close button", [&] { QTest::mouseClick(platform::FindControl(window, 1005), Qt::LeftButton); }},
+      {"window manager", [&] { window->close(); }},
+      {"Ctrl+Q", [&] { QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier); }},
+  };
+  auto showActive = [&] {
+    window->show();
+    window->activateWindow();
+    return QTest::qWaitForWindowActive(window);
+  };
+  for (const auto& [name, close] : ways) {
+    ASSERT_TRUE(showActive()) << name;
+    asked.clear();
+    ASSERT_TRUE(setup->StartRecording(dir.filePath(QStringLiteral("script.txt")).toStdString()));
+    answer = platform::MessageResult::Cancel;
+    close();
+    EXPECT_TRUE(window->isVisible()) << name;
+    EXPECT_TRUE(setup->Recording()) << name;
+    ASSERT_EQ(asked.size(), 1u) << name;
+    EXPECT_NE(asked[0].find("a recording runs (into script.txt)"), std::string::npos) << asked[0];
+    answer = platform::MessageResult::Ok;
+    close();
+    EXPECT_FALSE(window->isVisible()) << name;
+    EXPECT_EQ(asked.size(), 2u) << name;
+    setup->StopRecording();
+
+    // Nothing under way: it closes without a question.
+    ASSERT_TRUE(showActive()) << name;
+    asked.clear();
+    close();
+    EXPECT_FALSE(window->isVisible()) << name;
+    EXPECT_TRUE(asked.empty()) << name;
+  }
 }
 
 TEST_F(MainWindowTest, AnchoredControlsKeepToTheEdges) {
@@ -316,8 +364,9 @@ TEST_F(MainWindowTest, AnchoredControlsKeepToTheEdges) {
   auto* maximise = platform::FindControl(window, 1009);
   auto* minimise = platform::FindControl(window, 1008);
   auto* logo = platform::FindControl(window, 1006);
-  for (const Anchor& a : {Anchor{close, QRect(1558 - 40, 8, 12, 12)}, Anchor{maximise, QRect(1558 - 80, 8, 12, 12)},
-                          Anchor{minimise, QRect(1558 - 120, 8, 12, 12)},
+  // The caption buttons sit in the middle of the 30-pixel band.
+  for (const Anchor& a : {Anchor{close, QRect(1558 - 40, 9, 12, 12)}, Anchor{maximise, QRect(1558 - 80, 9, 12, 12)},
+                          Anchor{minimise, QRect(1558 - 120, 9, 12, 12)},
                           Anchor{window->LinkText(), QRect(100, 928 - 32, window->LinkText()->width(), 32)},
                           Anchor{logo, QRect(1558 - 150, 928 - 32, logo->width(), logo->height())},
                           Anchor{window->RedDot(), QRect(80, 928 - 16 - 6, 12, 12)}})
@@ -331,7 +380,7 @@ TEST_F(MainWindowTest, MaximiseThenRestoreReturnsExactlyToTheBaseLayout) {
   EXPECT_EQ(window->size(), QSize(1920, 1040));
   EXPECT_EQ(g_bMaximized, 1);
   EXPECT_EQ(window->MaximizeButton()->Normal().cacheKey(), bitmaps::Bitmap(bitmaps::IDB_RESTORE).cacheKey());
-  EXPECT_EQ(platform::FindControl(window, 1005)->geometry().topLeft(), QPoint(1920 - 40, 16 - 6));
+  EXPECT_EQ(platform::FindControl(window, 1005)->geometry().topLeft(), QPoint(1920 - 40, 9));
   uitest::GrabAndSave(window, QStringLiteral("main_maximised"));
   window->ToggleMaximize();
   EXPECT_EQ(g_ratioX, baseX);
@@ -360,7 +409,7 @@ TEST_F(MainWindowTest, ASizeFromTheWindowManagerDoesNotLast) {
     EXPECT_TRUE(PumpUntil([&] { return window->size() == laidOut && window->windowState() == Qt::WindowNoState; }));
     EXPECT_EQ(window->size(), laidOut);
     EXPECT_FALSE(window->windowState() & Qt::WindowMaximized);
-    EXPECT_EQ(platform::FindControl(window, 1005)->geometry().topLeft(), QPoint(laidOut.width() - 40, 8));
+    EXPECT_EQ(platform::FindControl(window, 1005)->geometry().topLeft(), QPoint(laidOut.width() - 40, 9));
     EXPECT_EQ(window->LinkText()->geometry().top(), laidOut.height() - 32);
   }
   // The window's own maximise still sizes it.
@@ -449,6 +498,24 @@ TEST_P(MainWindowScaleTest, WindowSizeFollowsTheWorkArea) {
   uitest::GrabAndSave(window, QStringLiteral("main_%1x%2").arg(GetParam().workArea.width()).arg(GetParam().workArea.height()));
 }
 
+// Laid out, maximised and restored, the caption buttons stay inside the red
+// band, in its middle, and grow and shrink with it.
+TEST_P(MainWindowScaleTest, CaptionButtonsStayInTheBandThroughMaximiseAndRestore) {
+  const int band = static_cast<int>(30 * g_scaleY);
+  for (const char* state : {"laid out", "maximised", "restored"}) {
+    for (int id : {1005, 1008, 1009}) {
+      auto* button = static_cast<CBitmapButton*>(platform::FindControl(window, id));
+      const QRect r = button->geometry();
+      EXPECT_GE(r.top(), 1) << state << " " << id;
+      EXPECT_LE(r.bottom(), band - 2) << state << " " << id << ": over the band's lower edge " << band;
+      EXPECT_LE(std::abs((r.top() - 0) - (band - 1 - r.bottom())), 1) << state << " " << id << ": not in the middle";
+      EXPECT_NEAR(r.height(), button->Normal().height() * g_scaleY, 1.0) << state << " " << id;
+    }
+    window->ToggleMaximize();
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(WorkAreas, MainWindowScaleTest,
-                         ::testing::Values(ScaleCase{QRect(0, 0, 1920, 1040), QSize(1558, 928)},
+                         ::testing::Values(ScaleCase{QRect(0, 0, 1280, 720), QSize(1038, 642)},
+                                           ScaleCase{QRect(0, 0, 1920, 1040), QSize(1558, 928)},
                                            ScaleCase{QRect(0, 0, 2560, 1400), QSize(2077, 1249)}));

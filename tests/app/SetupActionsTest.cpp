@@ -23,6 +23,7 @@
 #include "ui/CMyComboBox.h"
 #include "ui/CMyEdit.h"
 #include "ui/CMyRectButton.h"
+#include "ui/CMyStaticFont.h"
 
 namespace {
 
@@ -166,3 +167,36 @@ TEST_F(SetupActionsTest, LoadingStopsAtTheFirstWriteTheBoardRefuses) {
 }
 
 }  // namespace
+
+// A setup in LED mode with GPIO fields: they do nothing while the pins
+// drive LEDs, so they are not written, and the person is told which and why
+// rather than finding them gone from the next save.
+TEST_F(SetupActionsTest, FieldsALedModeSetupDoesNotWriteAreNamed) {
+  const std::string path = File("led-with-gpio.json", R"({
+    "format": "corvel-setup", "version": 1, "board": "QV6033", "board_id": 1,
+    "pins": { "mode": "led", "direction": "output" },
+    "max_current_ma": 25,
+    "gpio": { "interrupt_disabled": [0, 5], "output_high": [3] }
+  })");
+  board().ClearDelivered();
+  ASSERT_TRUE(actions->LoadSetupFrom(path));
+  ASSERT_TRUE(Loaded());
+  for (const auto& w : RegisterWrites())
+    EXPECT_TRUE(w.first != 0x04 && w.first != 0x06 && w.first != 0x02) << "wrote register " << int(w.first);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "led-with-gpio.json: pins.direction, gpio.interrupt_disabled and gpio.output_high were not "
+                      "written: the setup puts the pins in LED mode, where GPIO settings do nothing.");
+
+  // The next save holds what the chip got, and nothing it did not.
+  const std::string saved = dir.filePath(QStringLiteral("saved.json")).toStdString();
+  platform::SetSaveFileDialogHook([&](auto&&...) { return std::optional<std::string>(saved); });
+  ASSERT_TRUE(actions->SaveSetup());
+  std::string error;
+  const auto back = setup::LoadSetupFile(saved, error);
+  ASSERT_TRUE(back) << error;
+  EXPECT_EQ(back->mode, setup::PinMode::kLed);
+  EXPECT_EQ(back->maxCurrentMa, 25);
+  EXPECT_FALSE(back->direction);
+  EXPECT_FALSE(back->interruptDisabled);
+  EXPECT_FALSE(back->outputHigh);
+}

@@ -377,10 +377,12 @@ TEST(CliTest, TheSimulatedChipAnswersOnlyAtItsOwnAddress) {
   const Case cases[] = {
       {{"--sim", "--address", "0x58", "batch", "reg write 0x20 0x10", "reg read 0x20"},
        1,
-       "The board could not write the chip at address 0x58 (register 0x20). Check the chip address."},
+       "No answer from the chip at 0x58, the address the program sent (writing register 0x20). The chip address "
+       "may be wrong (check it), or the chip may lack power or be badly connected."},
       {{"--sim", "--sim-chip-address", "0x59", "reg", "read", "0x20"},
        1,
-       "The board could not read the chip at address 0x5B (register 0x20). Check the chip address."},
+       "No answer from the chip at 0x5B, the address the program sent (reading register 0x20). The chip address "
+       "may be wrong (check it), or the chip may lack power or be badly connected."},
       {{"--sim", "--sim-chip-address=0x59", "--address", "0x59", "batch", "reg write 0x20 0x10", "reg read 0x20"},
        0,
        "0x20: 0x10\n"},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -18,6 +19,12 @@
 using namespace std::chrono_literals;
 
 namespace {
+
+std::string Hex8(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", v);
+  return buf;
+}
 
 std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed = 0) {
   std::vector<std::uint8_t> v(n);
@@ -97,21 +104,35 @@ TEST_F(ImageFileTest, RejectionsShowTheirTextAndOnlyUnreadableFilesPostStatusNin
   auto shortByOne = valid(40);
   shortByOne.pop_back();  // the trailer no longer sits at L - 12
 
+  // A damaged file's box keeps its short text and adds which check failed
+  // (corvelctl prints the same box).
+  const std::string dataError = std::string(kTextImageDataError) + " ";
   const struct {
     const char* name;
     std::optional<std::vector<std::uint8_t>> content;  // nullopt: no such file
-    const char* box;                                    // null: none
+    std::string box;
     bool status9;
   } cases[] = {
       {"missing", std::nullopt, kTextImageOpenFailed, true},
       {"one past capacity", std::vector<std::uint8_t>(kImageCapacity + 1, 0xFF), kTextImageTooLong, true},
       {"empty", std::vector<std::uint8_t>{}, kTextImageEmpty, true},
-      {"one byte", std::vector<std::uint8_t>{0x00}, kTextImageDataError, false},
-      {"eleven bytes", std::vector<std::uint8_t>(11, 0x00), kTextImageDataError, false},
-      {"length word not L - 12", wrongLength, kTextImageDataError, false},
-      {"trailer moved by a lost byte", shortByOne, kTextImageDataError, false},
-      {"checksum word wrong", wrongChecksum, kTextImageDataError, false},
-      {"data byte changed", flippedData, kTextImageDataError, false},
+      {"one byte", std::vector<std::uint8_t>{0x00}, dataError + "The file is 1 byte long, shorter than the 12-byte "
+                                                                "trailer every image ends with.", false},
+      {"eleven bytes", std::vector<std::uint8_t>(11, 0x00),
+       dataError + "The file is 11 bytes long, shorter than the 12-byte trailer every image ends with.", false},
+      {"length word not L - 12", wrongLength,
+       dataError + "Its trailer gives the data length as 41 bytes, but 40 bytes come before the trailer: the file is "
+                   "cut short, too long, or not an image.", false},
+      {"trailer moved by a lost byte", shortByOne,
+       dataError + "Its trailer gives the data length as 10257 bytes, but 39 bytes come before the trailer: the file "
+                   "is cut short, too long, or not an image.", false},
+      {"checksum word wrong", wrongChecksum,
+       dataError + "The checksum of its 40 bytes of data is " + Hex8(ComputeImageChecksum(Pattern(40))) +
+           ", but its trailer says " + Hex8(ComputeImageChecksum(Pattern(40)) ^ 0x80000000u) + ": the data is damaged.",
+       false},
+      {"data byte changed", flippedData,
+       dataError + "The checksum of its 40 bytes of data is " + Hex8(ComputeImageChecksum(std::span(flippedData).first(40))) +
+           ", but its trailer says " + Hex8(ComputeImageChecksum(Pattern(40))) + ": the data is damaged.", false},
   };
   for (const auto& c : cases) {
     boxes.clear();

@@ -396,6 +396,30 @@ TEST_F(EffectPagesTest, TheControlsFollowWritesFromElsewhere) {
   EXPECT_TRUE(RegisterWrites().empty());  // shown, not written again
 }
 
+// Escape and the window manager's close are STOP too: no way of closing the
+// window leaves the effect running with nothing left to stop it.
+TEST_F(EffectPagesTest, EveryWayOfClosingTheEffectWindowStopsTheEffect) {
+  const std::pair<const char*, std::function<void(CLamp_Effect_Play*)>> ways[] = {
+      {"STOP", [](CLamp_Effect_Play* d) { d->StopButton()->click(); }},
+      {"Escape", [](CLamp_Effect_Play* d) { QTest::keyClick(d, Qt::Key_Escape); }},
+      {"window manager", [](CLamp_Effect_Play* d) { d->close(); }},
+  };
+  for (const auto& [name, close] : ways) {
+    g_strEffectMessage = QString::fromUtf8(chip::kBlinkRunningMessage);
+    g_bBlinkActive = 1;
+    CLamp_Effect_Play* dialog = CLamp_Effect_Play::Open(host.get());
+    Settle();
+    Clear();
+    close(dialog);
+    EXPECT_EQ(g_pEffectDialog, nullptr) << name;
+    EXPECT_EQ(g_bBlinkActive, 0) << name;
+    EXPECT_TRUE(Wrote(0x20, Bytes(6, 0xFF))) << name;
+    ASSERT_FALSE(RegisterWrites().empty()) << name;
+    EXPECT_EQ(RegisterWrites().front(), (RegisterWrite{0x14, {0x00}})) << name;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+
 TEST_F(EffectPagesTest, StopWithoutAMatchedBoardWritesNothing) {
   g_strEffectMessage = QString::fromUtf8(chip::kBlinkRunningMessage);
   CLamp_Effect_Play* dialog = CLamp_Effect_Play::Open(host.get());

@@ -105,6 +105,35 @@ TEST(SetupFileTest, BadFilesAreRefusedNamingTheField) {
     std::string error;
     EXPECT_FALSE(setup::ParseSetup(c.text, error)) << c.text.substr(0, 200);
     EXPECT_NE(error.find(c.says), std::string::npos) << "said: " << error << "\nexpected: " << c.says;
+    EXPECT_EQ(error.find("json.exception"), std::string::npos) << error;
+  }
+}
+
+// A damaged file is described where a person looks for the fault (line and
+// column) and in words, not the parser's codes; a value from the file is
+// quoted escaped and cut short, however long it is.
+TEST(SetupFileTest, DamageAndOddValuesAreToldInAPersonsWords) {
+  const std::string head = "{\n  \"format\": \"corvel-setup\",\n  \"version\": 1,\n  \"board_id\": 1,\n";
+  struct Case {
+    std::string text;
+    std::string says;  // the whole message
+  };
+  const Case cases[] = {
+      {head + "  \"driver\": \"push-pull\"\n  \"max_current_ma\": 25\n}",
+       "damaged: not valid JSON at line 6, column 3: '}' was expected, not a text in quotes"},
+      {head + "  \"driver\": push-pull\n}", "damaged: not valid JSON at line 5, column 13: a word that is not true, "
+                                           "false or null, or text without quotes"},
+      {head + "  \"max_current_ma\": 25,\n", "damaged: not valid JSON at line 6, column 1: a text in quotes was "
+                                              "expected, not the end of the file"},
+      {head + "  \"driver\": \"pull\\n\\u0001\"\n}",
+       "driver: \"pull\\n\\x01\" is not one of \"open-drain\", \"push-pull\""},
+      {head + "  \"driver\": \"" + std::string(900 * 1024, 'x') + "\"\n}",
+       "driver: \"" + std::string(40, 'x') + "\"… (921600 bytes in all) is not one of \"open-drain\", \"push-pull\""},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(setup::ParseSetup(c.text, error));
+    EXPECT_EQ(error, c.says);
   }
 }
 
@@ -143,6 +172,14 @@ TEST(SetupWritesTest, WritesComeInThePagesOrder) {
   EXPECT_EQ(Plain(setup::SetupWrites(GpioSetup(128))),
             (Writes{{0x12, {0xFF, 0xFF}}, {0x04, {0x00, 0x00}}, {0x11, {0x00}}, {0x06, {0x21, 0x00}}}));
   EXPECT_TRUE(setup::SetupWrites(ChipSetup{}).empty());
+  // GPIO settings in LED mode do nothing: not written, and named as such.
+  ChipSetup ledWithGpio = GpioSetup(1);
+  ledWithGpio.mode = setup::PinMode::kLed;
+  EXPECT_EQ(Plain(setup::SetupWrites(ledWithGpio)), (Writes{{0x12, {0x00, 0x00}}, {0x14, {0x00}}, {0x11, {0x00}}}));
+  EXPECT_EQ(setup::NotWrittenText(ledWithGpio),
+            "pins.direction, gpio.interrupt_disabled and gpio.output_high were not written: the setup puts the pins "
+            "in LED mode, where GPIO settings do nothing.");
+  EXPECT_EQ(setup::NotWrittenText(GpioSetup(1)), "");
 
   // The firmware's list: the same writes register by register, each with
   // what the register page reads in it.

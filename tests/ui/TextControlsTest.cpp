@@ -80,7 +80,13 @@ TEST(TextControlFonts, StaticHasItsOwnFontOthersInheritUntilSet) {
   auto* combo = new CMyComboBox(&page);
 
   EXPECT_EQ(QFontInfo(fixed->font()).family(), QStringLiteral("Liberation Sans"));
-  EXPECT_EQ(fixed->font().pointSize(), 11);
+  // Arial 11 points at the reference scale; like every font, it follows the
+  // screen's scale.
+  EXPECT_EQ(fixed->font(), ScaledFont(CMyStatic::kTitleCellHeight, 0, 400));
+  g_scaleX = g_scaleY = 2.0;
+  EXPECT_EQ(CMyStatic().font(), ScaledFont(CMyStatic::kTitleCellHeight, 0, 400));
+  EXPECT_GT(CMyStatic().font().pixelSize(), fixed->font().pixelSize() * 19 / 10);
+  g_scaleX = g_scaleY = 1.0;
   for (QWidget* w : std::initializer_list<QWidget*>{label, edit, combo}) EXPECT_EQ(w->font(), pageFont);
 
   g_scaleX = g_scaleY = 1.5;
