@@ -165,9 +165,11 @@ TEST_F(FlashCliTest, ImageCommandsReportEachRefusalOnOneLine) {
       {{"image", "check", Path("missing.qvbin")}, "corvelctl: qvbin file open failed!\n"},
       {{"image", "check", tooLong}, "corvelctl: qvbin file length larger than 0x1e000c!\n"},
       {{"image", "check", empty}, "corvelctl: qvbin file length is null!\n"},
-      {{"image", "check", garbage}, "corvelctl: qvbin file data error!\n"},
+      {{"image", "check", garbage},
+       "corvelctl: qvbin file data error! The file is 3 bytes long, shorter than the 12-byte trailer every image ends with.\n"},
       {{"image", "check", noData}, "corvelctl: the image holds no data (length 0): it is never flashed.\n"},
-      {{"--sim", "flash", garbage}, "corvelctl: qvbin file data error!\n"},
+      {{"--sim", "flash", garbage},
+       "corvelctl: qvbin file data error! The file is 3 bytes long, shorter than the 12-byte trailer every image ends with.\n"},
       {{"image", "make", Write("big.bin", std::vector<std::uint8_t>(kImageMaxDataLength + 1)), "-o", Path("x")},
        "corvelctl: '" + Path("big.bin") + "' holds 1966081 bytes; an image holds at most 1966080 bytes of data "
        "(0x1E000C with its trailer).\n"},
