@@ -14,6 +14,7 @@
 
 #include "corvel/Board.h"
 #include "corvel/Session.h"
+#include "setup/PythonScript.h"
 #include "sim/SimKnobs.h"
 #include "sim/SimPins.h"
 
@@ -151,6 +152,11 @@ PYBIND11_MODULE(_corvel, m) {
     return py::dict(py::arg("length") = image->length, py::arg("check_word") = image->checkWord,
                     py::arg("checksum") = checksum);
   });
+
+  // The window's recorder writes Python scripts with these; here for tests
+  // and for turning a corvelctl script into Python.
+  m.def("script_head", &setup::PythonScriptHead, py::arg("about"));
+  m.def("script_line", &setup::PythonScriptLine, py::arg("command_line"));
 
   py::class_<corvel::Board>(m, "Board")
       .def(py::init([](std::optional<std::vector<int>> sim, std::string serial, std::string device, double timeout,

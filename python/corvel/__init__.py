@@ -119,7 +119,8 @@ def _time(value: Union[str, int], what: str) -> str:
 
 
 class _Leds:
-    """``board.leds``: the brightness of each LED, 0..255, by index and slice.
+    """``board.leds``: the brightness of each LED, 0..255, by index, slice or
+    several indices (``board.leds[0, 3] = 128``).
 
     Writing stops a running effect and writes the whole brightness block; the
     LEDs not named keep what the chip holds. Reading reads the chip's
@@ -135,6 +136,8 @@ class _Leds:
         n = len(self)
         if isinstance(key, slice):
             return range(n)[key]
+        if isinstance(key, tuple):
+            return [i for k in key for i in self._indices(k)]
         if isinstance(key, bool) or not isinstance(key, int):
             raise TypeError("LEDs are indexed by int or slice")
         if key < 0:
@@ -152,6 +155,10 @@ class _Leds:
     def __setitem__(self, key, value) -> None:
         indices = _list(self._indices(key))
         if not indices:
+            return
+        if isinstance(key, tuple) and isinstance(value, int):
+            # board.leds[0, 3] = 128: those LEDs, the others keep what the chip holds.
+            self._board._native.set_leds(value, indices)
             return
         if isinstance(value, int):
             values = [value] * len(indices)

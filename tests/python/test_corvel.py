@@ -184,3 +184,62 @@ def test_the_interpreter_runs_while_a_call_waits(corvel_board):
         counter.join()
     # Held for the whole wait, the counter would not have moved at all.
     assert during > 50
+
+
+# A recording as the window's recorder writes it, with a command of each kind.
+RECORDING = """# corvelctl script recorded by CorvelGUI
+address 0x5B
+reset
+mode led
+current 25
+led 0
+led 128 0 1
+led 40 3
+# the ramp and keep times
+reg write 0x15 0x12
+blink --ramp-on 315ms --ramp-off 630ms --keep-on 315ms --keep-off 1260ms
+mode gpio
+gpio dir output
+gpio drive push-pull
+gpio out 3=high 4=low
+gpio irq 2=disable 5=enable
+fade on --ramp-on 630ms --ramp-off 630ms
+"""
+
+
+def test_a_recording_replays_alike_as_python_and_as_corvelctl(tmp_path):
+    corvelctl = os.environ.get("CORVELCTL")
+    if not corvelctl:
+        pytest.skip("CORVELCTL names no corvelctl to compare with")
+    import subprocess
+    import sys
+
+    from corvel import _corvel
+
+    lines = RECORDING.splitlines()
+    script = tmp_path / "replay.py"
+    body = [_corvel.script_line(line) for line in lines]
+    assert not any("NotImplementedError" in line for line in body), body
+    script.write_text(
+        "\n".join(_corvel.script_head("recorded") + body + ["    print(*board.regs[0x02:0x30])"]) + "\n"
+    )
+    python = subprocess.run(
+        [sys.executable, script, "--sim", "1"], capture_output=True, text=True, timeout=60, check=True
+    )
+    text = tmp_path / "replay.txt"
+    text.write_text(RECORDING + "reg read 0x02 46\n")
+    ctl = subprocess.run(
+        [corvelctl, "--sim=1", "--json", "batch", "--file", text], capture_output=True, text=True, timeout=60,
+        check=True,
+    )
+    import json
+
+    registers = json.loads(ctl.stdout.strip().splitlines()[-1])["values"]
+    assert python.stdout.split() == [str(v) for v in registers]
+
+
+def test_a_command_without_a_call_stops_the_replay():
+    from corvel import _corvel
+
+    assert "NotImplementedError" in _corvel.script_line("wait")
+    assert _corvel.script_line("led 7 2") == "    board.leds[2,] = 7"
