@@ -9,12 +9,14 @@
 #include <pybind11/stl.h>
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
 #include "corvel/Board.h"
 #include "corvel/Session.h"
 #include "setup/PythonScript.h"
+#include "setup/SetupWrites.h"
 #include "sim/SimKnobs.h"
 #include "sim/SimPins.h"
 
@@ -151,6 +153,21 @@ PYBIND11_MODULE(_corvel, m) {
         ComputeImageChecksum(std::span<const std::uint8_t>(image->buffer->data(), image->length));
     return py::dict(py::arg("length") = image->length, py::arg("check_word") = image->checkWord,
                     py::arg("checksum") = checksum);
+  });
+
+  m.def(
+      "export_setup",
+      [](const std::string& path, const std::string& format) {
+        if (format != "c" && format != "json") throw corvel::UsageError("format is 'c' or 'json', not '" + format + "'");
+        const setup::Setup s = corvel::LoadSetup(path);
+        return format == "c" ? setup::ExportCHeader(s, std::filesystem::path(path).filename().string())
+                             : setup::ExportJsonList(s);
+      },
+      py::arg("path"), py::arg("format") = "c");
+  m.def("setup_writes", [](const std::string& path) {
+    std::vector<std::tuple<int, std::vector<std::uint8_t>, std::string>> out;
+    for (const auto& w : setup::SetupWrites(corvel::LoadSetup(path))) out.emplace_back(w.reg, w.data, w.what);
+    return out;
   });
 
   // The window's recorder writes Python scripts with these; here for tests

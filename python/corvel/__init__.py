@@ -35,7 +35,8 @@ for _error in (Error, LinkError, ChipError, TimeoutError):
     _error.__module__ = __name__  # named corvel.LinkError in tracebacks
 
 __all__ = [
-    "Board", "Error", "LinkError", "ChipError", "TimeoutError", "list", "open", "make_image", "check_image", "TIMES",
+    "Board", "Error", "LinkError", "ChipError", "TimeoutError", "list", "open", "make_image", "check_image",
+    "setup_writes", "export_setup", "TIMES",
 ]
 
 #: The times the chip's effects know, as they are written.
@@ -98,6 +99,18 @@ def check_image(path: str) -> dict:
     """Loads a .qvbin image as the update does: its ``length``, ``check_word``
     and ``checksum``; ValueError saying why when it is refused."""
     return _corvel.check_image(str(path))
+
+
+def setup_writes(path: str) -> List[tuple]:
+    """The register writes a setup file makes, in order, each (register, data,
+    what), without a board (``corvelctl apply --dry-run``)."""
+    return _corvel.setup_writes(str(path))
+
+
+def export_setup(path: str, format: str = "c") -> str:  # noqa: A002
+    """A setup file's register writes for a product's firmware: "c" a C header,
+    "json" a JSON list (``corvelctl export``)."""
+    return _corvel.export_setup(str(path), format)
 
 
 def _ids(sim):

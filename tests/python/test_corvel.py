@@ -60,7 +60,8 @@ def test_effects_setup_and_image(corvel_board, tmp_path):
     board.blink(ramp_on="315ms", ramp_off="315ms", keep_on="315ms", keep_off="315ms", reset=True)
     board.fade(True, ramp_on="630ms", ramp_off="630ms")
     writes = board.apply(EXAMPLES / "setup-qv6033.json")
-    assert writes and all(len(w) == 3 for w in writes)
+    assert writes and writes == corvel.setup_writes(EXAMPLES / "setup-qv6033.json")
+    assert "#define" in corvel.export_setup(EXAMPLES / "setup-qv6033.json", "c")
     image = tmp_path / "fw.qvbin"
     image.write_bytes(corvel.make_image(bytes(range(256)) * 4))
     assert corvel.check_image(image)["length"] == 1024
