@@ -5,7 +5,8 @@ report each way, as on USB):
 - 1,000 register writes from Python against the same loop in C++
   (corvel_write_bench), and a Python script doing them against
   `corvelctl batch` of the same writes, each whole (start, open, writes);
-- four boards flashed at once from four Python threads against one.
+- four boards flashed at once from four Python threads against one (and, for
+  comparison on the same machine, corvelctl flash --all of four against one).
 
     PYTHONPATH=build/default/python python3 tests/bench/python_bench.py build/default
 """
@@ -39,7 +40,7 @@ def cpp_loop(build):
 
 def whole(command):
     start = time.perf_counter()
-    subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return time.perf_counter() - start
 
 
@@ -82,11 +83,18 @@ def main():
     py_whole = whole([sys.executable, pyscript])
     batch = whole([os.path.join(build, "cli/corvelctl"), "--sim=1", "batch", "--file", script])
     one, four = flash(1, image), flash(4, image)
+    # The same in corvelctl (C++ threads, one lamp session each): what the
+    # simulated boards and the machine allow, beside the Python figure.
+    ctl = os.path.join(build, "cli/corvelctl")
+    ctl_one = whole([ctl, "--sim=1", "flash", image])
+    ctl_four = whole([ctl, "--sim=1,3,5,0", "flash", "--all", image])
     print(f"{WRITES} register writes, the loop:  Python {py:.3f} s, C++ {cpp:.3f} s: {py / cpp:.3f}x (goal <= 1.05)")
     print(f"{WRITES} register writes, whole:     Python script {py_whole:.3f} s, corvelctl batch {batch:.3f} s: "
           f"{py_whole / batch:.3f}x (goal <= 1.0)")
     print(f"flash of {64} KiB:                 4 boards from 4 threads {four:.2f} s, 1 board {one:.2f} s: "
           f"{four / one:.3f}x (goal <= 1.1)")
+    print(f"  the same with corvelctl flash --all:  4 boards {ctl_four:.2f} s, 1 board {ctl_one:.2f} s: "
+          f"{ctl_four / ctl_one:.3f}x")
 
 
 if __name__ == "__main__":
