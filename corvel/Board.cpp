@@ -1,5 +1,6 @@
 #include "corvel/Board.h"
 
+#include <cstdio>
 #include <mutex>
 
 #include "chip/RegisterMap.h"
@@ -41,6 +42,15 @@ void CheckOptions(const OpenOptions& o) {
   for (std::uint8_t id : o.sim)
     if (!FindChipBoard(id)) throw UsageError("no simulated board has id " + std::to_string(id) + " (0, 1, 3, 5 or 128)");
 }
+
+std::string Hex2(unsigned v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%02X", v);
+  return buf;
+}
+
+// Whether a write of `count` registers from `reg` reaches `target`.
+bool Covers(std::uint8_t reg, std::size_t count, std::uint8_t target) { return reg <= target && reg + count > target; }
 
 }  // namespace
 
@@ -86,7 +96,7 @@ void Board::Identify() {
     throw ChipError("The board reports id " + (info.boardId ? std::to_string(*info.boardId) : std::string("(none)")) +
                     ", which names no known chip board: register access is refused.");
   if (!info.addressAccepted)
-    throw ChipError("The board refused chip address " + std::to_string(session_->ChipAddress()) + ": " + info.addressText);
+    throw ChipError("The board refused chip address " + Hex2(session_->ChipAddress()) + ": " + info.addressText);
   identity_.boardId = entry_->boardId;
   identity_.chipBoard = entry_->name;
   identity_.ledCount = entry_->ledCount;
@@ -113,8 +123,14 @@ std::vector<std::uint8_t> Board::ReadRegisters(std::uint8_t reg, std::uint8_t co
 
 void Board::WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> data) {
   std::lock_guard lock(mutex_);
+  const std::optional<bool> before = mode_;
+  // A raw write to the mode registers (or a reset) leaves the mode this
+  // Board set behind: not known any more.
+  mode_.reset();
   corvel::WriteRegisters(*session_, reg, data);
-  if (reg <= chip::kRegSoftwareReset && reg + data.size() > chip::kRegSoftwareReset) mode_.reset();
+  if (!Covers(reg, data.size(), chip::kRegMode) && !Covers(reg, data.size(), chip::kRegMode + 1) &&
+      !Covers(reg, data.size(), chip::kRegSoftwareReset))
+    mode_ = before;
 }
 
 std::pair<std::uint8_t, std::uint8_t> Board::ModifyRegister(std::uint8_t reg, std::uint8_t mask, std::uint8_t bits) {
