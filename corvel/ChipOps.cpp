@@ -18,7 +18,8 @@ void ThrowSessionError(const std::string& text) {
   if (text.rfind("No answer to ", 0) == 0 || text.rfind("No interrupt report within", 0) == 0 ||
       text.rfind("No lamp board arrived within", 0) == 0)
     throw TimeoutError(text);
-  if (text.rfind("The board refused", 0) == 0 || text.rfind("The board could not", 0) == 0)
+  if (text.rfind("The board refused", 0) == 0 || text.rfind("The board could not", 0) == 0 ||
+      text.rfind("No answer from the chip", 0) == 0)
     throw ChipError(text);
   throw LinkError(text);
 }

@@ -44,7 +44,8 @@ class TimeoutError : public Error {
 // A failure text of the lamp session (or of a register command on it) as the
 // error of its kind: the session words every unanswered wait "No answer to
 // ..." / "No interrupt report within ...", and a board that answered with a
-// refusal "The board refused ..." / "The board could not ...".
+// refusal "The board refused ..." / "The board could not ..." (or its chip
+// did not: "No answer from the chip ...").
 [[noreturn]] void ThrowSessionError(const std::string& text);
 // The error of that kind (its own class, so that a caller catches it by type).
 [[noreturn]] void ThrowError(ErrorKind kind, const std::string& text);
