@@ -20,6 +20,7 @@
 #include "platform/Messages.h"
 #include "resources/dialogs/MainWindowDialog.h"
 #include "resources/dialogs/RoundPageDialog.h"
+#include "setup/PythonScript.h"
 #include "setup/ScriptRecorder.h"
 #include "setup/Setup.h"
 #include "setup/SetupLoader.h"
@@ -278,11 +279,20 @@ bool CSetupActions::StartRecording(const std::string& path) {
   }
   m_scriptPath = path;
   m_scriptLines = 0;
-  m_recorder = std::make_unique<setup::ScriptRecorder>([this](const std::string& line) { WriteLine(line); });
-  m_recorder->Comment("corvelctl script recorded by CorvelGUI " + std::string(kCorvelVersion) + " on " +
-                      QDateTime::currentDateTime().toString(Qt::ISODate).toStdString());
-  m_recorder->Comment("chip board " + BoardText(g_selectedBoardId) + "; replay: corvelctl batch --file " +
-                      QFileInfo(QString::fromStdString(path)).fileName().toStdString());
+  m_python = QFileInfo(QString::fromStdString(path)).suffix().compare(QStringLiteral("py"), Qt::CaseInsensitive) == 0;
+  const std::string recorded = std::string(m_python ? "Python" : "corvelctl") + " script recorded by CorvelGUI " +
+                               kCorvelVersion + " on " +
+                               QDateTime::currentDateTime().toString(Qt::ISODate).toStdString();
+  if (m_python)
+    for (const auto& line : setup::PythonScriptHead(recorded)) m_script << line << '\n';
+  m_recorder = std::make_unique<setup::ScriptRecorder>([this](const std::string& line) {
+    WriteLine(m_python ? setup::PythonScriptLine(line) : line);
+  });
+  const std::string file = QFileInfo(QString::fromStdString(path)).fileName().toStdString();
+  if (!m_python) m_recorder->Comment(recorded);
+  m_recorder->Comment("chip board " + BoardText(g_selectedBoardId) + "; replay: " +
+                      (m_python ? "python3 " + file + " --sim " + std::to_string(g_selectedBoardId) + " (or --serial SN)"
+                                : "corvelctl batch --file " + file));
   // The script starts with the chip's address: it does not depend on what
   // the replaying corvelctl is told.
   m_recorder->Address(g_i2cAddress.load());

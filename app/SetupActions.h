@@ -35,7 +35,8 @@ class CSetupActions : public QObject {
   static constexpr const char* kRecordCaption = "Record";
   static constexpr const char* kStopCaption = "Stop rec.";
   static constexpr const char* kFilter = "Setup file(*.json)|*.json|";
-  static constexpr const char* kScriptFilter = "corvelctl script(*.txt)|*.txt|";
+  // A name ending in .py records a Python script on the corvel module.
+  static constexpr const char* kScriptFilter = "corvelctl script(*.txt)|*.txt|Python script(*.py)|*.py|";
 
   // `page`: the LED board page whose controls show (and choose) the setup;
   // `status`: where outcomes are told. Either may be null.
@@ -93,5 +94,6 @@ class CSetupActions : public QObject {
   std::ofstream m_script;
   std::string m_scriptPath;
   int m_scriptLines = 0;
+  bool m_python = false;  // the script is Python: each command written as its call
   QString m_folder;  // where the last file was saved or loaded, this run
 };

@@ -30,13 +30,17 @@
 #include "CorvelVersion.h"
 #include "cli/EffectCommands.h"
 #include "cli/FileAccess.h"
-#include "cli/Flasher.h"
-#include "cli/Session.h"
+#include "corvel/Board.h"
+#include "corvel/ChipOps.h"
+#include "corvel/Errors.h"
+#include "corvel/Flasher.h"
+#include "corvel/Session.h"
+#include "nlohmann/json.hpp"
 #include "chip/RegisterMap.h"
 #include "firmware/ImageFile.h"
 #include "link/BoardIds.h"
 #include "link/LinkHost.h"
-#include "cli/TrafficTap.h"
+#include "corvel/TrafficTap.h"
 #include "link/MUSBHid.h"
 #include "link/TrafficRecord.h"
 #include "link/HidapiBackend.h"
@@ -249,9 +253,8 @@ constexpr std::size_t kMaxScriptLine = 4096;
 // A bench of simulated boards holds at most this many.
 constexpr std::size_t kMaxSimBoards = 16;
 
-struct UsageError {
-  std::string message;
-};
+// The caller's mistake (exit status 2), as the library names it.
+using UsageError = corvel::UsageError;
 
 // Several boards are attached and the command is for one of them: which
 // one is the user's to say (exit status 2, as for a usage error).
@@ -307,26 +310,12 @@ std::string Hex2(unsigned v) {
   return buf;
 }
 
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
+using Json = nlohmann::ordered_json;
+
+// One line of JSON for standard output. Text that is not UTF-8 (a device's
+// serial number, a path) is written with its bad bytes replaced, never
+// refused half-way through the output.
+std::string Dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n"; }
 
 std::string Trim(const std::string& s) {
   const auto b = s.find_first_not_of(' ');
@@ -415,23 +404,6 @@ class DeferStopSignals {
 constexpr const char* kInterruptedBeforeUpdate =
     "Interrupted before the update began: nothing was sent to the board, which runs its firmware as before.";
 
-// Message boxes of the image checks become plain lines: collected here and
-// printed by the command, instead of the default presenter's.
-class ScopedMessageBoxCapture {
- public:
-  ScopedMessageBoxCapture() {
-    platform::SetMessageBoxHook([this](const std::string& text, const std::string&, platform::MessageIcon,
-                                       platform::MessageButtons) {
-      texts.push_back(text);
-      return platform::MessageResult::Ok;
-    });
-  }
-  ~ScopedMessageBoxCapture() { platform::SetMessageBoxHook({}); }
-  ScopedMessageBoxCapture(const ScopedMessageBoxCapture&) = delete;
-  ScopedMessageBoxCapture& operator=(const ScopedMessageBoxCapture&) = delete;
-  std::vector<std::string> texts;
-};
-
 std::string Hex8(std::uint32_t v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08X", v);
@@ -505,6 +477,17 @@ class Runner {
         out_ << (it != kCommandHelp.end() ? it->second : kToolHelp);
         return kExitOk;
       }
+    try {
+      return Dispatch(name, args);
+    } catch (const corvel::UsageError&) {
+      throw;
+    } catch (const corvel::Error& e) {
+      // The board did not go along: the library's words, exit status 1.
+      return Fail(e.what());
+    }
+  }
+
+  int Dispatch(const std::string& name, const std::vector<std::string>& args) {
     if (name == "list") return List(args);
     if (name == "info") return Info(args);
     if (name == "reg") return Reg(args);
@@ -593,7 +576,18 @@ class Runner {
   // board that names no chip board passes (its steps are refused register
   // access anyway).
   using BoardCheck = std::function<void(const ChipBoardEntry&)>;
-  void CheckWithBoard(BoardCheck check) {
+  void CheckWithBoard(BoardCheck libraryCheck) {
+    // A check of the library refuses a step as a usage error or as one the
+    // board cannot take (exit status 1).
+    BoardCheck check = [libraryCheck = std::move(libraryCheck)](const ChipBoardEntry& board) {
+      try {
+        libraryCheck(board);
+      } catch (const corvel::UsageError&) {
+        throw;
+      } catch (const corvel::Error& e) {
+        throw StepRefused{e.what()};
+      }
+    };
     if (!validating_ && identified_) {
       if (const ChipBoardEntry* board = IdentifiedBoard()) check(*board);
       return;
@@ -617,14 +611,11 @@ class Runner {
     NoArgs(args, 1);
     const auto devices = Open().List();
     if (g_.json) {
-      out_ << "[";
-      for (std::size_t i = 0; i < devices.size(); ++i) {
-        const auto& d = devices[i];
-        out_ << (i ? "," : "") << "{\"path\":" << JsonString(d.path) << ",\"serial\":" << JsonString(d.serialNumber)
-             << ",\"release\":" << d.releaseNumber
-             << ",\"mode\":" << JsonString(Mode(d.releaseNumber)) << "}";
-      }
-      out_ << "]\n";
+      Json list = Json::array();
+      for (const auto& d : devices)
+        list.push_back({{"path", d.path}, {"serial", d.serialNumber}, {"release", d.releaseNumber},
+                        {"mode", Mode(d.releaseNumber)}});
+      out_ << Dump(list);
     } else {
       for (const auto& d : devices) out_ << ListLine(d) << "\n";
       if (devices.empty()) std::osyncstream(err_) << "No lamp board attached.\n";
@@ -632,11 +623,7 @@ class Runner {
     return kExitOk;
   }
 
-  static std::string Mode(std::uint16_t release) {
-    if (release == kReleaseApplication) return "application";
-    if (release == kReleaseBootloader) return "bootloader";
-    return "unknown release";
-  }
+  static std::string Mode(std::uint16_t release) { return corvel::ReleaseMode(release); }
 
   // A command for one board, with several attached and none chosen, is
   // not given to whichever happens to be found first.
@@ -676,14 +663,14 @@ class Runner {
     if (!EnsureIdentified(error)) return Fail(error);
     const std::string id = info_.boardId ? std::to_string(*info_.boardId) : std::string("none");
     if (g_.json) {
-      out_ << "{\"link_state\":" << info_.linkState << ",\"link_text\":" << JsonString(Trim(info_.linkText))
-           << ",\"board_id\":" << (info_.boardId ? std::to_string(*info_.boardId) : "null")
-           << ",\"chip_board\":" << (info_.chipBoard.empty() ? "null" : JsonString(info_.chipBoard))
-           << ",\"chip_address\":" << JsonString(Hex2(g_.address))
-           << ",\"address_answer\":" << JsonString(info_.addressText)
-           << ",\"firmware\":" << JsonString(info_.versions[2]) << ",\"version_strings\":["
-           << JsonString(info_.versions[0]) << "," << JsonString(info_.versions[1]) << ","
-           << JsonString(info_.versions[2]) << "]}\n";
+      out_ << Dump({{"link_state", info_.linkState},
+                    {"link_text", Trim(info_.linkText)},
+                    {"board_id", info_.boardId ? Json(*info_.boardId) : Json(nullptr)},
+                    {"chip_board", info_.chipBoard.empty() ? Json(nullptr) : Json(info_.chipBoard)},
+                    {"chip_address", Hex2(g_.address)},
+                    {"address_answer", info_.addressText},
+                    {"firmware", info_.versions[2]},
+                    {"version_strings", info_.versions}});
     } else {
       out_ << "Link:          " << Trim(info_.linkText) << "\n"
            << "Board id:      " << id << " ("
@@ -713,13 +700,9 @@ class Runner {
       if (reg + count > 256) throw UsageError{"REG + COUNT runs past register 0xFF"};
       std::string error;
       if (!RequireBoard(error)) return Fail(error);
-      std::vector<std::uint8_t> values;
-      if (!S().ReadRegisters(static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(count), values, error))
-        return Fail(error);
+      const auto values = corvel::ReadRegisters(S(), static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(count));
       if (g_.json) {
-        out_ << "{\"register\":" << reg << ",\"values\":[";
-        for (std::size_t i = 0; i < values.size(); ++i) out_ << (i ? "," : "") << int(values[i]);
-        out_ << "]}\n";
+        out_ << Dump({{"register", reg}, {"values", values}});
       } else {
         for (std::size_t i = 0; i < values.size(); ++i)
           out_ << Hex2(static_cast<unsigned>(reg + static_cast<long>(i))) << ": " << Hex2(values[i]) << "\n";
@@ -736,9 +719,9 @@ class Runner {
       if (reg + static_cast<long>(bytes.size()) > 256) throw UsageError{"the bytes run past register 0xFF"};
       std::string error;
       if (!RequireBoard(error)) return Fail(error);
-      if (!S().WriteRegisters(static_cast<std::uint8_t>(reg), bytes, error)) return Fail(error);
+      corvel::WriteRegisters(S(), static_cast<std::uint8_t>(reg), bytes);
       if (g_.json) {
-        out_ << "{\"register\":" << reg << ",\"written\":" << bytes.size() << "}\n";
+        out_ << Dump({{"register", reg}, {"written", bytes.size()}});
       } else {
         out_ << "Wrote " << bytes.size() << (bytes.size() == 1 ? " byte" : " bytes") << " from register "
              << Hex2(static_cast<unsigned>(reg)) << ".\n";
@@ -762,13 +745,6 @@ class Runner {
 
   // ---- chip commands, on the same register access as the window's pages ----
 
-  // Writes one register block and waits for its acknowledgement.
-  int WriteChip(std::uint8_t reg, std::span<const std::uint8_t> data) {
-    std::string error;
-    if (!S().WriteRegisters(reg, data, error)) return Fail(error);
-    return kExitOk;
-  }
-
   int Led(const std::vector<std::string>& args) {
     if (args.size() < 2) throw UsageError{"usage: led BRIGHTNESS [LED...]"};
     long brightness = 0;
@@ -782,32 +758,19 @@ class Runner {
     for (std::size_t i = 2; i < args.size(); ++i)
       leds.push_back(static_cast<int>(NumberIn(args[i], 0, chip::kMaxChipLeds - 1, "LED")));
 
-    CheckWithBoard([leds](const ChipBoardEntry& board) {
-      for (int led : leds)
-        if (led >= board.ledCount)
-          throw UsageError{"LED " + std::to_string(led) + " is not on this board: the " + board.name +
-                           " has LEDs 0.." + std::to_string(board.ledCount - 1)};
-    });
+    CheckWithBoard([leds](const ChipBoardEntry& board) { corvel::CheckLeds(leds, board); });
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    const int count = FindChipBoard(*info_.boardId)->ledCount;
-
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(count), static_cast<std::uint8_t>(brightness));
-    if (!leds.empty()) {
-      // The LEDs not named keep what the chip holds.
-      if (!S().ReadRegisters(chip::kRegBrightness, static_cast<std::uint8_t>(count), block, error)) return Fail(error);
-      for (int led : leds) block[static_cast<std::size_t>(led)] = static_cast<std::uint8_t>(brightness);
-    }
-    if (int rc = WriteChip(chip::kRegEffectControl, std::array{chip::kEffectStop}); rc != kExitOk) return rc;
-    if (int rc = WriteChip(chip::kRegBrightness, block); rc != kExitOk) return rc;
+    const ChipBoardEntry& board = *FindChipBoard(*info_.boardId);
+    const int count = board.ledCount;
+    corvel::SetLeds(S(), board, static_cast<std::uint8_t>(brightness), leds);
 
     if (leds.empty())
       for (int i = 0; i < count; ++i) leds.push_back(i);
     if (g_.json) {
-      out_ << "{\"brightness\":" << brightness << ",\"percent\":" << chip::BrightnessPercent(static_cast<std::uint8_t>(brightness))
-           << ",\"leds\":[";
-      for (std::size_t i = 0; i < leds.size(); ++i) out_ << (i ? "," : "") << leds[i];
-      out_ << "]}\n";
+      out_ << Dump({{"brightness", brightness},
+                    {"percent", chip::BrightnessPercent(static_cast<std::uint8_t>(brightness))},
+                    {"leds", leds}});
     } else {
       out_ << (leds.size() == 1 ? "LED" : "LEDs");
       for (int led : leds) out_ << " " << led;
@@ -822,12 +785,9 @@ class Runner {
     const bool led = args[1] == "led";
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    if (int rc = WriteChip(chip::kRegMode, led ? chip::kModeLed : chip::kModeGpio); rc != kExitOk) return rc;
-    // As the window does once the LED mode write is acknowledged.
-    if (led)
-      if (int rc = WriteChip(chip::kRegEffectControl, std::array{chip::kEffectStop}); rc != kExitOk) return rc;
+    corvel::SetMode(S(), led);
     if (g_.json) {
-      out_ << "{\"mode\":" << JsonString(args[1]) << "}\n";
+      out_ << Dump({{"mode", args[1]}});
     } else {
       out_ << "Pins in " << (led ? "LED" : "GPIO") << " mode.\n";
     }
@@ -837,13 +797,11 @@ class Runner {
   int Current(const std::vector<std::string>& args) {
     if (args.size() != 2) throw UsageError{"usage: current MILLIAMPS"};
     const long mA = NumberIn(args[1], 1, 40, "MILLIAMPS");
-    const std::uint8_t code = chip::CurrentRangeCode(static_cast<int>(mA));
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    if (int rc = WriteChip(chip::kRegGlobalControl, std::array{code}); rc != kExitOk) return rc;
+    const std::uint8_t code = corvel::SetCurrent(S(), static_cast<int>(mA));
     if (g_.json) {
-      out_ << "{\"milliamps\":" << mA << ",\"range_code\":" << int(code)
-           << ",\"range_max_milliamps\":" << chip::CurrentRangeMilliamps(code) << "}\n";
+      out_ << Dump({{"milliamps", mA}, {"range_code", code}, {"range_max_milliamps", chip::CurrentRangeMilliamps(code)}});
     } else {
       out_ << "Maximum current " << mA << " mA: range code " << int(code) << " (up to "
            << chip::CurrentRangeMilliamps(code) << " mA) written to register 0x11.\n";
@@ -855,9 +813,9 @@ class Runner {
     NoArgs(args, 1);
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    if (int rc = WriteChip(chip::kRegSoftwareReset, std::array{chip::kSoftwareResetValue}); rc != kExitOk) return rc;
+    corvel::SoftwareReset(S());
     if (g_.json) {
-      out_ << "{\"reset\":true}\n";
+      out_ << Dump({{"reset", true}});
     } else {
       out_ << "Chip reset.\n";
     }
@@ -896,31 +854,21 @@ class Runner {
     return settings;
   }
 
-  // A pin past the board's pin count is a usage error.
-  static void CheckPins(const std::vector<std::pair<int, bool>>& settings, const ChipBoardEntry& board) {
-    for (const auto& [pin, value] : settings)
-      if (pin >= board.ledCount)
-        throw UsageError{"pin " + std::to_string(pin) + " is not on this board: the " + board.name + " has pins 0.." +
-                         std::to_string(board.ledCount - 1)};
-  }
-
-  // Reads a register pair, lets `change` edit it, writes it back.
-  int ChangeRegisterPair(std::uint8_t reg, const std::function<std::array<std::uint8_t, 2>(std::array<std::uint8_t, 2>)>& change,
-                         std::array<std::uint8_t, 2>& written) {
-    std::string error;
-    std::vector<std::uint8_t> now;
-    if (!S().ReadRegisters(reg, 2, now, error)) return Fail(error);
-    written = change({now[0], now[1]});
-    return WriteChip(reg, written);
-  }
-
   static std::string Bits(std::uint8_t v) {
     std::string bits;
     for (int bit = 7; bit >= 0; --bit) bits += (v >> bit) & 1 ? '1' : '0';
     return bits;
   }
 
-  // The pins set in `set`, e.g. "3 5" (or "3,5" for JSON).
+  // The pins set in `set`.
+  static std::vector<int> PinNumbers(const std::array<std::uint8_t, chip::kMaxPins>& set, int count) {
+    std::vector<int> pins;
+    for (int i = 0; i < count; ++i)
+      if (set[static_cast<std::size_t>(i)]) pins.push_back(i);
+    return pins;
+  }
+
+  // The pins set in `set`, e.g. "3 5".
   static std::string PinList(const std::array<std::uint8_t, chip::kMaxPins>& set, int count, const char* separator) {
     std::string out;
     for (int i = 0; i < count; ++i) {
@@ -935,16 +883,9 @@ class Runner {
     NoArgs(args, 2);
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    // Port 1 after port 0, as the input page reads them.
-    std::array<std::uint8_t, 2> ports{};
-    for (std::uint8_t port : {chip::kRegPort0Input, chip::kRegPort1Input}) {
-      std::vector<std::uint8_t> value;
-      if (!S().ReadRegisters(port, 1, value, error)) return Fail(error);
-      ports[port - chip::kRegPort0Input] = value[0];
-    }
+    const std::array<std::uint8_t, 2> ports = corvel::ReadInputPorts(S());
     if (g_.json) {
-      out_ << "{\"port0\":" << int(ports[0]) << ",\"port1\":" << int(ports[1]) << ",\"bits0\":"
-           << JsonString(Bits(ports[0])) << ",\"bits1\":" << JsonString(Bits(ports[1])) << "}\n";
+      out_ << Dump({{"port0", ports[0]}, {"port1", ports[1]}, {"bits0", Bits(ports[0])}, {"bits1", Bits(ports[1])}});
     } else {
       for (int port = 0; port < 2; ++port)
         out_ << chip::PortInputText(port, ports[static_cast<std::size_t>(port)]) << "\tbits 7..0: "
@@ -956,30 +897,18 @@ class Runner {
   int GpioOut(const std::vector<std::string>& args) {
     const auto settings = PinSettings(args, "high", "low");
     CheckWithBoard([settings](const ChipBoardEntry& board) {
-      CheckPins(settings, board);
-      if (!chip::HasOutputLevelMapping(board.boardId))
-        throw StepRefused{"The " + std::string(board.name) + " (board " + std::to_string(board.boardId) +
-                          ") has no output level mapping for its pins: nothing written. 'reg write 0x02 P0 P1' "
-                          "sets the chip's output registers directly."};
+      corvel::CheckPins(settings, board);
+      corvel::CheckOutputMapping(board);
     });
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    const int count = FindChipBoard(*info_.boardId)->ledCount;
-    const std::uint8_t id = *info_.boardId;
-    std::array<std::uint8_t, chip::kMaxPins> high{};
-    std::array<std::uint8_t, 2> written{};
-    const int rc = ChangeRegisterPair(
-        chip::kRegOutputLevels,
-        [&](std::array<std::uint8_t, 2> now) {
-          high = chip::OutputLevelPins(now, count, id);
-          for (const auto& [pin, on] : settings) high[static_cast<std::size_t>(pin)] = on ? 1 : 0;
-          return chip::OutputLevelBytes(high, count, id);
-        },
-        written);
-    if (rc != kExitOk) return rc;
+    const ChipBoardEntry& board = *FindChipBoard(*info_.boardId);
+    const int count = board.ledCount;
+    const corvel::PinWrite result = corvel::SetOutputLevels(S(), board, settings);
+    const auto& high = result.pins;
+    const auto& written = result.bytes;
     if (g_.json) {
-      out_ << "{\"high\":[" << PinList(high, count, ",") << "],\"output_levels\":[" << int(written[0]) << ","
-           << int(written[1]) << "]}\n";
+      out_ << Dump({{"high", PinNumbers(high, count)}, {"output_levels", written}});
     } else {
       const std::string list = PinList(high, count, " ");
       out_ << "Pins high: " << (list.empty() ? "none" : list) << " (0x02 = " << Hex2(written[0])
@@ -990,25 +919,16 @@ class Runner {
 
   int GpioIrq(const std::vector<std::string>& args) {
     const auto settings = PinSettings(args, "enable", "disable");
-    CheckWithBoard([settings](const ChipBoardEntry& board) { CheckPins(settings, board); });
+    CheckWithBoard([settings](const ChipBoardEntry& board) { corvel::CheckPins(settings, board); });
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    const int count = FindChipBoard(*info_.boardId)->ledCount;
-    const std::uint8_t id = *info_.boardId;
-    std::array<std::uint8_t, chip::kMaxPins> disabled{};
-    std::array<std::uint8_t, 2> written{};
-    const int rc = ChangeRegisterPair(
-        chip::kRegInterruptDisable,
-        [&](std::array<std::uint8_t, 2> now) {
-          disabled = chip::InterruptDisabledPins(now, count, id);
-          for (const auto& [pin, enable] : settings) disabled[static_cast<std::size_t>(pin)] = enable ? 0 : 1;
-          return chip::InterruptDisableBytes(disabled, count, id);
-        },
-        written);
-    if (rc != kExitOk) return rc;
+    const ChipBoardEntry& board = *FindChipBoard(*info_.boardId);
+    const int count = board.ledCount;
+    const corvel::PinWrite result = corvel::SetInterrupts(S(), board, settings);
+    const auto& disabled = result.pins;
+    const auto& written = result.bytes;
     if (g_.json) {
-      out_ << "{\"disabled\":[" << PinList(disabled, count, ",") << "],\"interrupt_disable\":[" << int(written[0])
-           << "," << int(written[1]) << "]}\n";
+      out_ << Dump({{"disabled", PinNumbers(disabled, count)}, {"interrupt_disable", written}});
     } else {
       const std::string list = PinList(disabled, count, " ");
       out_ << "Interrupts disabled on pins: " << (list.empty() ? "none" : list) << " (0x06 = " << Hex2(written[0])
@@ -1023,15 +943,11 @@ class Runner {
     const bool pushPull = args[2] == "push-pull";
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    std::vector<std::uint8_t> now;
-    if (!S().ReadRegisters(chip::kRegGlobalControl, 1, now, error)) return Fail(error);
-    const std::uint8_t value = chip::WithDriverType(now[0], pushPull);
-    if (int rc = WriteChip(chip::kRegGlobalControl, std::array{value}); rc != kExitOk) return rc;
+    const auto [before, value] = corvel::SetDriver(S(), pushPull);
     if (g_.json) {
-      out_ << "{\"driver\":" << JsonString(args[2]) << ",\"before\":" << int(now[0]) << ",\"after\":" << int(value)
-           << "}\n";
+      out_ << Dump({{"driver", args[2]}, {"before", before}, {"after", value}});
     } else {
-      out_ << "Output driver " << args[2] << ": register 0x11 " << Hex2(now[0]) << " -> " << Hex2(value) << ".\n";
+      out_ << "Output driver " << args[2] << ": register 0x11 " << Hex2(before) << " -> " << Hex2(value) << ".\n";
     }
     return kExitOk;
   }
@@ -1042,10 +958,9 @@ class Runner {
     const bool input = args[2] == "input";
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    if (int rc = WriteChip(chip::kRegDirection, input ? chip::kDirectionInput : chip::kDirectionOutput); rc != kExitOk)
-      return rc;
+    corvel::SetDirection(S(), input);
     if (g_.json) {
-      out_ << "{\"direction\":" << JsonString(args[2]) << "}\n";
+      out_ << Dump({{"direction", args[2]}});
     } else {
       out_ << "Pins are " << (input ? "inputs" : "outputs") << ".\n";
     }
@@ -1056,9 +971,9 @@ class Runner {
     NoArgs(args, 2);
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    if (!S().TakeInterrupt(g_.timeoutMs, error)) return Fail(error);
+    corvel::WaitInterrupt(S(), g_.timeoutMs);
     if (g_.json) {
-      out_ << "{\"interrupt\":true}\n";
+      out_ << Dump({{"interrupt", true}});
     } else {
       out_ << "Interrupt reported.\n";
     }
@@ -1088,7 +1003,7 @@ class Runner {
     for (const auto& [pins, high] : drives) levels = static_cast<std::uint16_t>(high ? levels | pins : levels & ~pins);
     board.DrivePins(levels);
     if (g_.json) {
-      out_ << "{\"driven\":" << levels << "}\n";
+      out_ << Dump({{"driven", levels}});
     } else {
       out_ << "Simulated pins outside, bits 7..0: P0 " << Bits(static_cast<std::uint8_t>(levels)) << ", P1 "
            << Bits(static_cast<std::uint8_t>(levels >> 8)) << ".\n";
@@ -1101,7 +1016,8 @@ class Runner {
     if (auto usage = ParseEffectArgs(args, request)) throw UsageError{*usage};
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    if (!RunEffect(S(), request, FindChipBoard(*info_.boardId)->ledCount, g_.json, out_, error)) return Fail(error);
+    corvel::RunEffect(S(), request, FindChipBoard(*info_.boardId)->ledCount);
+    PrintEffect(request, g_.json, out_);
     return kExitOk;
   }
 
@@ -1112,7 +1028,7 @@ class Runner {
     if (!S().SetChipAddress(static_cast<std::uint8_t>(a), answer, error)) return Fail(error);
     g_.address = static_cast<std::uint8_t>(a);
     if (g_.json) {
-      out_ << "{\"chip_address\":" << a << ",\"answer\":" << JsonString(answer) << "}\n";
+      out_ << Dump({{"chip_address", a}, {"answer", answer}});
     } else {
       out_ << answer << "\n";
     }
@@ -1219,7 +1135,7 @@ class Runner {
         } catch (const ArgumentsChecked&) {
         } catch (const UsageError& e) {
           if (places.empty()) throw;
-          throw UsageError{places[i] + ": " + e.message};
+          throw UsageError{places[i] + ": " + e.what()};
         } catch (const StepRefused& e) {
           if (places.empty()) throw;
           throw StepRefused{places[i] + ": " + e.message};
@@ -1230,7 +1146,7 @@ class Runner {
             try {
               check(board);
             } catch (const UsageError& e) {
-              throw UsageError{place + ": " + e.message};
+              throw UsageError{place + ": " + e.what()};
             } catch (const StepRefused& e) {
               throw StepRefused{place + ": " + e.message};
             }
@@ -1259,23 +1175,26 @@ class Runner {
 
   // Loads a setup file; a bad one stops the run before anything is opened.
   static setup::Setup LoadSetup(const std::string& path) {
-    std::string error;
-    auto loaded = setup::LoadSetupFile(path, error);
-    if (!loaded) throw StepRefused{error + "; nothing written"};
-    return *loaded;
+    try {
+      return corvel::LoadSetup(path);
+    } catch (const corvel::Error& e) {
+      throw StepRefused{e.what()};
+    }
   }
 
   void PrintWrites(const setup::Setup& s, const std::vector<setup::RegisterWrite>& writes, const char* verb) {
     if (g_.json) {
-      out_ << "{\"board\":" << JsonString(setup::BoardName(s.boardId)) << ",\"board_id\":" << int(s.boardId)
-           << ",\"i2c_address\":" << JsonString(Hex2(s.i2cAddress))
-           << ",\"i2c_speed\":" << JsonString(s.i2cSpeed == kI2cSpeed1M ? "1M" : "400K") << ",\"writes\":[";
-      for (std::size_t i = 0; i < writes.size(); ++i) {
-        out_ << (i ? "," : "") << "{\"register\":" << JsonString(Hex2(writes[i].reg)) << ",\"data\":[";
-        for (std::size_t b = 0; b < writes[i].data.size(); ++b) out_ << (b ? "," : "") << JsonString(Hex2(writes[i].data[b]));
-        out_ << "],\"what\":" << JsonString(writes[i].what) << "}";
+      Json list = Json::array();
+      for (const auto& w : writes) {
+        Json data = Json::array();
+        for (std::uint8_t b : w.data) data.push_back(Hex2(b));
+        list.push_back({{"register", Hex2(w.reg)}, {"data", data}, {"what", w.what}});
       }
-      out_ << "]}\n";
+      out_ << Dump({{"board", setup::BoardName(s.boardId)},
+                    {"board_id", s.boardId},
+                    {"i2c_address", Hex2(s.i2cAddress)},
+                    {"i2c_speed", s.i2cSpeed == kI2cSpeed1M ? "1M" : "400K"},
+                    {"writes", list}});
       return;
     }
     out_ << "Setup for the " << setup::BoardName(s.boardId) << " (board " << int(s.boardId) << "), chip at "
@@ -1313,26 +1232,16 @@ class Runner {
     }
     // A file for another chip board would set registers that mean something
     // else there: refused before anything is written.
-    CheckWithBoard([s, file = *path](const ChipBoardEntry& board) {
-      if (board.boardId != s.boardId)
-        throw StepRefused{file + " is for the " + std::string(setup::BoardName(s.boardId)) + " (board " +
-                          std::to_string(s.boardId) + "); the board attached is the " + board.name + " (board " +
-                          std::to_string(board.boardId) + "): nothing written"};
-    });
+    CheckWithBoard([s, file = *path](const ChipBoardEntry& board) { corvel::CheckSetupBoard(s, file, board); });
     std::string error;
     if (!RequireBoard(error)) return Fail(error);
-    if (s.i2cAddress != g_i2cAddress.load()) {
-      std::string answer;
-      if (!S().SetChipAddress(s.i2cAddress, answer, error)) return Fail(error + "; nothing written");
-      g_.address = s.i2cAddress;
+    try {
+      corvel::ApplySetup(S(), s, writes);
+    } catch (...) {
+      g_.address = S().ChipAddress();
+      throw;
     }
-    g_i2cSpeed = s.i2cSpeed;
-    for (std::size_t i = 0; i < writes.size(); ++i) {
-      if (!S().WriteRegisters(writes[i].reg, writes[i].data, error))
-        return Fail("step " + std::to_string(i + 1) + " of " + std::to_string(writes.size()) + " (" +
-                    setup::WriteText(writes[i]) + ", " + writes[i].what + ") failed: " + error +
-                    (i == 0 ? " Nothing was written." : " The steps before it were written."));
-    }
+    g_.address = S().ChipAddress();
     PrintWrites(s, writes, " made, in order:");
     if (const std::string skipped = setup::NotWrittenText(s); !skipped.empty())
       std::osyncstream(err_) << "corvelctl: " << skipped << "\n";
@@ -1447,8 +1356,7 @@ class Runner {
       return Fail(error);
 
     if (g_.json) {
-      out_ << "{\"path\":" << JsonString(*output) << ",\"length\":" << data.size() << ",\"check_word\":" << word
-           << ",\"checksum\":" << checksum << "}\n";
+      out_ << Dump({{"path", *output}, {"length", data.size()}, {"check_word", word}, {"checksum", checksum}});
     } else {
       out_ << "Wrote " << *output << ": " << data.size() << " data bytes, check word " << Hex8(word)
            << ", checksum " << Hex8(checksum) << ".\n";
@@ -1458,23 +1366,20 @@ class Runner {
 
   // Loads FILE as the update does. On refusal prints the texts the window
   // would show in its message boxes, one line each.
-  bool LoadImage(const std::string& path, ImageBuffer& buffer, std::uint32_t& length, std::uint32_t& checkWord) {
-    ScopedMessageBoxCapture boxes;
-    length = CheckImageFile(path, buffer, &checkWord);
-    for (const auto& text : boxes.texts) std::osyncstream(err_) << "corvelctl: " << text << "\n";
-    if (length != 0) return true;
-    if (boxes.texts.empty()) std::osyncstream(err_) << "corvelctl: the image holds no data (length 0): it is never flashed.\n";
-    return false;
+  std::optional<corvel::LoadedImage> LoadImage(const std::string& path) {
+    std::vector<std::string> texts;
+    auto image = corvel::LoadImage(path, texts);
+    for (const auto& text : texts) std::osyncstream(err_) << "corvelctl: " << text << "\n";
+    return image;
   }
 
   int ImageCheck(const std::string& path) {
-    auto buffer = std::make_unique<ImageBuffer>();
-    std::uint32_t length = 0, checkWord = 0;
-    if (!LoadImage(path, *buffer, length, checkWord)) return kExitFailure;
-    const std::uint32_t checksum = ComputeImageChecksum(std::span<const std::uint8_t>(buffer->data(), length));
+    const auto image = LoadImage(path);
+    if (!image) return kExitFailure;
+    const std::uint32_t length = image->length, checkWord = image->checkWord;
+    const std::uint32_t checksum = ComputeImageChecksum(std::span<const std::uint8_t>(image->buffer->data(), length));
     if (g_.json) {
-      out_ << "{\"path\":" << JsonString(path) << ",\"length\":" << length << ",\"check_word\":" << checkWord
-           << ",\"checksum\":" << checksum << "}\n";
+      out_ << Dump({{"path", path}, {"length", length}, {"check_word", checkWord}, {"checksum", checksum}});
     } else {
       out_ << "Data length:  " << length << " bytes\n"
            << "Check word:   " << Hex8(checkWord) << (checkWord == 0 ? " (no check step)" : "") << "\n"
@@ -1488,9 +1393,10 @@ class Runner {
     if (args.size() != 2 || args[1] == "--all") throw UsageError{"usage: flash [--all] FILE"};
     if (validating_) return kExitOk;
     DeferStopSignals stopSignals;
-    auto buffer = std::make_unique<ImageBuffer>();
-    std::uint32_t length = 0, checkWord = 0;
-    if (!LoadImage(args[1], *buffer, length, checkWord)) return kExitFailure;
+    const auto image = LoadImage(args[1]);
+    if (!image) return kExitFailure;
+    const std::uint32_t length = image->length, checkWord = image->checkWord;
+    const ImageBuffer* buffer = image->buffer.get();
     RequireOneBoard();
 
     // A board in its bootloader cannot be identified; one running its
@@ -1519,9 +1425,7 @@ class Runner {
     if (g_.json) {
       const char* result = outcome == FlashOutcome::kDone ? "done" : outcome == FlashOutcome::kStopped ? "stopped"
                                                                                                       : "failed";
-      out_ << "{\"result\":" << JsonString(result) << ",\"length\":" << length << ",\"log\":[";
-      for (std::size_t i = 0; i < notes.size(); ++i) out_ << (i ? "," : "") << JsonString(notes[i]);
-      out_ << "]}\n";
+      out_ << Dump({{"result", result}, {"length", length}, {"log", notes}});
     }
     if (outcome != FlashOutcome::kDone) return Fail(error);
     return kExitOk;
@@ -1555,9 +1459,10 @@ class Runner {
                        "--serial SN --log FILE"};
     if (validating_) return kExitOk;
     DeferStopSignals stopSignals;
-    auto buffer = std::make_unique<ImageBuffer>();
-    std::uint32_t length = 0, checkWord = 0;
-    if (!LoadImage(path, *buffer, length, checkWord)) return kExitFailure;
+    const auto loaded = LoadImage(path);
+    if (!loaded) return kExitFailure;
+    const std::uint32_t length = loaded->length, checkWord = loaded->checkWord;
+    const ImageBuffer* buffer = loaded->buffer.get();
 
     Session& process = Open();
     std::vector<BoardFlash> boards;
@@ -1581,17 +1486,15 @@ class Runner {
     std::size_t done = 0;
     for (const auto& b : boards) done += b.outcome == FlashOutcome::kDone ? 1 : 0;
     if (g_.json) {
-      out_ << "{\"length\":" << length << ",\"boards\":[";
-      for (std::size_t i = 0; i < boards.size(); ++i) {
-        const auto& b = boards[i];
-        out_ << (i ? "," : "") << "{\"path\":" << JsonString(b.device.path)
-             << ",\"serial\":" << JsonString(b.device.serialNumber) << ",\"result\":"
-             << JsonString(b.outcome == FlashOutcome::kDone      ? "done"
-                           : b.outcome == FlashOutcome::kStopped ? "stopped"
-                                                                 : "failed")
-             << ",\"error\":" << JsonString(b.error) << "}";
-      }
-      out_ << "]}\n";
+      Json list = Json::array();
+      for (const auto& b : boards)
+        list.push_back({{"path", b.device.path},
+                        {"serial", b.device.serialNumber},
+                        {"result", b.outcome == FlashOutcome::kDone      ? "done"
+                                   : b.outcome == FlashOutcome::kStopped ? "stopped"
+                                                                         : "failed"},
+                        {"error", b.error}});
+      out_ << Dump({{"length", length}, {"boards", list}});
     }
     std::osyncstream summary(err_);
     summary << "Updated " << done << " of " << boards.size() << " board" << (boards.size() == 1 ? "" : "s") << ":\n";
@@ -1853,7 +1756,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     return rc;
   } catch (const UsageError& e) {
-    err << "corvelctl: " << e.message << "\nTry 'corvelctl --help'.\n";
+    err << "corvelctl: " << e.what() << "\nTry 'corvelctl --help'.\n";
     return kExitUsage;
   } catch (const SeveralBoards& e) {
     err << "corvelctl: " << e.message;

@@ -1,5 +1,5 @@
-// corvelctl blink and corvelctl fade on|off: the chip's effects, started by
-// the same register chain as the window's blink and fade pages.
+// corvelctl blink and corvelctl fade on|off: their arguments and what they
+// print; the library runs the effect (the window's register chain).
 #pragma once
 
 #include <cstdint>
@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "chip/EffectChain.h"
-
-class Session;
+#include "corvel/ChipOps.h"
+#include "nlohmann/json.hpp"
 
 namespace cli {
 
@@ -31,18 +30,12 @@ inline constexpr const char* kFadeHelp =
     "register 0x11 read and written back with bits 6..0 set, and 0x03 0x0F (on) or\n"
     "0x00 0x00 (off) to 0x02-0x03, each step once the board has confirmed the one before.\n";
 
-struct EffectRequest {
-  chip::Effect effect = chip::Effect::kBlink;
-  std::uint8_t rampOn = 0, rampOff = 0, keepOn = 0, keepOff = 0;  // time codes
-  bool reset = false;
-};
+using corvel::EffectRequest;
 
 // args[0] is "blink" or "fade". The text of a usage error, or nothing.
 std::optional<std::string> ParseEffectArgs(const std::vector<std::string>& args, EffectRequest& request);
 
-// Runs the request on an identified board with `ledCount` LEDs; false with
-// `error` set when the board did not go along.
-bool RunEffect(Session& session, const EffectRequest& request, int ledCount, bool json, std::ostream& out,
-               std::string& error);
+// What a started effect prints: a line, or its JSON.
+void PrintEffect(const EffectRequest& request, bool json, std::ostream& out);
 
 }  // namespace cli

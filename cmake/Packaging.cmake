@@ -15,7 +15,11 @@ lamp boards, whose bridge microcontroller is a USB HID device. The window
 drives the chip's LEDs, GPIO, current and effects and updates the board's
 firmware; corvelctl does the same from the command line for scripts. Both can
 run on a simulated lamp board without hardware. A udev rule gives the user at
-the seat access to the board, so neither program needs root.")
+the seat access to the board, so neither program needs root.
+.
+The library beneath them is included for other programs: C++ (headers, a
+static library, a CMake package and a pkg-config file) and the Python module
+corvel with a pytest plugin for hardware tests.")
 # The maintainer is the same identity the project commits under; a distributor
 # sets their own with -DCORVEL_PACKAGE_MAINTAINER=...
 set(CORVEL_PACKAGE_MAINTAINER "CorvelGUI developers <dev@corvelgui.invalid>"
@@ -30,6 +34,13 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # The window asks for "Arial" by name; fontconfig gives it Liberation Sans,
 # whose metrics the page layouts are measured with. No library link shows that.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The Python module is built for the distribution's Python (its ABI tag is
+# in the module's file name).
+if(CORVEL_BUILD_PYTHON)
+  math(EXPR Python_VERSION_MINOR_NEXT "${Python_VERSION_MINOR} + 1")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+      "python3 (>= ${Python_VERSION_MAJOR}.${Python_VERSION_MINOR}~), python3 (<< ${Python_VERSION_MAJOR}.${Python_VERSION_MINOR_NEXT})")
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2")
 
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

@@ -12,6 +12,8 @@ packages=(
   fonts-symbola
   fuse3 libfuse3-dev  # the hidraw stand-in the end-to-end tests of the real HID path run against
   nlohmann-json3-dev  # setup files and the JSON lists of corvelctl export
+  pybind11-dev python3-pybind11 python3-dev python3-pytest  # the Python module corvel and its tests
+  libcli11-dev  # the options of the library's C++ benchmark program
 )
 
 missing=()

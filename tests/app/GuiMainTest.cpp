@@ -45,7 +45,7 @@
 #include "pages/GpioInputPage.h"
 #include "pages/GpioOutputPage.h"
 #include "cli/Commands.h"
-#include "cli/Session.h"
+#include "corvel/Session.h"
 #include "platform/FileDialog.h"
 #include "resources/dialogs/EffectModeDialogs.h"
 #include "resources/dialogs/RoundPageDialog.h"

@@ -7,9 +7,13 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 #include "app/SetupActions.h"
+#include "chip/RegisterJournal.h"
+#include "chip/RegisterMap.h"
 #include "pages/BoardGlobals.h"
 #include "pages/RoundPage.h"
 #include "pages/BlinkMode.h"
@@ -200,3 +204,28 @@ TEST_F(SetupActionsTest, FieldsALedModeSetupDoesNotWriteAreNamed) {
   EXPECT_FALSE(back->interruptDisabled);
   EXPECT_FALSE(back->outputHigh);
 }
+
+namespace {
+
+// A recording to a .py file is a Python script on the corvel module: its
+// head opens the board named on its command line, and each action is the
+// module's call for it (the replay itself is compared with corvelctl's in
+// the module's tests).
+TEST_F(SetupActionsTest, ARecordingToAPyFileIsAPythonScript) {
+  const std::string path = dir.filePath(QStringLiteral("replay.py")).toStdString();
+  ASSERT_TRUE(actions->StartRecording(path));
+  g_pRoundPage->ModeBox(dialogs::IDC_MODE_GPIO)->click();
+  ASSERT_TRUE(PumpUntil([] { return chip::Journal().Known(chip::kRegMode) == std::uint8_t{0xFF}; }));
+  actions->StopRecording();
+  std::ifstream in(path);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text.rfind("#!/usr/bin/env python3\n", 0), 0u) << text;
+  EXPECT_NE(text.find("with corvel.open(sim=args.sim, serial=args.serial, device=args.device) as board:\n"),
+            std::string::npos) << text;
+  EXPECT_NE(text.find("\n    board.chip_address = 0x5B\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\n    board.mode = \"gpio\"\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("corvelctl batch"), std::string::npos) << text;
+  EXPECT_EQ(std::system(("/usr/bin/python3 -m py_compile '" + path + "'").c_str()), 0) << text;
+}
+
+}  // namespace

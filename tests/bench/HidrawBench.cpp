@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/Session.h"
+#include "corvel/Session.h"
 #include "link/HidapiBackend.h"
 #include "standin/StandInProcess.h"
 

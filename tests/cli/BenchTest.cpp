@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "cli/Commands.h"
-#include "cli/Session.h"
+#include "corvel/Session.h"
 #include "firmware/ImageFile.h"
 #include "support/CliRun.h"
 

@@ -8,7 +8,7 @@
 #include <random>
 #include <sstream>
 
-#include "cli/Session.h"
+#include "corvel/Session.h"
 #include "support/ChipRun.h"
 
 

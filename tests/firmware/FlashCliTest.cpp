@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "cli/Commands.h"
-#include "cli/Session.h"
+#include "corvel/Session.h"
 #include "firmware/BootRecord.h"
 #include "firmware/BootTransfer.h"
 #include "firmware/ImageFile.h"

@@ -7,6 +7,9 @@
 #   check_package.sh lintian  WORK_DIR             lintian reports no error
 #   check_package.sh run      WORK_DIR VERSION     the unpacked programs run
 #   check_package.sh hardening WORK_DIR            both programs carry the distribution's hardening
+#   check_package.sh library  WORK_DIR SOURCE_DIR  a program outside the tree builds against the
+#                                                  installed library (CMake package, pkg-config) and
+#                                                  runs; the installed Python module imports and runs
 set -euo pipefail
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -40,10 +43,53 @@ step_contents() {
 
   # Exactly these files: a missing one is a broken install, an extra one is
   # something the install rules pick up by accident (a test program, a header).
-  local expected actual
-  expected=$(sort <<LIST
+  local expected actual pytag
+  # The Python module's file names the interpreter it is built for.
+  pytag=$(/usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX")[len(".cpython-"):-len(".so")])')
+  expected=$(sed "s/PYTAG/$pytag/" <<LIST | sort
 ./usr/bin/corvelctl
 ./usr/bin/corvelgui
+./usr/include/corvel/chip/ChipAccess.h
+./usr/include/corvel/chip/EffectChain.h
+./usr/include/corvel/chip/RegisterMap.h
+./usr/include/corvel/corvel/Board.h
+./usr/include/corvel/corvel/ChipOps.h
+./usr/include/corvel/corvel/Errors.h
+./usr/include/corvel/corvel/Flasher.h
+./usr/include/corvel/corvel/Session.h
+./usr/include/corvel/firmware/BootRecord.h
+./usr/include/corvel/firmware/BootTransfer.h
+./usr/include/corvel/firmware/ImageFile.h
+./usr/include/corvel/link/BoardIds.h
+./usr/include/corvel/link/CommandSet.h
+./usr/include/corvel/link/FrameFormat.h
+./usr/include/corvel/link/HidBackend.h
+./usr/include/corvel/link/LinkHost.h
+./usr/include/corvel/link/LinkState.h
+./usr/include/corvel/link/MUSBHid.h
+./usr/include/corvel/link/ProtocolEngine.h
+./usr/include/corvel/link/QVCommunication.h
+./usr/include/corvel/link/QVProtocol.h
+./usr/include/corvel/link/ReplySink.h
+./usr/include/corvel/link/TransportHost.h
+./usr/include/corvel/platform/DeviceMonitor.h
+./usr/include/corvel/platform/MessageTarget.h
+./usr/include/corvel/session/LampSession.h
+./usr/include/corvel/session/LinkFlags.h
+./usr/include/corvel/setup/Setup.h
+./usr/include/corvel/setup/SetupWrites.h
+./usr/include/corvel/sim/SimBoard.h
+./usr/include/corvel/sim/SimKnobs.h
+./usr/include/corvel/sim/SimPins.h
+./usr/lib/cmake/Corvel/CorvelConfig.cmake
+./usr/lib/cmake/Corvel/CorvelConfigVersion.cmake
+./usr/lib/libcorvel.a
+./usr/lib/pkgconfig/corvel.pc
+./usr/lib/python3/dist-packages/corvel/__init__.py
+./usr/lib/python3/dist-packages/corvel/__init__.pyi
+./usr/lib/python3/dist-packages/corvel/_corvel.cpython-PYTAG.so
+./usr/lib/python3/dist-packages/corvel/py.typed
+./usr/lib/python3/dist-packages/corvel/pytest_plugin.py
 ./usr/lib/udev/rules.d/70-corvel-lamp-board.rules
 ./usr/share/applications/corvelgui.desktop
 ./usr/share/doc/corvelgui/changelog.gz
@@ -78,7 +124,7 @@ $bad"
   # Ubuntu names some of them with a "t64" suffix).
   local depends lib
   depends=", $(field Depends),"
-  for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libhidapi-hidraw0 libudev1; do
+  for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libhidapi-hidraw0 libudev1 python3; do
     [[ $depends == *", $lib"[\ ,]* || $depends == *", ${lib}t64"[\ ,]* ]] || fail "Depends lacks $lib: $depends"
   done
 
@@ -169,6 +215,47 @@ step_hardening() {
   echo "both programs carry PIE, full RELRO, the stack protector and fortified calls"
 }
 
+# What a program outside the tree gets from the package: it builds against the
+# installed headers and library, with the CMake package and with pkg-config,
+# and runs on a simulated board; the Python module imports and runs from the
+# installed tree. Nothing of the source or build tree is on any path.
+step_library() {
+  local work=$1 source=$2 root=$1/root/usr out expected
+  local consumer=$work/consumer
+  rm -rf "$consumer"
+  mkdir -p "$consumer"
+  cp "$source/tests/package/consumer/CMakeLists.txt" "$source/tests/package/consumer/main.cpp" "$consumer/"
+  expected="QV6033: 0 0 0 128 0 0
+refused: LED 9 is not on this board: the QV6033 has LEDs 0..5"
+
+  cmake -S "$consumer" -B "$consumer/build" -DCMAKE_PREFIX_PATH="$root" >"$consumer/cmake.log" 2>&1 \
+    || { cat "$consumer/cmake.log" >&2; fail "find_package(Corvel) failed"; }
+  cmake --build "$consumer/build" >>"$consumer/cmake.log" 2>&1 \
+    || { cat "$consumer/cmake.log" >&2; fail "the program did not build with Corvel::corvel"; }
+  out=$("$consumer/build/consumer" 2>&1) || fail "the program built with the CMake package failed: $out"
+  [ "$out" = "$expected" ] || fail "the program built with the CMake package printed: $out"
+
+  local flags
+  flags=$(PKG_CONFIG_PATH="$root/lib/pkgconfig" PKG_CONFIG_LIBDIR="" pkg-config --cflags --libs corvel) \
+    || fail "pkg-config does not know corvel"
+  # shellcheck disable=SC2086 # the flags are words
+  c++ -o "$consumer/consumer-pc" "$consumer/main.cpp" $flags 2>"$consumer/pc.log" \
+    || { cat "$consumer/pc.log" >&2; fail "the program did not build with pkg-config's flags: $flags"; }
+  out=$("$consumer/consumer-pc" 2>&1) || fail "the program built with pkg-config failed: $out"
+  [ "$out" = "$expected" ] || fail "the program built with pkg-config printed: $out"
+
+  out=$(cd "$consumer" && PYTHONPATH="$root/lib/python3/dist-packages" /usr/bin/python3 -c '
+import corvel
+assert "/dist-packages/corvel/" in corvel.__file__, corvel.__file__
+print(corvel.list())
+with corvel.open(sim=1) as board:
+    board.leds[2] = 7
+    print(board.chip_board, board.regs[0x22])
+' 2>&1) || fail "the installed Python module failed: $out"
+  [[ "$out" == *"QV6033 7" ]] || fail "the installed Python module printed: $out"
+  echo "a program builds and runs against the installed library (CMake, pkg-config); corvel imports and runs"
+}
+
 step=${1:-}
 shift || true
 case $step in
@@ -177,5 +264,6 @@ case $step in
   lintian) step_lintian "$@" ;;
   run) step_run "$@" ;;
   hardening) step_hardening "$@" ;;
-  *) fail "usage: check_package.sh build|contents|lintian|run|hardening ..." ;;
+  library) step_library "$@" ;;
+  *) fail "usage: check_package.sh build|contents|lintian|run|hardening|library ..." ;;
 esac

@@ -16,7 +16,7 @@
 #include "pages/TrafficPage.h"
 #include "ui/PageTable.h"
 #include "chip/RegisterMap.h"
-#include "cli/TrafficTap.h"
+#include "corvel/TrafficTap.h"
 #include "link/MUSBHid.h"
 #include "link/TrafficCapture.h"
 #include "platform/FileDialog.h"

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/Session.h"
+#include "corvel/Session.h"
 #include "support/CliRun.h"
 
 struct ChipRun {

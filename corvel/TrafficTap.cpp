@@ -1,4 +1,4 @@
-#include "cli/TrafficTap.h"
+#include "corvel/TrafficTap.h"
 
 #include "firmware/BootRecordText.h"
 

@@ -1,4 +1,4 @@
-// The firmware update from the command line: the steps of the update window
+// The firmware update from a program (corvelctl, the library's Board): the steps of the update window
 // (boot value, restart into the bootloader, connect, transfer, end), driven
 // from the one thread that also plays the main window.
 #pragma once

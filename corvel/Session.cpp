@@ -1,10 +1,11 @@
-#include "cli/Session.h"
+#include "corvel/Session.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 
 #include "chip/ChipAccess.h"
-#include "cli/TrafficTap.h"
+#include "corvel/TrafficTap.h"
 #include "link/CommandSet.h"
 #include "link/HidapiBackend.h"
 #include "link/LinkHost.h"
@@ -15,17 +16,60 @@
 
 using platform::Message;
 
+namespace {
 
-Session::Session(SessionOptions options) : options_(std::move(options)) {
-  corvel::SetChipRegistryPresent(true);
-  g_i2cAddress = options_.chipAddress;
-  if (options_.trace && options_.traceOut) {
-    corvel::SetTraceSink(options_.traceOut);
-  } else {
-    corvel::SetTraceSink([](const std::string&) {});  // keep standard output for data
+// What every session of the process shares: the frame format and the chip
+// registry's presence, set while any session lives (the process's board and
+// boards of their own may come and go in any order, on any thread).
+struct SharedLink {
+  std::mutex mutex;
+  int users = 0;
+  std::unique_ptr<CQVProtocol> protocol;
+};
+SharedLink& Shared() {
+  static SharedLink shared;
+  return shared;
+}
+void AcquireSharedLink() {
+  SharedLink& s = Shared();
+  std::lock_guard lock(s.mutex);
+  if (s.users++ == 0) {
+    s.protocol = std::make_unique<CQVProtocol>();
+    s.protocol->UseCrc16();
+    g_pProtocol = s.protocol.get();
+    corvel::SetChipRegistryPresent(true);
+    // The link's own trace lines go to standard output by default (the
+    // window's console); a program on the library keeps it for its data.
+    // The process's board sets a sink of its own.
+    corvel::SetTraceSink([](const std::string&) {});
+  }
+}
+void ReleaseSharedLink() {
+  SharedLink& s = Shared();
+  std::lock_guard lock(s.mutex);
+  if (--s.users == 0) {
+    g_pProtocol = nullptr;
+    s.protocol.reset();
+    corvel::SetChipRegistryPresent(false);
+    corvel::SetTraceSink({});
+  }
+}
+
+}  // namespace
+
+Session::Session(SessionOptions options) : options_(std::move(options)), chipAddress_(options_.chipAddress) {
+  AcquireSharedLink();
+  if (!options_.ownLink) {
+    g_i2cAddress = options_.chipAddress;
+    if (options_.trace && options_.traceOut) {
+      corvel::SetTraceSink(options_.traceOut);
+    } else {
+      corvel::SetTraceSink([](const std::string&) {});  // keep standard output for data
+    }
   }
 
   session::LampSessionOptions lampOptions;
+  lampOptions.ownLink = options_.ownLink;
   lampOptions.timeoutMs = options_.timeoutMs;
   lampOptions.interrupted = options_.interrupted;
   lampOptions.choice.serial = options_.serial;
@@ -56,9 +100,6 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
     lampOptions.devicePath = options_.devicePath;
   }
 
-  protocol_ = std::make_unique<CQVProtocol>();
-  protocol_->UseCrc16();
-  g_pProtocol = protocol_.get();
   lamp_ = std::make_unique<session::LampSession>(std::move(backend), lampOptions, std::move(monitor));
   for (auto& board : boards_) RouteSimEvents(*board, platform::kNoHandle);
   QVCommunication& comm = lamp_->Communication();
@@ -73,12 +114,38 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
 
 Session::~Session() {
   lamp_.reset();  // joins the reader thread
-  g_pProtocol = nullptr;
-  protocol_.reset();
   for (auto& board : boards_) board->SetDeviceEventListener({});
   boards_.clear();
-  corvel::SetChipRegistryPresent(false);
-  corvel::SetTraceSink({});
+  if (!options_.ownLink) corvel::SetTraceSink({});
+  ReleaseSharedLink();
+}
+
+std::uint8_t Session::ChipAddress() const { return options_.ownLink ? chipAddress_.load() : g_i2cAddress.load(); }
+
+bool Session::SetChipAddress(std::uint8_t address, std::string& answer, std::string& error) {
+  if (!lamp_->SetChipAddress(address, answer, error)) return false;
+  chipAddress_ = address;
+  return true;
+}
+
+bool Session::AccessAllowed() const {
+  // The process's board has the window's gate; one of its own is open once
+  // it is identified.
+  return options_.ownLink ? lamp_->Identified() : chip::AccessAllowed();
+}
+
+int Session::SendRegisterWrite(std::uint8_t reg, std::span<const std::uint8_t> values) {
+  if (!options_.ownLink) return chip::WriteChipRegisters(reg, values);
+  if (!AccessAllowed() || values.empty() || values.size() > kMaxI2cTransferData) return 0;
+  std::uint8_t record[kI2cRecordSize] = {1, chipAddress_.load(), reg, static_cast<std::uint8_t>(values.size()), 0, 0};
+  return lamp_->Commands().SendI2cTransfer(kCmdWriteRegisters, record, values.data());
+}
+
+int Session::SendRegisterRead(std::uint8_t reg, std::uint8_t count) {
+  if (!options_.ownLink) return chip::ReadChipRegisters(reg, count);
+  if (!AccessAllowed() || count == 0) return 0;
+  std::uint8_t record[kI2cRecordSize] = {1, chipAddress_.load(), reg, count, 0, 0};
+  return lamp_->Commands().SendI2cRequest(kCmdReadRegisters, record);
 }
 
 void Session::RouteSimEvents(sim::SimBoard& board, platform::Handle handle) {
@@ -96,7 +163,7 @@ sim::SimBoard* Session::Sim() {
 
 bool Session::ReadRegisters(std::uint8_t reg, std::uint8_t count, std::vector<std::uint8_t>& values,
                             std::string& error) {
-  if (!chip::AccessAllowed()) {
+  if (!AccessAllowed()) {
     error = "The board is not identified: register access is refused.";
     return false;
   }
@@ -109,10 +176,10 @@ bool Session::ReadRegisters(std::uint8_t reg, std::uint8_t count, std::vector<st
     const auto reply = m.id == platform::kMsgRegisterRead && bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
     return reply && reply->first == reg && reply->data.size() == count;
   };
-  auto m = lamp_->Ask([&] { return chip::ReadChipRegisters(reg, count); }, isAnswer, error, "register read");
+  auto m = lamp_->Ask([&] { return SendRegisterRead(reg, count); }, isAnswer, error, "register read");
   if (!m) return false;
   if (m->id == platform::kMsgRegisterReadFailed) {
-    error = chip::ChipDidNotAnswerText(chip::LastSentTransfer().value_or(chip::SentTransfer{g_i2cAddress.load(), reg, false}));
+    error = chip::ChipDidNotAnswerText(chip::SentTransfer{ChipAddress(), reg, false});
     return false;
   }
   const auto reply = chip::ParseRegisterReply(*m->Bytes());
@@ -125,7 +192,7 @@ bool Session::WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> val
     error = "A register write carries 1 to " + std::to_string(kMaxI2cTransferData) + " bytes.";
     return false;
   }
-  if (!chip::AccessAllowed()) {
+  if (!AccessAllowed()) {
     error = "The board is not identified: register access is refused.";
     return false;
   }
@@ -139,10 +206,10 @@ bool Session::WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> val
     const auto reply = m.id == platform::kMsgRegisterWritten && bytes ? chip::ParseRegisterReply(*bytes) : std::nullopt;
     return reply && reply->first == reg && std::equal(values.begin(), values.end(), reply->data.begin(), reply->data.end());
   };
-  const auto m = lamp_->Ask([&] { return chip::WriteChipRegisters(reg, values); }, isAnswer, error, "register write");
+  const auto m = lamp_->Ask([&] { return SendRegisterWrite(reg, values); }, isAnswer, error, "register write");
   if (!m) return false;
   if (m->id == platform::kMsgRegisterReadFailed) {
-    error = chip::ChipDidNotAnswerText(chip::LastSentTransfer().value_or(chip::SentTransfer{g_i2cAddress.load(), reg, true}));
+    error = chip::ChipDidNotAnswerText(chip::SentTransfer{ChipAddress(), reg, true});
     return false;
   }
   return true;

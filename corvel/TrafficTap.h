@@ -1,5 +1,5 @@
-// What corvelctl makes of every report in and out: for --trace the report in
-// hex with a line for each frame or record it completes, for --log a CSV row
+// What a program on the library makes of every report in and out: for a trace the report in
+// hex with a line for each frame or record it completes, for a log a CSV row
 // for each. One decoder for both, the one the window's traffic page uses.
 #pragma once
 

@@ -1,4 +1,4 @@
-#include "cli/Flasher.h"
+#include "corvel/Flasher.h"
 
 #include <algorithm>
 

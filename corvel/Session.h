@@ -1,7 +1,12 @@
-// corvelctl's connection to the process's lamp board, real or simulated: the
-// lamp session (the same link core and connect sequence as the window, with
-// replies awaited instead of fixed pauses) with what the command line adds:
-// the simulated bench, the chosen board, the trace and the register commands.
+// A connection to one lamp board, real or simulated: the lamp session (the
+// same link core and connect sequence as the window, with replies awaited
+// instead of fixed pauses) with what a program beside the window adds: the
+// simulated bench, the chosen board, the trace and the register commands.
+//
+// Either the process's board (corvelctl: the process-wide engine and link
+// flags, as the window has them) or, with `ownLink`, a board of its own
+// beside others: its own engine, chip address and register commands, so that
+// several boards are driven at once from several threads.
 #pragma once
 
 #include <atomic>
@@ -45,6 +50,8 @@ struct SessionOptions {
   std::function<void(const std::string&)> logOut;    // where --log's CSV rows go; empty: no log
   // Raised by a stop signal: ends a wait for the board (null: never).
   const std::atomic<bool>* interrupted = nullptr;
+  // A board of its own beside others (see above).
+  bool ownLink = false;
 };
 
 class Session {
@@ -57,12 +64,18 @@ class Session {
   std::vector<HidDeviceInfo> List() { return lamp_->List(); }
 
   bool Connect(std::string& error) { return lamp_->Connect(error); }
-  bool Identify(BoardInfo& info, std::string& error) { return lamp_->Identify(info, g_i2cAddress.load(), error); }
-  bool SetChipAddress(std::uint8_t address, std::string& answer, std::string& error) {
-    return lamp_->SetChipAddress(address, answer, error);
-  }
+  bool Identify(BoardInfo& info, std::string& error) { return lamp_->Identify(info, ChipAddress(), error); }
+  // The chip address register commands go to.
+  std::uint8_t ChipAddress() const;
+  bool SetChipAddress(std::uint8_t address, std::string& answer, std::string& error);
   bool ReadRegisters(std::uint8_t reg, std::uint8_t count, std::vector<std::uint8_t>& values, std::string& error);
   bool WriteRegisters(std::uint8_t reg, std::span<const std::uint8_t> values, std::string& error);
+  // Whether register commands may go out to this board now.
+  bool AccessAllowed() const;
+  // Sends one register command without awaiting its answer (for a chain
+  // that awaits its answers itself): 1 when queued, 0 when not sent.
+  int SendRegisterWrite(std::uint8_t reg, std::span<const std::uint8_t> values);
+  int SendRegisterRead(std::uint8_t reg, std::uint8_t count);
   bool WaitForBoard(int timeoutMs) { return lamp_->WaitForBoard(timeoutMs); }
   bool TakeInterrupt(int timeoutMs, std::string& error) { return lamp_->TakeInterrupt(timeoutMs, error); }
 
@@ -101,6 +114,6 @@ class Session {
  private:
   SessionOptions options_;
   std::vector<std::unique_ptr<sim::SimBoard>> boards_;
-  std::unique_ptr<CQVProtocol> protocol_;
   std::unique_ptr<session::LampSession> lamp_;
+  std::atomic<std::uint8_t> chipAddress_;  // a board of its own: its chip address
 };
