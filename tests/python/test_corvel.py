@@ -101,7 +101,7 @@ def test_errors_of_the_link_and_the_chip():
         corvel.open(sim=1, sim_faults="drop=banana")
     # A chip strapped to another address than the one asked for.
     with corvel.open(sim=1, sim_chip_address=0x58, timeout=1.0) as board:
-        with pytest.raises(corvel.ChipError, match="could not read the chip at address 0x5B"):
+        with pytest.raises(corvel.ChipError, match="No answer from the chip at 0x5B, the address the program sent"):
             board.regs[0x11]
         board.chip_address = 0x58
         assert board.regs[0x11] is not None
