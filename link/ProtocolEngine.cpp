@@ -69,8 +69,7 @@ void ProtocolEngine::SetAckObserverForTest(AckObserver observer) {
 
 // ---- after the lock -------------------------------------------------------------
 
-void ProtocolEngine::LeaveLocked(Aftermath& after) {
-  after_ = nullptr;
+void ProtocolEngine::ClaimWire(Aftermath& after) {
   // One writer at a time keeps the pieces of two frames apart; the one that
   // writes takes whatever the others queued meanwhile.
   if (!wire_.empty() && !writing_) {
@@ -80,6 +79,15 @@ void ProtocolEngine::LeaveLocked(Aftermath& after) {
     after.waitTurn = true;
     ++turnWaiters_;
   }
+}
+
+void ProtocolEngine::LeaveLocked(Aftermath& after) {
+  after_ = nullptr;
+  // With somebody to tell, the wire is claimed only once they are told: the
+  // one told may send at once (its frame then queues behind the ACK), and a
+  // thread that held the wire while it waited for them would block it.
+  if (after.linkStates.empty() && !after.reply && !after.acked) ClaimWire(after);
+  else after.claimLater = true;
   if (after.Empty()) return;
   after.host = host_;
   after.sink = replySink_;
@@ -99,6 +107,10 @@ void ProtocolEngine::Finish(Aftermath& after) {
     (*after.ackObserver)(after.ackedClass, after.ackedCommand, after.ackedPayload);
   if (after.reply && after.sink)
     after.sink->OnReply(after.replyClass, after.replyCommand, after.replyPayload, after.replyLengthField);
+  if (after.claimLater) {
+    std::lock_guard lock(mutex_);
+    ClaimWire(after);
+  }
   if (after.write || after.waitTurn) WriteOut(after.waitTurn);
   std::lock_guard lock(mutex_);
   if (--outside_ == 0) nobodyOutside_.notify_all();

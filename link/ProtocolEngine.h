@@ -165,6 +165,7 @@ class ProtocolEngine {
     bool queuedData = false;  // a data frame of ours went into the wire queue
     bool write = false;       // this thread writes the wire queue out
     bool waitTurn = false;    // ... once the thread writing now is done
+    bool claimLater = false;  // the wire is claimed after telling
     bool Empty() const { return linkStates.empty() && !reply && !acked && !write && !waitTurn; }
   };
   // A frame on its way to the wire, copied out of its record: the record may
@@ -181,6 +182,7 @@ class ProtocolEngine {
   // writer's role if the wire has work and nobody else writes, and counts
   // this thread as working outside the lock.
   void LeaveLocked(Aftermath& after);
+  void ClaimWire(Aftermath& after);
   // Called after the lock was let go: tells, then writes.
   void Finish(Aftermath& after);
   void WriteOut(bool waitTurn);
