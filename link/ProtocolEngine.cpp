@@ -36,24 +36,114 @@ constexpr std::uint8_t kHandshakeAnswer[] = {0x5A, 0x5A, 0x00, 0x01};
 
 ProtocolEngine::ProtocolEngine() = default;
 
+void ProtocolEngine::WaitUntilNobodyOutside(std::unique_lock<std::mutex>& lock) {
+  // Whoever let go of the lock holding the old host or sink is done with it
+  // before the caller may destroy it. Hosts and sinks only post, so none of
+  // them waits for the caller meanwhile.
+  nobodyOutside_.wait(lock, [this] { return outside_ == 0; });
+}
+
 void ProtocolEngine::SetReplySink(ReplySink* sink) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   replySink_ = sink;
+  WaitUntilNobodyOutside(lock);
 }
 
 void ProtocolEngine::SetHost(EngineHost* host) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   host_ = host;
+  WaitUntilNobodyOutside(lock);
 }
 
 void ProtocolEngine::ClearHost(EngineHost* host) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   if (host_ == host) host_ = nullptr;
+  WaitUntilNobodyOutside(lock);
 }
 
 void ProtocolEngine::SetAckObserverForTest(AckObserver observer) {
+  std::unique_lock lock(mutex_);
+  ackObserver_ = observer ? std::make_shared<const AckObserver>(std::move(observer)) : nullptr;
+  WaitUntilNobodyOutside(lock);
+}
+
+// ---- after the lock -------------------------------------------------------------
+
+void ProtocolEngine::ClaimWire(Aftermath& after) {
+  // One writer at a time keeps the pieces of two frames apart; the one that
+  // writes takes whatever the others queued meanwhile.
+  if (!wire_.empty() && !writing_) {
+    writing_ = true;
+    after.write = true;
+  } else if (after.queuedData && writing_) {
+    after.waitTurn = true;
+    ++turnWaiters_;
+  }
+}
+
+void ProtocolEngine::LeaveLocked(Aftermath& after) {
+  after_ = nullptr;
+  // With somebody to tell, the wire is claimed only once they are told: the
+  // one told may send at once (its frame then queues behind the ACK), and a
+  // thread that held the wire while it waited for them would block it.
+  if (after.linkStates.empty() && !after.reply && !after.acked) ClaimWire(after);
+  else after.claimLater = true;
+  if (after.Empty()) return;
+  after.host = host_;
+  after.sink = replySink_;
+  ++outside_;
+}
+
+void ProtocolEngine::Finish(Aftermath& after) {
+  if (after.Empty()) return;
+  // Told before the ACK is written: whoever waits for an answer has it a
+  // report and a pause sooner.
+  for (const int code : after.linkStates) {
+    if (!after.host) break;
+    after.host->SetLinkState(code);
+    after.host->PostLinkState();
+  }
+  if (after.acked && after.ackObserver)
+    (*after.ackObserver)(after.ackedClass, after.ackedCommand, after.ackedPayload);
+  if (after.reply && after.sink)
+    after.sink->OnReply(after.replyClass, after.replyCommand, after.replyPayload, after.replyLengthField);
+  if (after.claimLater) {
+    std::lock_guard lock(mutex_);
+    ClaimWire(after);
+  }
+  if (after.write || after.waitTurn) WriteOut(after.waitTurn);
   std::lock_guard lock(mutex_);
-  ackObserver_ = std::move(observer);
+  if (--outside_ == 0) nobodyOutside_.notify_all();
+}
+
+void ProtocolEngine::WriteOut(bool waitTurn) {
+  std::unique_lock lock(mutex_);
+  if (waitTurn) {
+    turn_.wait(lock, [this] { return !writing_; });
+    --turnWaiters_;
+    writing_ = true;
+  }
+  while (!wire_.empty()) {
+    // A data frame whose sender waits for the turn is left to it (the
+    // reader, say, done with an ACK, goes back to reading).
+    if (!waitTurn && turnWaiters_ > 0 && !wire_.front().control) break;
+    WireFrame next = std::move(wire_.front());
+    wire_.pop_front();
+    if (next.control) --wireControl_;
+    EngineHost* host = host_;
+    lock.unlock();
+    WriteFrameReports(host, next.bytes.data(), next.bytes.size());
+    const auto out = Clock::now();
+    lock.lock();
+    // The ACK wait counts from the frame's last report: a long frame's own
+    // pacing, or a queue of ACKs ahead of it, is not the board's delay.
+    if (next.inFlight && next.epoch == epoch_ && inFlight_ && currentSequence_ == next.sequence) {
+      ackDeadline_ = out + ackTimeout_;
+      ackWaitStarted_ = true;
+    }
+  }
+  writing_ = false;
+  if (turnWaiters_ > 0) turn_.notify_all();
 }
 
 void ProtocolEngine::SetAckTimeout(std::chrono::milliseconds timeout) {
@@ -102,6 +192,12 @@ void ProtocolEngine::ReleasePacket(Packet* p) {
 
 void ProtocolEngine::ResetLink() {
   std::lock_guard lock(mutex_);
+  // A frame being written now still goes out whole; nothing queued for the
+  // old link does.
+  wire_.clear();
+  wireControl_ = 0;
+  ++epoch_;
+  ackWaitStarted_ = false;
   for (std::size_t i = 0; i < kPoolSize; ++i) {
     pool_[i].next = (i + 1 < kPoolSize) ? &pool_[i + 1] : nullptr;
     pool_[i].length = 0;
@@ -123,14 +219,21 @@ void ProtocolEngine::ResetLink() {
 
 int ProtocolEngine::SendCommand(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length,
                                 const std::uint8_t* payload) {
-  std::lock_guard lock(mutex_);
-  return SendCommandLocked(cls, cmd, length, payload);
+  Aftermath after;
+  int result;
+  {
+    std::lock_guard lock(mutex_);
+    after_ = &after;
+    result = SendCommandLocked(cls, cmd, length, payload);
+    LeaveLocked(after);
+  }
+  Finish(after);
+  return result;
 }
 
 int ProtocolEngine::SendHandshake() {
   if (!g_pProtocol.load()) return 0;
-  std::lock_guard lock(mutex_);
-  return SendCommandLocked(1, 1, 0, nullptr);
+  return SendCommand(1, 1, 0, nullptr);
 }
 
 int ProtocolEngine::SendCommandLocked(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length,
@@ -177,10 +280,11 @@ void ProtocolEngine::StartNextFrame() {
 
 void ProtocolEngine::TransmitInFlight(bool resend) {
   const Slot& slot = window_[head_];
-  TransmitFrame(slot.packet, slot.endpoint, resend);
-  // Counted from the last report: a long frame's own pacing is not the
-  // board's delay.
-  ackDeadline_ = Clock::now() + ackTimeout_;
+  TransmitFrame(slot.packet, slot.endpoint, resend, false);
+  // Its ACK wait starts once its last report is out (WriteOut).
+  ackWaitStarted_ = false;
+  wire_.back().inFlight = true;
+  wire_.back().sequence = currentSequence_;
 }
 
 void ProtocolEngine::RetransmitOrFail() {
@@ -201,22 +305,34 @@ void ProtocolEngine::FailLink() {
     if (slot.packet) ReleasePacket(slot.packet);
     slot = Slot{};
   }
+  // Nor do the data frames still waiting for the wire; ACKs of the board's
+  // frames still go.
+  std::erase_if(wire_, [](const WireFrame& w) { return !w.control; });
+  ++epoch_;
   head_ = tail_ = 0;
   inFlight_ = false;
+  ackWaitStarted_ = false;
   retransmissions_ = 0;
   ++linkFailures_;
-  if (!host_) return;
-  host_->SetLinkState(kLinkFailed);
-  host_->PostLinkState();
+  TellLinkState(kLinkFailed);
+}
+
+void ProtocolEngine::TellLinkState(int code) {
+  if (after_) after_->linkStates.push_back(code);
 }
 
 void ProtocolEngine::Poll(Clock::time_point now) {
-  std::lock_guard lock(mutex_);
-  if (!inFlight_ || now < ackDeadline_) return;
-  RetransmitOrFail();
+  Aftermath after;
+  {
+    std::lock_guard lock(mutex_);
+    after_ = &after;
+    if (inFlight_ && ackWaitStarted_ && now >= ackDeadline_) RetransmitOrFail();
+    LeaveLocked(after);
+  }
+  Finish(after);
 }
 
-void ProtocolEngine::TransmitFrame(Packet* p, std::uint8_t endpoint, bool resend) {
+void ProtocolEngine::TransmitFrame(Packet* p, std::uint8_t endpoint, bool resend, bool control) {
   std::uint8_t* f = p->frame.data();
   if (!resend) {
     f[frame::kMagicOffset] = frame::kMagicByte;
@@ -226,15 +342,25 @@ void ProtocolEngine::TransmitFrame(Packet* p, std::uint8_t endpoint, bool resend
     frame::WriteU16(f + frame::kLengthOffset, p->length);
     p->length = static_cast<std::uint16_t>(p->length + frame::kHeaderSize);  // the whole frame
   }
-  WriteFrameReports(f, p->length);
+  WireFrame w;
+  w.bytes.assign(f, f + p->length);
+  w.control = control;
+  w.epoch = epoch_;
+  if (!control && after_) after_->queuedData = true;
+  if (control) {
+    wire_.insert(wire_.begin() + static_cast<std::ptrdiff_t>(wireControl_), std::move(w));
+    ++wireControl_;
+  } else {
+    wire_.push_back(std::move(w));
+  }
 }
 
-void ProtocolEngine::WriteFrameReports(const std::uint8_t* data, std::size_t size) {
+void ProtocolEngine::WriteFrameReports(EngineHost* host, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
     const std::size_t piece = std::min(size, frame::kReportSize);
     // Once a piece could not be written the frame is lost anyway; the rest
-    // would only hold the lock (and a blocked USB write) for nothing.
-    if (!host_ || !host_->WriteReport(data, static_cast<int>(piece))) return;
+    // would only keep the wire (and a blocked USB write) busy for nothing.
+    if (!host || !host->WriteReport(data, static_cast<int>(piece))) return;
     platform::SleepMs(1);
     data += piece;
     size -= piece;
@@ -257,7 +383,19 @@ void ProtocolEngine::ClearReassembly() {
 }
 
 int ProtocolEngine::ProcessReport() {
-  std::lock_guard lock(mutex_);
+  Aftermath after;
+  int result;
+  {
+    std::lock_guard lock(mutex_);
+    after_ = &after;
+    result = ProcessReportLocked();
+    LeaveLocked(after);
+  }
+  Finish(after);
+  return result;
+}
+
+int ProtocolEngine::ProcessReportLocked() {
   if (reports_.empty()) return 0;
   const auto report = reports_.front();
   reports_.pop_front();
@@ -317,7 +455,7 @@ void ProtocolEngine::HandleFrame(Packet* p, std::uint8_t endpoint) {
       f[frame::kTypeOffset] = good ? frame::kTypeAck : frame::kTypeNak;
       frame::WriteU16(f + frame::kChecksumOffset, 0);
       p->length = 6;
-      TransmitFrame(p, endpoint, false);
+      TransmitFrame(p, endpoint, false, true);
       if (!good) {
         ReleasePacket(p);
         return;
@@ -351,11 +489,14 @@ void ProtocolEngine::HandleAcknowledgement(Packet* ack) {
   switch (f[frame::kTypeOffset] & 0x0F) {
     case frame::kTypeAck & 0x0F: {
       Packet* done = slot.packet;
-      if (ackObserver_) {
+      if (ackObserver_ && after_) {
         const std::uint8_t* d = done->frame.data();
         const std::size_t n = frame::ReadU16(d + frame::kPayloadLengthOffset);
-        ackObserver_(d[frame::kClassOffset], d[frame::kCommandOffset],
-                     std::span<const std::uint8_t>(d + frame::kPayloadOffset, n));
+        after_->acked = true;
+        after_->ackedClass = d[frame::kClassOffset];
+        after_->ackedCommand = d[frame::kCommandOffset];
+        after_->ackedPayload.assign(d + frame::kPayloadOffset, d + frame::kPayloadOffset + n);
+        after_->ackObserver = ackObserver_;
       }
       slot = Slot{};
       ReleasePacket(done);
@@ -366,7 +507,7 @@ void ProtocolEngine::HandleAcknowledgement(Packet* ack) {
     }
     case frame::kTypeNak & 0x0F:
       // Bounded like a missing ACK: a board that refuses every frame must
-      // not keep the link (and this lock) busy for ever.
+      // not keep the link busy for ever.
       RetransmitOrFail();
       return;
     default:
@@ -402,11 +543,7 @@ bool ProtocolEngine::IsKnownCommand(std::uint8_t cls, std::uint8_t cmd) {
   return false;
 }
 
-void ProtocolEngine::ReportUnknownCommand() {
-  if (!host_) return;
-  host_->SetLinkState(kLinkEventIdError);
-  host_->PostLinkState();
-}
+void ProtocolEngine::ReportUnknownCommand() { TellLinkState(kLinkEventIdError); }
 
 void ProtocolEngine::DispatchReply(Packet* p, std::size_t bodySize) {
   const std::uint8_t* f = p->frame.data();
@@ -426,20 +563,23 @@ void ProtocolEngine::DispatchReply(Packet* p, std::size_t bodySize) {
   if (cls == 1 && cmd == 2) {
     if ((payloadLengthField & 0xFF) != sizeof kHandshakeAnswer || payload.size() < sizeof kHandshakeAnswer)
       return;
-    if (!host_) return;
     const bool match = std::equal(payload.begin(), payload.begin() + 4, std::begin(kHandshakeAnswer));
-    host_->SetLinkState(match ? kLinkDeviceFound : kLinkProtocolNotMatch);
-    host_->PostLinkState();
+    TellLinkState(match ? kLinkDeviceFound : kLinkProtocolNotMatch);
     return;
   }
   if (cls == 1 && cmd == 8) {
-    if (!host_) return;
-    host_->SetLinkState(kLinkEventIdError);
-    host_->PostLinkState();
+    TellLinkState(kLinkEventIdError);
     return;
   }
   if (cls == 255) return;
-  if (replySink_) replySink_->OnReply(cls, cmd, payload, payloadLengthField);
+  // Copied out: the record goes back to the pool before the sink is called.
+  if (replySink_ && after_) {
+    after_->reply = true;
+    after_->replyClass = cls;
+    after_->replyCommand = cmd;
+    after_->replyLengthField = payloadLengthField;
+    after_->replyPayload.assign(payload.begin(), payload.end());
+  }
 }
 
 ProtocolEngine::Stats ProtocolEngine::GetStats() const {

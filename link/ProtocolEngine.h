@@ -12,16 +12,30 @@
 // engine its clock: the reader thread calls it between reads); a missing ACK
 // or a NAK has the same bytes sent again a bounded number of times. When they
 // are used up the board is not answering: everything waiting is dropped and
-// the link is reported failed, for its owner to reset and reconnect. Entry
-// points are serialised by one lock; the reader thread runs the whole receive
-// side, including transmissions it triggers.
+// the link is reported failed, for its owner to reset and reconnect.
+//
+// One lock guards the engine's state, and only its state: an entry point
+// decides under it what goes on the wire and whom to tell, and writes and
+// tells after letting go of it. So a USB write, the 1 ms pause after a frame
+// or a reply sink never holds up the other thread's entry points. Frames go
+// out through one wire queue, written by one thread at a time (whichever
+// finds no other writing; the writer drains the queue before it returns), so
+// the pieces of two frames never interleave. ACKs and NAKs queue ahead of
+// every data frame. The reader thread runs the whole receive side; it hands a
+// received answer on before it writes the answer's ACK, so the one waiting
+// for the answer does not wait for the ACK's report and pause too. A thread
+// that queued a data frame while another writes waits its turn and writes it
+// itself, so that the reader, done with its ACK, goes back to reading the
+// board's answer instead of pacing our frame out.
 #pragma once
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <vector>
@@ -120,8 +134,8 @@ class ProtocolEngine {
   // ---- test seam -------------------------------------------------------------
   // Told of every frame of ours the board acknowledged, so that a test can
   // hold the board's record of what it carried out against it. Runs on the
-  // reader thread inside the engine's lock: it must not call back into the
-  // engine. Nothing in the program uses it.
+  // reader thread, outside the engine's lock, before the next frame goes out.
+  // Nothing in the program uses it.
   using AckObserver = std::function<void(std::uint8_t cls, std::uint8_t cmd,
                                          std::span<const std::uint8_t> payload)>;
   void SetAckObserverForTest(AckObserver observer);
@@ -132,6 +146,48 @@ class ProtocolEngine {
     std::uint8_t endpoint = 0;
   };
 
+  // What an entry point found to do once the lock is let go: whom to tell,
+  // and whether this thread writes the wire queue out.
+  struct Aftermath {
+    EngineHost* host = nullptr;
+    std::vector<int> linkStates;  // each set and posted, in order
+    bool reply = false;
+    std::uint8_t replyClass = 0;
+    std::uint8_t replyCommand = 0;
+    std::uint16_t replyLengthField = 0;
+    std::vector<std::uint8_t> replyPayload;
+    ReplySink* sink = nullptr;
+    bool acked = false;  // for the test seam
+    std::uint8_t ackedClass = 0;
+    std::uint8_t ackedCommand = 0;
+    std::vector<std::uint8_t> ackedPayload;
+    std::shared_ptr<const AckObserver> ackObserver;
+    bool queuedData = false;  // a data frame of ours went into the wire queue
+    bool write = false;       // this thread writes the wire queue out
+    bool waitTurn = false;    // ... once the thread writing now is done
+    bool claimLater = false;  // the wire is claimed after telling
+    bool Empty() const { return linkStates.empty() && !reply && !acked && !write && !waitTurn; }
+  };
+  // A frame on its way to the wire, copied out of its record: the record may
+  // be reset or reused while the frame is written.
+  struct WireFrame {
+    std::vector<std::uint8_t> bytes;
+    bool control = false;  // an ACK or NAK: ahead of every data frame
+    bool inFlight = false;  // the frame in flight: its ACK wait starts when it is out
+    std::uint16_t sequence = 0;
+    std::uint64_t epoch = 0;
+  };
+
+  // Called with the lock held at the end of an entry point: takes the
+  // writer's role if the wire has work and nobody else writes, and counts
+  // this thread as working outside the lock.
+  void LeaveLocked(Aftermath& after);
+  void ClaimWire(Aftermath& after);
+  // Called after the lock was let go: tells, then writes.
+  void Finish(Aftermath& after);
+  void WriteOut(bool waitTurn);
+  void WaitUntilNobodyOutside(std::unique_lock<std::mutex>& lock);
+
   Packet* AllocPacket(std::uint32_t kind);
   void ReleasePacket(Packet* packet);
   int SendCommandLocked(std::uint8_t cls, std::uint8_t cmd, std::uint16_t length,
@@ -141,8 +197,8 @@ class ProtocolEngine {
   void TransmitInFlight(bool resend);
   void RetransmitOrFail();
   void FailLink();
-  void TransmitFrame(Packet* packet, std::uint8_t endpoint, bool resend);
-  void WriteFrameReports(const std::uint8_t* data, std::size_t size);
+  void TransmitFrame(Packet* packet, std::uint8_t endpoint, bool resend, bool control);
+  static void WriteFrameReports(EngineHost* host, const std::uint8_t* data, std::size_t size);
   void AcceptFrame(const std::uint8_t* data, std::size_t size);
   void HandleFrame(Packet* packet, std::uint8_t endpoint);
   void HandleAcknowledgement(Packet* packet);
@@ -150,13 +206,29 @@ class ProtocolEngine {
   bool IsKnownCommand(std::uint8_t cls, std::uint8_t cmd);
   void DispatchReply(Packet* packet, std::size_t bodySize);
   void ReportUnknownCommand();
+  void TellLinkState(int code);
+  int ProcessReportLocked();
   void ClearReassembly();
   std::uint16_t Checksum(const std::uint8_t* data, std::size_t length) const;
 
   mutable std::mutex mutex_;
   EngineHost* host_ = nullptr;
   ReplySink* replySink_ = nullptr;
-  AckObserver ackObserver_;
+  std::shared_ptr<const AckObserver> ackObserver_;
+  // Threads writing or telling outside the lock, with the host and sink they
+  // took under it: a new host or sink waits for them, so the old one may go.
+  int outside_ = 0;
+  std::condition_variable nobodyOutside_;
+  // Set while an entry point under the lock collects what to tell.
+  Aftermath* after_ = nullptr;
+
+  std::deque<WireFrame> wire_;
+  std::size_t wireControl_ = 0;  // ACKs and NAKs at the front of wire_
+  bool writing_ = false;          // a thread is writing wire_ out
+  int turnWaiters_ = 0;           // threads waiting to write their data frame
+  std::condition_variable turn_;
+  std::uint64_t epoch_ = 0;       // bumped when the window is emptied
+  bool ackWaitStarted_ = false;   // the frame in flight is out: its deadline runs
 
   std::array<Packet, kPoolSize> pool_{};
   Packet* freeList_ = nullptr;  // empty until the first ResetLink

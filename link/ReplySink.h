@@ -1,8 +1,9 @@
 // Where the packet engine hands every accepted reply that is not link-level
 // (handshake, protocol events). The engine knows nothing of what the replies
 // mean; the command set turns them into notifications for whoever owns the
-// link. Called on the HID reader thread with the engine's lock held: a sink
-// posts and returns, it never calls back into the engine.
+// link. Called on the HID reader thread after the engine has let go of its
+// lock, before the reply's ACK is written: a sink posts and returns, and never
+// changes the engine's host or sink (that waits for the sink's call to end).
 #pragma once
 
 #include <cstdint>

@@ -35,7 +35,22 @@ int g_anchorLed = 0;
 int g_bMultiSelectMode = 0;
 int g_bCloneMode = 0;
 int g_bClickPending = 0;
-std::uint8_t g_currentBrightness = 255;
+DialValue g_currentBrightness = 255;
+
+namespace {
+std::function<void()>& DialValueListener() {
+  static std::function<void()> listener;
+  return listener;
+}
+}  // namespace
+
+void SetDialValueListener(std::function<void()> listener) { DialValueListener() = std::move(listener); }
+
+DialValue& DialValue::operator=(std::uint8_t value) {
+  value_ = value;
+  if (const auto& listener = DialValueListener()) listener();
+  return *this;
+}
 std::uint8_t g_lastBrightness = 0xFF;
 QColor g_currentColor(0, 0, 0);
 // Not black, so that the first tick hands the start colour to the LEDs.

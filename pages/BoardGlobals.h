@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QString>
 #include <array>
+#include <functional>
 #include <cstdint>
 
 #include "chip/ChipAccess.h"  // g_bDevicePresent, g_bBoardMatched
@@ -43,7 +44,21 @@ extern int g_anchorLed;         // the LED clicked last: source of a Ctrl-click
 extern int g_bMultiSelectMode;  // Shift (not Ctrl) was held over an LED
 extern int g_bCloneMode;        // Ctrl (not Shift) was held over an LED
 extern int g_bClickPending;     // a click waits for the layout page's next tick
-extern std::uint8_t g_currentBrightness;  // the dial's value
+// The dial's value. Whoever sets it (the dial, a click on an LED, a loaded
+// setup) wakes the layout page at once instead of leaving it to a tick, so a
+// new value is on its way to the chip without waiting.
+class DialValue {
+ public:
+  constexpr DialValue(std::uint8_t value) : value_(value) {}
+  DialValue& operator=(std::uint8_t value);
+  operator std::uint8_t() const { return value_; }
+
+ private:
+  std::uint8_t value_;
+};
+// Told after every assignment of the dial's value (the layout page listens).
+void SetDialValueListener(std::function<void()> listener);
+extern DialValue g_currentBrightness;
 extern std::uint8_t g_lastBrightness;     // the dial's value last handed to the LEDs
 extern QColor g_currentColor;             // the colour to give to the selection
 extern QColor g_lastColor;                // the colour last given

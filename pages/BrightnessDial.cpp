@@ -139,7 +139,7 @@ void CSetBrightnessLevel::ShowValue() {
     m_percentText->setText(QStringLiteral("?"));
     return;
   }
-  m_edit->setText(QString::number(g_currentBrightness));
+  m_edit->setText(QString::number(static_cast<int>(g_currentBrightness)));
   m_percentText->setText(QString::number(m_percent) + QLatin1Char('%'));
 }
 

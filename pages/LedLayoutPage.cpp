@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 
 #include <algorithm>
 
@@ -61,7 +62,22 @@ CRound_LED_Layout::CRound_LED_Layout(QWidget* parent) : CPage(parent) {
 }
 
 CRound_LED_Layout::~CRound_LED_Layout() {
-  if (g_pLayoutPage == this) g_pLayoutPage = nullptr;
+  if (g_pLayoutPage == this) {
+    g_pLayoutPage = nullptr;
+    SetDialValueListener({});
+  }
+}
+
+void CRound_LED_Layout::QueueTick() {
+  if (m_tickQueued) return;
+  m_tickQueued = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        m_tickQueued = false;
+        OnTimer(kTickTimer);
+      },
+      Qt::QueuedConnection);
 }
 
 CMyRoundButton* CRound_LED_Layout::LedButton(int led) const {
@@ -88,6 +104,12 @@ void CRound_LED_Layout::InitDialog() {
   ScaleDialogLayout(this, g_ratioX, g_ratioY, false);
   PlaceLeds();
   SetTimer(kTickTimer, kTickPeriodMs);
+  // A new dial value is handed on at once, not at the next tick. Queued:
+  // whoever set it may be in the middle of its own work (this tick sets it
+  // too, when a click picks another LED).
+  SetDialValueListener([page = QPointer<CRound_LED_Layout>(this)] {
+    if (page) page->QueueTick();
+  });
 }
 
 QRect CRound_LED_Layout::LedRect(int led, int count, int width) {
@@ -247,6 +269,7 @@ bool CRound_LED_Layout::eventFilter(QObject* watched, QEvent* event) {
 void CRound_LED_Layout::OnTimer(std::uint32_t id) {
   if (id != kTickTimer) return;
   ShowChipModel();
+  const int pendingBefore = g_bBrightnessPending;
   const int count = std::clamp(g_ledCount, 0, kLedButtonCount);
   const int listed = std::clamp(g_selectionCount, 0, static_cast<int>(g_selectionList.size()));
   auto forSelection = [&](auto&& apply) {
@@ -320,6 +343,7 @@ void CRound_LED_Layout::OnTimer(std::uint32_t id) {
     g_bBrightnessPending = 1;
     g_bClickPending = 0;
   }
+  if (g_bBrightnessPending && !pendingBefore) emit BrightnessPending();
 }
 
 void CRound_LED_Layout::resizeEvent(QResizeEvent* event) {

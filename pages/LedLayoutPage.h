@@ -56,6 +56,12 @@ class CRound_LED_Layout : public CPage {
 
   void OnTimer(std::uint32_t id) override;
 
+ signals:
+  // The tick gave the selection a new brightness or colour (or a click
+  // picked another LED): the LED board page has brightness to write.
+  void BrightnessPending();
+
+ public:
   // What the chip holds, on the drawing: in LED mode each cell glows with
   // the LED's brightness (or shows that it is not known); in GPIO mode each
   // pin carries the level the input ports last read. Run by the tick, it
@@ -78,6 +84,10 @@ class CRound_LED_Layout : public CPage {
 
  private:
   void OnPointerOverLed(Qt::KeyboardModifiers modifiers);
+  // Runs the tick's work once, soon, on the page's own thread; a burst of
+  // dial values asks once.
+  void QueueTick();
+  bool m_tickQueued = false;
   void OnPointerAway();
   void SetAllToolTips(const QString& text);
   void SetPageCursor(const QCursor& cursor);

@@ -252,6 +252,7 @@ void CRound::CreateLayoutPage() {
   if (g_pLayoutPage) return;
   auto* page = new CRound_LED_Layout(Host(IDC_HOST_LAYOUT));
   g_pLayoutPage = page;
+  connect(page, &CRound_LED_Layout::BrightnessPending, this, &CRound::OnBrightnessPending);
   page->InitDialog();
   CentreInHost(page, IDC_HOST_LAYOUT);
   page->show();
@@ -554,6 +555,9 @@ void CRound::ResetPages() {
   if (g_pBrightnessPage) {
     DestroyBrightnessPage();
     CreateBrightnessPage();
+    // The fresh dial's 255 is its start, not a value the person chose: the
+    // layout page does not hand it on (and no write follows the reset).
+    g_lastBrightness = g_currentBrightness;
   }
   if (g_pFadeMode) {
     DestroyFadePage();
@@ -658,7 +662,23 @@ void CRound::OnTimer(std::uint32_t id) {
   if (id != kBrightnessTimer || !g_bBrightnessPending) return;
   // The flag stays set while no board is identified, so the notice repeats;
   // not while a board that was just opened is being identified.
-  if (WriteBrightnessNow(m_status && m_status->LinkComingUp())) g_bBrightnessPending = 0;
+  if (WriteBrightnessNow(m_status && m_status->LinkComingUp())) {
+    g_bBrightnessPending = 0;
+    m_lastBrightnessWrite.start();
+  }
+}
+
+void CRound::OnBrightnessPending() {
+  // A change after a quiet spell goes out at once; those within the next
+  // 100 ms gather and the tick at its end writes the last of them. So the
+  // chip still sees at most ten brightness writes a second, and the tick,
+  // started afresh here, keeps that spacing.
+  if (!g_bBrightnessPending || g_bBoardMatched != 1) return;
+  if (m_lastBrightnessWrite.isValid() && m_lastBrightnessWrite.elapsed() < kBrightnessPeriodMs) return;
+  if (!WriteBrightnessNow(true)) return;
+  g_bBrightnessPending = 0;
+  m_lastBrightnessWrite.start();
+  SetTimer(kBrightnessTimer, kBrightnessPeriodMs);
 }
 
 void CRound::OnEnterKey() { WriteBrightnessNow(); }

@@ -7,6 +7,7 @@
 // pins on its drawing for them.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -153,6 +154,10 @@ class CRound : public CPage, public PageHost {
   static const ChipBoard* FindBoardByButton(int button);
   static const ChipBoard* FindBoardById(std::uint8_t id);
 
+  // The layout page has brightness to write (a new dial value, colour or
+  // LED): written at once unless a write went out less than a tick ago.
+  void OnBrightnessPending();
+
  signals:
   // A chip board was chosen while a board is attached: the main window asks
   // the board which one it is.
@@ -209,6 +214,7 @@ class CRound : public CPage, public PageHost {
   // Journal stamps: the last interrupt, and the last complete reading of
   // both input ports handed to the log.
   std::uint64_t m_interruptStamp = 0;
+  QElapsedTimer m_lastBrightnessWrite;  // when brightness last went to the chip
   std::uint64_t m_portsReadStamp = 0;
   std::uint64_t m_interruptsShown = ~std::uint64_t{0};
 };

@@ -142,8 +142,13 @@ void LampSession::NoteLinkComingUp() {
     comingUpSince_ = std::chrono::steady_clock::now();
   // A link just opened waits for the handshake's answer: first the settle
   // pause, then the answer's time.
-  if (LinkOpenButNotFound()) {
-    AwaitConnectAnswer(kStepHandshake, true, kConnectSettleMs + kConnectAnswerMs);
+  // The handshake's answer may have beaten us here (a connect without a
+  // settle pause): its link state is set, its notice still on its way.
+  const bool answeredNotYetHeard = comm_->Hid() && comm_->Hid()->IsConnected() &&
+                                   !comm_->Hid()->DeviceIsBootloader() &&
+                                   comm_->LinkState() == kLinkDeviceFound && !linkUp_ && BoardMatched() == 0;
+  if (LinkOpenButNotFound() || answeredNotYetHeard) {
+    if (!answeredNotYetHeard) AwaitConnectAnswer(kStepHandshake, true, kConnectSettleMs + kConnectAnswerMs);
     // The board is there and its handshake is on its way: whatever was said
     // of the link before (its removal, say) is over.
     if (observer_) observer_->OnConnecting();

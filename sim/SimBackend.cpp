@@ -44,6 +44,10 @@ class SimDevice final : public HidDevice {
     return static_cast<int>(kHidReportSize);
   }
 
+  // Woken like a hidraw node: the reader waits long while the link is quiet.
+  bool CanWake() const override { return true; }
+  void Wake() override { board_.WakeHostRead(); }
+
  private:
   SimBackend& backend_;
   sim::SimBoard& board_;

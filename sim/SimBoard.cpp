@@ -131,6 +131,7 @@ struct SimBoard::Impl {
   // bounded piece of work, and none calls out while holding it.
   mutable std::mutex mu;
   std::condition_variable readable;  // HostRead waiters
+  bool wakeRead = false;              // WakeHostRead: the next wait ends at once (under mu)
   std::condition_variable control;   // restart worker, listener teardown
 
   const SimConfig config;  // never changes: read without the lock
@@ -699,13 +700,18 @@ int SimBoard::HostRead(Report& out, std::chrono::milliseconds timeout, std::uint
       }
       out = impl_->toHost.front();
       impl_->toHost.pop_front();
+      impl_->wakeRead = false;
       ++impl_->reportsRead;
       if (impl_->pendingRestart) impl_->control.notify_all();
       return 1;
     }
+    if (impl_->wakeRead) {
+      impl_->wakeRead = false;
+      return 0;
+    }
     if (!forever && Clock::now() >= deadline) return 0;
     const auto ready = [&] {
-      return !impl_->toHost.empty() || !impl_->plugged || impl_->generation != generation;
+      return !impl_->toHost.empty() || !impl_->plugged || impl_->generation != generation || impl_->wakeRead;
     };
     // An erase that ends before the deadline has its answer to hand over.
     auto wakeAt = forever ? Clock::time_point::max() : deadline;
@@ -716,6 +722,14 @@ int SimBoard::HostRead(Report& out, std::chrono::milliseconds timeout, std::uint
       impl_->readable.wait_until(lock, wakeAt, ready);
     }
   }
+}
+
+void SimBoard::WakeHostRead() {
+  {
+    std::lock_guard lock(impl_->mu);
+    impl_->wakeRead = true;
+  }
+  impl_->readable.notify_all();
 }
 
 std::uint8_t SimBoard::Register(std::uint8_t reg) const {

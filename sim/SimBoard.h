@@ -139,6 +139,10 @@ class SimBoard {
   // timeout, -1 when the board is unplugged (a pending read is woken by
   // Unplug). Honours the per-report latency.
   int HostRead(Report& out, std::chrono::milliseconds timeout);
+  // Ends a HostRead in progress (or the next one) at once; it returns 0, or
+  // a report that is there. Any thread: the reader may then wait long while
+  // nothing happens, as it does on a hidraw node it can wake.
+  void WakeHostRead();
 
   // ---- the chip ----------------------------------------------------------
   // The input ports 0x00/0x01 read the pins' levels (sim/SimPins.h).

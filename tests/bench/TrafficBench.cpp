@@ -18,6 +18,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <array>
 #include <memory>
@@ -45,8 +46,16 @@ void ShowPage(int id) { platform::Control<QAbstractButton>(Running().window, id)
 
 // Sends kCommands register writes, keeping the send window busy, and runs the
 // event loop until the board has acknowledged the last. Milliseconds, or -1.
+//
+// Between tries the loop sleeps until something arrives (an answer posted to
+// the window, a traffic row): a loop that spun instead would measure its own
+// spinning, which competes with the reader thread for the processor.
 double Exchange() {
   QVCommunication* comm = g_pCommunication.load();
+  // Wakes the wait now and then, so that a wait that nothing ends (the
+  // window frees a slot without posting anything) still ends.
+  QTimer nudge;
+  nudge.start(20);
   QElapsedTimer t;
   t.start();
   int sent = 0;
@@ -56,11 +65,11 @@ double Exchange() {
     while (sent < kCommands &&
            chip::WriteChipRegisters(0x20, std::array{static_cast<std::uint8_t>(sent)}) == 1)
       ++sent;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    if (sent < kCommands) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (t.elapsed() > 600000) return -1;
   }
   while (comm->Engine().GetStats().windowCount != 0) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (t.elapsed() > 600000) return -1;
   }
   return t.nsecsElapsed() / 1e6;

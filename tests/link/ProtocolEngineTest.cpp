@@ -361,3 +361,58 @@ TEST_F(ProtocolEngineTest, PayloadLengthFieldBeyondTheFrameIsClamped) {
   EXPECT_FALSE(main->Wait(20ms));
   EXPECT_TRUE(host.posted.empty());
 }
+
+// Whoever waits for an answer has it before its ACK is written, and the
+// engine's lock is free while a sink or a host runs: a sink that sends the
+// next command at once, and a host that asks the engine about itself while
+// it writes, would otherwise wait on themselves. The ACK still goes out ahead
+// of the command sent meanwhile.
+TEST_F(ProtocolEngineTest, AnswersAreHandedOnBeforeTheirAckAndNothingRunsUnderTheLock) {
+  struct EnteringHost : RecordingHost {
+    int WriteReport(const std::uint8_t* data, int length) override {
+      engineSeen = engine->GetStats().outgoingInUse;  // re-enters the engine
+      return RecordingHost::WriteReport(data, length);
+    }
+    ProtocolEngine* engine = nullptr;
+    int engineSeen = -1;
+  };
+  struct SendingSink : ReplySink {
+    void OnReply(std::uint8_t cls, std::uint8_t, std::span<const std::uint8_t>, std::uint16_t) override {
+      wireAtAnswer = host->TakeWire();
+      const std::uint8_t b = 1;
+      sent = engine->SendCommand(64, 10, 1, &b);
+      answered = cls;
+    }
+    ProtocolEngine* engine = nullptr;
+    RecordingHost* host = nullptr;
+    Bytes wireAtAnswer{0xEE};
+    int sent = 0;
+    int answered = 0;
+  };
+  ProtocolEngine own;
+  EnteringHost wire;
+  SendingSink sink;
+  wire.engine = &own;
+  sink.engine = &own;
+  sink.host = &wire;
+  own.SetHost(&wire);
+  own.SetReplySink(&sink);
+  own.ResetLink();
+
+  for (const auto& r : testframes::Cut(BoardFrame(64, 2, {0, 0, 1, 0}, 0x0203))) {
+    own.QueueReport(r.data());
+    own.ProcessReport();
+  }
+  EXPECT_EQ(sink.answered, 64);
+  EXPECT_TRUE(sink.wireAtAnswer.empty()) << "the ACK was written before the answer was handed on";
+  EXPECT_EQ(sink.sent, 1);
+  const Bytes after = wire.TakeWire();
+  ASSERT_EQ(after.size(), 12u + 20u);
+  EXPECT_EQ(Bytes(after.begin(), after.begin() + 12),
+            (Bytes{0x5A, 0x5A, 0x41, 0x00, 0x06, 0x00, 0x00, 0x10, 0x03, 0x02, 0x00, 0x00}))
+      << "our ACK first";
+  EXPECT_EQ(after[12 + 14], 10) << "then the command sent meanwhile";
+  EXPECT_EQ(wire.engineSeen, 1) << "the host could ask the engine while it wrote";
+  own.SetReplySink(nullptr);
+  own.SetHost(nullptr);
+}

@@ -132,3 +132,32 @@ TEST_F(BoardPage128Test, SixteenLedBoardFoundThroughItsHiddenButtonWritesSixteen
   EXPECT_EQ(writes[1].payload[kI2cCount], 16);
   EXPECT_EQ(writes[1].payload.size(), 6u + 16u);
 }
+
+// A dial value after a quiet spell goes to the chip at once, without waiting
+// for a tick; values within the next tick are gathered and the tick writes
+// the last of them: never more than one write per tick, none lost.
+TEST_F(BoardPageTest, AFirstDialChangeIsWrittenAtOnceAndLaterOnesByTheTick) {
+  Pump(150);  // the start's own writes are out, a tick ago
+  board().ClearDelivered();
+  const auto reg = static_cast<std::uint8_t>(0x20 + g_selectedLed);
+
+  g_currentBrightness = 77;
+  QCoreApplication::sendPostedEvents();  // posted work only: no timer runs
+  EXPECT_EQ(g_ledBrightnessSent[static_cast<std::size_t>(g_selectedLed)], 77) << "written without a tick";
+  EXPECT_EQ(g_bBrightnessPending, 0);
+  EXPECT_TRUE(g_pRoundPage->Timers().IsTimerArmed(CRound::kBrightnessTimer));
+
+  g_currentBrightness = 78;
+  g_currentBrightness = 79;
+  QCoreApplication::sendPostedEvents();
+  EXPECT_EQ(g_bBrightnessPending, 1) << "gathered for the tick";
+  g_pRoundPage->OnTimer(CRound::kBrightnessTimer);
+  EXPECT_EQ(g_bBrightnessPending, 0);
+
+  ASSERT_TRUE(PumpUntil([&] { return board().Register(reg) == 79; }, 3000));
+  std::vector<std::uint8_t> written;
+  for (const auto& w : Carried(16, 3))
+    if (w.payload.size() > 6 + g_selectedLed && w.payload[2] == 0x20)
+      written.push_back(w.payload[6 + static_cast<std::size_t>(g_selectedLed)]);
+  EXPECT_EQ(written, (std::vector<std::uint8_t>{77, 79}));
+}
