@@ -418,6 +418,10 @@ void CQV512XX::OnLinkShown(bool up, const QString& text) {
 
 void CQV512XX::OnBoardGone() {
   EndReplyWaits();  // their answers cannot come any more
+  // The page shows the chip as unknown, as after a reset (the mode boxes
+  // cleared, the GPIO pages gone); what it would write on the way is for the
+  // board that went.
+  if (g_pRoundPage) g_pRoundPage->OnChipForgotten();
   // The board that comes next starts from its reset: nothing the program
   // wrote to this one is known to be there.
   chip::Journal().Forget();
