@@ -286,7 +286,9 @@ void CRound_LED_Layout::OnTimer(std::uint32_t id) {
     const int clicked = std::clamp(g_selectedLed, 0, kMaxLeds - 1);
     if (g_bCloneMode) {
       const auto anchor = static_cast<std::size_t>(std::clamp(g_anchorLed, 0, kMaxLeds - 1));
-      g_ledColors[static_cast<std::size_t>(clicked)] = g_ledColors[anchor];
+      // A pin's colour in GPIO mode is its mark (high, interrupt disabled):
+      // the pin's own setting, which a copy does not change.
+      if (!m_gpioMode) g_ledColors[static_cast<std::size_t>(clicked)] = g_ledColors[anchor];
       g_ledBrightness[static_cast<std::size_t>(clicked)] = g_ledBrightness[anchor];
       g_selectedLed = static_cast<int>(anchor);
     }

@@ -617,7 +617,12 @@ void CRound::ResetPages() {
   // fresh chip at the reset page's 255.
   g_bBrightnessPending = 0;
   chip::EndReplyWaits();
-  for (int i = 0; i < g_ledCount && i < kMaxLeds; ++i) g_ledBrightness[static_cast<std::size_t>(i)] = 0xFF;
+  // The LEDs go back to the page's 255, as edited and as last sent alike: no
+  // LED counts as changed by the person (the next block would write it).
+  for (int i = 0; i < g_ledCount && i < kMaxLeds; ++i) {
+    g_ledBrightness[static_cast<std::size_t>(i)] = 0xFF;
+    if (static_cast<std::size_t>(i) < g_ledBrightnessSent.size()) g_ledBrightnessSent[static_cast<std::size_t>(i)] = 0xFF;
+  }
   if (g_pBrightnessPage) {
     DestroyBrightnessPage();
     CreateBrightnessPage();
@@ -747,7 +752,8 @@ void CRound::OnMessage(const platform::Message& message) {
     // after that write: the acknowledgement is the old chip's, and nothing is
     // written after a reset that the person did not set.
     const chip::RegisterJournal& journal = chip::Journal();
-    const bool beforeReset = journal.ResetStamp() >= journal.Get(chip::kRegMode).writeStamp;
+    const std::uint64_t written = journal.Get(chip::kRegMode).writeStamp;
+    const bool beforeReset = written != 0 && journal.ResetStamp() >= written;
     if (bytes && bytes->size() > kI2cFirstRegister && (*bytes)[kI2cFirstRegister] == chip::kRegMode && !beforeReset)
       chip::WriteChipRegisters(chip::kRegEffectControl, std::array{chip::kEffectStop});
   } else if (message.id == platform::kMsgPageInterrupt) {

@@ -37,6 +37,7 @@
 #include "chip/ChipClaims.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
+#include "link/ProtocolEngine.h"
 #include "pages/BlinkMode.h"
 #include "pages/BoardGlobals.h"
 #include "pages/BrightnessDial.h"
@@ -323,6 +324,10 @@ class Walker {
     if (m_pendingPlug) return "the unplugged board";
     if (!m_board->IsPlugged()) return "the board to be plugged";
     if (g_bBoardMatched != 1) return "the board's identification";
+    // A write still in the engine is in the program's picture already, not
+    // yet on the chip.
+    const ProtocolEngine::Stats link = ProtocolEngine::Instance().GetStats();
+    if (link.inFlight || link.windowCount > 0 || link.queuedReports > 0 || link.reassembling) return "frames on the link";
     if (g_bClickPending) return "the click";
     if (g_bBrightnessPending) return "the brightness write";
     if (g_pBrightnessPage && g_dialDisplayed != g_currentBrightness) return "the dial's glide";
