@@ -285,7 +285,7 @@ class Walker {
   static constexpr auto kQuiet = std::chrono::milliseconds(60);
   // Every wait of the window ends well within this (the longest, the reply
   // timeout, runs sped up; a re-plug's identification takes well under it).
-  static constexpr auto kIdleBound = std::chrono::milliseconds(8000);
+  static constexpr auto kIdleBound = std::chrono::milliseconds(12000);
 
   void Poll() {
     if (m_phase == kDone) return;
@@ -343,7 +343,11 @@ class Walker {
       m_board->Plug();
     }
     const std::uint64_t activity = Activity();
-    if (activity != m_lastActivity) {
+    // A loop that did not turn for a while (a loaded machine) ran none of the
+    // pages' timers either: the quiet time starts again.
+    const bool stalled = now - m_lastPollAt > std::chrono::milliseconds(15);
+    m_lastPollAt = now;
+    if (activity != m_lastActivity || stalled) {
       m_lastActivity = activity;
       m_lastActivityAt = now;
     }
@@ -690,6 +694,7 @@ class Walker {
   Clock::time_point m_phaseStart;
   Clock::time_point m_actStart;
   Clock::time_point m_lastActivityAt;
+  Clock::time_point m_lastPollAt;
   std::uint64_t m_lastActivity = 0;
   bool m_pendingPlug = false;
   bool m_outsideChanged = false;
