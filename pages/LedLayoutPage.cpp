@@ -283,6 +283,9 @@ void CRound_LED_Layout::OnTimer(std::uint32_t id) {
 
   // 3. A click.
   if (g_bClickPending) {
+    // The LEDs' values as the chip holds them when someone else set them:
+    // the dial shows and the copy takes the chip's.
+    TakeChipBrightness();
     const int clicked = std::clamp(g_selectedLed, 0, kMaxLeds - 1);
     if (g_bCloneMode) {
       const auto anchor = static_cast<std::size_t>(std::clamp(g_anchorLed, 0, kMaxLeds - 1));

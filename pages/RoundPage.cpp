@@ -726,16 +726,8 @@ void CRound::OnEnterKey() { WriteBrightnessNow(); }
 
 bool CRound::WriteBrightnessNow(bool quiet) {
   const int count = std::clamp(g_ledCount, 0, static_cast<int>(g_ledBrightnessSent.size()));
-  // An LED someone else set since the page last wrote it (the Registers
-  // page, a setup) keeps that value, unless the person changed it here too:
-  // the whole block goes out, and it must not undo what nobody here touched.
-  const chip::RegisterJournal& journal = chip::Journal();
-  for (int i = 0; i < count && i < chip::kMaxChipLeds; ++i) {
-    const auto k = static_cast<std::size_t>(i);
-    const auto known = journal.Known(static_cast<std::uint8_t>(chip::kRegBrightness + i));
-    if (known && *known != g_ledBrightnessSent[k] && g_ledBrightness[k] == g_ledBrightnessSent[k])
-      g_ledBrightness[k] = *known;
-  }
+  // The whole block goes out: it must not undo what someone else set.
+  TakeChipBrightness();
   std::copy_n(g_ledBrightness.begin(), count, g_ledBrightnessSent.begin());
   if (g_bBoardMatched == 1) {
     ApplyLedBrightness();
