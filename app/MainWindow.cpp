@@ -496,6 +496,10 @@ void CQV512XX::ShowWhichBoardWent() {
 void CQV512XX::OnBoardGone() {
   m_goneBoard = m_linkedBoard;
   EndReplyWaits();  // their answers cannot come any more
+  // The page shows the chip as unknown, as after a reset (the mode boxes
+  // cleared, the GPIO pages gone); what it would write on the way is for the
+  // board that went.
+  if (g_pRoundPage) g_pRoundPage->OnChipForgotten();
   // The board that comes next starts from its reset: nothing the program
   // wrote to this one is known to be there.
   chip::Journal().Forget();

@@ -127,6 +127,15 @@ std::vector<std::string> EndReplyWaits() {
   return ended;
 }
 
+std::vector<std::string> ReplyWaitsUnderWay() {
+  WaitRegistry& r = Waits();
+  std::lock_guard lock(r.mutex);
+  std::vector<std::string> waiting;
+  for (const ReplyWait* w : r.waits)
+    if (w->m_reg && w->m_era == r.era) waiting.push_back(w->m_what.empty() ? RegisterName(*w->m_reg) : w->m_what);
+  return waiting;
+}
+
 std::optional<RegisterReply> ParseRegisterReply(std::span<const std::uint8_t> payload) {
   if (payload.size() < kI2cRecordSize) return std::nullopt;
   const std::size_t count = payload[kI2cCount];

@@ -100,6 +100,7 @@ class ReplyWait {
 
  private:
   friend std::vector<std::string> EndReplyWaits();
+  friend std::vector<std::string> ReplyWaitsUnderWay();
   std::optional<std::uint8_t> m_reg;
   std::uint64_t m_era = 0;
   std::string m_what;
@@ -108,5 +109,8 @@ class ReplyWait {
 // Ends every wait under way; returns what each was waiting for, for the
 // message that tells the user which step failed.
 std::vector<std::string> EndReplyWaits();
+// What the waits under way are waiting for (none: empty); for checks that
+// every wait ends.
+std::vector<std::string> ReplyWaitsUnderWay();
 
 }  // namespace chip

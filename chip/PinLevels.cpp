@@ -1,5 +1,7 @@
 #include "chip/PinLevels.h"
 
+#include "chip/RegisterJournal.h"
+
 #include <algorithm>
 
 namespace chip {
@@ -23,6 +25,18 @@ std::uint16_t ChangedPins(const PinLevelArray& before, const PinLevelArray& afte
   for (std::size_t i = 0; i < before.size(); ++i)
     if (before[i] && after[i] && *before[i] != *after[i]) changed = static_cast<std::uint16_t>(changed | (1u << i));
   return changed;
+}
+
+std::optional<std::uint8_t> CurrentPortValue(const RegisterJournal& journal, std::uint8_t port) {
+  const auto value = journal.Known(port);
+  if (!value) return std::nullopt;
+  const std::uint64_t read = journal.Get(port).readStamp;
+  if (journal.InterruptStamp() > read) return std::nullopt;
+  for (std::uint8_t reg : {kRegOutputLevels, static_cast<std::uint8_t>(kRegOutputLevels + 1), kRegDirection,
+                           static_cast<std::uint8_t>(kRegDirection + 1), kRegGlobalControl, kRegMode,
+                           static_cast<std::uint8_t>(kRegMode + 1)})
+    if (journal.Get(reg).writeStamp > read) return std::nullopt;
+  return value;
 }
 
 }  // namespace chip

@@ -55,10 +55,21 @@ std::uint64_t RegisterJournal::ResetStamp() const {
   return m_resetStamp;
 }
 
+void RegisterJournal::NoteInterrupt() {
+  std::lock_guard lock(m_mutex);
+  m_interruptStamp = ++m_stamp;
+}
+
+std::uint64_t RegisterJournal::InterruptStamp() const {
+  std::lock_guard lock(m_mutex);
+  return m_interruptStamp;
+}
+
 void RegisterJournal::Clear() {
   std::lock_guard lock(m_mutex);
   m_registers = {};
   m_resetStamp = 0;
+  m_interruptStamp = 0;
   ++m_stamp;
 }
 

@@ -44,6 +44,10 @@ class RegisterJournal {
   // Stamp of the last software reset the program wrote (0: none): the chip
   // no longer holds what was noted before it.
   std::uint64_t ResetStamp() const;
+  // The board reported an interrupt: what is outside the pins changed, so a
+  // port value read before it may no longer be what the port holds.
+  void NoteInterrupt();
+  std::uint64_t InterruptStamp() const;
   void Clear();
 
  private:
@@ -53,6 +57,7 @@ class RegisterJournal {
   std::array<RegisterRecord, 256> m_registers{};
   std::uint64_t m_stamp = 0;
   std::uint64_t m_resetStamp = 0;
+  std::uint64_t m_interruptStamp = 0;
 };
 
 // The process-wide journal.

@@ -112,18 +112,10 @@ void BlinkMode::ShowChipModel() {
   m_modelVersion = journal.Version();
   const auto ramp = journal.Known(chip::kRegRampTimes);
   const auto keep = journal.Known(chip::kRegKeepTimes);
-  // Not known: the lists keep their start entry ("0ms"), which no effect
-  // starts with, so nothing runs on a time the chip may not hold.
-  if (ramp) {
-    const auto [on, off] = chip::DecodeTimeByte(*ramp);
-    effectpages::ShowTimeCode(TimeCombo(IDC_BLINK_RAMP_ON), on);
-    effectpages::ShowTimeCode(TimeCombo(IDC_BLINK_RAMP_OFF), off);
-  }
-  if (keep) {
-    const auto [on, off] = chip::DecodeTimeByte(*keep);
-    effectpages::ShowTimeCode(TimeCombo(IDC_BLINK_KEEP_ON), on);
-    effectpages::ShowTimeCode(TimeCombo(IDC_BLINK_KEEP_OFF), off);
-  }
+  // Not known (a reset, a re-plug, nobody wrote it yet): the lists show no
+  // time, which no effect starts with, so nothing runs on a time the chip
+  // may not hold.
+  ShowTimes(ramp.value_or(effectpages::kNoTimeByte), keep.value_or(effectpages::kNoTimeByte));
 }
 
 void BlinkMode::OnTimer(std::uint32_t id) {
@@ -134,8 +126,9 @@ void BlinkMode::OnTimer(std::uint32_t id) {
 
 void BlinkMode::UpdatePlot() {
   if (!m_plot) return;
-  m_plot->SetPeriod(chip::BlinkPeriod(Code(IDC_BLINK_RAMP_ON), Code(IDC_BLINK_KEEP_ON), Code(IDC_BLINK_RAMP_OFF),
-                                      Code(IDC_BLINK_KEEP_OFF)));
+  using effectpages::PlotCode;
+  m_plot->SetPeriod(chip::BlinkPeriod(PlotCode(TimeCombo(IDC_BLINK_RAMP_ON)), PlotCode(TimeCombo(IDC_BLINK_KEEP_ON)),
+                                      PlotCode(TimeCombo(IDC_BLINK_RAMP_OFF)), PlotCode(TimeCombo(IDC_BLINK_KEEP_OFF))));
   m_plot->SetRunningText(effectpages::RunningText(true));
 }
 
@@ -170,4 +163,16 @@ void BlinkMode::OnMessage(const platform::Message& message) {
 void BlinkMode::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   PaintFramedBackground(this, painter);
+}
+
+chip::ChipClaims BlinkMode::Claims() const {
+  chip::ChipClaims claims;
+  effectpages::AddTimeClaim(claims, "blink ramp on", TimeCombo(IDC_BLINK_RAMP_ON), chip::kRegRampTimes, 0);
+  effectpages::AddTimeClaim(claims, "blink ramp off", TimeCombo(IDC_BLINK_RAMP_OFF), chip::kRegRampTimes, 3);
+  effectpages::AddTimeClaim(claims, "blink keep on", TimeCombo(IDC_BLINK_KEEP_ON), chip::kRegKeepTimes, 0);
+  effectpages::AddTimeClaim(claims, "blink keep off", TimeCombo(IDC_BLINK_KEEP_OFF), chip::kRegKeepTimes, 3);
+  effectpages::AddPlotClaims(claims, m_plot);
+  if (m_plot && !m_plot->RunningText().isEmpty())
+    claims.push_back({"blink running text", chip::kRegEffectControl, 0xFF, chip::kEffectStart});
+  return claims;
 }

@@ -5,6 +5,7 @@
 // dialog opens.
 #pragma once
 
+#include "chip/ChipClaims.h"
 #include <cstdint>
 
 #include "chip/EffectChain.h"
@@ -17,6 +18,8 @@ class EffectTimingPlot;
 class BlinkMode : public CPage {
   Q_OBJECT
  public:
+  // What this page shows of the chip, for checks (see chip/ChipClaims.h).
+  chip::ChipClaims Claims() const;
   explicit BlinkMode(QWidget* parent = nullptr);
 
   void InitDialog();

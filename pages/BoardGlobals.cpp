@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <span>
 
+#include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "link/LinkHost.h"
 
@@ -73,3 +74,15 @@ void WriteLedBrightness() {
 }
 
 bool ChipRegistryExists() { return corvel::ChipRegistryPresent(); }
+
+void TakeChipBrightness() {
+  const chip::RegisterJournal& journal = chip::Journal();
+  const int count = std::clamp(g_ledCount, 0, std::min(chip::kMaxChipLeds, static_cast<int>(g_ledBrightnessSent.size())));
+  for (int i = 0; i < count; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    const auto known = journal.Known(static_cast<std::uint8_t>(chip::kRegBrightness + i));
+    if (!known || *known == g_ledBrightnessSent[k] || g_ledBrightness[k] != g_ledBrightnessSent[k]) continue;
+    g_ledBrightness[k] = *known;
+    g_ledBrightnessSent[k] = *known;
+  }
+}

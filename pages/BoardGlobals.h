@@ -80,5 +80,11 @@ extern int g_bFadeActive;
 // show what the page has.
 void WriteLedBrightness();
 
+// An LED someone else set since the page last wrote it (the Registers page,
+// a setup) takes that value, as edited and as sent, unless the person changed
+// it here too: the page's next block must not undo it, and a click on the
+// LED must show it.
+void TakeChipBrightness();
+
 // The chip registry exists (replies are handled, pages may send).
 bool ChipRegistryExists();

@@ -148,10 +148,26 @@ void CSetBrightnessLevel::ShowChipModel() {
   if (journal.Version() == m_modelVersion && g_selectedLed == m_modelLed) return;
   m_modelVersion = journal.Version();
   m_modelLed = g_selectedLed;
-  const bool unknown =
-      g_selectedLed < 0 || g_selectedLed >= chip::kMaxChipLeds ||
-      !journal.Known(static_cast<std::uint8_t>(chip::kRegBrightness + g_selectedLed));
+  const auto known = g_selectedLed < 0 || g_selectedLed >= chip::kMaxChipLeds
+                         ? std::nullopt
+                         : journal.Known(static_cast<std::uint8_t>(chip::kRegBrightness + g_selectedLed));
+  const bool unknown = !known;
+  // The LED's brightness changed on the chip by another way (the register
+  // page, a setup): the dial follows it, unless the person's own value is
+  // still on its way to the chip.
+  if (known && !g_bMultiSelection && *known != g_currentBrightness && g_currentBrightness == g_lastBrightness &&
+      !g_bBrightnessPending && !g_bDialDragging) {
+    g_currentBrightness = g_lastBrightness = *known;
+    g_ledBrightness[static_cast<std::size_t>(g_selectedLed)] = *known;
+    m_percent = chip::BrightnessPercent(*known);
+  }
   if (unknown == m_unknown) return;
+  // A value the person just gave is on its way to the chip: it is shown
+  // until the chip model has it.
+  if (unknown && (g_bBrightnessPending || g_currentBrightness != g_lastBrightness)) {
+    m_modelVersion = ~std::uint64_t{0};  // looked at again on the next tick
+    return;
+  }
   m_unknown = unknown;
   ShowValue();
 }
@@ -165,8 +181,18 @@ void CSetBrightnessLevel::CommitEditValue() {
   }
   g_currentBrightness = static_cast<std::uint8_t>(std::min(typed, 255));
   m_percent = chip::BrightnessPercent(g_currentBrightness);
-  m_unknown = false;
+  TakeValueOverUnknown();
   if (g_currentBrightness == g_dialDisplayed) ShowValue();  // no glide will redraw it
+}
+
+// A value the person gives while the chip's is not known goes to the
+// selected LEDs even when it equals the one the dial handed on last (the
+// layout page hands on only a change): shown, it must also be what the chip
+// holds.
+void CSetBrightnessLevel::TakeValueOverUnknown() {
+  if (m_unknown && g_currentBrightness == g_lastBrightness)
+    g_lastBrightness = static_cast<std::uint8_t>(g_currentBrightness ^ 1);
+  m_unknown = false;
 }
 
 void CSetBrightnessLevel::OnTimer(std::uint32_t id) {
@@ -181,14 +207,15 @@ void CSetBrightnessLevel::OnTimer(std::uint32_t id) {
 
 void CSetBrightnessLevel::wheelEvent(QWheelEvent* event) {
   event->accept();
-  if (event->modifiers() != Qt::NoModifier || g_bDialDragging) return;
+  // A notch turns from the value shown; with none known ("?") there is
+  // nothing to turn from, and showing one would claim what the chip holds.
+  if (event->modifiers() != Qt::NoModifier || g_bDialDragging || m_unknown) return;
   // A mouse turns whole notches of 120; a touchpad sends small steps that
   // add up to them.
   m_wheelRest += event->angleDelta().y();
   while (std::abs(m_wheelRest) >= 120) {
     const int notch = m_wheelRest > 0 ? 120 : -120;
     m_wheelRest -= notch;
-    m_unknown = false;
     g_currentBrightness = static_cast<std::uint8_t>(dial::WheelStep(g_dialDisplayed, g_currentBrightness, notch));
     g_dialDisplayed = g_currentBrightness;
     m_percent = chip::BrightnessPercent(g_currentBrightness);
@@ -199,8 +226,8 @@ void CSetBrightnessLevel::wheelEvent(QWheelEvent* event) {
 
 void CSetBrightnessLevel::DragTo(const QPoint& pagePos) {
   const dial::Drag d = dial::FromPointer(m_geometry, pagePos.x(), pagePos.y());
-  m_unknown = false;
   g_currentBrightness = static_cast<std::uint8_t>(d.value);
+  TakeValueOverUnknown();
   m_percent = chip::BrightnessPercent(g_currentBrightness);
   if (d.moveKnob) {
     PlaceKnob(d.knob.x, d.knob.y);
@@ -353,4 +380,19 @@ QPixmap CSetBrightnessLevel::DrawKnob(int size) {
   const double dot = std::max(1.5, size * 0.16);
   p.drawEllipse(r.center(), dot, dot);
   return pm;
+}
+
+chip::ChipClaims CSetBrightnessLevel::Claims() const {
+  // The value shown is the brightness of the LED the dial acts on; with a
+  // Shift-built selection it is the value last given to all of them.
+  chip::ChipClaims claims;
+  if (g_selectedLed < 0 || g_selectedLed >= chip::kMaxChipLeds || g_selectedLed >= g_ledCount) return claims;
+  bool ok = false;
+  const int shown = m_edit->text().toInt(&ok, 10);
+  if (g_bMultiSelection) return claims;
+  claims.push_back({"dial", static_cast<std::uint8_t>(chip::kRegBrightness + g_selectedLed), 0xFF,
+                    !m_unknown && ok && shown >= 0 && shown <= 255
+                        ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(shown))
+                        : std::nullopt});
+  return claims;
 }

@@ -5,6 +5,7 @@
 // clicked it puts that LED's value here and the knob glides to it.
 #pragma once
 
+#include "chip/ChipClaims.h"
 #include <QPixmap>
 #include <cstdint>
 
@@ -22,6 +23,8 @@ extern int g_bDialDragging;
 class CSetBrightnessLevel : public CPage {
   Q_OBJECT
  public:
+  // What this page shows of the chip, for checks (see chip/ChipClaims.h).
+  chip::ChipClaims Claims() const;
   static constexpr std::uint32_t kGlideTimer = 8;
   static constexpr std::uint32_t kGlidePeriodMs = 30;
 
@@ -60,6 +63,7 @@ class CSetBrightnessLevel : public CPage {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void TakeValueOverUnknown();
   void LayOut();
   void DragTo(const QPoint& pagePos);
   void ShowValue();

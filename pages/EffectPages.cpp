@@ -35,6 +35,7 @@ void SetUpTimeCombo(CMyComboBox* combo) {
   combo->clear();
   for (const char* text : chip::kTimeTexts) combo->addItem(QString::fromLatin1(text));
   combo->setCurrentIndex(0);
+  combo->setPlaceholderText(QStringLiteral("not known"));
 }
 
 void ShowTimeCode(CMyComboBox* combo, std::uint8_t code) {
@@ -45,6 +46,11 @@ void ShowTimeCode(CMyComboBox* combo, std::uint8_t code) {
 std::uint8_t TimeCode(const CMyComboBox* combo) {
   const int index = combo->currentIndex();
   return static_cast<std::uint8_t>(index < 0 ? 0 : index);
+}
+
+std::uint8_t PlotCode(const CMyComboBox* combo) {
+  constexpr std::uint8_t kCodeWithoutTime = 7;
+  return combo->currentIndex() < 0 ? kCodeWithoutTime : static_cast<std::uint8_t>(combo->currentIndex());
 }
 
 void SetUpLabel(CMyStaticFont* label) { label->SetCtrlFont(20, 7, 400, QStringLiteral("Arial")); }
@@ -81,6 +87,37 @@ QString RunningText(bool blinkPage) {
   if (running == chip::RunningEffect::kFadeOn) return QStringLiteral("Fade On runs on the chip");
   if (running == chip::RunningEffect::kFadeOff) return QStringLiteral("Fade Off runs on the chip");
   return {};
+}
+
+}  // namespace effectpages
+
+namespace effectpages {
+
+void AddTimeClaim(chip::ChipClaims& claims, const char* what, const CMyComboBox* combo, std::uint8_t reg, int shift) {
+  if (!combo) return;
+  const int index = combo->currentIndex();
+  const auto mask = static_cast<std::uint8_t>(0x07 << shift);
+  claims.push_back({what, reg, mask,
+                    index < 0 ? std::nullopt : std::optional<std::uint8_t>(static_cast<std::uint8_t>(index << shift))});
+}
+
+void AddPlotClaims(chip::ChipClaims& claims, const EffectTimingPlot* plot) {
+  if (!plot) return;
+  for (const chip::TimingSegment& s : plot->Period()) {
+    std::uint8_t reg = chip::kRegRampTimes;
+    int shift = 0;
+    switch (s.phase) {
+      case chip::TimingPhase::kRampOn: break;
+      case chip::TimingPhase::kRampOff: shift = 3; break;
+      case chip::TimingPhase::kKeepOn: reg = chip::kRegKeepTimes; break;
+      case chip::TimingPhase::kKeepOff: reg = chip::kRegKeepTimes; shift = 3; break;
+      case chip::TimingPhase::kHold: continue;
+    }
+    std::optional<std::uint8_t> code;
+    for (std::uint8_t c = 0; c < 8 && s.ms; ++c)
+      if (chip::TimeCodeMilliseconds(c) == s.ms) code = static_cast<std::uint8_t>(c << shift);
+    claims.push_back({"timing plot", reg, static_cast<std::uint8_t>(0x07 << shift), code});
+  }
 }
 
 }  // namespace effectpages

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include "chip/ChipClaims.h"
 #include "platform/MessageTarget.h"
 
 class CMyComboBox;
@@ -34,8 +35,15 @@ void ShowTimeCode(CMyComboBox* combo, std::uint8_t code);
 // How often the pages look whether the chip model moved.
 inline constexpr std::uint32_t kModelTimer = 23;
 inline constexpr std::uint32_t kModelPeriodMs = 100;
-// The time code chosen in a time list (its index).
+// The time code chosen in a time list (its index; 0, which no effect starts
+// with, when the list shows none).
 std::uint8_t TimeCode(const CMyComboBox* combo);
+// A 0x15/0x16 byte whose two codes have no time: shown, it leaves both lists
+// showing none.
+inline constexpr std::uint8_t kNoTimeByte = 0x3F;
+// The code a timing plot draws for a list: one without a time (no length, no
+// label of a time) when the list shows none.
+std::uint8_t PlotCode(const CMyComboBox* combo);
 // The labels beside the time lists.
 void SetUpLabel(CMyStaticFont* label);
 // The box that refuses an effect with a time left at "0ms".
@@ -52,4 +60,11 @@ QString RunningText(bool blinkPage);
 // The reply a relayed message carries; empty when it carries none.
 std::span<const std::uint8_t> Payload(const platform::Message& message);
 
+}  // namespace effectpages
+
+namespace effectpages {
+// The claims of a time list (index shown: the code in its three bits of
+// `reg`, from bit `shift`) and of a timing plot (each timed stretch drawn).
+void AddTimeClaim(chip::ChipClaims& claims, const char* what, const CMyComboBox* combo, std::uint8_t reg, int shift);
+void AddPlotClaims(chip::ChipClaims& claims, const EffectTimingPlot* plot);
 }  // namespace effectpages

@@ -57,7 +57,10 @@ void FadeMode::ShowChipModel() {
   const chip::RegisterJournal& journal = chip::Journal();
   if (journal.Version() == m_modelVersion) return;
   m_modelVersion = journal.Version();
-  if (const auto ramp = journal.Known(chip::kRegRampTimes)) ShowTimes(*ramp);
+  // Not known (a reset, a re-plug, nobody wrote it yet): the lists show no
+  // time, and no effect starts on a time the chip may not hold.
+  const auto ramp = journal.Known(chip::kRegRampTimes);
+  ShowTimes(ramp.value_or(effectpages::kNoTimeByte));
 }
 
 void FadeMode::OnTimer(std::uint32_t id) {
@@ -68,7 +71,8 @@ void FadeMode::OnTimer(std::uint32_t id) {
 
 void FadeMode::UpdatePlot() {
   if (!m_plot) return;
-  m_plot->SetPeriod(chip::FadePeriod(Code(IDC_FADE_RAMP_ON), Code(IDC_FADE_RAMP_OFF)));
+  m_plot->SetPeriod(chip::FadePeriod(effectpages::PlotCode(TimeCombo(IDC_FADE_RAMP_ON)),
+                                     effectpages::PlotCode(TimeCombo(IDC_FADE_RAMP_OFF))));
   m_plot->SetRunningText(effectpages::RunningText(false));
 }
 
@@ -113,4 +117,14 @@ void FadeMode::OnMessage(const platform::Message& message) {
 void FadeMode::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   PaintFramedBackground(this, painter);
+}
+
+chip::ChipClaims FadeMode::Claims() const {
+  chip::ChipClaims claims;
+  effectpages::AddTimeClaim(claims, "fade ramp on", TimeCombo(IDC_FADE_RAMP_ON), chip::kRegRampTimes, 0);
+  effectpages::AddTimeClaim(claims, "fade ramp off", TimeCombo(IDC_FADE_RAMP_OFF), chip::kRegRampTimes, 3);
+  effectpages::AddPlotClaims(claims, m_plot);
+  if (m_plot && !m_plot->RunningText().isEmpty())
+    claims.push_back({"fade running text", chip::kRegEffectControl, 0xFF, chip::kEffectStart});
+  return claims;
 }

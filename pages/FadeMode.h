@@ -2,6 +2,7 @@
 // "Fade Off", each of which starts the fade towards its end.
 #pragma once
 
+#include "chip/ChipClaims.h"
 #include <cstdint>
 
 #include "chip/EffectChain.h"
@@ -15,6 +16,8 @@ class EffectTimingPlot;
 class FadeMode : public CPage {
   Q_OBJECT
  public:
+  // What this page shows of the chip, for checks (see chip/ChipClaims.h).
+  chip::ChipClaims Claims() const;
   explicit FadeMode(QWidget* parent = nullptr);
 
   void InitDialog();

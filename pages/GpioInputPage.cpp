@@ -5,6 +5,7 @@
 
 #include "pages/BoardGlobals.h"
 #include "pages/GpioPins.h"
+#include "chip/PinLevels.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "platform/Messages.h"
@@ -63,6 +64,7 @@ void CQV512XX_Gpio_Input::ShowChipModel() {
   if (journal.Version() == m_modelVersion && pin == m_modelPin) return;
   m_modelVersion = journal.Version();
   m_modelPin = pin;
+  ShowPortAge(journal);
   const auto low = journal.Known(chip::kRegInterruptDisable);
   const auto high = journal.Known(chip::kRegInterruptDisable + 1);
   const QSignalBlocker quiet(m_interrupt);
@@ -73,6 +75,21 @@ void CQV512XX_Gpio_Input::ShowChipModel() {
   // What the chip holds is what the next write starts from.
   g_interruptDisabled = chip::InterruptDisabledPins({*low, *high}, g_ledCount, g_selectedBoardId);
   if (pin >= 0) m_interrupt->setCurrentIndex(g_interruptDisabled[static_cast<std::size_t>(pin)] ? kDisable : kEnable);
+}
+
+// A port text read before the pins could have changed says so: it shows what
+// the port held then, not now.
+void CQV512XX_Gpio_Input::ShowPortAge(const chip::RegisterJournal& journal) {
+  const QString earlier = QStringLiteral(" (earlier)");
+  for (int port = 0; port < 2; ++port) {
+    CMyStaticFont* label = PortText(port);
+    QString text = label->text();
+    if (text.endsWith(earlier)) text.chop(earlier.size());
+    const QString prefix = QString::fromStdString(chip::PortInputText(port, 0)).chopped(1);
+    if (!text.startsWith(prefix)) continue;
+    if (!chip::CurrentPortValue(journal, static_cast<std::uint8_t>(port))) text += earlier;
+    if (text != label->text()) label->setText(text);
+  }
 }
 
 void CQV512XX_Gpio_Input::OnTimer(std::uint32_t id) {
@@ -121,4 +138,28 @@ void CQV512XX_Gpio_Input::OnRegisterRead(const platform::Message& message) {
 void CQV512XX_Gpio_Input::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   PaintFramedBackground(this, painter);
+}
+
+chip::ChipClaims CQV512XX_Gpio_Input::Claims() const {
+  chip::ChipClaims claims;
+  const int pin = gpio::SelectedPin();
+  if (pin >= 0 && pin < g_ledCount)
+    if (const auto bit = chip::InterruptDisableBit(pin, g_selectedBoardId)) {
+      const auto mask = static_cast<std::uint8_t>(1u << bit->bit);
+      const int index = m_interrupt->currentIndex();
+      claims.push_back({"Interrupt box of pin " + std::to_string(pin),
+                        static_cast<std::uint8_t>(chip::kRegInterruptDisable + bit->byte), mask,
+                        index < 0 ? std::nullopt : std::optional<std::uint8_t>(index == kDisable ? mask : 0)});
+    }
+  // A port text that reads "P0D1: 0x.." says what the port holds now.
+  for (int port = 0; port < 2; ++port) {
+    const QString text = PortText(port)->text();
+    const QString prefix = QString::fromStdString(chip::PortInputText(port, 0)).chopped(1);
+    if (!text.startsWith(prefix)) continue;
+    bool ok = false;
+    const uint value = text.mid(prefix.size()).toUInt(&ok, 16);
+    if (ok) claims.push_back({port == 0 ? "P0 text" : "P1 text", static_cast<std::uint8_t>(port), 0xFF,
+                              static_cast<std::uint8_t>(value)});
+  }
+  return claims;
 }

@@ -4,6 +4,7 @@
 // pins whose interrupt is disabled are marked on the drawing.
 #pragma once
 
+#include "chip/ChipClaims.h"
 #include <cstdint>
 
 #include "chip/ChipAccess.h"
@@ -13,10 +14,15 @@
 class CMyComboBox;
 class CMyRectButton;
 class CMyStaticFont;
+namespace chip {
+class RegisterJournal;
+}
 
 class CQV512XX_Gpio_Input : public CPage {
   Q_OBJECT
  public:
+  // What this page shows of the chip, for checks (see chip/ChipClaims.h).
+  chip::ChipClaims Claims() const;
   // Entries of the interrupt box; the index is what g_interruptDisabled keeps.
   static constexpr int kEnable = 0;
   static constexpr int kDisable = 1;
@@ -48,6 +54,7 @@ class CQV512XX_Gpio_Input : public CPage {
  private:
   void OnRegisterRead(const platform::Message& message);
   void Read(std::uint8_t port);
+  void ShowPortAge(const chip::RegisterJournal& journal);
 
   PageHost& m_host;
   CMyComboBox* m_interrupt = nullptr;

@@ -3,10 +3,13 @@
 #include <QPainter>
 #include <QSignalBlocker>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "pages/BoardGlobals.h"
 #include "pages/GpioPins.h"
+#include "pages/LedLayoutPage.h"
+#include "ui/CMyRoundButton.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "link/LinkHost.h"
@@ -31,8 +34,9 @@ CQV512XX_Gpio_Output::CQV512XX_Gpio_Output(QWidget* parent, PageHost& host) : CP
   connect(m_mode, &QComboBox::activated, this, &CQV512XX_Gpio_Output::OnOutputModeChanged);
   connect(m_level, &QComboBox::activated, this, &CQV512XX_Gpio_Output::OnOutputLevelChanged);
   new gpio::LeftPressWatcher(m_level, [this] { m_host.MarkPins(g_outputHigh, gpio::Redraw::kPlain); });
-  // The driver type is not kept per pin: no pin is marked while it is chosen.
-  new gpio::LeftPressWatcher(m_mode, [this] { m_host.MarkPins(gpio::kNoMarks, gpio::Redraw::kPlain); });
+  // The driver type is not kept per pin, but the marks stay while it is
+  // chosen: they show which pins are high, and taking them away would say
+  // that none is.
 }
 
 CQV512XX_Gpio_Output::~CQV512XX_Gpio_Output() {
@@ -82,9 +86,22 @@ void CQV512XX_Gpio_Output::ShowChipModel() {
   const auto high = journal.Known(chip::kRegOutputLevels + 1);
   if (!low || !high || !chip::HasOutputLevelMapping(g_selectedBoardId)) {
     m_level->setCurrentIndex(-1);
+    // No level is known: no pin is marked as high.
+    if (std::any_of(g_outputHigh.begin(), g_outputHigh.end(), [](std::uint8_t v) { return v != 0; })) {
+      g_outputHigh.fill(0);
+      m_host.MarkPins(g_outputHigh, gpio::Redraw::kPlain);
+    }
+    m_marked = false;
     return;
   }
-  g_outputHigh = chip::OutputLevelPins({*low, *high}, g_ledCount, g_selectedBoardId);
+  const auto high_pins = chip::OutputLevelPins({*low, *high}, g_ledCount, g_selectedBoardId);
+  // The marks show the levels the chip holds, whoever set them (the fade
+  // chain, a setup, the register page).
+  if (high_pins != g_outputHigh || !m_marked) {
+    g_outputHigh = high_pins;
+    m_marked = true;
+    m_host.MarkPins(g_outputHigh, pin >= 0 ? gpio::Redraw::kMarkSelected : gpio::Redraw::kPlain);
+  }
   if (pin >= 0) m_level->setCurrentIndex(g_outputHigh[static_cast<std::size_t>(pin)] ? kHighLevel : kLowLevel);
 }
 
@@ -136,4 +153,32 @@ void CQV512XX_Gpio_Output::OnOutputLevelChanged(int index) {
 void CQV512XX_Gpio_Output::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   PaintFramedBackground(this, painter);
+}
+
+chip::ChipClaims CQV512XX_Gpio_Output::Claims() const {
+  chip::ChipClaims claims;
+  const int mode = m_mode->currentIndex();
+  claims.push_back({"Output Mode", chip::kRegGlobalControl, chip::kDriverPushPull,
+                    mode < 0 ? std::nullopt
+                             : std::optional<std::uint8_t>(mode == kPushPull ? chip::kDriverPushPull : 0)});
+  const auto& journal = chip::Journal();
+  const bool levelsKnown = journal.Known(chip::kRegOutputLevels) && journal.Known(chip::kRegOutputLevels + 1);
+  const int selected = gpio::SelectedPin();
+  for (int pin = 0; pin < g_ledCount && pin < chip::kMaxPins; ++pin) {
+    const auto bit = chip::OutputLevelBit(pin, g_selectedBoardId);
+    if (!bit) continue;
+    const auto reg = static_cast<std::uint8_t>(chip::kRegOutputLevels + bit->byte);
+    const auto mask = static_cast<std::uint8_t>(1u << bit->bit);
+    if (pin == selected) {
+      const int level = m_level->currentIndex();
+      claims.push_back({"level box of pin " + std::to_string(pin), reg, mask,
+                        level < 0 ? std::nullopt : std::optional<std::uint8_t>(level == kHighLevel ? mask : 0)});
+    }
+    // A red mark says high; no mark says low where the levels are known.
+    const bool marked = g_pLayoutPage && g_pLayoutPage->LedButton(pin)->ButtonColor() == QColor(gpio::kMarkedPin);
+    claims.push_back({"mark of pin " + std::to_string(pin), reg, mask,
+                      marked ? std::optional<std::uint8_t>(mask)
+                             : levelsKnown ? std::optional<std::uint8_t>(0) : std::nullopt});
+  }
+  return claims;
 }

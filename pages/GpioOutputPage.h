@@ -5,6 +5,7 @@
 // The pins set high are marked on the drawing.
 #pragma once
 
+#include "chip/ChipClaims.h"
 #include <cstdint>
 
 #include "chip/ChipAccess.h"
@@ -17,6 +18,8 @@ class CMyStaticFont;
 class CQV512XX_Gpio_Output : public CPage {
   Q_OBJECT
  public:
+  // What this page shows of the chip, for checks (see chip/ChipClaims.h).
+  chip::ChipClaims Claims() const;
   // Entries of the two boxes.
   static constexpr int kOpenDrain = 0;
   static constexpr int kPushPull = 1;
@@ -58,5 +61,6 @@ class CQV512XX_Gpio_Output : public CPage {
   // chip model, which holds the old type, before the reply is in.
   int m_chosenMode = -1;
   std::uint64_t m_modelVersion = ~std::uint64_t{0};
+  bool m_marked = false;  // the pins were marked from the chip's levels
   int m_modelPin = -2;
 };

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "pages/BoardGlobals.h"
+#include "chip/PinLevels.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
 #include "resources/dialogs/LedLayoutDialog.h"
@@ -305,10 +306,15 @@ void CRound_LED_Layout::OnTimer(std::uint32_t id) {
 
   // 3. A click.
   if (g_bClickPending) {
+    // The LEDs' values as the chip holds them when someone else set them:
+    // the dial shows and the copy takes the chip's.
+    TakeChipBrightness();
     const int clicked = std::clamp(g_selectedLed, 0, kMaxLeds - 1);
     if (g_bCloneMode) {
       const auto anchor = static_cast<std::size_t>(std::clamp(g_anchorLed, 0, kMaxLeds - 1));
-      g_ledColors[static_cast<std::size_t>(clicked)] = g_ledColors[anchor];
+      // A pin's colour in GPIO mode is its mark (high, interrupt disabled):
+      // the pin's own setting, which a copy does not change.
+      if (!m_gpioMode) g_ledColors[static_cast<std::size_t>(clicked)] = g_ledColors[anchor];
       g_ledBrightness[static_cast<std::size_t>(clicked)] = g_ledBrightness[anchor];
       g_selectedLed = static_cast<int>(anchor);
     }
@@ -395,7 +401,10 @@ void CRound_LED_Layout::ShowChipModel() {
     LedButton(i)->SetGlow(glow);
   }
   const chip::PinLevelArray levels =
-      m_gpioMode ? chip::InputPinLevels(journal.Known(chip::kRegPort0Input), journal.Known(chip::kRegPort1Input),
+      // Only levels that are current: a level read before the outputs, the
+      // direction or the pins' mode changed (or an interrupt came) is gone.
+      m_gpioMode ? chip::InputPinLevels(chip::CurrentPortValue(journal, chip::kRegPort0Input),
+                                        chip::CurrentPortValue(journal, chip::kRegPort1Input),
                                         g_ledCount, static_cast<std::uint8_t>(g_selectedBoardId))
                  : chip::PinLevelArray{};
   if (levels != m_levels) {
@@ -433,4 +442,26 @@ QCursor CRound_LED_Layout::CopyCursor() {
     return QCursor(pm, 1, 1);
   }();
   return cursor;
+}
+
+chip::ChipClaims CRound_LED_Layout::Claims() const {
+  chip::ChipClaims claims;
+  const int count = std::clamp(g_ledCount, 0, chip::kMaxChipLeds);
+  for (int i = 0; i < count; ++i) {
+    const int glow = LedButton(i)->Glow();
+    if (glow == CMyRoundButton::kNoGlow) continue;
+    claims.push_back({"glow of LED " + std::to_string(i), static_cast<std::uint8_t>(chip::kRegBrightness + i), 0xFF,
+                      glow >= 0 ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(glow)) : std::nullopt});
+  }
+  // The level under a pin speaks of its bit of an input port.
+  for (int pin = 0; pin < count && pin < chip::kMaxPins; ++pin) {
+    const auto bit = chip::InterruptDisableBit(pin, g_selectedBoardId);
+    const auto& level = m_levels[static_cast<std::size_t>(pin)];
+    if (!bit || !level) continue;
+    const auto mask = static_cast<std::uint8_t>(1u << bit->bit);
+    claims.push_back({"level under pin " + std::to_string(pin),
+                      static_cast<std::uint8_t>(bit->byte == 0 ? chip::kRegPort0Input : chip::kRegPort1Input), mask,
+                      static_cast<std::uint8_t>(*level ? mask : 0)});
+  }
+  return claims;
 }

@@ -6,6 +6,7 @@
 // them to the chip. The GPIO pages colour the cells to show pin states.
 #pragma once
 
+#include "chip/ChipClaims.h"
 #include <QCursor>
 #include <QRect>
 #include <array>
@@ -20,6 +21,8 @@ class CMyStaticFont;
 class CRound_LED_Layout : public CPage {
   Q_OBJECT
  public:
+  // What this page shows of the chip, for checks (see chip/ChipClaims.h).
+  chip::ChipClaims Claims() const;
   static constexpr std::uint32_t kTickTimer = 10;
   static constexpr std::uint32_t kTickPeriodMs = 10;
 

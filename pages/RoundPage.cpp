@@ -208,6 +208,11 @@ void CRound::InitDialog() {
   for (int id : {IDC_MODE_LED, IDC_MODE_GPIO, IDC_DIR_INPUT, IDC_DIR_OUTPUT}) ModeBox(id)->setEnabled(false);
 
   ResetLedState();
+  // The start brightness and colour are the page's, not a change anybody
+  // made: nothing is written until the person sets one.
+  g_lastColor = g_currentColor;
+  g_lastBrightness = g_currentBrightness;
+  g_bBrightnessPending = 0;
   if (auto* b = BoardButton(IDC_BOARD_QV6033)) b->SetChecked(true);
   g_boardKind = kBoardKindPage;
   g_ledCount = 6;
@@ -263,6 +268,11 @@ void CRound::CreateBrightnessPage() {
   auto* page = new CSetBrightnessLevel(Host(IDC_HOST_BRIGHTNESS));
   g_pBrightnessPage = page;
   page->InitDialog();
+  // The new dial starts on the brightness of the LED it acts on, and hands
+  // nothing on: making a page is not a change of any LED.
+  if (g_selectedLed >= 0 && g_selectedLed < kMaxLeds)
+    g_currentBrightness = g_ledBrightness[static_cast<std::size_t>(g_selectedLed)];
+  g_lastBrightness = g_currentBrightness;
   CentreInHost(page, IDC_HOST_BRIGHTNESS);
   page->show();
   Host(IDC_HOST_BRIGHTNESS)->show();
@@ -329,11 +339,21 @@ void CRound::ResetLedData() {
   g_bMultiSelection = 0;
   g_anchorLed = 0;
   g_ledBrightnessSent.fill(0xFF);
+  // What the chip holds stays what the page edits: the next brightness write
+  // must not put back 255 on LEDs nobody touched. Not known: 255.
+  const chip::RegisterJournal& journal = chip::Journal();
   for (int i = 0; i < g_ledCount && i < kMaxLeds; ++i) {
-    g_ledBrightness[static_cast<std::size_t>(i)] = 0xFF;
+    const auto known =
+        i < chip::kMaxChipLeds ? journal.Known(static_cast<std::uint8_t>(chip::kRegBrightness + i)) : std::nullopt;
+    g_ledBrightness[static_cast<std::size_t>(i)] = known.value_or(0xFF);
+    if (static_cast<std::size_t>(i) < g_ledBrightnessSent.size())
+      g_ledBrightnessSent[static_cast<std::size_t>(i)] = known.value_or(0xFF);
     g_ledColors[static_cast<std::size_t>(i)] = QColor(0, 0, 0);
   }
-  if (g_pLayoutPage) g_pLayoutPage->RefreshLeds();
+  // LED 0 is the one the dial acts on: the drawing shows it selected, and
+  // the dial shows its brightness without handing it on.
+  g_currentBrightness = g_lastBrightness = g_ledBrightness[0];
+  if (g_pLayoutPage) g_pLayoutPage->RefreshLedsMarkSelected();
 }
 
 void CRound::ResetLedState() {
@@ -383,11 +403,11 @@ void CRound::SelectChipBoard(int button) {
   layoutHost->show();
 
   if (board->boardId == 128) {
-    StartGpioWithInputs();
+    StartGpioOnly();
   } else {
     ModeBox(IDC_MODE_LED)->setEnabled(true);
     ModeBox(IDC_MODE_GPIO)->setEnabled(true);
-    SetModeBoxes(false, false, true, false);
+    ShowPinModel();
     EnableDirectionBoxes(false);
     UpdateModeTexts();
     if (board->boardId == 0) {
@@ -420,13 +440,19 @@ void CRound::UpdateModeTexts() {
   else if (ModeBox(IDC_MODE_GPIO)->isChecked()) g_pLayoutPage->SetGpioMode(true);
 }
 
-// The board with 16 LED or GPIO pins works in GPIO mode only: it starts with
-// inputs, and its mode boxes cannot be changed.
-void CRound::StartGpioWithInputs() {
-  OnModeGpio();
+// The board with 16 LED or GPIO pins works in GPIO mode only: the LED box
+// cannot be chosen. Nothing is written until the person chooses GPIO (which
+// writes the mode with inputs): the chip is not set up behind anyone's back,
+// and the boxes show nothing the chip is not known to hold.
+void CRound::StartGpioOnly() {
   ModeBox(IDC_MODE_LED)->setEnabled(false);
-  ModeBox(IDC_MODE_GPIO)->setEnabled(false);
-  OnDirectionInput();
+  ModeBox(IDC_MODE_GPIO)->setEnabled(true);
+  EnableDirectionBoxes(false);
+  DestroyBrightnessPage();
+  DestroyFadePage();
+  DestroyBlinkPage();
+  DestroyGpioPages();
+  ShowPinModel();
 }
 
 void CRound::OnModeLed() {
@@ -445,6 +471,7 @@ void CRound::OnModeLed() {
   }
   ResetLedData();
   chip::WriteChipRegisters(chip::kRegMode, chip::kModeLed);
+  ShowPinModel();
 }
 
 void CRound::OnModeGpio() {
@@ -455,8 +482,16 @@ void CRound::OnModeGpio() {
   DestroyBrightnessPage();
   DestroyFadePage();
   DestroyBlinkPage();
-  if (!g_pGpioInputPage) CreateGpioInputPage();
+  // The page of the direction the boxes show (the one that is written with
+  // the mode): the output page when OUTPUT is checked, else the input page.
+  const bool output = ModeBox(IDC_DIR_OUTPUT)->isChecked();
+  if (output ? !g_pGpioOutputPage : !g_pGpioInputPage) {
+    DestroyGpioPages();
+    if (output) CreateGpioOutputPage();
+    else CreateGpioInputPage();
+  }
   WritePinSetup();
+  ShowPinModel();
 }
 
 // The direction goes with the GPIO mode: the INPUT or OUTPUT box shows one,
@@ -472,11 +507,40 @@ void CRound::WritePinSetup() {
   }
 }
 
-// A board is selected before it is identified, so the writes of the
-// selection never went out. The mode the page shows must reach the chip all
-// the same: board 128 starts in GPIO mode with inputs and its mode boxes
-// cannot be clicked, and a re-plugged chip starts from its reset.
-void CRound::OnBoardMatched() { WritePinSetup(); }
+// Identification writes nothing: what the page starts with is written when
+// the person chooses it. The boxes show what is known of the chip (nothing,
+// on a board just plugged in).
+void CRound::OnBoardMatched() { ShowPinModel(); }
+
+// The board went (or another was linked): the chip that comes next starts
+// from its reset, and the page shows it as after a reset of its own, with
+// nothing written (there is no board to write to).
+void CRound::OnChipForgotten() {
+  ResetPages();
+  ShowChipModel();
+}
+
+void CRound::ShowPinModel() {
+  const chip::RegisterJournal& journal = chip::Journal();
+  const auto both = [&journal](std::uint8_t reg, std::uint8_t value) {
+    const auto a = journal.Known(reg);
+    const auto b = journal.Known(static_cast<std::uint8_t>(reg + 1));
+    return a == value && b == value;
+  };
+  const bool inputs = both(chip::kRegDirection, chip::kDirectionInput[0]);
+  const bool outputs = both(chip::kRegDirection, chip::kDirectionOutput[0]);
+  SetModeBoxes(both(chip::kRegMode, chip::kModeLed[0]), both(chip::kRegMode, chip::kModeGpio[0]), inputs, outputs);
+  // A GPIO page says which way the pins go; when the chip is known to have
+  // them go another way (the Registers page wrote it), the page goes, and the
+  // page of that way shows if there is one.
+  const bool directionKnown = journal.Known(chip::kRegDirection) && journal.Known(chip::kRegDirection + 1);
+  if (!directionKnown) return;
+  if ((g_pGpioInputPage && !inputs) || (g_pGpioOutputPage && !outputs)) {
+    DestroyGpioPages();
+    if (inputs) CreateGpioInputPage();
+    if (outputs) CreateGpioOutputPage();
+  }
+}
 
 void CRound::OnDirectionInput() { SelectDirection(true); }
 void CRound::OnDirectionOutput() { SelectDirection(false); }
@@ -488,6 +552,7 @@ void CRound::SelectDirection(bool input) {
   if (input) CreateGpioInputPage();
   else CreateGpioOutputPage();
   chip::WriteChipRegisters(chip::kRegDirection, input ? chip::kDirectionInput : chip::kDirectionOutput);
+  ShowPinModel();
 }
 
 // ---- I2C settings ------------------------------------------------------------------------
@@ -551,7 +616,12 @@ void CRound::ResetPages() {
   // fresh chip at the reset page's 255.
   g_bBrightnessPending = 0;
   chip::EndReplyWaits();
-  for (int i = 0; i < g_ledCount && i < kMaxLeds; ++i) g_ledBrightness[static_cast<std::size_t>(i)] = 0xFF;
+  // The LEDs go back to the page's 255, as edited and as last sent alike: no
+  // LED counts as changed by the person (the next block would write it).
+  for (int i = 0; i < g_ledCount && i < kMaxLeds; ++i) {
+    g_ledBrightness[static_cast<std::size_t>(i)] = 0xFF;
+    if (static_cast<std::size_t>(i) < g_ledBrightnessSent.size()) g_ledBrightnessSent[static_cast<std::size_t>(i)] = 0xFF;
+  }
   if (g_pBrightnessPage) {
     DestroyBrightnessPage();
     CreateBrightnessPage();
@@ -577,12 +647,9 @@ void CRound::ResetPages() {
   m_relationship->hide();
   RelayoutSubPages();
   SetCurrentText(QString::number(kCurrentMax));
-  ModeBox(IDC_MODE_LED)->setChecked(false);
-  ModeBox(IDC_MODE_GPIO)->setChecked(false);
-  // The direction boxes as a fresh page has them: INPUT, which the GPIO box
-  // writes with the mode when it is chosen again.
-  ModeBox(IDC_DIR_INPUT)->setChecked(true);
-  ModeBox(IDC_DIR_OUTPUT)->setChecked(false);
+  // Nothing is known of the pins' mode and direction after a reset: no box
+  // is checked; the GPIO box writes inputs with the mode when it is chosen.
+  SetModeBoxes(false, false, false, false);
   EnableDirectionBoxes(false);
 }
 
@@ -598,9 +665,7 @@ void CRound::ShowEffectTimes(std::uint8_t ramp, std::uint8_t keep) {
 void CRound::OnSoftwareReset() {
   ResetPages();
   chip::WriteChipRegisters(chip::kRegSoftwareReset, std::array{chip::kSoftwareResetValue});
-  // The reset unchecks both mode boxes; on board 128, whose boxes cannot be
-  // clicked, that would leave the page and the chip in no mode at all.
-  if (g_selectedBoardId == 128) StartGpioWithInputs();
+  ShowPinModel();
 }
 
 // ---- brightness ---------------------------------------------------------------------------
@@ -615,6 +680,7 @@ void CRound::ShowChipModel() {
   const chip::RegisterJournal& journal = chip::Journal();
   if (journal.Version() == m_modelVersion) return;
   m_modelVersion = journal.Version();
+  ShowPinModel();
   const auto control = journal.Known(chip::kRegGlobalControl);
   const QSignalBlocker quietEdit(m_current);
   const QSignalBlocker quietSlider(m_slider);
@@ -622,8 +688,14 @@ void CRound::ShowChipModel() {
   m_current->setToolTip(control ? QString() : QStringLiteral("Not known: the chip was reset or not written yet"));
   ShowSliderKnown(control.has_value());
   if (!control) {
-    // A value the user is typing stays; anything else shown would be stale.
-    if (!m_current->isModified()) m_current->clear();
+    // Half-typed text that is no value yet stays; a value (typed and written
+    // before the reset or the re-plug, or shown from the chip) is stale.
+    bool typedValue = false;
+    m_current->text().trimmed().toInt(&typedValue, 10);
+    if (!m_current->isModified() || typedValue) {
+      m_current->clear();
+      m_current->setModified(false);
+    }
     return;
   }
   const std::uint8_t code = *control & chip::kCurrentRangeMask;
@@ -685,6 +757,8 @@ void CRound::OnEnterKey() { WriteBrightnessNow(); }
 
 bool CRound::WriteBrightnessNow(bool quiet) {
   const int count = std::clamp(g_ledCount, 0, static_cast<int>(g_ledBrightnessSent.size()));
+  // The whole block goes out: it must not undo what someone else set.
+  TakeChipBrightness();
   std::copy_n(g_ledBrightness.begin(), count, g_ledBrightnessSent.begin());
   if (g_bBoardMatched == 1) {
     ApplyLedBrightness();
@@ -697,7 +771,13 @@ bool CRound::WriteBrightnessNow(bool quiet) {
 void CRound::OnMessage(const platform::Message& message) {
   const auto* bytes = message.Bytes();
   if (message.id == platform::kMsgPageWriteAck) {
-    if (bytes && bytes->size() > kI2cFirstRegister && (*bytes)[kI2cFirstRegister] == chip::kRegMode)
+    // The pins' mode was written: any effect stops. Not when a reset came
+    // after that write: the acknowledgement is the old chip's, and nothing is
+    // written after a reset that the person did not set.
+    const chip::RegisterJournal& journal = chip::Journal();
+    const std::uint64_t written = journal.Get(chip::kRegMode).writeStamp;
+    const bool beforeReset = written != 0 && journal.ResetStamp() >= written;
+    if (bytes && bytes->size() > kI2cFirstRegister && (*bytes)[kI2cFirstRegister] == chip::kRegMode && !beforeReset)
       chip::WriteChipRegisters(chip::kRegEffectControl, std::array{chip::kEffectStop});
   } else if (message.id == platform::kMsgPageInterrupt) {
     if (bytes && !bytes->empty() && (*bytes)[0] == 1) {
@@ -720,6 +800,8 @@ chip::PinLevelArray KnownPinLevels() {
 }  // namespace
 
 void CRound::NoteInterrupt() {
+  // What was read of the ports before it is not current any more.
+  chip::Journal().NoteInterrupt();
   m_interruptLog.Add(QDateTime::currentMSecsSinceEpoch(), KnownPinLevels());
   m_interruptStamp = chip::Journal().Version();
   ShowInterrupts();
@@ -813,10 +895,12 @@ void CRound::paintEvent(QPaintEvent*) {
 // just confirmed), the brightness the layout and the dial edit, and the
 // current as given. The rest the pages read from the chip model themselves.
 void CRound::ShowSetup(const setup::Setup& s) {
-  if (s.mode == setup::PinMode::kLed && !ModeBox(IDC_MODE_LED)->isChecked() &&
-      ModeBox(IDC_MODE_LED)->isEnabled())
+  // The boxes show the chip already; the pages follow the mode they show.
+  ShowPinModel();
+  const bool gpioPages = g_pGpioInputPage || g_pGpioOutputPage;
+  if (s.mode == setup::PinMode::kLed && (gpioPages || !g_pBrightnessPage) && ModeBox(IDC_MODE_LED)->isEnabled())
     OnModeLed();
-  if (s.mode == setup::PinMode::kGpio && !ModeBox(IDC_MODE_GPIO)->isChecked()) OnModeGpio();
+  if (s.mode == setup::PinMode::kGpio && !gpioPages) OnModeGpio();
   if (ModeBox(IDC_MODE_GPIO)->isChecked() && s.direction) {
     const bool input = *s.direction == setup::Direction::kInput;
     QCheckBox* box = ModeBox(input ? IDC_DIR_INPUT : IDC_DIR_OUTPUT);
@@ -834,7 +918,17 @@ void CRound::ShowSetup(const setup::Setup& s) {
     g_bBrightnessPending = 0;
     const auto selected = static_cast<std::size_t>(std::clamp(g_selectedLed, 0, static_cast<int>(n) - 1));
     g_currentBrightness = g_lastBrightness = s.brightness[selected];
-    if (g_pLayoutPage) g_pLayoutPage->RefreshLedsMarkSelected();
+    // The selection stays as it was, and is drawn so (a Shift-built one
+    // too: the dial acts on all of it).
+    if (g_pLayoutPage) {
+      g_pLayoutPage->RefreshLeds();
+      if (g_bMultiSelection) {
+        for (int i = 0; i < g_selectionCount && i < static_cast<int>(g_selectionList.size()); ++i)
+          g_pLayoutPage->MarkLed(g_selectionList[static_cast<std::size_t>(i)]);
+      } else {
+        g_pLayoutPage->MarkLed(g_selectedLed);
+      }
+    }
   }
   if (s.maxCurrentMa && CurrentEdit()) {
     const QSignalBlocker quietEdit(CurrentEdit());
@@ -843,4 +937,29 @@ void CRound::ShowSetup(const setup::Setup& s) {
     CurrentSlider()->setValue(*s.maxCurrentMa);
   }
   ShowChipModel();
+}
+
+chip::ChipClaims CRound::Claims() const {
+  chip::ChipClaims claims;
+  auto pair = [&claims](const char* what, std::uint8_t reg, std::optional<std::uint8_t> value) {
+    claims.push_back({what, reg, 0xFF, value});
+    claims.push_back({what, static_cast<std::uint8_t>(reg + 1), 0xFF, value});
+  };
+  const bool led = ModeBox(IDC_MODE_LED)->isChecked();
+  const bool gpio = ModeBox(IDC_MODE_GPIO)->isChecked();
+  pair("LED/GPIO boxes", chip::kRegMode,
+       led ? std::optional<std::uint8_t>(0x00) : gpio ? std::optional<std::uint8_t>(0xFF) : std::nullopt);
+  const bool input = ModeBox(IDC_DIR_INPUT)->isChecked();
+  const bool output = ModeBox(IDC_DIR_OUTPUT)->isChecked();
+  pair("INPUT/OUTPUT boxes", chip::kRegDirection,
+       input ? std::optional<std::uint8_t>(0xFF) : output ? std::optional<std::uint8_t>(0x00) : std::nullopt);
+  // A GPIO page says which way the pins go: inputs or outputs.
+  if (g_pGpioInputPage && g_pGpioInputPage->isVisible()) pair("input page shown", chip::kRegDirection, 0xFF);
+  if (g_pGpioOutputPage && g_pGpioOutputPage->isVisible()) pair("output page shown", chip::kRegDirection, 0x00);
+  bool ok = false;
+  const int v = m_current->text().trimmed().toInt(&ok, 10);
+  claims.push_back({"Global Max Current", chip::kRegGlobalControl, chip::kCurrentRangeMask,
+                    ok && v >= 0 && v <= kCurrentMax ? std::optional<std::uint8_t>(chip::CurrentRangeCode(v))
+                                                     : std::nullopt});
+  return claims;
 }

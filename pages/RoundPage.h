@@ -16,6 +16,7 @@
 #include <span>
 
 #include "chip/InterruptLog.h"
+#include "chip/ChipClaims.h"
 #include "pages/PageHost.h"
 #include "ui/Page.h"
 
@@ -48,6 +49,9 @@ class CRound : public CPage, public PageHost {
   void ShowChipModel();
   // Shows a setup the chip has just taken (see RoundPage.cpp).
   void ShowSetup(const setup::Setup& s);
+  // What the page's own controls say the chip holds (mode and direction
+  // boxes, maximum current); for checks, never called while the page works.
+  chip::ChipClaims Claims() const;
 
   // The pages that come and go with the board and its mode (blink and fade,
   // GPIO). A factory makes and initialises its page as a child of `parent`
@@ -90,6 +94,8 @@ class CRound : public CPage, public PageHost {
   void OnDirectionOutput();
   // The main window's board query found the board selected here.
   void OnBoardMatched();
+  // The board went: nothing of its chip is known any more.
+  void OnChipForgotten();
 
   void OnMessage(const platform::Message& message) override;
   void OnTimer(std::uint32_t id) override;
@@ -182,7 +188,10 @@ class CRound : public CPage, public PageHost {
   void EnableDirectionBoxes(bool enabled);
   // 0x12 (and in GPIO mode 0x04) as the mode boxes show them.
   void WritePinSetup();
-  void StartGpioWithInputs();  // board 128
+  void StartGpioOnly();  // board 128
+  // The mode and direction boxes show what the chip holds (0x12/0x13 and
+  // 0x04/0x05 as far as known): checked only when it is known.
+  void ShowPinModel();
   void CentreInHost(QWidget* page, int hostId);
   QWidget* Host(int id) const;
   CPage* MakeSubPage(SubPage which, int hostId);

@@ -365,6 +365,8 @@ class LampSession {
   std::uint8_t chipAddress_ = 0;
   std::optional<platform::Message> addressAnswer_;
   std::optional<std::uint8_t> boardId_;
+  // A board query went out and its answer has not come yet.
+  bool boardQueryAsked_ = false;
   std::optional<std::array<std::string, 3>> versions_;
 };
 

@@ -63,7 +63,9 @@ void LampSession::OnMessage(const Message& m) {
     if (record) versions_ = record->strings;
     if (observer_) observer_->OnVersion(record ? VersionText(*record) : std::string());
   } else if (IsBoardQueryAnswer(m)) {
-    OnBoardId(m);
+    // The same reply answers the effect upload (64, 1): only the answer to a
+    // board query the session asked identifies the board.
+    if (boardQueryAsked_) OnBoardId(m);
   } else if (IsAddressAnswer(m)) {
     ConnectAnswered(kStepAddress);
     addressAnswer_ = m;
@@ -202,6 +204,7 @@ void LampSession::AskConnectStepAgain(ConnectStep step) {
 }
 
 void LampSession::QueryBoard() {
+  boardQueryAsked_ = true;
   SendBoardQuery(host_ ? host_->BoardKind() : kBoardKindRoundPage);
   // A query of its own (not a repeat) starts its count afresh.
   if (connectAsks_[kStepBoardQuery] == 0 || !host_ || !host_->IsTimerArmed(kConnectStepTimerBase + kStepBoardQuery))
@@ -257,7 +260,12 @@ void LampSession::OnLinkStateEvent(int code) {
         // restart): its new link is on its way; the board is not missing.
         SetDevicePresent(0);
         SetBoardMatched(0);
-        if (observer_) observer_->OnReopening();
+        // It is a new chip all the same: what was known of the old one, its
+        // version and the answers still awaited went with the removal.
+        if (observer_) {
+          observer_->OnBoardGone();
+          observer_->OnReopening();
+        }
         return;
       }
       StopConnectWaits();
@@ -318,6 +326,7 @@ void LampSession::OnLinkFailedEvent() {
 }
 
 void LampSession::OnBoardId(const Message& reply) {
+  boardQueryAsked_ = false;
   ConnectAnswered(kStepBoardQuery);  // a re-query after a mismatch arms it again
   SetBoardMatched(0);
   const auto* bytes = reply.Bytes();

@@ -82,24 +82,32 @@ void ScriptRecorder::Comment(const std::string& text) {
 
 void ScriptRecorder::Finish() { Drain(true); }
 
-// The most common value for every LED, then the others LED by LED: run in
-// this order the commands leave the block exactly as written.
-std::vector<std::string> ScriptRecorder::LedLines(const Held& b) const {
-  std::vector<std::pair<std::uint8_t, std::vector<int>>> groups;
-  for (std::size_t i = 0; i < b.data.size(); ++i) {
-    auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == b.data[i]; });
-    if (it == groups.end()) it = groups.insert(groups.end(), {b.data[i], {}});
-    it->second.push_back(static_cast<int>(i));
+// One command for the block, so that the replay writes what the window
+// wrote, write for write: 'led V' when every LED gets V; 'led V LEDS...' when
+// only those LEDs change, all to V, and the chip is known to hold the others
+// (the command reads them and writes them back as they are); otherwise the
+// block itself, byte for byte (with the stop before it when `withStop`).
+std::vector<std::string> ScriptRecorder::LedLines(const Held& b, bool withStop) const {
+  const bool same = std::all_of(b.data.begin(), b.data.end(), [&](std::uint8_t v) { return v == b.data.front(); });
+  if (same) return {"led " + std::to_string(b.data.front())};
+  if (b.prior.size() == b.data.size()) {
+    std::vector<int> changed;
+    for (std::size_t i = 0; i < b.data.size(); ++i)
+      if (!b.prior[i] || *b.prior[i] != b.data[i]) changed.push_back(static_cast<int>(i));
+    const bool oneValue = !changed.empty() && std::all_of(changed.begin(), changed.end(), [&](int i) {
+      return b.data[static_cast<std::size_t>(i)] == b.data[static_cast<std::size_t>(changed.front())];
+    });
+    if (oneValue) {
+      std::string line = "led " + std::to_string(b.data[static_cast<std::size_t>(changed.front())]);
+      for (int led : changed) line += " " + std::to_string(led);
+      return {line};
+    }
   }
-  const auto most = std::max_element(groups.begin(), groups.end(),
-                                     [](const auto& x, const auto& y) { return x.second.size() < y.second.size(); });
-  std::vector<std::string> lines{"led " + std::to_string(most->first)};
-  for (const auto& g : groups) {
-    if (g.first == most->first) continue;
-    std::string line = "led " + std::to_string(g.first);
-    for (int led : g.second) line += " " + std::to_string(led);
-    lines.push_back(line);
-  }
+  std::vector<std::string> lines{"# the LEDs' brightness, one value per LED"};
+  if (withStop) lines.push_back("reg write " + Hex2(chip::kRegEffectControl) + " " + Hex2(chip::kEffectStop));
+  std::string line = "reg write " + Hex2(b.reg);
+  for (std::uint8_t v : b.data) line += " " + Hex2(v);
+  lines.push_back(line);
   return lines;
 }
 
@@ -131,7 +139,7 @@ ScriptRecorder::Match ScriptRecorder::MatchHead(std::vector<std::string>* lines,
     lines->push_back("mode led");
     *used = {0, j};
     if (next && IsBlock(next->data, next->reg, next->ledCount)) {
-      const auto led = LedLines(*next);
+      const auto led = LedLines(*next, false);
       lines->insert(lines->end(), led.begin(), led.end());
       used->push_back(j + 1);
     }
@@ -143,7 +151,7 @@ ScriptRecorder::Match ScriptRecorder::MatchHead(std::vector<std::string>* lines,
     if (n == 1) return final ? Match::kNone : Match::kPrefix;
     const Held& b = *at(1);
     if (!IsBlock(b.data, b.reg, b.ledCount)) return Match::kNone;
-    *lines = LedLines(b);
+    *lines = LedLines(b, true);
     *used = {0, 1};
     return Match::kComplete;
   }

@@ -62,7 +62,7 @@ class ScriptRecorder {
   // command of several writes; on a match, `lines` gets the command and
   // `used` the held writes it stands for. `final`: nothing more will come.
   Match MatchHead(std::vector<std::string>* lines, std::vector<std::size_t>* used, bool final) const;
-  std::vector<std::string> LedLines(const Held& block) const;
+  std::vector<std::string> LedLines(const Held& block, bool withStop) const;
   void Drain(bool all);
   std::vector<std::string> Single(const Held& w) const;
   void Emit(const std::vector<std::string>& lines);

@@ -49,16 +49,16 @@ bool CMyComboBox::event(QEvent* event) {
 
 void CMyComboBox::ApplyColours() {
   const QColor white(Qt::white);
-  const QColor black(Qt::black);
 
-  // The face: black text on white whatever the page's colours are.
+  // The face: white whatever the page's colours are; the chosen entry on it
+  // is the box's read-only edit part, which takes the member text colour.
   QPalette face = palette();
   for (auto role : {QPalette::Button, QPalette::Base, QPalette::Window})
     face.setColor(QPalette::All, role, white);
   for (auto group : {QPalette::Active, QPalette::Inactive}) {
-    face.setColor(group, QPalette::ButtonText, black);
-    face.setColor(group, QPalette::Text, black);
-    face.setColor(group, QPalette::WindowText, black);
+    face.setColor(group, QPalette::ButtonText, m_crText);
+    face.setColor(group, QPalette::Text, m_crText);
+    face.setColor(group, QPalette::WindowText, m_crText);
   }
   setPalette(face);
 

@@ -1,6 +1,6 @@
-// Drop-down list with a fixed black-on-white face. The member colours reach
-// only the entries of the open list (and an edit part, should a page ever make
-// the box editable); the list itself is always white.
+// Drop-down list on a white face. The member text colour (grey at start)
+// draws the chosen entry on the face and the entries of the open list; the
+// list itself is always white.
 #pragma once
 
 #include <QComboBox>

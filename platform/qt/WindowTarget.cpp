@@ -1,8 +1,10 @@
 #include "platform/qt/WindowTarget.h"
 
+#include <atomic>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QThread>
+#include <algorithm>
 #include <mutex>
 
 namespace platform {
@@ -73,7 +75,15 @@ WindowTarget::~WindowTarget() {
   bridge_->Detach();  // nothing is posted to us from here on
 }
 
+namespace {
+std::atomic<int> g_timerSpeedUp{1};
+}  // namespace
+
+void WindowTarget::SetTimerSpeedUp(int factor) { g_timerSpeedUp = factor < 1 ? 1 : factor; }
+
 void WindowTarget::SetTimer(std::uint32_t id, std::uint32_t periodMs) {
+  if (const int speedUp = g_timerSpeedUp.load(std::memory_order_relaxed); speedUp > 1 && periodMs > 0)
+    periodMs = std::max<std::uint32_t>(1, periodMs / static_cast<std::uint32_t>(speedUp));
   QTimer*& timer = timers_[id];
   if (!timer) {
     timer = new QTimer(this);

@@ -34,6 +34,10 @@ class WindowTarget final : public QObject {
 
   // UI thread; from any other thread they are forwarded to it.
   void SetTimer(std::uint32_t id, std::uint32_t periodMs);
+  // Every window timer runs this many times faster (1: as asked). A test
+  // that plays many user actions sets it, so that the pages' periodic work
+  // (the 100 ms brightness write, the model refreshes) keeps pace.
+  static void SetTimerSpeedUp(int factor);
   void KillTimer(std::uint32_t id);
   std::map<std::uint32_t, std::uint32_t> ArmedTimers() const;
   // From now on the window gets no message and no timer: for a window that

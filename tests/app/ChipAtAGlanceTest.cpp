@@ -73,7 +73,11 @@ class ChipAtAGlanceTest : public IdentifiedBoardFixture {
 };
 
 TEST_F(ChipAtAGlanceTest, LedsGlowWithTheBrightnessTheChipHoldsAndShowWhatIsNotKnown) {
-  // The block written at the match: every LED at 255, all lit.
+  // Nothing is written at the match: no value is known, no cell lit or dark.
+  Pump(200);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(Cell(i)->Glow(), CMyRoundButton::kGlowUnknown) << i;
+  // A click writes the block: every LED at the page's 255, all lit.
+  Click(0);
   for (int i = 0; i < 6; ++i) ASSERT_TRUE(GlowBecomes(i, 255)) << i;
   EXPECT_GT(GlowPixels(uitest::Grab(Cell(0))), 50);
 
@@ -115,14 +119,15 @@ TEST_F(ChipAtAGlanceTest, TheEffectPagesDrawTheirPeriodAndSayWhenItRuns) {
   choose(blink().TimeCombo(IDC_BLINK_RAMP_ON), "315ms");
   choose(blink().TimeCombo(IDC_BLINK_KEEP_ON), "1260ms");
   choose(blink().TimeCombo(IDC_BLINK_RAMP_OFF), "630ms");
-  // Redrawn at the choice, before any timer: keep off still "0ms".
+  // Redrawn at the choice, before any timer: keep off is not known yet (the
+  // chip's 0x16 was never written), so it gets no time and a "?".
   const auto period = blink().Plot()->Period();
   ASSERT_EQ(period.size(), 4u);
   EXPECT_EQ(period[0].ms, 315);
   EXPECT_EQ(period[1].ms, 1260);
   EXPECT_EQ(period[2].ms, 630);
-  EXPECT_EQ(period[3].ms, 0);
-  EXPECT_STREQ(chip::SegmentText(period[3]), "0ms");
+  EXPECT_EQ(period[3].ms, std::nullopt);
+  EXPECT_STREQ(chip::SegmentText(period[3]), "?");
   EXPECT_TRUE(blink().Plot()->RunningText().isEmpty());
 
   // Fade on: the chain runs on the board, and the page says the chip runs it.
@@ -198,6 +203,8 @@ TEST_F(ChipAtAGlanceTest, PinsShowTheLevelsReadByTheBoardsWiring) {
   // Board 1: pins 0-3 are P1_0-P1_3, pins 4 and 5 are P0_0 and P0_1.
   board().DrivePin(8 + 2, false);  // P1_2: drawing pin 2
   board().DrivePin(1, false);      // P0_1: drawing pin 5
+  // Each raises an interrupt; a reading older than an interrupt is not shown.
+  ASSERT_TRUE(PumpUntil([] { return g_pRoundPage->Interrupts().Count() == 2; }, 3000));
   ASSERT_NO_FATAL_FAILURE(ReadInputs("P1D1: 0xfb"));
   EXPECT_EQ(Input()->PortText(0)->text(), QStringLiteral("P0D1: 0xfd"));  // the hex stays
   const std::vector<bool> expected = {true, true, false, true, true, false};
@@ -249,9 +256,12 @@ class ChipAtAGlance128Test : public ChipAtAGlanceTest {
 TEST_F(ChipAtAGlance128Test, TheBoardWithoutAButtonIsNamedToo) {
   ASSERT_TRUE(PumpUntil(
       [] { return g_pRoundPage->BoardSummary()->text().startsWith(QStringLiteral("Board: QV6034 (id 128)")); }, 3000));
-  // Its pins keep pin i on bit i, port 0 first.
+  // Its pins keep pin i on bit i, port 0 first. It works in GPIO mode only,
+  // set up when the person chooses it.
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
   board().DrivePin(0, false);
   board().DrivePin(15, false);
+  ASSERT_TRUE(PumpUntil([] { return g_pRoundPage->Interrupts().Count() == 2; }, 3000));
   ASSERT_NE(Input(), nullptr);
   ASSERT_NO_FATAL_FAILURE(ReadInputs("P1D1: 0x7f"));
   ASSERT_TRUE(PumpUntil([&] { return layout().PinLevels()[0].has_value() && layout().PinLevels()[15].has_value(); }, 1000));

@@ -9,7 +9,9 @@
 #include "link/QVCommunication.h"
 #include "resources/dialogs/BootDialog.h"
 #include "resources/dialogs/RoundPageDialog.h"
+#include "pages/LedLayoutPage.h"
 #include "tests/app/AppFixture.h"
+#include "ui/CMyRoundButton.h"
 #include "ui/CMyRectButton.h"
 #include "ui/CMyStaticFont.h"
 
@@ -138,7 +140,9 @@ class NoBoardTest : public AppFixture {
 
 TEST_F(NoBoardTest, WithoutABoardTheNoticeRepeats) {
   window->show();
-  // The LED board page has brightness to write and no board to take it.
+  // A click gives the LED board page brightness to write, and there is no
+  // board to take it (the page's start values are not written at all).
+  QTest::mouseClick(g_pLayoutPage->LedButton(0), Qt::LeftButton, {}, QPoint(10, 10));
   ASSERT_TRUE(PumpUntil([&] {
     return window->StatusLine()->isVisible() &&
            window->StatusLine()->text() == QString::fromUtf8(texts::kNotConnectedAbsent);

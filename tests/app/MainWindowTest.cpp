@@ -219,6 +219,7 @@ TEST_F(MainWindowTest, BoardIdIsMatchedOrTheRightBoardSelected) {
     for (int id : {IDC_BOARD_QV6031, IDC_BOARD_QV6032, IDC_BOARD_QV6033, IDC_BOARD_QV6034, IDC_BOARD_QV6035})
       g_pRoundPage->BoardButton(id)->SetChecked(false);
     window->Target().SetTimer(CQV512XX::kReplyTimer, 5000);
+    window->SendBoardQuery();  // a reply identifies the board only when it was asked
     Deliver(kMsgBoardQueryOk, 0, Bytes(c.reply));
     EXPECT_EQ(g_bBoardMatched, c.matched);
     EXPECT_EQ(g_selectedBoardId, c.selectedAfter);
@@ -235,9 +236,15 @@ TEST_F(MainWindowTest, BoardIdIsMatchedOrTheRightBoardSelected) {
       EXPECT_FALSE(window->RedDot()->isHidden());
     }
   }
-  // Once matched, a board selection is refused.
+  // The same reply answers the effect upload: unasked, it identifies nothing
+  // (it neither unmatches the board nor has the page write anything).
   g_selectedBoardId = 3;
   g_bBoardMatched = 1;
+  Deliver(kMsgBoardQueryOk, 0, Bytes({0, 0, 3, 0}));
+  Deliver(kMsgBoardQueryOk, 0, Bytes({0, 0, 1, 0}));
+  EXPECT_EQ(g_bBoardMatched, 1);
+  EXPECT_EQ(g_selectedBoardId, 3);
+  // Once matched, a board selection is refused.
   g_pRoundPage->SelectChipBoard(dialogs::IDC_BOARD_QV6031);
   EXPECT_EQ(g_selectedBoardId, 3);
 }

@@ -163,7 +163,7 @@ TEST_F(GpioPagesTest, ThePagesShowWhatTheChipHolds) {
   EXPECT_FALSE(g_pRoundPage->RelationshipText()->isVisible());
   EXPECT_FALSE(Box(IDC_MODE_LED)->isChecked());
   EXPECT_FALSE(Box(IDC_MODE_GPIO)->isChecked());
-  EXPECT_TRUE(Box(IDC_DIR_INPUT)->isChecked());  // what the GPIO box writes when chosen again
+  EXPECT_FALSE(Box(IDC_DIR_INPUT)->isChecked());  // nor is the direction
   EXPECT_FALSE(Box(IDC_DIR_OUTPUT)->isChecked());
   // Nor does the current field claim a range the chip may not hold.
   Pump(300);
@@ -221,11 +221,7 @@ class GpioBoardsTest : public GpioPagesTest, public ::testing::WithParamInterfac
 TEST_P(GpioBoardsTest, InterruptAndOutputBytesFollowTheBoardsMapping) {
   const BoardCase& c = GetParam();
   const QString id = QString::number(c.boardId);
-  if (c.boardId == 128) {
-    ASSERT_NE(Input(), nullptr);  // the board starts there
-  } else {
-    ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
-  }
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
 
   for (int pin : c.disabled) {
     ASSERT_NO_FATAL_FAILURE(SelectPin(pin));
@@ -333,9 +329,10 @@ TEST_F(GpioPagesTest, PressingABoxShowsTheMarksItIsAbout) {
   ASSERT_NO_FATAL_FAILURE(SelectPin(4));
   Choose(Output()->LevelCombo(), CQV512XX_Gpio_Output::kHighLevel);
   EXPECT_EQ(MarkedPins(), std::vector<int>{4});
-  // The driver type is for all pins: no pin is marked while it is chosen.
+  // The driver type is for all pins; the marks stay while it is chosen: they
+  // show which pins are high.
   QTest::mousePress(Output()->ModeCombo(), Qt::LeftButton);
-  EXPECT_TRUE(MarkedPins().empty());
+  EXPECT_EQ(MarkedPins(), std::vector<int>{4});
   Output()->ModeCombo()->hidePopup();
   QTest::mousePress(Output()->LevelCombo(), Qt::LeftButton);
   EXPECT_EQ(MarkedPins(), std::vector<int>{4});
@@ -348,12 +345,26 @@ TEST_F(GpioPagesTest, TheGpioBoxWritesTheDirectionItShows) {
   QTest::mouseClick(Box(IDC_MODE_LED), Qt::LeftButton);
   ASSERT_TRUE(RegisterBecomes(0x12, 0x00));
   EXPECT_EQ(board().Register(0x04), 0x00);  // left as the outputs had it
-  // Back to GPIO: INPUT is checked and the input page shows, so the pins are
-  // inputs again, not the outputs they were.
+  EXPECT_TRUE(Box(IDC_DIR_OUTPUT)->isChecked());  // and shown so
+  // Back to GPIO: OUTPUT is what the chip holds and what is written, and the
+  // page shown is the output page, not the input page.
+  board().ClearDelivered();
   QTest::mouseClick(Box(IDC_MODE_GPIO), Qt::LeftButton);
-  EXPECT_TRUE(Box(IDC_DIR_INPUT)->isChecked());
-  ASSERT_TRUE(RegisterBecomes(0x04, 0xFF));
-  EXPECT_EQ(board().Register(0x05), 0xFF);
+  ASSERT_TRUE(RegisterBecomes(0x12, 0xFF));
+  ASSERT_TRUE(Wrote(0x04, {0x00, 0x00}));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(Box(IDC_DIR_OUTPUT)->isChecked());
+  EXPECT_FALSE(Box(IDC_DIR_INPUT)->isChecked());
+  EXPECT_EQ(Input(), nullptr);
+  ASSERT_NE(Output(), nullptr);
+  EXPECT_TRUE(Output()->isVisible());
+  // GPIO clicked again (OUTPUT checked): the output page stays the one shown.
+  QTest::mouseClick(Box(IDC_MODE_GPIO), Qt::LeftButton);
+  Pump(200);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(Input(), nullptr);
+  ASSERT_NE(Output(), nullptr);
+  EXPECT_EQ(board().Register(0x04), 0x00);
 }
 
 class GpioBoard128Test : public GpioPagesTest {
@@ -361,36 +372,43 @@ class GpioBoard128Test : public GpioPagesTest {
   std::uint8_t BoardId() const override { return 128; }
 };
 
-TEST_F(GpioBoard128Test, StartsInGpioModeWithInputsOnTheChipToo) {
+TEST_F(GpioBoard128Test, WorksInGpioModeOnlyAndIsSetUpWhenThePersonChoosesIt) {
   EXPECT_EQ(g_selectedBoardId, 128);
   EXPECT_EQ(g_ledCount, 16);
   EXPECT_TRUE(g_pLayoutPage->LedButton(15)->isVisible());
-  EXPECT_TRUE(Box(IDC_MODE_GPIO)->isChecked());
-  EXPECT_FALSE(Box(IDC_MODE_GPIO)->isEnabled());
   EXPECT_FALSE(Box(IDC_MODE_LED)->isEnabled());
+  EXPECT_TRUE(Box(IDC_MODE_GPIO)->isEnabled());
+  EXPECT_EQ(g_pBrightnessPage, nullptr);
+  // Identification writes nothing, and no box claims a mode the chip was
+  // never given.
+  Pump(300);
+  EXPECT_FALSE(Box(IDC_MODE_GPIO)->isChecked());
+  EXPECT_FALSE(Box(IDC_DIR_INPUT)->isChecked());
+  EXPECT_EQ(Input(), nullptr);
+  for (const sim::DeliveredCommand& c : board().Delivered()) EXPECT_FALSE(c.cls == 16 && c.cmd == 3);
+  // Chosen: the mode with inputs.
+  ASSERT_NO_FATAL_FAILURE(SwitchToGpio());
+  EXPECT_TRUE(Box(IDC_MODE_GPIO)->isChecked());
   EXPECT_TRUE(Box(IDC_DIR_INPUT)->isChecked());
   EXPECT_TRUE(Box(IDC_DIR_INPUT)->isEnabled());
-  ASSERT_NE(Input(), nullptr);
   EXPECT_TRUE(Input()->isVisible());
-  EXPECT_EQ(g_pBrightnessPage, nullptr);
-  // The selection happened before the board was identified; the chip gets
-  // the mode once it is.
   EXPECT_EQ(board().Register(0x12), 0xFF);
   EXPECT_EQ(board().Register(0x13), 0xFF);
   EXPECT_EQ(board().Register(0x04), 0xFF);
   EXPECT_EQ(board().Register(0x05), 0xFF);
   uitest::GrabAndSave(host.get(), QStringLiteral("gpio_board_128"));
 
-  // The software reset brings it back to GPIO with inputs, its only mode.
+  // The software reset is the last write: the mode is chosen again by the
+  // person, as on every board.
+  Pump(200);
   board().ClearDelivered();
   QTest::mouseClick(g_pRoundPage->ResetButton(), Qt::LeftButton);
-  ASSERT_TRUE(PumpUntil([&] { return RegisterWrites().size() >= 4; }));
+  ASSERT_TRUE(RegisterBecomes(0x7F, 0x00));
+  Pump(300);
   const auto writes = RegisterWrites();  // the maximum current back to 40 mA first
-  EXPECT_EQ(std::vector<RegisterWrite>(writes.begin() + 1, writes.begin() + 4),
-            (std::vector<RegisterWrite>{{0x7F, {0x00}}, {0x12, {0xFF, 0xFF}}, {0x04, {0xFF, 0xFF}}}));
-  EXPECT_TRUE(Box(IDC_MODE_GPIO)->isChecked());
-  EXPECT_FALSE(Box(IDC_MODE_GPIO)->isEnabled());
-  ASSERT_TRUE(RegisterBecomes(0x04, 0xFF));
-  EXPECT_EQ(board().Register(0x12), 0xFF);
-  EXPECT_NE(Input(), nullptr);
+  EXPECT_EQ(writes, (std::vector<RegisterWrite>{{0x11, {0x00}}, {0x7F, {0x00}}}));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(Box(IDC_MODE_GPIO)->isChecked());
+  EXPECT_TRUE(Box(IDC_MODE_GPIO)->isEnabled());
+  EXPECT_EQ(Input(), nullptr);
 }

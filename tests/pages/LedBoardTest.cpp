@@ -7,6 +7,7 @@
 #include <QTableWidget>
 #include <QLineEdit>
 #include <QSlider>
+#include <QApplication>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -134,7 +135,8 @@ TEST_F(LedBoardTest, ClearingTheLedStateClearsAShiftBuiltSelection) {
   g_pRoundPage->OnModeGpio();
   g_pRoundPage->OnModeLed();
   Pump(200);
-  for (int led = 0; led < 6; ++led) EXPECT_FALSE(layout().LedButton(led)->Selected()) << led;
+  // Only LED 0 is shown selected: the one the dial acts on now.
+  for (int led = 0; led < 6; ++led) EXPECT_EQ(layout().LedButton(led)->Selected(), led == 0) << led;
   Clear();
   TypeIntoDial(QStringLiteral("50"));
   Pump(300);
@@ -165,6 +167,32 @@ TEST_F(LedBoardTest, AfterAResetTheDialDoesNotClaimABrightness) {
   EXPECT_TRUE(PumpUntil([&] { return dialPage().ValueKnown(); }, 1000));
   EXPECT_EQ(dialPage().ValueEdit()->text(), QStringLiteral("100"));
   EXPECT_TRUE(dialPage().Knob()->isVisible());
+}
+
+// The reset is the last thing the reset button writes: the fresh dial's 255
+// is the page's own start, not a value for the chip. The dial says "?", and
+// a wheel notch on "?" neither shows a value nor writes one.
+TEST_F(LedBoardTest, AResetWritesNothingAfterItselfAndTheDialStaysUnknown) {
+  Click(0);
+  TypeIntoDial(QStringLiteral("40"));
+  ASSERT_TRUE(RegisterBecomes(0x20, 40));
+  Pump(200);
+  board().ClearDelivered();
+  QTest::mouseClick(g_pRoundPage->ResetButton(), Qt::LeftButton);
+  ASSERT_TRUE(RegisterBecomes(0x7F, 0x00));
+  Pump(400);
+  const auto writes = RegisterWrites();
+  ASSERT_FALSE(writes.empty());
+  EXPECT_EQ(writes.back().first, 0x7F) << writes.size() << " writes; last from " << int(writes.back().first);
+  ASSERT_TRUE(PumpUntil([&] { return !dialPage().ValueKnown(); }));
+  board().ClearDelivered();
+  QWheelEvent notch(QPointF(60, 60), QPointF(60, 60), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&dialPage(), &notch);
+  Pump(300);
+  EXPECT_FALSE(dialPage().ValueKnown());
+  EXPECT_EQ(dialPage().PercentText()->text(), QStringLiteral("?"));
+  EXPECT_TRUE(RegisterWrites().empty());
 }
 
 TEST_F(LedBoardTest, ABrightnessChangeNotYetSentDiesWithTheReset) {

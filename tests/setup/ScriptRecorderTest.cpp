@@ -53,16 +53,28 @@ TEST(ScriptRecorderTest, PageActionsBecomeTheirCommands) {
   // The LED box: the mode, then 0x14 once the page hears it was written,
   // with a value typed meanwhile; and with the brightness right after it.
   EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x11, {0x03}), W(0x14, {0})}, {}, 1, 2), (Lines{"mode led", "current 2"}));
-  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x14, {0}), W(0x20, {7, 7, 7, 7, 7, 8})}), (Lines{"mode led", "led 7", "led 8 5"}));
+  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x14, {0}), W(0x20, {7, 7, 7, 7, 7, 7})}), (Lines{"mode led", "led 7"}));
   // A reset between them is not to be moved across.
   EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x7F, {0}), W(0x14, {0})}).at(1), "reg write 0x12 0x00 0x00");
   // The GPIO box writes the mode twice (the dial's page closing, then the
   // box) and the direction: one line each.
   EXPECT_EQ(Record({W(0x12, {0xFF, 0xFF}), W(0x12, {0xFF, 0xFF}), W(0x04, {0xFF, 0xFF}), W(0x04, {0, 0})}),
             (Lines{"mode gpio", "gpio dir input", "gpio dir output"}));
-  // Brightness: the most common value for all LEDs, then the others.
-  EXPECT_EQ(Record({W(0x14, {0}), W(0x20, {255, 128, 255, 255, 128, 7})}),
-            (Lines{"led 255", "led 128 1 4", "led 7 5"}));
+  // Brightness: one command for the block, so that the replay writes what
+  // the window wrote, write for write (no LED lit to another value between
+  // two commands): one value for all; the LEDs that change, when they change
+  // to one value and the chip is known to hold the others; else the block.
+  const std::map<int, std::uint8_t> all255 = {{0x20, 255}, {0x21, 255}, {0x22, 255},
+                                              {0x23, 255}, {0x24, 255}, {0x25, 255}};
+  EXPECT_EQ(Record({W(0x14, {0}), W(0x20, {250, 250, 255, 255, 255, 255})}, all255), (Lines{"led 250 0 1"}));
+  EXPECT_EQ(Record({W(0x14, {0}), W(0x20, {250, 250, 255, 255, 255, 255})}),
+            (Lines{"# the LEDs' brightness, one value per LED", "reg write 0x14 0x00",
+                   "reg write 0x20 0xFA 0xFA 0xFF 0xFF 0xFF 0xFF"}));
+  EXPECT_EQ(Record({W(0x14, {0}), W(0x20, {255, 128, 255, 255, 128, 7})}, all255),
+            (Lines{"# the LEDs' brightness, one value per LED", "reg write 0x14 0x00",
+                   "reg write 0x20 0xFF 0x80 0xFF 0xFF 0x80 0x07"}));
+  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x14, {0}), W(0x20, {7, 7, 7, 7, 7, 8})}),
+            (Lines{"mode led", "# the LEDs' brightness, one value per LED", "reg write 0x20 0x07 0x07 0x07 0x07 0x07 0x08"}));
   EXPECT_EQ(Record({W(0x14, {0}), W(0x20, {9, 9, 9, 9, 9, 9}), W(0x14, {0}), W(0x20, {9, 9, 9, 9, 9, 9})}),
             (Lines{"led 9"}));
   // The current as typed where it gives the byte written; the range's top otherwise.
