@@ -268,11 +268,17 @@ void LampSession::OnLinkStateEvent(int code) {
         }
         return;
       }
+    {
+      // Told once, when a board goes: while none is there, each "not found"
+      // again must not wipe what the person set meanwhile (the pages keep
+      // it and say there is no board to take it).
+      const bool wasThere = devicePresent_ != 0;
       StopConnectWaits();
       SetDevicePresent(0);
       linkRecoveries_ = 0;  // the next board plugged in starts afresh
       ++connectSequence_;   // nothing more goes to a board that has gone
-      if (observer_) observer_->OnBoardGone();
+      if (observer_ && wasThere) observer_->OnBoardGone();
+    }
       [[fallthrough]];
     default:
       SetBoardMatched(0);

@@ -11,6 +11,7 @@
 #include "resources/dialogs/RoundPageDialog.h"
 #include "pages/LedLayoutPage.h"
 #include "tests/app/AppFixture.h"
+#include "tests/pages/PageGestures.h"
 #include "ui/CMyRoundButton.h"
 #include "ui/CMyRectButton.h"
 #include "ui/CMyStaticFont.h"
@@ -140,13 +141,16 @@ class NoBoardTest : public AppFixture {
 
 TEST_F(NoBoardTest, WithoutABoardTheNoticeRepeats) {
   window->show();
-  // A click gives the LED board page brightness to write, and there is no
-  // board to take it (the page's start values are not written at all).
-  QTest::mouseClick(g_pLayoutPage->LedButton(0), Qt::LeftButton, {}, QPoint(10, 10));
+  // A value typed into the dial gives the LED board page brightness to
+  // write, and there is no board to take it (the page's start values are not
+  // written at all, and a click only selects an LED).
+  gestures::TypeIntoDial(QStringLiteral("128"));
   ASSERT_TRUE(PumpUntil([&] {
     return window->StatusLine()->isVisible() &&
            window->StatusLine()->text() == QString::fromUtf8(texts::kNotConnectedAbsent);
-  }, 2000));
+  }, 2000)) << window->StatusLine()->text().toStdString();
+  // Still the person's value: "not found" again and again is no board going.
+  EXPECT_EQ(g_currentBrightness, 128);
 }
 
 // A board that stops answering: the window says the link failed, reconnects

@@ -18,6 +18,7 @@
 #include "resources/dialogs/EffectModeDialogs.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/CMyComboBox.h"
+#include "ui/CMyEdit.h"
 #include "ui/CMyRoundButton.h"
 
 namespace gestures {
