@@ -371,7 +371,9 @@ class Walker {
     if (!busy.empty() || now - m_lastActivityAt < kQuiet || now - m_actStart < kQuiet) {
       if (now - m_actStart > kIdleBound)
         Fail("a wait did not end within " + std::to_string(kIdleBound.count()) + " ms after '" + m_currentText +
-             "': " + (busy.empty() ? "traffic goes on" : busy));
+             "': " + (busy.empty() ? "traffic goes on" : busy) + " (board present " + std::to_string(g_bDevicePresent) +
+             ", identified " + std::to_string(g_bBoardMatched) + ", the window linked to '" +
+             (g_pMainDialog->Chooser() ? g_pMainDialog->Chooser()->LinkedLabel().toStdString() : std::string()) + "')");
       return;
     }
     Check();
