@@ -124,17 +124,12 @@ ScriptRecorder::Match ScriptRecorder::MatchHead(std::vector<std::string>* lines,
   const auto stop = [](const Held& h) { return h.reg == chip::kRegEffectControl && Is(h.data, {chip::kEffectStop}); };
 
   // 'mode led': the mode, then 0x00 to the effect control once the page
-  // hears the mode was written; other settings may come between (a value
-  // typed meanwhile), and go after the command: they touch other registers.
+  // hears the mode was written. With another write between them (a value
+  // typed meanwhile) the command would change their order: the writes go
+  // out one by one.
   if (a.reg == chip::kRegMode && Is(a.data, {0x00, 0x00})) {
-    constexpr std::size_t kWaitAtMost = 8;
-    std::size_t j = 1;
-    for (; j < n; ++j) {
-      const Held& h = m_held[j];
-      const bool touches = h.reg <= chip::kRegEffectControl && h.reg + h.data.size() > chip::kRegMode;
-      if (touches || h.reg == chip::kRegSoftwareReset) break;
-    }
-    if (j == n) return final || n > kWaitAtMost ? Match::kNone : Match::kPrefix;
+    const std::size_t j = 1;
+    if (n == 1) return final ? Match::kNone : Match::kPrefix;
     if (!stop(m_held[j])) return Match::kNone;
     // A brightness block right after it: its bytes (the LEDs' command would
     // write 0x14 once more).

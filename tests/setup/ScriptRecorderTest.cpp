@@ -51,9 +51,13 @@ std::vector<std::string> Record(const std::vector<Event>& events, std::map<int, 
 using Lines = std::vector<std::string>;
 
 TEST(ScriptRecorderTest, PageActionsBecomeTheirCommands) {
-  // The LED box: the mode, then 0x14 once the page hears it was written,
-  // with a value typed meanwhile; and with the brightness right after it.
-  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x11, {0x03}), W(0x14, {0})}, {}, 1, 2), (Lines{"mode led", "current 2"}));
+  // The LED box: the mode, then 0x14 once the page hears it was written;
+  // and with the brightness right after it.
+  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x14, {0})}, {}, 1, 2), (Lines{"mode led"}));
+  // With a write between them, the command would put it after both: the
+  // writes are recorded in the window's order.
+  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x11, {0x03}), W(0x14, {0})}, {}, 1, 2),
+            (Lines{"# 0x12 LED; 0x13 LED", "reg write 0x12 0x00 0x00", "current 2", "# 0x14 stopped", "reg write 0x14 0x00"}));
   // A block right after it is its bytes: 'led' would write 0x14 once more.
   EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x14, {0}), W(0x20, {7, 7, 7, 7, 7, 7})}),
             (Lines{"mode led", "# the LEDs' brightness, one value per LED", "reg write 0x20 0x07 0x07 0x07 0x07 0x07 0x07"}));
