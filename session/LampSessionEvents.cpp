@@ -223,6 +223,14 @@ void LampSession::OnLinkStateEvent(int code) {
     NoteLinkDown();
   switch (code) {
     case kLinkDeviceFound: {
+      // With several boards attached, the one linked is the one chosen from
+      // now on: when it goes away the link waits for it (or for another to
+      // be picked) instead of taking whichever board is left.
+      if (CMUSBHid* hid = comm_->Hid(); hid && hid->Choice().Any() && comm_->ListBoards().size() > 1) {
+        DeviceChoice choice;
+        choice.serial = hid->OpenDeviceSerial();
+        if (!choice.serial.empty()) hid->SetDeviceChoice(choice);
+      }
       SetDevicePresent(1);
       SetBoardMatched(0);
       ConnectAnswered(kStepHandshake);

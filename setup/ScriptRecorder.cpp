@@ -50,8 +50,6 @@ void ScriptRecorder::Write(std::uint8_t reg, std::span<const std::uint8_t> data,
     return c.known(static_cast<std::uint8_t>(r));
   };
   for (std::size_t i = 0; i < data.size(); ++i) h.prior.push_back(known(reg + static_cast<int>(i)));
-  h.ramp = known(chip::kRegRampTimes);
-  h.keep = known(chip::kRegKeepTimes);
   m_lastRead.reset();
   m_held.push_back(std::move(h));
   Drain(false);
@@ -88,6 +86,17 @@ void ScriptRecorder::Finish() { Drain(true); }
 // (the command reads them and writes them back as they are); otherwise the
 // block itself, byte for byte (with the stop before it when `withStop`).
 std::vector<std::string> ScriptRecorder::LedLines(const Held& b, bool withStop) const {
+  // 'led' writes 0x00 to 0x14 first: it stands only for a block that came
+  // with that write.
+  const auto raw = [&] {
+    std::vector<std::string> lines{"# the LEDs' brightness, one value per LED"};
+    if (withStop) lines.push_back("reg write " + Hex2(chip::kRegEffectControl) + " " + Hex2(chip::kEffectStop));
+    std::string line = "reg write " + Hex2(b.reg);
+    for (std::uint8_t v : b.data) line += " " + Hex2(v);
+    lines.push_back(line);
+    return lines;
+  };
+  if (!withStop) return raw();
   const bool same = std::all_of(b.data.begin(), b.data.end(), [&](std::uint8_t v) { return v == b.data.front(); });
   if (same) return {"led " + std::to_string(b.data.front())};
   if (b.prior.size() == b.data.size()) {
@@ -103,12 +112,7 @@ std::vector<std::string> ScriptRecorder::LedLines(const Held& b, bool withStop) 
       return {line};
     }
   }
-  std::vector<std::string> lines{"# the LEDs' brightness, one value per LED"};
-  if (withStop) lines.push_back("reg write " + Hex2(chip::kRegEffectControl) + " " + Hex2(chip::kEffectStop));
-  std::string line = "reg write " + Hex2(b.reg);
-  for (std::uint8_t v : b.data) line += " " + Hex2(v);
-  lines.push_back(line);
-  return lines;
+  return raw();
 }
 
 ScriptRecorder::Match ScriptRecorder::MatchHead(std::vector<std::string>* lines, std::vector<std::size_t>* used,
@@ -120,20 +124,15 @@ ScriptRecorder::Match ScriptRecorder::MatchHead(std::vector<std::string>* lines,
   const auto stop = [](const Held& h) { return h.reg == chip::kRegEffectControl && Is(h.data, {chip::kEffectStop}); };
 
   // 'mode led': the mode, then 0x00 to the effect control once the page
-  // hears the mode was written; other settings may come between (a value
-  // typed meanwhile), and go after the command: they touch other registers.
+  // hears the mode was written. With another write between them (a value
+  // typed meanwhile) the command would change their order: the writes go
+  // out one by one.
   if (a.reg == chip::kRegMode && Is(a.data, {0x00, 0x00})) {
-    constexpr std::size_t kWaitAtMost = 8;
-    std::size_t j = 1;
-    for (; j < n; ++j) {
-      const Held& h = m_held[j];
-      const bool touches = h.reg <= chip::kRegEffectControl && h.reg + h.data.size() > chip::kRegMode;
-      if (touches || h.reg == chip::kRegSoftwareReset) break;
-    }
-    if (j == n) return final || n > kWaitAtMost ? Match::kNone : Match::kPrefix;
+    const std::size_t j = 1;
+    if (n == 1) return final ? Match::kNone : Match::kPrefix;
     if (!stop(m_held[j])) return Match::kNone;
-    // A brightness block right after it: the LEDs' command, whose own 0x00
-    // to 0x14 writes nothing new.
+    // A brightness block right after it: its bytes (the LEDs' command would
+    // write 0x14 once more).
     const Held* next = at(j + 1);
     if (!next && !final) return Match::kPrefix;
     lines->push_back("mode led");
@@ -156,35 +155,48 @@ ScriptRecorder::Match ScriptRecorder::MatchHead(std::vector<std::string>* lines,
     return Match::kComplete;
   }
 
-  // An effect chain, step by step as the pages send it.
-  if (a.reg == chip::kRegEffectControl && Is(a.data, {chip::kEffectStart}) && (a.blinkActive || a.fadeActive)) {
-    const bool fade = a.fadeActive;
+  // An effect chain, step by step as the pages send it, right after the
+  // times it starts with: the command writes those times first, so it
+  // stands for the chain only when the window wrote them just before. A
+  // chain started on the times the chip already holds writes none, and no
+  // command does that: its writes go out one by one.
+  if (a.reg == chip::kRegRampTimes && a.data.size() == 1) {
     const Match wait = final ? Match::kNone : Match::kPrefix;
-    const Held* direction = at(1);
+    const auto isKeep = [](const Held* h) { return h && h->reg == chip::kRegKeepTimes && h->data.size() == 1; };
+    const std::size_t s = isKeep(at(1)) ? 2 : 1;
+    if (s == 2 && !at(2)) return wait;
+    const Held* start = at(s);
+    if (!start) return wait;
+    if (start->reg != chip::kRegEffectControl || !Is(start->data, {chip::kEffectStart}) ||
+        !(start->blinkActive || start->fadeActive))
+      return Match::kNone;
+    const bool fade = start->fadeActive;
+    if (fade != (s == 1)) return Match::kNone;
+    const Held* direction = at(s + 1);
     if (!direction) return wait;
     if (direction->reg != chip::kRegDirection ||
         !Is(direction->data, fade ? std::initializer_list<std::uint8_t>{0x00, 0x00} : std::initializer_list<std::uint8_t>{0x03, 0x0F}))
       return Match::kNone;
-    const Held* control = at(2);
+    const Held* control = at(s + 2);
     if (!control) return wait;
     if (control->reg != chip::kRegGlobalControl || control->data.size() != 1) return Match::kNone;
     const std::uint8_t v = control->data[0];
-    const auto ramp = TimeOptions(a.ramp, "--ramp-on", "--ramp-off");
+    const auto ramp = TimeOptions(a.data[0], "--ramp-on", "--ramp-off");
     if (!fade) {
-      const auto keep = TimeOptions(a.keep, "--keep-on", "--keep-off");
+      const auto keep = TimeOptions(at(1)->data[0], "--keep-on", "--keep-off");
       if ((v & chip::kBlinkEnableBits) != chip::kBlinkEnableBits || !ramp || !keep) return Match::kNone;
       lines->push_back("blink " + *ramp + " " + *keep);
-      *used = {0, 1, 2};
+      *used = {0, 1, 2, 3, 4};
       return Match::kComplete;
     }
     if ((v & chip::kFadeEnableBits) != chip::kFadeEnableBits || !ramp) return Match::kNone;
-    const Held* levels = at(3);
+    const Held* levels = at(4);
     if (!levels) return wait;
     if (levels->reg != chip::kRegOutputLevels) return Match::kNone;
     if (Is(levels->data, {chip::kFadeOnLevels[0], chip::kFadeOnLevels[1]})) lines->push_back("fade on " + *ramp);
     else if (Is(levels->data, {chip::kFadeOffLevels[0], chip::kFadeOffLevels[1]})) lines->push_back("fade off " + *ramp);
     else return Match::kNone;
-    *used = {0, 1, 2, 3};
+    *used = {0, 1, 2, 3, 4};
     return Match::kComplete;
   }
   return Match::kNone;
@@ -280,15 +292,10 @@ std::vector<std::string> ScriptRecorder::Single(const Held& w) const {
 }
 
 void ScriptRecorder::Emit(const std::vector<std::string>& lines) {
-  if (lines.empty()) return;
-  const std::string& command = lines.back();
-  // The same setting twice in a row (the window writes the GPIO mode twice
-  // on one click) is written once: the second changes nothing. An effect
-  // start is not a setting (it runs again), nor is a read.
-  const bool repeats = command.rfind("blink", 0) == 0 || command.rfind("fade", 0) == 0 || command == "gpio read";
-  if (!repeats && lines == m_lastLines) return;
+  // Every write the window made gets its line, a repeated one too (the
+  // window writes the GPIO mode twice on one click): the replay is to write
+  // what the window wrote, write for write.
   for (const std::string& line : lines) m_sink(line);
-  m_lastLines = lines;
 }
 
 }  // namespace setup

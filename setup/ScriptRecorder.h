@@ -54,7 +54,6 @@ class ScriptRecorder {
     bool afterRead = false;  // the last request before it read this register
     std::optional<int> typedCurrent;
     std::vector<std::optional<std::uint8_t>> prior;  // the registers written, before
-    std::optional<std::uint8_t> ramp, keep;          // 0x15, 0x16 before
   };
   enum class Match { kNone, kPrefix, kComplete };
 
@@ -70,7 +69,6 @@ class ScriptRecorder {
   Sink m_sink;
   std::vector<Held> m_held;
   std::optional<std::uint8_t> m_lastRead;
-  std::vector<std::string> m_lastLines;  // the last command written, with its comment
 };
 
 }  // namespace setup

@@ -95,3 +95,26 @@ TEST_F(OneBoardChooserTest, IsHiddenWithOneBoard) {
   ASSERT_TRUE(PumpUntil([&] { return g_bBoardMatched == 1; }));
   EXPECT_FALSE(window->Chooser()->isVisible());
 }
+
+// The board linked at start, never picked, is the chosen one all the same:
+// pulled, the window waits for it and offers the other instead of linking
+// whichever board is left without being asked.
+TEST_F(BoardChooserTest, TheBoardLinkedAtStartIsNotSwappedForTheOtherWhenItGoes) {
+  window->show();
+  ASSERT_TRUE(PumpUntil([&] { return g_bBoardMatched == 1; })) << window->LinkText()->text().toStdString();
+  ASSERT_EQ(g_selectedBoardId, 1);
+  app->AddSimulationActions();
+  const auto trigger = [&](const char* text) {
+    for (QAction* a : window->actions())
+      if (a->text() == QLatin1String(text)) a->trigger();
+  };
+  trigger("Unplug simulated board");
+  ASSERT_TRUE(PumpUntil([&] { return g_bDevicePresent == 0; })) << window->LinkText()->text().toStdString();
+  // Given the time a link takes to come up, nothing else is linked.
+  Pump(3000);
+  EXPECT_EQ(g_bDevicePresent, 0) << window->LinkText()->text().toStdString();
+  EXPECT_EQ(window->Chooser()->currentIndex(), -1);
+  trigger("Plug simulated board in");
+  ASSERT_TRUE(PumpUntil([&] { return g_bBoardMatched == 1; })) << window->LinkText()->text().toStdString();
+  EXPECT_EQ(g_pCommunication.load()->Hid()->DevicePath(), "sim:lamp-board/1");
+}

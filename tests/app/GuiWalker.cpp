@@ -19,7 +19,9 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -29,6 +31,7 @@
 #include <set>
 #include <sstream>
 
+#include "app/BoardChooser.h"
 #include "app/GuiMain.h"
 #include "app/MainWindow.h"
 #include "app/SetupActions.h"
@@ -37,6 +40,8 @@
 #include "chip/ChipClaims.h"
 #include "chip/RegisterJournal.h"
 #include "chip/RegisterMap.h"
+#include "cli/Commands.h"
+#include "corvel/Session.h"
 #include "link/ProtocolEngine.h"
 #include "pages/BlinkMode.h"
 #include "pages/BoardGlobals.h"
@@ -96,6 +101,9 @@ enum Kind {
   kAnswerOk,
   kAnswerCancel,
   kStop,
+  kDialDrag,
+  kChooseBoard,
+  kEscapeEffect,
   kKinds
 };
 
@@ -150,6 +158,9 @@ std::string DescribeStep(const Step& s) {
     case kAnswerOk: return "answer OK";
     case kAnswerCancel: return "answer Cancel";
     case kStop: return "click STOP";
+    case kDialDrag: return "drag the dial's knob to " + std::to_string(s.a) + "°, then " + std::to_string(s.b) + "°";
+    case kChooseBoard: return "choose board " + std::to_string(s.a + 1) + " in the caption band's chooser";
+    case kEscapeEffect: return "press Escape in the running effect's window";
     default: return "?";
   }
 }
@@ -172,7 +183,9 @@ std::set<int> Footprint(const Step& s, const std::string& questionText) {
     case kLedClick:
     case kDialWheel:
     case kDialType:
-    case kStop: return Brightness();
+    case kDialDrag:
+    case kStop:
+    case kEscapeEffect: return Brightness();
     case kModeLed: return {0x12, 0x13, chip::kRegEffectControl};
     case kModeGpio: return {0x12, 0x13, 0x04, 0x05};
     case kDirInput:
@@ -244,10 +257,13 @@ class Reporter {
 sim::SimBoard* WindowBoard() {
   for (QAction* action : g_pMainDialog->actions())
     if (action->text().startsWith(QStringLiteral("Simulated chip registers"))) action->trigger();
-  auto* panel = g_pMainDialog->findChild<SimRegisterPanel*>();
-  if (!panel) return nullptr;
-  panel->hide();
-  return &panel->Board();
+  // The action shows the panel of the board the window is linked to.
+  for (auto* panel : g_pMainDialog->findChildren<SimRegisterPanel*>()) {
+    if (!panel->isVisible()) continue;
+    panel->hide();
+    return &panel->Board();
+  }
+  return nullptr;
 }
 
 void Click(QWidget* widget, Qt::KeyboardModifiers keys = {}) {
@@ -355,12 +371,54 @@ class Walker {
     if (!busy.empty() || now - m_lastActivityAt < kQuiet || now - m_actStart < kQuiet) {
       if (now - m_actStart > kIdleBound)
         Fail("a wait did not end within " + std::to_string(kIdleBound.count()) + " ms after '" + m_currentText +
-             "': " + (busy.empty() ? "traffic goes on" : busy));
+             "': " + (busy.empty() ? "traffic goes on" : busy) + " (board present " + std::to_string(g_bDevicePresent) +
+             ", identified " + std::to_string(g_bBoardMatched) + ", the window linked to '" +
+             (g_pMainDialog->Chooser() ? g_pMainDialog->Chooser()->LinkedLabel().toStdString() : std::string()) + "')");
       return;
     }
     Check();
     if (m_phase == kDone) return;
+    if (!m_recordTried) StartStretch();
     m_phase = kActing;
+  }
+
+  // ---- 4. the recorder agrees ----------------------------------------------------------------
+  // The first stretch of the sequence is recorded: from the identified board
+  // up to the first action a script cannot replay (an unplug and plug, the
+  // simulated chip's pins or interrupt, another board) or the end. Only the
+  // first: a later stretch would start from a chip a fresh board does not
+  // hold, so the replay could not be compared register by register.
+
+ public:
+  struct Stretch {
+    bool recorded = false;
+    int boardId = 0;
+    std::string script;
+    std::vector<std::pair<int, std::vector<std::uint8_t>>> writes;  // first register, bytes
+    std::array<std::uint8_t, 256> chip{};
+  };
+  const Stretch& Recorded() const { return m_stretch; }
+
+ private:
+  static bool EndsStretch(int kind) {
+    return kind == kReplugSlow || kind == kReplugFast || kind == kSimDrive || kind == kSimInterrupt ||
+           kind == kChooseBoard;
+  }
+
+  void StartStretch() {
+    m_recordTried = true;
+    auto* actions = g_pMainDialog->findChild<CSetupActions*>();
+    m_stretch.script = QDir(m_dir).filePath(QStringLiteral("walk-record.txt")).toStdString();
+    m_stretch.boardId = g_selectedBoardId;
+    m_recording = actions && actions->StartRecording(m_stretch.script);
+  }
+
+  void EndStretch() {
+    if (!m_recording) return;
+    m_recording = false;
+    if (auto* actions = g_pMainDialog->findChild<CSetupActions*>()) actions->StopRecording();
+    for (int r = 0; r < 256; ++r) m_stretch.chip[static_cast<std::size_t>(r)] = m_board->Register(static_cast<std::uint8_t>(r));
+    m_stretch.recorded = true;
   }
 
   // ---- checks -------------------------------------------------------------------------------
@@ -388,6 +446,10 @@ class Walker {
     }
     if (!uncaused.empty())
       return Fail("writes without a cause after '" + m_currentText + "': " + uncaused);
+    if (m_recording)
+      for (const sim::DeliveredCommand& c : m_board->Delivered())
+        if (c.cls == 16 && c.cmd == 3 && c.payload.size() >= 6)
+          m_stretch.writes.emplace_back(c.payload[2], std::vector<std::uint8_t>(c.payload.begin() + 6, c.payload.end()));
     m_board->ClearDelivered();
     // The dial acts on the LEDs shown selected, and only on them.
     if (m_current.kind == kDialWheel || m_current.kind == kDialType) {
@@ -431,6 +493,7 @@ class Walker {
   }
 
   void Finish() {
+    if (m_played.held) EndStretch();
     m_phase = kDone;
     m_timer->stop();
     QTimer::singleShot(0, QCoreApplication::instance(), [] {
@@ -452,13 +515,21 @@ class Walker {
   bool Applicable(const Step& s) const {
     if (QMessageBox* box = Question())
       return s.kind == kAnswerOk || (s.kind == kAnswerCancel && box->button(QMessageBox::Cancel));
-    if (g_pEffectDialog && g_pEffectDialog->isVisible()) return s.kind == kStop;
+    if (g_pEffectDialog && g_pEffectDialog->isVisible()) return s.kind == kStop || s.kind == kEscapeEffect;
     if (QApplication::activeModalWidget()) return false;
     auto* round = g_pRoundPage;
     switch (s.kind) {
       case kLedClick: return g_pLayoutPage && s.a < g_ledCount;
       case kDialWheel:
       case kDialType: return g_pBrightnessPage && g_pBrightnessPage->isVisible();
+      case kDialDrag: {
+        auto* dial = qobject_cast<CSetBrightnessLevel*>(g_pBrightnessPage);
+        return dial && dial->isVisible() && dial->Knob()->isVisible();
+      }
+      case kChooseBoard: {
+        BoardChooser* chooser = g_pMainDialog->Chooser();
+        return chooser && chooser->isVisible() && chooser->isEnabled() && s.a < chooser->count();
+      }
       case kModeLed: return round->ModeBox(dialogs::IDC_MODE_LED)->isEnabled();
       case kModeGpio: return round->ModeBox(dialogs::IDC_MODE_GPIO)->isEnabled();
       case kDirInput: return round->ModeBox(dialogs::IDC_DIR_INPUT)->isEnabled();
@@ -487,7 +558,7 @@ class Walker {
 
   Step Draw() {
     // How often each kind comes up, among those that can be done now.
-    static constexpr std::array<int, kKinds> kWeights = {8, 4, 4, 3, 3, 2, 2, 2, 2, 12, 4, 3, 2, 2, 3, 3, 2, 3, 2, 1, 1, 2, 1, 1, 1, 1, 1};
+    static constexpr std::array<int, kKinds> kWeights = {8, 4, 4, 3, 3, 2, 2, 2, 2, 12, 4, 3, 2, 2, 3, 3, 2, 3, 2, 1, 1, 2, 1, 1, 1, 1, 1, 3, 1, 1};
     std::vector<Step> options;
     std::vector<int> weights;
     for (int kind = 0; kind < kKinds; ++kind) {
@@ -507,6 +578,8 @@ class Walker {
         case kRegisterWrite: s.a = Rand(static_cast<int>(kWritableRegisters.size())); s.b = Rand(256); break;
         case kSimDrive: s.a = Rand(16); s.b = Rand(2); break;
         case kLoadSetup: s.a = Rand(3); break;
+        case kDialDrag: s.a = Rand(360); s.b = Rand(360); break;
+        case kChooseBoard: s.a = Rand(3); break;
         default: break;
       }
       if (!Applicable(s)) continue;
@@ -532,6 +605,7 @@ class Walker {
     }
     m_played.steps.push_back(step);
     m_out.Line("S " + std::to_string(step.kind) + " " + std::to_string(step.a) + " " + std::to_string(step.b));
+    if (EndsStretch(step.kind)) EndStretch();
     m_current = step;
     m_currentText = "#" + std::to_string(m_played.steps.size()) + " " + DescribeStep(step);
     m_question = Question() ? Question()->text().toStdString() : std::string();
@@ -647,6 +721,35 @@ class Walker {
       case kStop:
         if (g_pEffectDialog) Click(g_pEffectDialog->StopButton());
         break;
+      case kEscapeEffect:
+        if (g_pEffectDialog) QTest::keyClick(g_pEffectDialog, Qt::Key_Escape);
+        break;
+      case kDialDrag: {
+        // Press on the knob, move along the ring in steps, let go.
+        auto* dial = qobject_cast<CSetBrightnessLevel*>(g_pBrightnessPage);
+        QLabel* knob = dial->Knob();
+        const QRect face = dial->Face()->geometry();
+        const double radius = 0.4 * std::min(face.width(), face.height());
+        QTest::mousePress(knob, Qt::LeftButton, {}, knob->rect().center());
+        auto moveTo = [&](double degrees) {
+          const double rad = degrees * 3.14159265358979 / 180.0;
+          const QPoint page = face.center() + QPoint(static_cast<int>(radius * std::sin(rad)), static_cast<int>(-radius * std::cos(rad)));
+          const QPointF local = knob->mapFrom(dial, page);
+          QMouseEvent move(QEvent::MouseMove, local, knob->mapToGlobal(local), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+          QApplication::sendEvent(knob, &move);
+        };
+        for (int i = 1; i <= 4; ++i) moveTo(s.a * i / 4.0);
+        for (int i = 1; i <= 4; ++i) moveTo(s.a + (s.b - s.a) * i / 4.0);
+        QTest::mouseRelease(knob, Qt::LeftButton, {}, knob->rect().center());
+        break;
+      }
+      case kChooseBoard:
+        if (BoardChooser* chooser = g_pMainDialog->Chooser()) {
+          Pick(chooser, s.a);
+          // The window now speaks with the board chosen: judge by its chip.
+          if (sim::SimBoard* board = WindowBoard()) m_board = board;
+        }
+        break;
       default: break;
     }
   }
@@ -698,6 +801,9 @@ class Walker {
   std::uint64_t m_lastActivity = 0;
   bool m_pendingPlug = false;
   bool m_outsideChanged = false;
+  bool m_recordTried = false;
+  bool m_recording = false;
+  Stretch m_stretch;
 };
 
 Walker* g_walker = nullptr;
@@ -705,9 +811,69 @@ void StartWalker() {
   if (g_walker) g_walker->Start();
 }
 
-int BoardFor(std::uint32_t seed) {
-  static constexpr int kBoards[] = {1, 3, 1, 3, 5, 0, 128};
-  return kBoards[seed % std::size(kBoards)];
+constexpr int kBoards[] = {1, 3, 1, 3, 5, 0, 128};
+
+int BoardFor(std::uint32_t seed) { return kBoards[seed % std::size(kBoards)]; }
+
+// Every fifth seed has a second board beside the first, to choose in the
+// caption band.
+std::string SimulateFor(std::uint32_t seed) {
+  std::string ids = std::to_string(BoardFor(seed));
+  if (seed % 5 == 0) ids += "," + std::to_string(kBoards[(seed + 1) % std::size(kBoards)]);
+  return "--simulate=" + ids;
+}
+
+std::string Bytes(const std::vector<std::uint8_t>& data) {
+  std::string text;
+  for (std::uint8_t b : data) text += " " + Hex(b);
+  return text;
+}
+
+// Check 4: the recorded script, replayed by corvelctl on a fresh simulated
+// board, writes what the window wrote, write for write, and leaves the same
+// chip. Empty when it does.
+std::string CompareReplay(const Walker::Stretch& stretch) {
+  std::vector<std::pair<int, std::vector<std::uint8_t>>> writes;
+  std::array<std::uint8_t, 256> chip{};
+  bool seen = false;
+  cli::SetSessionHooks({nullptr, [&](Session& session) {
+                          sim::SimBoard* board = session.Sim();
+                          if (!board) return;
+                          seen = true;
+                          for (const sim::DeliveredCommand& c : board->Delivered())
+                            if (c.cls == 16 && c.cmd == 3 && c.payload.size() >= 6)
+                              writes.emplace_back(c.payload[2], std::vector<std::uint8_t>(c.payload.begin() + 6, c.payload.end()));
+                          for (int r = 0; r < 256; ++r) chip[static_cast<std::size_t>(r)] = board->Register(static_cast<std::uint8_t>(r));
+                        }});
+  std::ostringstream out, err;
+  const int status = cli::Run({"--sim=" + std::to_string(stretch.boardId), "batch", "--file", stretch.script}, out, err);
+  cli::SetSessionHooks({});
+  std::ifstream in(stretch.script);
+  const std::string script{std::istreambuf_iterator<char>(in), {}};
+  // One line (the parent reads the child's report line by line).
+  std::string tail = " -- the recorded script: " + script;
+  std::replace(tail.begin(), tail.end(), '\n', '|');
+  if (status != 0 || !seen) return "the recorded script's replay failed (" + std::to_string(status) + "): " + err.str() + tail;
+  for (std::size_t i = 0; i < std::max(writes.size(), stretch.writes.size()); ++i) {
+    auto text = [](const auto& list, std::size_t k) {
+      return k < list.size() ? Hex(list[k].first) + " <-" + Bytes(list[k].second) : std::string("nothing");
+    };
+    if (i >= writes.size() || i >= stretch.writes.size() || writes[i] != stretch.writes[i]) {
+      auto around = [&](const auto& list) {
+        std::string t;
+        for (std::size_t k = i >= 2 ? i - 2 : 0; k < list.size() && k < i + 4; ++k) t += (t.empty() ? "" : ", ") + text(list, k);
+        return t;
+      };
+      return "the recorder disagrees: write " + std::to_string(i + 1) + " of the window was " + text(stretch.writes, i) +
+             ", of the replay " + text(writes, i) + " (from write " + std::to_string(i >= 2 ? i - 1 : 1) +
+             ": the window " + around(stretch.writes) + "; the replay " + around(writes) + ")" + tail;
+    }
+  }
+  for (int r = 0; r < 256; ++r)
+    if (chip[static_cast<std::size_t>(r)] != stretch.chip[static_cast<std::size_t>(r)])
+      return "the recorder disagrees: after the replay register " + Hex(r) + " holds " + Hex(chip[static_cast<std::size_t>(r)]) +
+             ", after the window " + Hex(stretch.chip[static_cast<std::size_t>(r)]) + tail;
+  return {};
 }
 
 // In the child: the program, walked.
@@ -719,12 +885,19 @@ void PlayInThisProcess(std::uint32_t seed, int length, const std::vector<Step>* 
   Walker walker(seed, length, replay, out, dir.path());
   g_walker = &walker;
   qAddPreRoutine(StartWalker);
-  std::string simulate = "--simulate=" + std::to_string(BoardFor(seed));
+  std::string simulate = SimulateFor(seed);
   std::string program = "corvelgui";
   char* argv[] = {program.data(), simulate.data(), nullptr};
   int argc = 2;
   const int status = CorvelGuiMain(argc, argv);
   if (walker.Result().held && status != 0) out.Line("F the program ended with status " + std::to_string(status));
+  if (walker.Result().held && walker.Recorded().recorded) {
+    const std::string disagreement = CompareReplay(walker.Recorded());
+    if (!disagreement.empty()) {
+      walker.Result().held = false;
+      out.Line("F " + disagreement);
+    }
+  }
   out.Line(walker.Result().held ? "R held" : "R failed");
 }
 

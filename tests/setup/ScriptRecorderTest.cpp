@@ -2,6 +2,7 @@
 // a readable command only where it writes the very bytes the window wrote.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "setup/ScriptRecorder.h"
@@ -50,16 +51,23 @@ std::vector<std::string> Record(const std::vector<Event>& events, std::map<int, 
 using Lines = std::vector<std::string>;
 
 TEST(ScriptRecorderTest, PageActionsBecomeTheirCommands) {
-  // The LED box: the mode, then 0x14 once the page hears it was written,
-  // with a value typed meanwhile; and with the brightness right after it.
-  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x11, {0x03}), W(0x14, {0})}, {}, 1, 2), (Lines{"mode led", "current 2"}));
-  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x14, {0}), W(0x20, {7, 7, 7, 7, 7, 7})}), (Lines{"mode led", "led 7"}));
+  // The LED box: the mode, then 0x14 once the page hears it was written;
+  // and with the brightness right after it.
+  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x14, {0})}, {}, 1, 2), (Lines{"mode led"}));
+  // With a write between them, the command would put it after both: the
+  // writes are recorded in the window's order.
+  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x11, {0x03}), W(0x14, {0})}, {}, 1, 2),
+            (Lines{"# 0x12 LED; 0x13 LED", "reg write 0x12 0x00 0x00", "current 2", "# 0x14 stopped", "reg write 0x14 0x00"}));
+  // A block right after it is its bytes: 'led' would write 0x14 once more.
+  EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x14, {0}), W(0x20, {7, 7, 7, 7, 7, 7})}),
+            (Lines{"mode led", "# the LEDs' brightness, one value per LED", "reg write 0x20 0x07 0x07 0x07 0x07 0x07 0x07"}));
   // A reset between them is not to be moved across.
   EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x7F, {0}), W(0x14, {0})}).at(1), "reg write 0x12 0x00 0x00");
   // The GPIO box writes the mode twice (the dial's page closing, then the
-  // box) and the direction: one line each.
+  // box) and the direction: a line for each write, so that the replay
+  // writes what the window wrote, write for write.
   EXPECT_EQ(Record({W(0x12, {0xFF, 0xFF}), W(0x12, {0xFF, 0xFF}), W(0x04, {0xFF, 0xFF}), W(0x04, {0, 0})}),
-            (Lines{"mode gpio", "gpio dir input", "gpio dir output"}));
+            (Lines{"mode gpio", "mode gpio", "gpio dir input", "gpio dir output"}));
   // Brightness: one command for the block, so that the replay writes what
   // the window wrote, write for write (no LED lit to another value between
   // two commands): one value for all; the LEDs that change, when they change
@@ -75,8 +83,9 @@ TEST(ScriptRecorderTest, PageActionsBecomeTheirCommands) {
                    "reg write 0x20 0xFF 0x80 0xFF 0xFF 0x80 0x07"}));
   EXPECT_EQ(Record({W(0x12, {0, 0}), W(0x14, {0}), W(0x20, {7, 7, 7, 7, 7, 8})}),
             (Lines{"mode led", "# the LEDs' brightness, one value per LED", "reg write 0x20 0x07 0x07 0x07 0x07 0x07 0x08"}));
+  // The same brightness written again is written again by the replay.
   EXPECT_EQ(Record({W(0x14, {0}), W(0x20, {9, 9, 9, 9, 9, 9}), W(0x14, {0}), W(0x20, {9, 9, 9, 9, 9, 9})}),
-            (Lines{"led 9"}));
+            (Lines{"led 9", "led 9"}));
   // The current as typed where it gives the byte written; the range's top otherwise.
   EXPECT_EQ(Record({W(0x11, {0x01})}, {}, 1, 25), (Lines{"current 25"}));
   EXPECT_EQ(Record({W(0x11, {0x00})}, {}, 1, 0), (Lines{"current 40"}));
@@ -103,19 +112,29 @@ TEST(ScriptRecorderTest, PinsNameWhatChangesOrEveryPinWhenTheChipIsNotKnown) {
 
 TEST(ScriptRecorderTest, EffectChainsBecomeOneCommandOnlyWhenComplete) {
   const std::map<int, std::uint8_t> times = {{0x15, 0x19}, {0x16, 0x15}, {0x11, 0x01}};
-  EXPECT_EQ(Record({Blink(W(0x14, {0xFF})), Blink(W(0x04, {0x03, 0x0F})), Blink(R(0x11)),
+  // The command writes the times first: it stands for a chain only when the
+  // window wrote them just before it.
+  EXPECT_EQ(Record({W(0x15, {0x19}), W(0x16, {0x15}), Blink(W(0x14, {0xFF})), Blink(W(0x04, {0x03, 0x0F})), Blink(R(0x11)),
                     Blink(W(0x11, {0x81}))},
                    times),
             (Lines{"blink --ramp-on 315ms --ramp-off 1260ms --keep-on 5040ms --keep-off 630ms"}));
-  EXPECT_EQ(Record({Fade(W(0x14, {0xFF})), Fade(W(0x04, {0, 0})), Fade(W(0x11, {0x7F})), Fade(W(0x02, {0x00, 0x00}))},
+  EXPECT_EQ(Record({W(0x15, {0x19}), Fade(W(0x14, {0xFF})), Fade(W(0x04, {0, 0})), Fade(W(0x11, {0x7F})),
+                    Fade(W(0x02, {0x00, 0x00}))},
                    times),
             (Lines{"fade off --ramp-on 315ms --ramp-off 1260ms"}));
+  // Started on the times the chip holds: no times written, none replayed.
+  const Lines chainAlone = Record({Blink(W(0x14, {0xFF})), Blink(W(0x04, {0x03, 0x0F})), Blink(W(0x11, {0x81}))}, times);
+  EXPECT_EQ(std::count_if(chainAlone.begin(), chainAlone.end(), [](const std::string& l) { return l.rfind("#", 0) != 0; }), 3)
+      << ::testing::PrintToString(chainAlone);
+  EXPECT_EQ(chainAlone.back(), "reg write 0x11 0x81");
   // A chain that stopped half-way is what it wrote, byte for byte.
   EXPECT_EQ(Record({Blink(W(0x14, {0xFF})), Blink(W(0x04, {0x03, 0x0F})), W(0x11, {0x02})}, times),
             (Lines{"# 0x14 effect running", "reg write 0x14 0xFF", "# 0x04 input bits: 0 1; 0x05 input bits: 0 1 2 3",
                    "reg write 0x04 0x03 0x0F", "current 20"}));
-  // Times the command cannot give (not known) leave the bytes too.
-  EXPECT_EQ(Record({Blink(W(0x14, {0xFF})), Blink(W(0x04, {0x03, 0x0F})), Blink(W(0x11, {0x80}))}).back(),
+  // Times the command cannot give (a zero time) leave the bytes too.
+  EXPECT_EQ(Record({W(0x15, {0x10}), W(0x16, {0x15}), Blink(W(0x14, {0xFF})), Blink(W(0x04, {0x03, 0x0F})),
+                    Blink(W(0x11, {0x80}))})
+                .back(),
             "reg write 0x11 0x80");
 }
 
