@@ -21,11 +21,13 @@ std::optional<std::array<std::uint8_t, 2>> PriorPair(const std::vector<std::opti
 }
 
 // "--ramp-on 315ms --ramp-off 1260ms" for a time byte, or nothing when one of
-// its codes is no time an effect starts with.
+// its codes is no time an effect starts with, or the byte holds more than the
+// two codes (bits the options would not write again).
 std::optional<std::string> TimeOptions(std::optional<std::uint8_t> byte, const char* on, const char* off) {
   if (!byte) return std::nullopt;
   const auto [a, b] = chip::DecodeTimeByte(*byte);
   if (a == 0 || b == 0 || !chip::TimeCodeMilliseconds(a) || !chip::TimeCodeMilliseconds(b)) return std::nullopt;
+  if (chip::TimeByte(a, b) != *byte) return std::nullopt;
   return std::string(on) + " " + chip::kTimeTexts[a] + " " + off + " " + chip::kTimeTexts[b];
 }
 

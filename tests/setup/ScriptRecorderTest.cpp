@@ -136,6 +136,16 @@ TEST(ScriptRecorderTest, EffectChainsBecomeOneCommandOnlyWhenComplete) {
                     Blink(W(0x11, {0x80}))})
                 .back(),
             "reg write 0x11 0x80");
+  // A time byte with bits beyond its two codes (from the Registers page): the
+  // command would write other bits, so the byte stays as it was written.
+  const Lines extraBits = Record({W(0x15, {0x69}), Fade(W(0x14, {0xFF})), Fade(W(0x04, {0, 0})), Fade(W(0x11, {0x7F})),
+                                  Fade(W(0x02, {0x00, 0x00}))},
+                                 times);
+  EXPECT_NE(std::find(extraBits.begin(), extraBits.end(), "reg write 0x15 0x69"), extraBits.end())
+      << ::testing::PrintToString(extraBits);
+  EXPECT_EQ(std::find_if(extraBits.begin(), extraBits.end(), [](const std::string& l) { return l.rfind("fade", 0) == 0; }),
+            extraBits.end())
+      << ::testing::PrintToString(extraBits);
 }
 
 TEST(ScriptRecorderTest, HeldWritesAreWrittenOutAtTheEnd) {
