@@ -360,6 +360,9 @@ class LampSession {
   bool linkUp_ = false;
   bool everUp_ = false;  // some link of this session answered its handshake
   bool gaveUp_ = false;  // recovering did not help: the board needs a re-plug
+  // The observer was told the board went, and none was opened since (none
+  // at the start either): a "not found" again is no board going.
+  bool goneTold_ = true;
   std::string unansweredStep_;  // of the connect sequence, when the link last failed
   unsigned stepsAnswered_ = 0;
   std::uint8_t chipAddress_ = 0;

@@ -140,6 +140,7 @@ void LampSession::NoteLinkComingUp() {
     NoteInBootloader();
     return;
   }
+  if (comm_->Hid() && comm_->Hid()->IsConnected()) goneTold_ = false;  // a board is there to go
   if (comm_->Hid() && comm_->Hid()->IsConnected() && BoardMatched() == 0)
     comingUpSince_ = std::chrono::steady_clock::now();
   // A link just opened waits for the handshake's answer: first the settle
@@ -232,6 +233,7 @@ void LampSession::OnLinkStateEvent(int code) {
         if (!choice.serial.empty()) hid->SetDeviceChoice(choice);
       }
       SetDevicePresent(1);
+      goneTold_ = false;
       SetBoardMatched(0);
       ConnectAnswered(kStepHandshake);
       // A new link: what the last one answered is not this one's.
@@ -280,12 +282,13 @@ void LampSession::OnLinkStateEvent(int code) {
       // Told once, when a board goes: while none is there, each "not found"
       // again must not wipe what the person set meanwhile (the pages keep
       // it and say there is no board to take it).
-      const bool wasThere = devicePresent_ != 0;
+      const bool tell = !goneTold_ || devicePresent_ != 0 || BoardMatched() == 1;
+      goneTold_ = true;
       StopConnectWaits();
       SetDevicePresent(0);
       linkRecoveries_ = 0;  // the next board plugged in starts afresh
       ++connectSequence_;   // nothing more goes to a board that has gone
-      if (observer_ && wasThere) observer_->OnBoardGone();
+      if (observer_ && tell) observer_->OnBoardGone();
     }
       [[fallthrough]];
     default:

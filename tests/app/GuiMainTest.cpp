@@ -400,7 +400,9 @@ TEST_F(GuiMainTest, ARecordedSessionReplayedByCorvelctlLeavesTheSameChip) {
   std::ifstream in(script);
   const std::string text{std::istreambuf_iterator<char>(in), {}};
   for (const char* line : {"\naddress 0x5B\n", "\nmode led\n", "\ncurrent 25\n",
-                           "\nblink --ramp-on 315ms --ramp-off 1260ms --keep-on 5040ms --keep-off 630ms\n",
+                           // Blink Go came after a brightness change, not right after its
+                           // times: its chain is recorded write for write.
+                           "\nreg write 0x14 0xFF\n# 0x04 input bits: 0 1; 0x05 input bits: 0 1 2 3\nreg write 0x04 0x03 0x0F\n# 0x11 current range 1 (up to 30 mA), open drain, blink bit set\nreg write 0x11 0x81\n",
                            "\nmode gpio\n", "\ngpio dir output\n", "\ngpio out 0=low 1=low 2=low 3=high 4=low 5=low\n", "\ngpio drive push-pull\n",
                            "\ngpio irq 0=enable 1=enable 2=enable 3=enable 4=enable 5=disable\n", "\naddress 0x5A\n", "\naddress 0x5B\n", "\ncurrent 10\n"})
     EXPECT_NE(text.find(line), std::string::npos) << line << " missing in\n" << text;

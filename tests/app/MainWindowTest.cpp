@@ -167,8 +167,10 @@ TEST_F(MainWindowTest, EveryReplyWaitEndsOnFailureTimeoutLinkLossAndReset) {
   const Case cases[] = {
       {"failure reply", [&] { Deliver(kMsgRegisterReadFailed, 0, Bytes({1, 0x5B, 0x11, 1, 4, 0})); }, true},
       {"reply timeout", [&] { window->OnTimer(CQV512XX::kReplyTimer); }, true},
+      // An identified board goes (this window starts with none attached, and
+      // a "not found" again of no board is no board going).
+      {"board gone", [&] { g_bBoardMatched = 1; Deliver(kMsgLinkState, kLinkDeviceNotFound); }, false},
       {"link failure", [&] { Deliver(kMsgLinkState, kLinkFailed); }, false},
-      {"board gone", [&] { Deliver(kMsgLinkState, kLinkDeviceNotFound); }, false},
       {"software reset", [&] { g_pRoundPage->OnSoftwareReset(); }, false},
   };
   for (const Case& c : cases) {
