@@ -31,6 +31,8 @@
 #include <set>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "app/BoardChooser.h"
 #include "app/GuiMain.h"
 #include "app/MainWindow.h"
@@ -757,23 +759,26 @@ class Walker {
   // A setup for the board in the window: three variants.
   std::string WriteSetup(int variant) {
     const int id = g_selectedBoardId;
-    std::ostringstream json;
-    json << "{\"format\":\"corvel-setup\",\"version\":1,\"board_id\":" << id << ",";
+    nlohmann::json json = {{"format", "corvel-setup"}, {"version", 1}, {"board_id", id}};
     const bool gpioOnly = id == 128;
     if (variant == 0 && !gpioOnly) {
-      json << "\"pins\":{\"mode\":\"led\",\"direction\":\"output\"},\"max_current_ma\":25,\"brightness\":[";
-      for (int i = 0; i < g_ledCount; ++i) json << (i ? "," : "") << (i * 37) % 256;
-      json << "]";
+      json["pins"] = {{"mode", "led"}, {"direction", "output"}};
+      json["max_current_ma"] = 25;
+      nlohmann::json brightness = nlohmann::json::array();
+      for (int i = 0; i < g_ledCount; ++i) brightness.push_back((i * 37) % 256);
+      json["brightness"] = brightness;
     } else if (variant == 1 || gpioOnly) {
-      json << "\"pins\":{\"mode\":\"gpio\",\"direction\":\"input\"},\"driver\":\"push-pull\",\"max_current_ma\":15,"
-              "\"gpio\":{\"interrupt_disabled\":[0,2]}";
+      json["pins"] = {{"mode", "gpio"}, {"direction", "input"}};
+      json["driver"] = "push-pull";
+      json["max_current_ma"] = 15;
+      json["gpio"] = {{"interrupt_disabled", {0, 2}}};
     } else {
-      json << "\"pins\":{\"mode\":\"gpio\",\"direction\":\"output\"},\"effect_times\":{\"ramp_on\":\"315ms\","
-              "\"ramp_off\":\"630ms\",\"keep_on\":\"1260ms\",\"keep_off\":\"315ms\"},\"gpio\":{\"output_high\":[1]}";
+      json["pins"] = {{"mode", "gpio"}, {"direction", "output"}};
+      json["effect_times"] = {{"ramp_on", "315ms"}, {"ramp_off", "630ms"}, {"keep_on", "1260ms"}, {"keep_off", "315ms"}};
+      json["gpio"] = {{"output_high", {1}}};
     }
-    json << "}";
     const std::string path = QDir(m_dir).filePath(QStringLiteral("walk-setup.json")).toStdString();
-    std::ofstream(path) << json.str();
+    std::ofstream(path) << json.dump();
     return path;
   }
 
